@@ -1,0 +1,51 @@
+// The single-byte code page of the log: byte <-> code unit, and upper-casing.
+//
+// On Windows the system's ANSI code page and the system's upper-casing are
+// used. Natively the code page is chosen by number (1251 by default).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "journal/text.h"
+
+namespace velmora {
+
+class CodePage {
+ public:
+  // The code page the reader uses for logs: on Windows the ANSI code page,
+  // natively the one chosen with select() (1251 until then).
+  static const CodePage& current();
+  // Natively: 1251, 1252 or 866. On Windows: any code page the system knows.
+  // Returns false (and changes nothing) for an unknown number.
+  static bool select(unsigned number);
+  static std::unique_ptr<CodePage> make(unsigned number);  // nullptr if unknown
+
+  unsigned number() const { return number_; }
+
+  char16_t toUnit(unsigned char byte) const { return toUnit_[byte]; }
+  // The byte of a code unit, or nothing when the code page has no form of it
+  // (never a '?' stand-in).
+  std::optional<unsigned char> toByte(char16_t unit) const;
+  unsigned char upperByte(unsigned char byte) const { return upper_[byte]; }
+  // Upper-casing through the code page, so that a filter text and a log field
+  // are folded by the same rule; units without a byte form are upper-cased by
+  // the generic rule (they can never match a log byte anyway).
+  char16_t upperUnit(char16_t unit) const;
+
+  // Replaces out with the code units of bytes; reuses out's capacity.
+  void decode(std::string_view bytes, U16String& out) const;
+  U16String decode(std::string_view bytes) const;
+
+ private:
+  CodePage() = default;
+  unsigned number_ = 0;
+  std::array<char16_t, 256> toUnit_{};
+  std::array<unsigned char, 256> upper_{};
+  friend struct CodePageBuilder;
+};
+
+}  // namespace velmora

@@ -1,0 +1,7 @@
+#include "journal/journal.h"
+
+namespace velmora {
+
+std::int32_t Journal::StoreErrRows(U16View, U16View) { return -1; }
+
+}  // namespace velmora

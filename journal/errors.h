@@ -1,0 +1,45 @@
+// Failure numbers and texts of the methods that touch files. The numbers are
+// stable (scripts compare them) and are documented in the README.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+
+#include "journal/text.h"
+
+namespace velmora {
+
+enum class ErrorNumber : std::int16_t {
+  Overflow = 6,           // a position or count does not fit 32 bits
+  FileNotFound = 53,      // the file vanished between the check and the open
+  DiskFull = 61,
+  TooManyFiles = 67,
+  PermissionDenied = 70,
+  DeviceIo = 57,          // read error
+  PathFileAccess = 75,    // write error, or any other open failure
+  PathNotFound = 76,      // a folder of an output path does not exist
+  SameFile = 58,          // reserved: outputs that name an input are refused with -1 and 0
+  AutomationError = 440,  // a host failure whose number does not fit 16 bits
+};
+
+// A failure inside one of the four methods that handle their own errors:
+// the number goes to NumErr, the text (Russian, naming the file) to TextErr.
+class Failure : public std::runtime_error {
+ public:
+  Failure(std::int16_t number, U16String text)
+      : std::runtime_error(toUtf8(text)), number_(number), text_(std::move(text)) {}
+  Failure(ErrorNumber number, U16String text) : Failure(static_cast<std::int16_t>(number), std::move(text)) {}
+  std::int16_t number() const { return number_; }
+  const U16String& text() const { return text_; }
+
+ private:
+  std::int16_t number_;
+  U16String text_;
+};
+
+// Folds a 32-bit error number (an HRESULT, say) into NumErr's 16 bits:
+// a number in -32768..32767 stays; a script error carried in an HRESULT
+// (0x800Axxxx) gives its code xxxx when that fits; anything else gives 440.
+std::int16_t foldErrorNumber(std::int32_t number);
+
+}  // namespace velmora

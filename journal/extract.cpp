@@ -1,0 +1,7 @@
+#include "journal/journal.h"
+
+namespace velmora {
+
+std::int32_t Journal::GetStartPos(std::int32_t, ValueTable&) { return -1; }
+
+}  // namespace velmora

@@ -1,0 +1,56 @@
+// The host objects that the reader fills, seen from the reader's side.
+// The COM build calls the host by name; tests and the command-line tool use
+// the in-memory implementation (journal/memory_host.h).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "journal/text.h"
+
+namespace velmora {
+
+// A failing call on a host object. number is what the host reported (an
+// HRESULT or a script error number); it is folded to 16 bits by
+// foldErrorNumber() when stored in NumErr.
+class HostError : public std::runtime_error {
+ public:
+  HostError(std::int32_t number, U16String description)
+      : std::runtime_error(toUtf8(description)), number_(number), description_(std::move(description)) {}
+  std::int32_t number() const { return number_; }
+  const U16String& description() const { return description_; }
+
+ private:
+  std::int32_t number_;
+  U16String description_;
+};
+
+// The host value table (argument of GetData).
+class ValueTable {
+ public:
+  virtual ~ValueTable() = default;
+  virtual std::int32_t ColumnCount() = 0;
+  virtual std::int32_t LinesCnt() = 0;
+  virtual void DeleteLines() = 0;
+  virtual void DeleteColumn(std::int32_t column) = 0;  // from 1
+  virtual void NewColumn(U16View name, U16View typeName, std::optional<std::int16_t> length) = 0;
+  virtual void NewLine() = 0;
+  virtual void SetValue(std::int32_t row, std::int16_t column, U16View value) = 0;
+  virtual void SetValue(std::int32_t row, U16View columnName, std::int16_t value) = 0;
+  virtual void GroupBy(U16View columns, U16View summedColumn) = 0;
+  virtual void Sort(U16View columns) = 0;
+};
+
+// The host value list (argument of GetUsers).
+class ValueList {
+ public:
+  virtual ~ValueList() = default;
+  virtual void RemoveAll() = 0;
+  virtual void AddValue(U16View value, U16View presentation) = 0;
+  virtual std::int32_t GetListSize() = 0;
+  virtual void Sort() = 0;
+};
+
+}  // namespace velmora

@@ -1,0 +1,126 @@
+// The event-log reader: its properties, the period, the filters and the
+// methods that read the log into a value table or a value list.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "journal/host.h"
+#include "journal/text.h"
+#include "transform/transform.h"
+
+namespace velmora {
+
+class ReadFile;
+
+// Called once per read window by the long methods, so that a caller can show
+// progress: bytes done so far and the log's length.
+using ProgressFn = std::function<void(std::int64_t done, std::int64_t total)>;
+
+class Journal {
+ public:
+  Journal();
+  ~Journal();
+  Journal(const Journal&) = delete;
+  Journal& operator=(const Journal&) = delete;
+
+  // ---- properties -------------------------------------------------------
+  std::int16_t CoincidenceObject() const { return CoincidenceObject_ ? 1 : 0; }
+  void SetCoincidenceObject(std::int32_t value) { CoincidenceObject_ = value >= 1; }
+  const U16String& InvertFilters() const { return InvertFilters_; }
+  void SetInvertFilters(U16View value);
+  const U16String& TextErr() const { return TextErr_; }
+  const U16String& OrderBy() const { return OrderBy_; }
+  void SetOrderBy(U16View value);
+  const U16String& GroupBy() const { return GroupBy_; }
+  void SetGroupBy(U16View value);
+  const U16String& TransformStr() const { return TransformStr_; }
+  void SetTransformStr(U16View value);
+  const U16String& FilePath() const { return FilePath_; }
+  void SetFilePath(U16View value) { FilePath_.assign(value); }
+  // The log's length as a 32-bit property; a log of 2 GiB or more shows
+  // 2147483647 rather than a wrapped number.
+  std::int32_t MyFileSize() const;
+  std::int64_t MyFileSize64() const { return MyFileSize_; }
+  std::int32_t ListStrSize() const { return ListStrSize_; }
+  std::int16_t NumErr() const { return NumErr_; }
+  const U16String& DateBegin() const { return DateBegin_; }
+  const U16String& DateEnd() const { return DateEnd_; }
+  const U16String& InsertColumn() const { return InsertColumn_; }
+  void SetInsertColumn(U16View value);
+  std::int32_t ColumnTotal() const { return ColumnTotal_; }
+  bool HasTranslator() const { return Translator_ != nullptr; }
+
+  // ---- methods ----------------------------------------------------------
+  std::int32_t GetStartPos(std::int32_t CurrentPos, ValueTable& ListStr);
+  U16String GetFilter(U16View FilterName) const;
+  bool SetFilter(U16View FilterStr, U16View FilterName);
+  bool SetDateTimes(U16View Date1, U16View Time1, U16View Date2, U16View Time2);
+  std::int32_t GetUsers(std::int32_t StartPos, ValueList& ListStr);
+  std::int32_t StoreErrRows(U16View FlPath, U16View ErrPath);
+  std::int32_t ReplaceDateTimes(U16View FlPath, U16View ErrPath);
+
+  // Not visible to scripts: progress reports for the command-line tool.
+  void setProgress(ProgressFn fn) { progress_ = std::move(fn); }
+
+  // ---- internals exposed for tests and benchmarks ------------------------
+  // Cuts one record (a line without CR LF, log bytes) into Fields and applies
+  // the filters; true when the record passes.
+  bool FilterRecord(std::string_view Line);
+  std::string_view Field(int k) const { return Fields_[k]; }  // k = 1..10
+
+  static constexpr std::size_t kSearchWindow = 32768;
+  static constexpr std::size_t kScanWindow = 65536;
+
+ private:
+  struct FilterState;  // defined in filters.cpp
+
+  // start search (the log is open as file_)
+  std::int64_t FindStartPos();
+  bool WindowDates(std::string_view& FirstDate, std::string_view& LastDate) const;
+  std::int64_t ScanForStart(std::int64_t WindowPos);
+  void readWindow(std::int64_t position, std::size_t size);
+  // record loops
+  template <bool Selected, bool Transformed, bool Counted>
+  std::int64_t readRecords(std::int64_t start, ValueTable& table);
+  void fail(std::int16_t number, U16String text);
+  void clearError();
+
+  // members, as the script sees them
+  std::int16_t NumErr_ = 0;
+  U16String TextErr_;
+  U16String FilePath_ = u"0";
+  U16String DateBegin_;
+  U16String DateEnd_;
+  std::string DateBeginBytes_;  // the same keys as log bytes, for comparisons
+  std::string DateEndBytes_;
+  U16String InsertColumn_ = u"1111111111";
+  U16String TransformStr_ = u"0000";
+  U16String GroupBy_;
+  U16String OrderBy_;
+  U16String InvertFilters_ = u"00000000";
+  std::int64_t MyFileSize_ = 0;
+  std::int32_t ListStrSize_ = 0;
+  std::int32_t ColumnTotal_ = 10;
+  std::array<bool, 11> FilterInvert_{};  // positions 3..10
+  bool CoincidenceObject_ = false;
+  std::unique_ptr<Transform> Translator_;
+
+  // filters: texts (positions 3..10) and their byte forms for matching
+  std::array<U16String, 11> FilterText_;
+  std::unique_ptr<FilterState> filters_;
+
+  // working storage of one call
+  std::array<std::string_view, 11> Fields_;  // positions 1..10, views into the window
+  std::unique_ptr<ReadFile> file_;
+  std::vector<char> Buffer_;                 // the current read window
+  std::size_t windowSize_ = 0;               // bytes of Buffer_ in use (W)
+  ProgressFn progress_;
+};
+
+}  // namespace velmora

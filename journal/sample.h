@@ -1,0 +1,7 @@
+// A realistic, deterministic event log for tests, benchmarks and the
+// command-line tool.
+#pragma once
+
+namespace velmora {
+
+}  // namespace velmora
