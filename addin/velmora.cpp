@@ -1,0 +1,530 @@
+#include "addin/velmora.h"
+
+#include <array>
+#include <new>
+
+#include "addin/bstr.h"
+#include "addin/com_error.h"
+#include "addin/extension_tables.h"
+#include "addin/module.h"
+#include "addin/safearray_lock.h"
+#include "addin/variant.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr char16_t kExtensionName[] = u"Velmora";
+constexpr char16_t kProfileName[] = u"Velmora AddIn";
+constexpr char16_t kReadSetting[] = u"Enabled:0";
+constexpr char16_t kWriteSetting[] = u"Enabled";
+constexpr char16_t kInfo[] = u"2000";
+constexpr std::int16_t kLoadErrorCode = 1006;
+constexpr char16_t kLoadErrorSource[] = u"Компонента";
+constexpr char16_t kLoadErrorText[] = u"Ошибка при загрузке параметров";
+
+// Reader property access, in the order of the property table. Read-only
+// properties have no setter.
+using Getter = void (*)(const Journal&, VARIANT*);
+using StringSetter = void (*)(Journal&, U16View);
+
+constexpr std::array<Getter, 13> kGetters{
+    [](const Journal& j, VARIANT* v) { setString(v, j.FilePath()); },
+    [](const Journal& j, VARIANT* v) { setLong(v, j.MyFileSize()); },
+    [](const Journal& j, VARIANT* v) { setLong(v, j.ListStrSize()); },
+    [](const Journal& j, VARIANT* v) { setString(v, j.DateBegin()); },
+    [](const Journal& j, VARIANT* v) { setString(v, j.DateEnd()); },
+    [](const Journal& j, VARIANT* v) { setShort(v, j.NumErr()); },
+    [](const Journal& j, VARIANT* v) { setString(v, j.InsertColumn()); },
+    [](const Journal& j, VARIANT* v) { setString(v, j.TransformStr()); },
+    [](const Journal& j, VARIANT* v) { setString(v, j.GroupBy()); },
+    [](const Journal& j, VARIANT* v) { setString(v, j.OrderBy()); },
+    [](const Journal& j, VARIANT* v) { setString(v, j.TextErr()); },
+    [](const Journal& j, VARIANT* v) { setString(v, j.InvertFilters()); },
+    [](const Journal& j, VARIANT* v) { setShort(v, j.CoincidenceObject()); },
+};
+
+constexpr std::array<StringSetter, 13> kStringSetters{
+    [](Journal& j, U16View s) { j.SetFilePath(s); },
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    [](Journal& j, U16View s) { j.SetInsertColumn(s); },
+    [](Journal& j, U16View s) { j.SetTransformStr(s); },
+    [](Journal& j, U16View s) { j.SetGroupBy(s); },
+    [](Journal& j, U16View s) { j.SetOrderBy(s); },
+    nullptr,
+    [](Journal& j, U16View s) { j.SetInvertFilters(s); },
+    nullptr,
+};
+
+bool inTable(long number, std::size_t size) { return number >= 0 && static_cast<std::size_t>(number) < size; }
+
+void requirePointer(const void* p) {
+  if (!p) throw ComError(E_POINTER, describeHresult(E_POINTER));
+}
+
+// Replaces an in/out BSTR: the new string is made before the old is freed.
+void replaceBstr(BSTR* target, U16View text) {
+  BSTR fresh = allocBstr(text);
+  unique_bstr::attach(*target);  // frees the caller's old string
+  *target = fresh;
+}
+
+HRESULT loadTypeInfo(com_ptr<ITypeInfo>& info) {
+  wchar_t path[MAX_PATH];
+  HRESULT hr = modulePath(path);
+  if (FAILED(hr)) return hr;
+  com_ptr<ITypeLib> lib;
+  hr = LoadTypeLibEx(path, REGKIND_NONE, lib.put());
+  if (FAILED(hr)) return hr;
+  return lib->GetTypeInfoOfGuid(IID__Velmora, info.put());
+}
+
+}  // namespace
+
+// ---- lifetime ----------------------------------------------------------------
+
+HRESULT Velmora::create(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  com_ptr<ITypeInfo> info;
+  HRESULT hr = loadTypeInfo(info);
+  if (FAILED(hr)) return hr;
+  Velmora* object = new (std::nothrow) Velmora(std::move(info));
+  if (!object) return E_OUTOFMEMORY;
+  hr = object->QueryInterface(iid, out);
+  object->Release();
+  return hr;
+}
+
+Velmora::Velmora(com_ptr<ITypeInfo> typeInfo) : typeInfo_(std::move(typeInfo)) { moduleAddRef(); }
+
+Velmora::~Velmora() { moduleRelease(); }
+
+HRESULT Velmora::QueryInterface(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID__Velmora)
+    *out = static_cast<_Velmora*>(this);
+  else if (iid == IID_IInitDone)
+    *out = static_cast<IInitDone*>(this);
+  else if (iid == IID_ILanguageExtender)
+    *out = static_cast<ILanguageExtender*>(this);
+  else if (iid == IID_ISupportErrorInfo)
+    *out = static_cast<ISupportErrorInfo*>(this);
+  else {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+ULONG Velmora::AddRef() { return ++refs_; }
+
+ULONG Velmora::Release() {
+  ULONG n = --refs_;
+  if (n == 0) delete this;
+  return n;
+}
+
+HRESULT Velmora::InterfaceSupportsErrorInfo(REFIID iid) {
+  return iid == IID__Velmora || iid == IID_IInitDone || iid == IID_ILanguageExtender ? S_OK : S_FALSE;
+}
+
+// ---- IDispatch ---------------------------------------------------------------
+
+HRESULT Velmora::GetTypeInfoCount(UINT* count) {
+  if (!count) return E_POINTER;
+  *count = 1;
+  return S_OK;
+}
+
+HRESULT Velmora::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
+  if (!info) return E_POINTER;
+  *info = nullptr;
+  if (index != 0) return DISP_E_BADINDEX;
+  *info = com_ptr<ITypeInfo>(typeInfo_).detach();
+  return S_OK;
+}
+
+HRESULT Velmora::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+  if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+  return typeInfo_->GetIDsOfNames(names, count, ids);
+}
+
+HRESULT Velmora::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                        EXCEPINFO* excep, UINT* argErr) {
+  if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+  return typeInfo_->Invoke(static_cast<_Velmora*>(this), id, flags, params, result, excep, argErr);
+}
+
+// ---- state -------------------------------------------------------------------
+
+Journal& Velmora::reader() {
+  if (!JournalObject_) throw ComError(E_UNEXPECTED, describeHresult(E_UNEXPECTED));
+  return *JournalObject_;
+}
+
+HostConnection& Velmora::connection() {
+  if (!connection_) connection_ = std::make_unique<HostConnection>(V7Object_);
+  return *connection_;
+}
+
+void Velmora::setConnection(IDispatch* object) {
+  connection_.reset();
+  V7Object_ = com_ptr<IDispatch>(object);
+}
+
+// ---- lifecycle ---------------------------------------------------------------
+
+void Velmora::init(IDispatch* object) {
+  setConnection(object);
+  connection().RegisterProfileAs(kProfileName);
+  if (!loadProperties()) connection().AddError(kLoadErrorCode, kLoadErrorSource, kLoadErrorText, -1);
+  JournalObject_ = std::make_unique<Journal>();
+}
+
+void Velmora::done() {
+  saveProperties();
+  setConnection(nullptr);
+  JournalObject_.reset();
+}
+
+void Velmora::getInfo(SAFEARRAY** items) {
+  VariantArray array(items);
+  SafeArrayLockScope lock(array.get());
+  setString(&array.at(0), kInfo);
+}
+
+bool Velmora::loadProperties() {
+  unique_variant value;
+  V_VT(value.get()) = VT_BOOL;
+  V_BOOL(value.get()) = VARIANT_FALSE;
+  try {
+    connection().Read(kReadSetting, *value.get());
+    boolIsEnabled_ = variantToBool(*value.get()) ? VARIANT_TRUE : VARIANT_FALSE;
+    return true;
+  } catch (const HostError&) {
+    return false;
+  } catch (const ComError&) {
+    return false;
+  }
+}
+
+void Velmora::saveProperties() {
+  unique_variant value;
+  V_VT(value.get()) = VT_BOOL;
+  V_BOOL(value.get()) = boolIsEnabled_;
+  connection().Write(kWriteSetting, *value.get());
+}
+
+HRESULT Velmora::Init(IDispatch* pConnection) {
+  return comBoundary(IID_IInitDone, [&] { init(pConnection); });
+}
+HRESULT Velmora::Done() {
+  return comBoundary(IID_IInitDone, [&] { done(); });
+}
+HRESULT Velmora::GetInfo(SAFEARRAY** pInfo) {
+  return comBoundary(IID_IInitDone, [&] { getInfo(pInfo); });
+}
+
+// ---- own members -------------------------------------------------------------
+
+HRESULT Velmora::get_boolIsEnabled(VARIANT_BOOL* value) {
+  if (!value) return E_POINTER;
+  *value = boolIsEnabled_;
+  return S_OK;
+}
+
+HRESULT Velmora::put_boolIsEnabled(VARIANT_BOOL value) {
+  boolIsEnabled_ = value ? VARIANT_TRUE : VARIANT_FALSE;
+  return S_OK;
+}
+
+HRESULT Velmora::get_V7Object(IDispatch** value) {
+  if (!value) return E_POINTER;
+  *value = com_ptr<IDispatch>(V7Object_).detach();
+  return S_OK;
+}
+
+HRESULT Velmora::putref_V7Object(IDispatch* value) {
+  setConnection(value);
+  return S_OK;
+}
+
+HRESULT Velmora::LoadProperties(VARIANT_BOOL* result) {
+  return comBoundary(IID__Velmora, [&] {
+    requirePointer(result);
+    *result = loadProperties() ? VARIANT_TRUE : VARIANT_FALSE;
+  });
+}
+
+HRESULT Velmora::SaveProperties() {
+  return comBoundary(IID__Velmora, [&] { saveProperties(); });
+}
+
+HRESULT Velmora::TermString(BSTR* strName, LONG* Alias, BSTR* result) {
+  return comBoundary(IID__Velmora, [&] {
+    requirePointer(strName);
+    requirePointer(Alias);
+    requirePointer(result);
+    *result = allocBstr(termString(unique_bstr::view(*strName), *Alias));
+  });
+}
+
+HRESULT Velmora::ReturnLong(VARIANT_BOOL* ValBool, VARIANT* result) {
+  if (!ValBool || !result) return E_POINTER;
+  VariantInit(result);
+  V_VT(result) = VT_I2;
+  V_I2(result) = *ValBool == VARIANT_TRUE ? 1 : 0;
+  return S_OK;
+}
+
+// The host interfaces, also published on _Velmora under prefixed names.
+HRESULT Velmora::IInitDone_Init(IDispatch* Obj) {
+  return comBoundary(IID__Velmora, [&] { init(Obj); });
+}
+HRESULT Velmora::IInitDone_Done() {
+  return comBoundary(IID__Velmora, [&] { done(); });
+}
+HRESULT Velmora::IInitDone_GetInfo(SAFEARRAY** pInfoItems) {
+  return comBoundary(IID__Velmora, [&] { getInfo(pInfoItems); });
+}
+HRESULT Velmora::ILanguageExtender_RegisterExtensionAs(BSTR* strExtName) { return RegisterExtensionAs(strExtName); }
+HRESULT Velmora::ILanguageExtender_GetNProps(LONG* lProps) { return GetNProps(lProps); }
+HRESULT Velmora::ILanguageExtender_FindProp(BSTR strPropName, LONG* lPropNum) {
+  return FindProp(strPropName, lPropNum);
+}
+HRESULT Velmora::ILanguageExtender_GetPropName(LONG PropPos, LONG PropAlias, BSTR* strPropName) {
+  return GetPropName(PropPos, PropAlias, strPropName);
+}
+HRESULT Velmora::ILanguageExtender_GetPropVal(LONG lPropNum, VARIANT* retVal) {
+  return comBoundary(IID__Velmora, [&] { getPropVal(lPropNum, retVal); });
+}
+HRESULT Velmora::ILanguageExtender_SetPropVal(LONG lPropNum, VARIANT* retVal) {
+  return comBoundary(IID__Velmora, [&] { setPropVal(lPropNum, retVal); });
+}
+HRESULT Velmora::ILanguageExtender_IsPropReadable(LONG lPropNum, LONG* retVal) {
+  return IsPropReadable(lPropNum, retVal);
+}
+HRESULT Velmora::ILanguageExtender_IsPropWritable(LONG lPropNum, LONG* retVal) {
+  return IsPropWritable(lPropNum, retVal);
+}
+HRESULT Velmora::ILanguageExtender_GetNMethods(LONG* Num) { return GetNMethods(Num); }
+HRESULT Velmora::ILanguageExtender_FindMethod(BSTR strPropName, LONG* lPropPos) {
+  return FindMethod(strPropName, lPropPos);
+}
+HRESULT Velmora::ILanguageExtender_GetMethodName(LONG MethPos, LONG MethAlias, BSTR* strMethName) {
+  return GetMethodName(MethPos, MethAlias, strMethName);
+}
+HRESULT Velmora::ILanguageExtender_GetNParams(LONG lMethodPos, LONG* lMethodParams) {
+  return GetNParams(lMethodPos, lMethodParams);
+}
+HRESULT Velmora::ILanguageExtender_GetParamDefValue(LONG lMethPos, LONG lParamPos, VARIANT* retVal) {
+  return GetParamDefValue(lMethPos, lParamPos, retVal);
+}
+HRESULT Velmora::ILanguageExtender_HasRetVal(LONG lMethPos, LONG* boolRet) { return HasRetVal(lMethPos, boolRet); }
+HRESULT Velmora::ILanguageExtender_CallAsProc(LONG iMethodNum, SAFEARRAY** ParamVal) {
+  return comBoundary(IID__Velmora, [&] { callMethod(iMethodNum, ParamVal, nullptr); });
+}
+HRESULT Velmora::ILanguageExtender_CallAsFunc(LONG iMethodNum, VARIANT* retVal, SAFEARRAY** ParamVal) {
+  return comBoundary(IID__Velmora, [&] {
+    requirePointer(retVal);
+    callMethod(iMethodNum, ParamVal, retVal);
+  });
+}
+
+// ---- extension: description --------------------------------------------------
+
+HRESULT Velmora::RegisterExtensionAs(BSTR* name) {
+  return comBoundary(IID_ILanguageExtender, [&] {
+    requirePointer(name);
+    replaceBstr(name, kExtensionName);
+  });
+}
+
+HRESULT Velmora::GetNProps(long* count) {
+  if (!count) return E_POINTER;
+  *count = static_cast<long>(propertyTable().size());
+  return S_OK;
+}
+
+HRESULT Velmora::FindProp(BSTR name, long* number) {
+  if (!number) return E_POINTER;
+  *number = findProperty(unique_bstr::view(name));
+  return S_OK;
+}
+
+HRESULT Velmora::GetPropName(long number, long alias, BSTR* name) {
+  return comBoundary(IID_ILanguageExtender, [&] {
+    requirePointer(name);
+    auto table = propertyTable();
+    replaceBstr(name, inTable(number, table.size()) ? termString(table[number].names, alias) : U16View());
+  });
+}
+
+HRESULT Velmora::IsPropReadable(long, long* flag) {
+  if (!flag) return E_POINTER;
+  *flag = 1;
+  return S_OK;
+}
+
+HRESULT Velmora::IsPropWritable(long number, long* flag) {
+  if (!flag) return E_POINTER;
+  auto table = propertyTable();
+  *flag = inTable(number, table.size()) && table[number].write != WriteAs::ReadOnly ? 1 : 0;
+  return S_OK;
+}
+
+HRESULT Velmora::GetNMethods(long* count) {
+  if (!count) return E_POINTER;
+  *count = static_cast<long>(methodTable().size());
+  return S_OK;
+}
+
+HRESULT Velmora::FindMethod(BSTR name, long* number) {
+  if (!number) return E_POINTER;
+  *number = findMethod(unique_bstr::view(name));
+  return S_OK;
+}
+
+HRESULT Velmora::GetMethodName(long number, long alias, BSTR* name) {
+  return comBoundary(IID_ILanguageExtender, [&] {
+    requirePointer(name);
+    auto table = methodTable();
+    replaceBstr(name, inTable(number, table.size()) ? termString(table[number].names, alias) : U16View());
+  });
+}
+
+HRESULT Velmora::GetNParams(long number, long* count) {
+  if (!count) return E_POINTER;
+  auto table = methodTable();
+  *count = inTable(number, table.size()) ? table[number].params : 0;
+  return S_OK;
+}
+
+HRESULT Velmora::GetParamDefValue(long, long, VARIANT* value) {
+  if (!value) return E_POINTER;
+  setNull(value);
+  return S_OK;
+}
+
+HRESULT Velmora::HasRetVal(long, long* flag) {
+  if (!flag) return E_POINTER;
+  *flag = 1;
+  return S_OK;
+}
+
+// ---- extension: properties ---------------------------------------------------
+
+void Velmora::getPropVal(long number, VARIANT* value) {
+  requirePointer(value);
+  setNull(value);
+  if (!inTable(number, kGetters.size())) return;
+  kGetters[number](reader(), value);
+}
+
+void Velmora::setPropVal(long number, VARIANT* value) {
+  requirePointer(value);
+  auto table = propertyTable();
+  if (!inTable(number, table.size())) return;
+  switch (table[number].write) {
+    case WriteAs::ReadOnly:
+      return;
+    case WriteAs::String: {
+      Journal& j = reader();
+      U16String text = variantToString(*value);
+      kStringSetters[number](j, text);
+      return;
+    }
+    case WriteAs::Long: {
+      Journal& j = reader();
+      j.SetCoincidenceObject(variantToLong(*value));
+      return;
+    }
+  }
+}
+
+HRESULT Velmora::GetPropVal(long number, VARIANT* value) {
+  return comBoundary(IID_ILanguageExtender, [&] { getPropVal(number, value); });
+}
+
+HRESULT Velmora::SetPropVal(long number, VARIANT* value) {
+  return comBoundary(IID_ILanguageExtender, [&] { setPropVal(number, value); });
+}
+
+// ---- extension: methods ------------------------------------------------------
+
+void Velmora::callMethod(long number, SAFEARRAY** params, VARIANT* result) {
+  if (!inTable(number, methodTable().size())) return;
+  Journal& j = reader();
+  VariantArray args(params);
+  unique_variant value;
+  {
+    // Held across the reader call: the reader works on the host object in
+    // one of these elements.
+    SafeArrayLockScope lock(args.get());
+    switch (static_cast<Methods>(number)) {
+      case methGetStartPos: {
+        std::int32_t position = variantToLong(args.at(0));
+        HostValueTable table(dispatchOf(args.at(1)));
+        setLong(value.get(), j.GetStartPos(position, table));
+        break;
+      }
+      case methSetDateTimes: {
+        U16String d1 = variantToString(args.at(0)), t1 = variantToString(args.at(1));
+        U16String d2 = variantToString(args.at(2)), t2 = variantToString(args.at(3));
+        setShort(value.get(), j.SetDateTimes(d1, t1, d2, t2) ? 1 : 0);
+        break;
+      }
+      case methSetFilter: {
+        U16String text = variantToString(args.at(0)), name = variantToString(args.at(1));
+        setShort(value.get(), j.SetFilter(text, name) ? 1 : 0);
+        break;
+      }
+      case methGetFilter: {
+        U16String name = variantToString(args.at(0));
+        setString(value.get(), j.GetFilter(name));
+        break;
+      }
+      case methGetUsers: {
+        std::int32_t position = variantToLong(args.at(0));
+        HostValueList list(dispatchOf(args.at(1)));
+        setLong(value.get(), j.GetUsers(position, list));
+        break;
+      }
+      case methStoreErrRows: {
+        U16String path = variantToString(args.at(0)), errPath = variantToString(args.at(1));
+        setLong(value.get(), j.StoreErrRows(path, errPath));
+        break;
+      }
+      case methReplaceDateTimes: {
+        U16String path = variantToString(args.at(0)), listPath = variantToString(args.at(1));
+        setLong(value.get(), j.ReplaceDateTimes(path, listPath));
+        break;
+      }
+      default:
+        return;
+    }
+  }
+  if (result) {
+    VariantClear(result);
+    value.moveTo(result);
+  }
+}
+
+HRESULT Velmora::CallAsProc(long number, SAFEARRAY** params) {
+  return comBoundary(IID_ILanguageExtender, [&] { callMethod(number, params, nullptr); });
+}
+
+HRESULT Velmora::CallAsFunc(long number, VARIANT* result, SAFEARRAY** params) {
+  return comBoundary(IID_ILanguageExtender, [&] {
+    requirePointer(result);
+    callMethod(number, params, result);
+  });
+}
+
+}  // namespace velmora
