@@ -1,0 +1,205 @@
+#include "cli/app.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <ostream>
+
+#include "cli/commands.h"
+#include "cli/terminal.h"
+
+namespace velmora::cli {
+namespace {
+
+constexpr const char* kDescription =
+    "velmora: reads the host's event log from a shell, with the very reader that host scripts use.\n"
+    "Exit codes: 0 success, 1 nothing found, 2 bad usage, 3 failure (NumErr and TextErr are printed).";
+
+// Options that every subcommand that prints rows takes.
+struct OutputOptions {
+  std::string format;
+  unsigned codepage = 1251;
+};
+
+void addOutputOptions(CLI::App& sub, OutputOptions& o) {
+  sub.add_option("--format", o.format,
+                 "table (aligned, the default on a terminal), csv (RFC 4180), tsv (the default otherwise) or jsonl")
+      ->check(CLI::IsMember({"table", "csv", "tsv", "jsonl"}));
+  sub.add_option("--codepage", o.codepage, "code page of the log's text, converted to UTF-8 on output")
+      ->capture_default_str();
+}
+
+// Byte counts for the sample size: a number with an optional K, M or G (powers of 1024).
+std::uint64_t parseSize(const std::string& text) {
+  std::size_t used = 0;
+  unsigned long long value = 0;
+  try {
+    value = std::stoull(text, &used);
+  } catch (const std::exception&) {
+    throw UsageError("--size " + text + " is not a size; expected a number of bytes, optionally with K, M or G");
+  }
+  const std::string unit = text.substr(used);
+  unsigned shift = 0;
+  if (unit == "K" || unit == "k") shift = 10;
+  else if (unit == "M" || unit == "m") shift = 20;
+  else if (unit == "G" || unit == "g") shift = 30;
+  else if (!unit.empty())
+    throw UsageError("--size " + text + " is not a size; expected a number of bytes, optionally with K, M or G");
+  if (shift && value > (~0ull >> shift)) throw UsageError("--size " + text + " is too large");
+  return value << shift;
+}
+
+int parseStartDate(const std::string& text) {
+  const std::string digits = normaliseDate(text);
+  if (digits.size() != 8 || digits.find_first_not_of("0123456789") != std::string::npos)
+    throw UsageError("--start " + text + " is not a date; expected YYYYMMDD or YYYY-MM-DD");
+  return std::stoi(digits);
+}
+
+}  // namespace
+
+int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  CLI::App app{kDescription, "velmora"};
+  app.require_subcommand(1, 1);
+  app.set_version_flag("--version", "velmora 1.0.0");
+
+  OutputOptions output;
+  DataRequest data;
+  auto* dataCmd = app.add_subcommand("data", "records of a period that pass the filters (the script method GetData)");
+  dataCmd->add_option("LOG", data.log, "the event log")->required();
+  dataCmd->add_option("--from", data.from, "first day of the period, YYYYMMDD or YYYY-MM-DD")->required();
+  dataCmd->add_option("--from-time", data.fromTime, "time on the first day, HH:MM:SS (default 00:00:00)");
+  dataCmd->add_option("--to", data.to, "last day of the period, YYYYMMDD or YYYY-MM-DD")->required();
+  dataCmd->add_option("--to-time", data.toTime, "time on the last day, HH:MM:SS (default 23:59:59)");
+  dataCmd->add_option("--filter", data.filters,
+                      "NAME=TEXT, repeatable: a filter as SetFilter takes it, e.g. FilterUsers=|Иванов|Петров| or "
+                      "FilterRem=|ошибка|; names: FilterUsers FilterMode FilterTypeObj FilterOperation FilterNum "
+                      "FilterRem FilterIdObj FilterDeclarationObj, their Russian names, or 3 to 10");
+  dataCmd->add_option("--invert", data.invert, "8 characters of 0/1: a 1 turns filter 3..10 into an exclusion");
+  dataCmd->add_flag("--exact-id", data.exactId, "the identifier filter compares whole values (CoincidenceObject)");
+  dataCmd->add_option("--columns", data.columns, "10 characters of 0/1: which columns to produce");
+  dataCmd->add_option("--translate", data.translate,
+                      "4 characters of 0/1: translate date, run mode, category, event into Russian text");
+  dataCmd->add_option("--group", data.group, "columns to group by, with a record count in the column Чис");
+  dataCmd->add_option("--order", data.order, "columns to sort by");
+  dataCmd->add_option("--resume", data.resume, "resume at this position, printed by an earlier run")
+      ->check(CLI::Range(0, INT_MAX));
+  dataCmd->add_flag("--follow", data.follow, "keep reading: print new records as the log grows, until interrupted");
+  dataCmd->add_option("--max-idle", data.maxIdle, "end --follow after this many seconds without new records")
+      ->check(CLI::NonNegativeNumber)
+      ->group("");
+  dataCmd->add_option("--poll", data.pollInterval, "seconds between looks at a followed log")
+      ->check(CLI::Range(0.01, 60.0))
+      ->group("");
+  addOutputOptions(*dataCmd, output);
+
+  UsersRequest users;
+  auto* usersCmd = app.add_subcommand("users", "distinct user names of the log (the script method GetUsers)");
+  usersCmd->add_option("LOG", users.log, "the event log")->required();
+  usersCmd->add_option("--start", users.start, "position to start at, printed by an earlier run")
+      ->check(CLI::Range(0, INT_MAX));
+  addOutputOptions(*usersCmd, output);
+
+  StripRequest strip;
+  auto* stripCmd = app.add_subcommand(
+      "strip-errors", "copy the log without its error records (StoreErrRows); prints how many were removed");
+  stripCmd->add_option("LOG", strip.log, "the event log")->required();
+  stripCmd->add_option("OUT", strip.out, "the copy without error records")->required();
+  stripCmd->add_option("ERRORS", strip.errors, "a file for the error records alone");
+
+  ReplaceRequest replace;
+  auto* replaceCmd = app.add_subcommand(
+      "replace-keys", "copy the log with the date and time of listed records replaced (ReplaceDateTimes)");
+  replaceCmd->add_option("LOG", replace.log, "the event log")->required();
+  replaceCmd->add_option("LIST", replace.list,
+                         "lines of a new key YYYYMMDD;HH:MM:SS; and a record number, in ascending record order")
+      ->required();
+  replaceCmd->add_option("OUT", replace.out, "the copy")->required();
+
+  SampleRequest sample;
+  std::string sampleSize, sampleStart;
+  auto* sampleCmd = app.add_subcommand("sample", "write a realistic, deterministic sample log (Windows-1251)");
+  sampleCmd->add_option("OUT", sample.out, "the file to write, or - for standard output")->required();
+  sampleCmd->add_option("--days", sample.options.days, "calendar days")->capture_default_str()->check(CLI::NonNegativeNumber);
+  sampleCmd->add_option("--per-day", sample.options.perDay, "records per day")
+      ->capture_default_str()
+      ->check(CLI::NonNegativeNumber);
+  sampleCmd->add_option("--seed", sample.options.seed, "seed of the generator")->capture_default_str();
+  sampleCmd->add_option("--start", sampleStart, "first day, YYYYMMDD or YYYY-MM-DD (default 20050101)");
+  sampleCmd->add_option("--size", sampleSize, "write at least this many bytes (K, M, G allowed), ignoring --days");
+
+  for (auto* sub : {dataCmd, usersCmd, stripCmd, replaceCmd, sampleCmd})
+    sub->footer("Exit codes: 0 success, 1 nothing found, 2 bad usage, 3 failure.");
+
+  const std::vector<std::pair<CLI::App*, const char*>> usage{
+      {dataCmd, "velmora data LOG --from DATE --to DATE [--filter NAME=TEXT]... [options]"},
+      {usersCmd, "velmora users LOG [--start POS]"},
+      {stripCmd, "velmora strip-errors LOG OUT [ERRORS]"},
+      {replaceCmd, "velmora replace-keys LOG LIST OUT"},
+      {sampleCmd, "velmora sample OUT [--days N] [--per-day N] [--seed N] [--start DATE] [--size BYTES]"},
+  };
+  const bool known = !args.empty() && std::any_of(usage.begin(), usage.end(), [&](const auto& u) {
+    return u.first->get_name() == args.front();
+  });
+  if (!args.empty() && !args.front().empty() && args.front()[0] != '-' && !known) {
+    err << "velmora: " << args.front() << " is not a subcommand; expected one of:\n";
+    for (const auto& [sub, line] : usage) err << "  " << line << "\n";
+    return kBadUsage;
+  }
+
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) {  // --help, --version
+      app.exit(e, out, err);
+      return kSuccess;
+    }
+    err << "velmora: " << e.what() << "\n";
+    const CLI::App* chosen = nullptr;
+    for (const auto& [sub, line] : usage)
+      if (sub->parsed()) {
+        chosen = sub;
+        err << "Usage: " << line << "\n";
+      }
+    if (chosen == nullptr)
+      for (const auto& [sub, line] : usage) err << (sub == usage.front().first ? "Usage: " : "       ") << line << "\n";
+    err << "Run 'velmora " << (chosen ? chosen->get_name() + " " : std::string()) << "--help' for the details.\n";
+    return kBadUsage;
+  }
+
+  Io io{out, err};
+  io.format = isTerminal(stdout) ? Format::Table : Format::Tsv;
+  if (!output.format.empty()) io.format = *parseFormat(output.format);
+  io.progress = isTerminal(stderr);
+
+  try {
+    if (dataCmd->parsed()) {
+      selectCodePage(output.codepage);
+      installStopHandlers();
+      return runData(data, io);
+    }
+    if (usersCmd->parsed()) {
+      selectCodePage(output.codepage);
+      return runUsers(users, io);
+    }
+    if (stripCmd->parsed()) return runStripErrors(strip, io);
+    if (replaceCmd->parsed()) return runReplaceKeys(replace, io);
+    if (sampleCmd->parsed()) {
+      if (!sampleSize.empty()) sample.options.targetBytes = parseSize(sampleSize);
+      if (!sampleStart.empty()) sample.options.startDate = parseStartDate(sampleStart);
+      return runSample(sample, io);
+    }
+  } catch (const UsageError& e) {
+    err << "velmora: " << e.what() << "\n";
+    return kBadUsage;
+  } catch (const std::exception& e) {
+    err << "velmora: failed: " << e.what() << "\n";
+    return kFailed;
+  }
+  return kBadUsage;
+}
+
+}  // namespace velmora::cli

@@ -1,0 +1,87 @@
+// The subcommands of the velmora tool: each sets up one Journal the way a
+// host script would, calls one of its methods and prints what it returns.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "cli/format.h"
+#include "journal/sample.h"
+
+namespace velmora::cli {
+
+enum ExitCode : int {
+  kSuccess = 0,
+  kNothingFound = 1,
+  kBadUsage = 2,
+  kFailed = 3,  // NumErr and TextErr are printed
+};
+
+// A wrong argument found after parsing: the message says what is wrong and
+// what is expected; the tool ends with kBadUsage.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Where a command prints, and how.
+struct Io {
+  std::ostream& out;
+  std::ostream& err;
+  Format format = Format::Tsv;
+  bool progress = false;  // a progress line on err (err is a terminal)
+};
+
+struct DataRequest {
+  std::string log;
+  std::string from, fromTime, to, toTime;
+  std::vector<std::string> filters;  // NAME=TEXT, as SetFilter takes them
+  std::optional<std::string> invert, columns, translate, group, order;
+  bool exactId = false;
+  std::int32_t resume = 0;
+  bool follow = false;
+  double maxIdle = 0;        // seconds without new records that end --follow; 0: never
+  double pollInterval = 0.2; // seconds between looks at a followed log
+};
+
+struct UsersRequest {
+  std::string log;
+  std::int32_t start = 0;
+};
+
+struct StripRequest {
+  std::string log, out, errors;
+};
+
+struct ReplaceRequest {
+  std::string log, list, out;
+};
+
+struct SampleRequest {
+  std::string out;  // "-" for standard output
+  SampleOptions options;
+};
+
+// Each returns an ExitCode; UsageError escapes for bad arguments.
+int runData(const DataRequest& request, Io& io);
+int runUsers(const UsersRequest& request, Io& io);
+int runStripErrors(const StripRequest& request, Io& io);
+int runReplaceKeys(const ReplaceRequest& request, Io& io);
+int runSample(const SampleRequest& request, Io& io);
+
+// Chooses the code page through which the log's text is read; UsageError
+// for one the system does not know.
+void selectCodePage(unsigned number);
+
+// YYYY-MM-DD becomes YYYYMMDD; any other text is left for SetDateTimes to judge.
+std::string normaliseDate(const std::string& text);
+
+// Set by SIGINT/SIGTERM; --follow ends cleanly when it is.
+void installStopHandlers();
+bool stopRequested();
+
+}  // namespace velmora::cli

@@ -1,0 +1,61 @@
+// Printing result rows for people and for other programs: aligned table, CSV
+// (RFC 4180), TSV and JSON lines, all UTF-8.
+#pragma once
+
+#include <cstddef>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmora::cli {
+
+enum class Format { Table, Csv, Tsv, Jsonl };
+
+std::optional<Format> parseFormat(std::string_view name);  // "table", "csv", "tsv", "jsonl"
+
+// Rows to print, seen column by column; cell texts are UTF-8.
+class RowSource {
+ public:
+  virtual ~RowSource() = default;
+  virtual std::size_t columns() const = 0;
+  virtual std::string columnName(std::size_t column) const = 0;
+  // Numeric columns print as numbers (unquoted in JSON, right-aligned).
+  virtual bool numeric(std::size_t column) const = 0;
+  virtual std::size_t rows() const = 0;
+  virtual void cell(std::size_t row, std::size_t column, std::string& out) const = 0;
+};
+
+// Prints batches of rows in one format. The header goes out once, just
+// before the first row, so a run that finds nothing prints nothing. Later
+// batches (a followed log) continue the same output; the table format keeps
+// its column widths from batch to batch, widening them when it must.
+class RowPrinter {
+ public:
+  RowPrinter(Format format, std::ostream& out) : format_(format), out_(out) {}
+  void print(const RowSource& source);
+  std::size_t printed() const { return printed_; }
+
+ private:
+  void printTable(const RowSource& source);
+  void printDelimited(const RowSource& source);
+  void printJsonl(const RowSource& source);
+
+  Format format_;
+  std::ostream& out_;
+  bool headerDone_ = false;
+  std::size_t printed_ = 0;
+  std::vector<std::size_t> widths_;  // table format
+};
+
+// Field encodings, exposed for tests.
+void appendCsvField(std::string& out, std::string_view text);
+void appendTsvField(std::string& out, std::string_view text);   // \t \n \r \\ escaped
+void appendJsonString(std::string& out, std::string_view text);
+// A table cell on one line: control characters escaped as in TSV.
+void appendTableCell(std::string& out, std::string_view text);
+// Characters on screen of UTF-8 text (code points; combining marks aside).
+std::size_t displayWidth(std::string_view text);
+
+}  // namespace velmora::cli

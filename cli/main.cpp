@@ -1,0 +1,24 @@
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/app.h"
+#include "cli/terminal.h"
+#include "journal/text.h"
+
+#ifdef _WIN32
+// Wide arguments, so that Russian names and paths arrive whatever the
+// console's code page; the tool works in UTF-8 from here on.
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i)
+    args.push_back(velmora::toUtf8(reinterpret_cast<const char16_t*>(argv[i])));
+  velmora::cli::ConsoleUtf8 console;
+  return velmora::cli::runApp(args, std::cout, std::cerr);
+}
+#else
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  return velmora::cli::runApp(args, std::cout, std::cerr);
+}
+#endif
