@@ -1,9 +1,246 @@
+#include <algorithm>
+
 #include "journal/filter_state.h"
 
 namespace velmora {
 
-U16String Journal::GetFilter(U16View) const { return {}; }
-bool Journal::SetFilter(U16View, U16View) { return false; }
-bool Journal::FilterRecord(std::string_view) { return false; }
+namespace {
+
+struct FilterName {
+  U16View number, english, russian;
+};
+
+// Filter n tests field n; any of its three names addresses it.
+constexpr FilterName kFilterNames[8] = {
+    {u"3", u"FilterUsers", u"ФильтерПользователей"},
+    {u"4", u"FilterMode", u"ФильтерРежима"},
+    {u"5", u"FilterTypeObj", u"ФильтерТипаОбъекта"},
+    {u"6", u"FilterOperation", u"ФильтерДействия"},
+    {u"7", u"FilterNum", u"ФильтерЧисла"},
+    {u"8", u"FilterRem", u"ФильтерКомментария"},
+    {u"9", u"FilterIdObj", u"ФильтерIdОбъекта"},
+    {u"10", u"FilterDeclarationObj", u"ФильтерПредставленияОбъекта"},
+};
+
+constexpr int kFirstListFilter = 8;
+
+// The filter's number (3..10), or 0 for an unknown name.
+int filterNumber(U16View name) {
+  for (int k = 0; k < 8; ++k) {
+    const FilterName& f = kFilterNames[k];
+    if (name == f.number || name == f.english || name == f.russian) return k + 3;
+  }
+  return 0;
+}
+
+U16String upperText(U16View text, const CodePage& cp) {
+  U16String out(text);
+  for (char16_t& u : out) u = cp.upperUnit(u);
+  return out;
+}
+
+// Byte-wise comparison of item (already upper-case) with upper(v).
+int compareFolded(std::string_view item, std::string_view v, const CodePage& cp) {
+  const std::size_t n = std::min(item.size(), v.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto a = static_cast<unsigned char>(item[i]);
+    const unsigned char b = cp.upperByte(static_cast<unsigned char>(v[i]));
+    if (a != b) return a < b ? -1 : 1;
+  }
+  return item.size() < v.size() ? -1 : item.size() > v.size() ? 1 : 0;
+}
+
+bool equalFolded(std::string_view item, std::string_view v, const CodePage& cp) {
+  for (std::size_t i = 0; i < item.size(); ++i) {
+    if (static_cast<unsigned char>(item[i]) != cp.upperByte(static_cast<unsigned char>(v[i]))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void ExactList::build(U16View upperText, const CodePage& cp) {
+  clear();
+  std::string segment;
+  auto close = [&] {
+    if (!segment.empty()) segments_.push_back(std::move(segment));
+    segment.clear();
+  };
+  for (char16_t u : upperText) {
+    if (const auto byte = cp.toByte(u)) {
+      segment.push_back(static_cast<char>(*byte));
+    } else {
+      close();
+    }
+  }
+  close();
+  for (const std::string& s : segments_) {
+    std::size_t bar = s.find('|');
+    while (bar != std::string::npos) {
+      const std::size_t next = s.find('|', bar + 1);
+      if (next == std::string::npos) break;
+      items_.push_back(s.substr(bar + 1, next - bar - 1));
+      bar = next;
+    }
+  }
+  std::sort(items_.begin(), items_.end());
+  items_.erase(std::unique(items_.begin(), items_.end()), items_.end());
+}
+
+void ExactList::clear() {
+  segments_.clear();
+  items_.clear();
+}
+
+bool ExactList::matches(std::string_view v, const CodePage& cp) const {
+  if (v.find('|') == std::string_view::npos) {
+    // "|v|" without inner bars can only stand between two neighbouring bars.
+    const auto it = std::lower_bound(items_.begin(), items_.end(), v, [&](const std::string& item, std::string_view value) {
+      return compareFolded(item, value, cp) < 0;
+    });
+    return it != items_.end() && compareFolded(*it, v, cp) == 0;
+  }
+  // A value that holds bars itself spans several items: search the text.
+  for (const std::string& s : segments_) {
+    if (s.size() < v.size() + 2) continue;
+    for (std::size_t p = 0; p + v.size() + 1 < s.size(); ++p) {
+      if (s[p] == '|' && s[p + v.size() + 1] == '|' && equalFolded(std::string_view(s).substr(p + 1, v.size()), v, cp)) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+void ItemList::build(const std::vector<U16String>& upperItems, const CodePage& cp) {
+  clear();
+  for (const U16String& item : upperItems) {
+    std::string bytes;
+    bool writable = true;
+    for (char16_t u : item) {
+      const auto byte = cp.toByte(u);
+      if (!byte) {
+        writable = false;  // no log field can hold this item
+        break;
+      }
+      bytes.push_back(static_cast<char>(*byte));
+    }
+    if (!writable || bytes.empty()) continue;
+    firstBytes_[static_cast<unsigned char>(bytes[0])] = true;
+    items_.push_back(std::move(bytes));
+  }
+}
+
+void ItemList::clear() {
+  items_.clear();
+  firstBytes_.fill(false);
+}
+
+bool ItemList::matches(std::string_view v, const CodePage& cp) const {
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    const unsigned char c = cp.upperByte(static_cast<unsigned char>(v[i]));
+    if (!firstBytes_[c]) continue;
+    const std::string_view rest = v.substr(i);
+    for (const std::string& item : items_) {
+      if (static_cast<unsigned char>(item[0]) == c && item.size() <= rest.size() && equalFolded(item, rest, cp)) return true;
+    }
+  }
+  return false;
+}
+
+// Byte forms of every filter for the code page cp.
+void Journal::rebuildFilters(const CodePage& cp) {
+  FilterState& st = *filters_;
+  st.anyActive = false;
+  for (int f = 3; f <= 10; ++f) {
+    st.active[f] = !FilterText_[f].empty();
+    st.anyActive = st.anyActive || st.active[f];
+    st.exact[f].clear();
+    st.items[f].clear();
+    if (!st.active[f]) continue;
+    st.exact[f].build(FilterText_[f], cp);
+    if (f >= kFirstListFilter) st.items[f].build(st.lists[f - kFirstListFilter], cp);
+  }
+  st.builtFor = &cp;
+}
+
+bool Journal::SetFilter(U16View FilterStr, U16View FilterName) {
+  const int f = filterNumber(FilterName);
+  if (f == 0) return false;
+  const CodePage& cp = CodePage::current();
+  FilterText_[f] = upperText(trimSpaces(FilterStr), cp);
+  bool set = true;
+  if (f >= kFirstListFilter) {
+    const auto bars = std::count(FilterStr.begin(), FilterStr.end(), u'|');
+    if (bars < 2) {
+      // Too few bars: the filter goes off and its old list stays.
+      FilterText_[f].clear();
+      set = false;
+    } else {
+      std::vector<U16String>& list = filters_->lists[f - kFirstListFilter];
+      list.clear();
+      std::size_t start = 0;
+      for (std::size_t bar = FilterStr.find(u'|'); bar != U16View::npos; bar = FilterStr.find(u'|', start)) {
+        if (bar > start) list.push_back(upperText(FilterStr.substr(start, bar - start), cp));
+        start = bar + 1;
+      }
+      if (list.empty()) {
+        FilterText_[f].clear();
+        set = false;
+      }
+    }
+  }
+  rebuildFilters(cp);
+  return set;
+}
+
+U16String Journal::GetFilter(U16View FilterName) const {
+  const int f = filterNumber(FilterName);
+  return f == 0 ? U16String() : FilterText_[f];
+}
+
+bool Journal::FilterRecord(std::string_view Line) {
+  // The first 18 characters are the period key; fields 3..10 follow.
+  constexpr std::size_t kKey = 18;
+  if (Line.size() <= kKey) return false;
+  const CodePage& cp = CodePage::current();
+  FilterState& st = *filters_;
+  if (st.anyActive && st.builtFor != &cp) rebuildFilters(cp);
+
+  auto accepts = [&](int f) {
+    if (!st.active[f]) return true;
+    const bool exact = f < kFirstListFilter || (f == 9 && CoincidenceObject_);
+    const bool matched = exact ? st.exact[f].matches(Fields_[f], cp) : st.items[f].matches(Fields_[f], cp);
+    return matched != FilterInvert_[f];
+  };
+
+  // Cut as if the line ended with one more ";": a field that runs to the end
+  // of the line is the last one.
+  const std::size_t n = Line.size();
+  std::size_t start = kKey;
+  int f = 3;
+  for (; f <= 10 && start <= n; ++f) {
+    if (f == 8 && Fields_[7] == "5" && n >= kKey + 2 && Line[n - 1] == ';' && Line[n - 2] == ';') {
+      // An error record keeps every ";" of its comment: the comment runs to
+      // the two closing separators, and the last two fields are empty.
+      const std::size_t end = std::max(start, n - 2);
+      Fields_[8] = Line.substr(start, end - start);
+      Fields_[9] = Fields_[10] = std::string_view();
+      if (!accepts(8) || !accepts(9) || !accepts(10)) return false;
+      f = 11;
+      break;
+    }
+    std::size_t end = Line.find(';', start);
+    if (end == std::string_view::npos) end = n;
+    Fields_[f] = Line.substr(start, end - start);
+    start = end + 1;
+    if (!accepts(f)) return false;
+  }
+  // A short record: nothing of the previous record may stay behind.
+  for (; f <= 10; ++f) Fields_[f] = std::string_view();
+  Fields_[1] = Line.substr(0, 8);
+  Fields_[2] = Line.substr(9, 8);
+  return true;
+}
 
 }  // namespace velmora

@@ -17,6 +17,7 @@
 namespace velmora {
 
 class ReadFile;
+class CodePage;
 
 // Called once per read window by the long methods, so that a caller can show
 // progress: bytes done so far and the log's length.
@@ -73,12 +74,15 @@ class Journal {
   // the filters; true when the record passes.
   bool FilterRecord(std::string_view Line);
   std::string_view Field(int k) const { return Fields_[k]; }  // k = 1..10
+  // Windows read from logs since the reader was made (for benchmarks).
+  std::uint64_t windowReads() const { return windowReads_; }
 
   static constexpr std::size_t kSearchWindow = 32768;
   static constexpr std::size_t kScanWindow = 65536;
 
  private:
-  struct FilterState;  // defined in filters.cpp
+  struct FilterState;  // defined in filter_state.h
+  void rebuildFilters(const CodePage& cp);
 
   // start search (the log is open as file_)
   std::int64_t FindStartPos();
@@ -89,6 +93,10 @@ class Journal {
   template <bool Selected, bool Transformed, bool Counted>
   std::int64_t readRecords(std::int64_t start, ValueTable& table);
   void fail(std::int16_t number, U16String text);
+  // Inside a catch block of a method that traps its errors: closes the log,
+  // records the error in NumErr/TextErr and gives the result -1.
+  std::int32_t failCurrent();
+  void endCall();  // closes the log and drops the window at the end of a method
   void clearError();
 
   // members, as the script sees them
@@ -120,6 +128,8 @@ class Journal {
   std::unique_ptr<ReadFile> file_;
   std::vector<char> Buffer_;                 // the current read window
   std::size_t windowSize_ = 0;               // bytes of Buffer_ in use (W)
+  std::size_t templateSize_ = 0;             // size of the next record-loop window
+  std::uint64_t windowReads_ = 0;
   ProgressFn progress_;
 };
 

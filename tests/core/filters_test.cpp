@@ -1,0 +1,298 @@
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+
+#include "journal/codepage.h"
+#include "journal/journal.h"
+
+namespace velmora {
+namespace {
+
+std::string enc(U16View text, const CodePage& cp = CodePage::current()) {
+  std::string out;
+  for (char16_t u : text) out.push_back(static_cast<char>(cp.toByte(u).value()));
+  return out;
+}
+
+// A record line with the given user, mode, comment, identifier and
+// presentation; other fields are fixed.
+struct Rec {
+  U16View user = u"Иванов";
+  U16View mode = u"E";
+  U16View num = u"4";
+  U16View comment = u"";
+  U16View id = u"";
+  U16View pres = u"";
+};
+
+std::string line(const Rec& r, const CodePage& cp = CodePage::current()) {
+  return "20050317;10:15:00;" + enc(r.user, cp) + ";" + enc(r.mode, cp) + ";Docs;DocWrite;" + enc(r.num, cp) + ";" +
+         enc(r.comment, cp) + ";" + enc(r.id, cp) + ";" + enc(r.pres, cp);
+}
+
+struct Filters : ::testing::Test {
+  Journal j;
+  void SetUp() override { ASSERT_TRUE(CodePage::select(1251)); }
+  bool passes(const Rec& r) { return j.FilterRecord(line(r)); }
+  bool user(U16View u) { return passes({.user = u}); }
+  bool mode(U16View m) { return passes({.mode = m}); }
+  bool comment(U16View c) { return passes({.comment = c}); }
+  bool id(U16View i) { return passes({.id = i}); }
+};
+
+TEST_F(Filters, NamesInEnglishRussianAndNumbers) {
+  const struct {
+    U16View number, english, russian;
+  } names[] = {
+      {u"3", u"FilterUsers", u"ФильтерПользователей"},
+      {u"4", u"FilterMode", u"ФильтерРежима"},
+      {u"5", u"FilterTypeObj", u"ФильтерТипаОбъекта"},
+      {u"6", u"FilterOperation", u"ФильтерДействия"},
+      {u"7", u"FilterNum", u"ФильтерЧисла"},
+      {u"8", u"FilterRem", u"ФильтерКомментария"},
+      {u"9", u"FilterIdObj", u"ФильтерIdОбъекта"},
+      {u"10", u"FilterDeclarationObj", u"ФильтерПредставленияОбъекта"},
+  };
+  for (const auto& n : names) {
+    for (U16View name : {n.number, n.english, n.russian}) {
+      EXPECT_TRUE(j.SetFilter(u"|a|", name)) << toUtf8(name);
+      EXPECT_EQ(j.GetFilter(n.number), u"|A|");
+      EXPECT_EQ(j.GetFilter(n.english), u"|A|");
+      EXPECT_EQ(j.GetFilter(n.russian), u"|A|");
+      const bool list = n.number == u"8" || n.number == u"9" || n.number == u"10";
+      EXPECT_TRUE(j.SetFilter(list ? u"||x|" : u"", name));
+    }
+  }
+  for (U16View unknown : {u"filtermode", u"FILTERMODE", u"FilterMode ", u"2", u"11", u"03", u"ФильтрРежима", u""}) {
+    EXPECT_FALSE(j.SetFilter(u"|E|", unknown)) << toUtf8(unknown);
+    EXPECT_EQ(j.GetFilter(unknown), u"");
+  }
+  EXPECT_EQ(j.GetFilter(u"FilterMode"), u"");  // no unknown name reached a filter
+}
+
+TEST_F(Filters, ModeFilterByNameOrNumber) {
+  for (U16View name : {u"FilterMode", u"4"}) {
+    Journal k;
+    ASSERT_TRUE(k.SetFilter(u"|E|", name));
+    EXPECT_TRUE(k.FilterRecord(line({.mode = u"E"})));
+    EXPECT_FALSE(k.FilterRecord(line({.mode = u"C"})));
+  }
+}
+
+TEST_F(Filters, TextIsTrimmedAndUpperCased) {
+  ASSERT_TRUE(j.SetFilter(u"  |e|c|  ", u"FilterMode"));
+  EXPECT_EQ(j.GetFilter(u"ФильтерРежима"), u"|E|C|");
+  EXPECT_TRUE(mode(u"E"));
+  EXPECT_TRUE(mode(u"C"));
+  EXPECT_TRUE(mode(u"c"));
+  EXPECT_FALSE(mode(u"M"));
+  EXPECT_FALSE(mode(u"D"));
+  ASSERT_TRUE(j.SetFilter(u"\t|E|\t", u"FilterMode"));  // only spaces are trimmed
+  EXPECT_EQ(j.GetFilter(u"4"), u"\t|E|\t");
+}
+
+TEST_F(Filters, ExactListNeedsBarsAroundTheValue) {
+  ASSERT_TRUE(j.SetFilter(u"|Иванов|Петров|", u"FilterUsers"));
+  EXPECT_TRUE(user(u"Иванов"));
+  EXPECT_TRUE(user(u"петров"));
+  EXPECT_TRUE(user(u"ПЕТРОВ"));
+  EXPECT_FALSE(user(u"Иван"));
+  EXPECT_FALSE(user(u"Сидоров"));
+  EXPECT_FALSE(user(u" Иванов"));  // blanks in the value count
+  EXPECT_FALSE(user(u""));
+  ASSERT_TRUE(j.SetFilter(u"Иванов", u"FilterUsers"));
+  EXPECT_FALSE(user(u"Иванов"));
+  ASSERT_TRUE(j.SetFilter(u"|Иванов||", u"FilterUsers"));
+  EXPECT_TRUE(user(u""));  // an empty value matches two adjacent bars
+}
+
+TEST_F(Filters, ExactListValueHoldingBars) {
+  ASSERT_TRUE(j.SetFilter(u"|a|b|c|", u"FilterUsers"));
+  EXPECT_TRUE(user(u"a|b"));
+  EXPECT_TRUE(user(u"B|C"));
+  EXPECT_TRUE(user(u"a|b|c"));
+  EXPECT_FALSE(user(u"a|c"));
+  EXPECT_FALSE(user(u"|a"));
+  EXPECT_FALSE(user(u"c|"));
+}
+
+TEST_F(Filters, UpperCasingCoversCyrillicAndLatin) {
+  ASSERT_TRUE(j.SetFilter(u"|ёлкин|jones|ґава|", u"FilterUsers"));
+  EXPECT_EQ(j.GetFilter(u"3"), u"|ЁЛКИН|JONES|ҐАВА|");
+  EXPECT_TRUE(user(u"ЁЛКИН"));
+  EXPECT_TRUE(user(u"Ёлкин"));
+  EXPECT_TRUE(user(u"Jones"));
+  EXPECT_TRUE(user(u"ҐАВА"));
+  EXPECT_FALSE(user(u"Елкин"));  // Ё is not Е
+}
+
+TEST_F(Filters, EmptyTextSwitchesAFieldFilterOff) {
+  ASSERT_TRUE(j.SetFilter(u"|Петров|", u"FilterUsers"));
+  EXPECT_FALSE(user(u"Иванов"));
+  EXPECT_TRUE(j.SetFilter(u"   ", u"FilterUsers"));
+  EXPECT_EQ(j.GetFilter(u"FilterUsers"), u"");
+  EXPECT_TRUE(user(u"Иванов"));
+}
+
+TEST_F(Filters, InvertedFilterExcludesItsValues) {
+  j.SetInvertFilters(u"01000000");
+  ASSERT_TRUE(j.SetFilter(u"|D|", u"FilterMode"));
+  EXPECT_TRUE(mode(u"E"));
+  EXPECT_TRUE(mode(u"C"));
+  EXPECT_TRUE(mode(u"M"));
+  EXPECT_FALSE(mode(u"D"));
+  j.SetInvertFilters(u"");  // takes effect at the next record
+  EXPECT_FALSE(mode(u"E"));
+  EXPECT_TRUE(mode(u"D"));
+  j.SetInvertFilters(u"1");  // inverts only the users filter
+  EXPECT_TRUE(mode(u"D"));
+}
+
+TEST_F(Filters, AllActiveFiltersMustAccept) {
+  ASSERT_TRUE(j.SetFilter(u"|Иванов|", u"FilterUsers"));
+  ASSERT_TRUE(j.SetFilter(u"|E|", u"FilterMode"));
+  ASSERT_TRUE(j.SetFilter(u"|накладная|", u"FilterRem"));
+  EXPECT_TRUE(passes({.user = u"Иванов", .mode = u"E", .comment = u"Накладная 1"}));
+  EXPECT_FALSE(passes({.user = u"Петров", .mode = u"E", .comment = u"Накладная 1"}));
+  EXPECT_FALSE(passes({.user = u"Иванов", .mode = u"C", .comment = u"Накладная 1"}));
+  EXPECT_FALSE(passes({.user = u"Иванов", .mode = u"E", .comment = u"Счет 1"}));
+  ASSERT_TRUE(j.SetFilter(u"|4|", u"FilterNum"));
+  EXPECT_TRUE(passes({.user = u"Иванов", .mode = u"E", .num = u"4", .comment = u"Накладная 1"}));
+  EXPECT_FALSE(passes({.user = u"Иванов", .mode = u"E", .num = u"5", .comment = u"Накладная 1"}));
+}
+
+TEST_F(Filters, CommentItemsMatchAnywhereInAnyCase) {
+  ASSERT_TRUE(j.SetFilter(u"|ошибка|", u"FilterRem"));
+  EXPECT_EQ(j.GetFilter(u"8"), u"|ОШИБКА|");
+  EXPECT_TRUE(comment(u"Ошибка записи"));
+  EXPECT_TRUE(comment(u"произошла оШиБкА"));
+  EXPECT_TRUE(comment(u"ОШИБКА"));
+  EXPECT_FALSE(comment(u"ошибк"));
+  EXPECT_FALSE(comment(u""));
+  EXPECT_FALSE(j.SetFilter(u"ошибка", u"FilterRem"));
+  EXPECT_EQ(j.GetFilter(u"8"), u"");
+  EXPECT_TRUE(comment(u"что угодно"));
+}
+
+TEST_F(Filters, ItemListIsCutAtBars) {
+  ASSERT_TRUE(j.SetFilter(u"Склад|Касса|", u"FilterRem"));
+  EXPECT_TRUE(comment(u"склад"));
+  EXPECT_TRUE(comment(u"касса"));
+  ASSERT_TRUE(j.SetFilter(u"|Склад|Касса", u"FilterRem"));
+  EXPECT_TRUE(comment(u"склад"));
+  EXPECT_FALSE(comment(u"касса"));  // text after the last bar is ignored
+  ASSERT_TRUE(j.SetFilter(u"| Склад |", u"FilterRem"));  // pieces are not trimmed
+  EXPECT_FALSE(comment(u"Склад"));
+  EXPECT_TRUE(comment(u"на Склад №2"));
+  ASSERT_TRUE(j.SetFilter(u" |x|", u"FilterRem"));  // a blank before the first bar is an item
+  EXPECT_TRUE(comment(u"a b"));
+  EXPECT_FALSE(comment(u"ab"));
+}
+
+TEST_F(Filters, ListWithoutItemsSwitchesTheFilterOff) {
+  ASSERT_TRUE(j.SetFilter(u"|склад|", u"FilterRem"));
+  EXPECT_FALSE(comment(u"касса"));
+  EXPECT_FALSE(j.SetFilter(u"||", u"FilterRem"));
+  EXPECT_EQ(j.GetFilter(u"FilterRem"), u"");
+  EXPECT_TRUE(comment(u"касса"));
+  ASSERT_TRUE(j.SetFilter(u"|склад|", u"FilterRem"));
+  EXPECT_FALSE(j.SetFilter(u"касса|", u"FilterRem"));  // one bar only
+  EXPECT_TRUE(comment(u"касса"));
+  EXPECT_FALSE(j.SetFilter(u"", u"ФильтерКомментария"));
+  EXPECT_TRUE(comment(u"касса"));
+}
+
+TEST_F(Filters, IdentifierItemsOrWholeValues) {
+  ASSERT_TRUE(j.SetFilter(u"|12|", u"FilterIdObj"));
+  EXPECT_TRUE(id(u"12"));
+  EXPECT_TRUE(id(u"112"));
+  EXPECT_TRUE(id(u"3120"));
+  EXPECT_FALSE(id(u"1 2"));
+  j.SetCoincidenceObject(1);
+  EXPECT_TRUE(id(u"12"));
+  EXPECT_FALSE(id(u"112"));
+  EXPECT_FALSE(id(u"3120"));
+  j.SetCoincidenceObject(0);
+  EXPECT_TRUE(id(u"112"));
+}
+
+TEST_F(Filters, PresentationItems) {
+  ASSERT_TRUE(j.SetFilter(u"|накладная|счет|", u"FilterDeclarationObj"));
+  EXPECT_TRUE(passes({.pres = u"Расходная накладная 5"}));
+  EXPECT_TRUE(passes({.pres = u"СЧЕТ 7"}));
+  EXPECT_FALSE(passes({.pres = u"Касса"}));
+  j.SetInvertFilters(u"00000001");
+  EXPECT_FALSE(passes({.pres = u"СЧЕТ 7"}));
+  EXPECT_TRUE(passes({.pres = u"Касса"}));
+}
+
+TEST_F(Filters, ErrorRecordCommentIsTestedWhole) {
+  ASSERT_TRUE(j.SetFilter(u"|деление|", u"FilterRem"));
+  EXPECT_TRUE(passes({.num = u"5", .comment = u"Модуль; деление на 0"}));
+  EXPECT_FALSE(passes({.num = u"4", .comment = u"Модуль; деление на 0"}));
+}
+
+TEST_F(Filters, ShortRecordsNeverPass) {
+  EXPECT_FALSE(j.FilterRecord("20050317;10:15:00;"));
+  EXPECT_FALSE(j.FilterRecord("20050317;10:15:00"));
+  ASSERT_TRUE(j.SetFilter(u"|Иванов|", u"FilterUsers"));
+  j.SetInvertFilters(u"1");
+  EXPECT_FALSE(j.FilterRecord("20050317;10:15:00;"));
+}
+
+TEST_F(Filters, FiltersOfFieldsARecordLacksAreNotApplied) {
+  ASSERT_TRUE(j.SetFilter(u"|склад|", u"FilterRem"));
+  EXPECT_TRUE(j.FilterRecord("20050317;10:15:00;" + enc(u"Иванов;E;Docs")));
+  EXPECT_EQ(j.Field(8), "");
+}
+
+TEST_F(Filters, CharactersOutsideTheCodePageNeverMatch) {
+  // U+0100 has no byte in 1251. Neither dropping it nor a "?" stand-in may
+  // turn the filter into one that matches other values.
+  ASSERT_TRUE(j.SetFilter(u"|A\u0100B|", u"FilterUsers"));
+  EXPECT_FALSE(user(u"AB"));
+  EXPECT_FALSE(user(u"A?B"));
+  EXPECT_FALSE(user(u"A"));
+  ASSERT_TRUE(j.SetFilter(u"|A\u0100|B|", u"FilterUsers"));
+  EXPECT_FALSE(user(u"A"));
+  EXPECT_TRUE(user(u"B"));
+  ASSERT_TRUE(j.SetFilter(u"", u"FilterUsers"));
+  ASSERT_TRUE(j.SetFilter(u"|x\u0100y|z|", u"FilterRem"));
+  EXPECT_FALSE(comment(u"xy"));
+  EXPECT_FALSE(comment(u"x?y"));
+  EXPECT_TRUE(comment(u"az"));
+  ASSERT_TRUE(j.SetFilter(u"|\U0001F600|", u"FilterRem"));  // set, but matches nothing
+  EXPECT_FALSE(comment(u"?"));
+  EXPECT_FALSE(comment(u""));
+}
+
+TEST_F(Filters, ThousandsOfItems) {
+  U16String users = u"|", items = u"|";
+  for (int k = 0; k < 40000; ++k) {
+    const std::string n = std::to_string(k);
+    users += u"Пользователь" + U16String(n.begin(), n.end()) + u"|";
+    items += u"м" + U16String(n.begin(), n.end()) + u"ж|";
+  }
+  ASSERT_TRUE(j.SetFilter(users, u"FilterUsers"));
+  EXPECT_TRUE(user(u"пользователь0"));
+  EXPECT_TRUE(user(u"Пользователь23456"));
+  EXPECT_TRUE(user(u"Пользователь39999"));
+  EXPECT_FALSE(user(u"Пользователь40000"));
+  ASSERT_TRUE(j.SetFilter(items, u"FilterRem"));
+  EXPECT_TRUE(passes({.user = u"Пользователь1", .comment = u"код М39999Ж"}));
+  EXPECT_FALSE(passes({.user = u"Пользователь1", .comment = u"код М40000Ж"}));
+}
+
+TEST_F(Filters, FollowAChangeOfCodePage) {
+  ASSERT_TRUE(j.SetFilter(u"|Иванов|", u"FilterUsers"));
+  ASSERT_TRUE(CodePage::select(866));
+  const CodePage& dos = CodePage::current();
+  EXPECT_TRUE(j.FilterRecord(line({.user = u"ИВАНОВ"}, dos)));
+  EXPECT_FALSE(j.FilterRecord(line({.user = u"Петров"}, dos)));
+  ASSERT_TRUE(CodePage::select(1251));
+  EXPECT_TRUE(user(u"иванов"));
+}
+
+}  // namespace
+}  // namespace velmora
