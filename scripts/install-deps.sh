@@ -7,10 +7,22 @@ packages=(
   build-essential cmake ninja-build git
   googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   clang libclang-rt-14-dev
-  g++-mingw-w64-i686 mingw-w64-tools libwine-dev
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libwine-dev
   wine wine32:i386 xvfb xauth
   locales
 )
+
+# Wine takes its ANSI code page (1251) from LC_ALL=ru_RU.UTF-8, which must
+# exist as a generated locale.
+ensure_ru_locale() {
+  if ! locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$'; then
+    SUDO=""
+    [ "$(id -u)" -eq 0 ] || SUDO=sudo
+    $SUDO sed -i 's/^# *ru_RU.UTF-8 UTF-8/ru_RU.UTF-8 UTF-8/' /etc/locale.gen
+    grep -q '^ru_RU.UTF-8 UTF-8' /etc/locale.gen || echo 'ru_RU.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+    $SUDO locale-gen >/dev/null
+  fi
+}
 
 missing=()
 for p in "${packages[@]}"; do
@@ -21,6 +33,7 @@ for p in "${packages[@]}"; do
 done
 
 if [ ${#missing[@]} -eq 0 ]; then
+  ensure_ru_locale
   exit 0
 fi
 
@@ -33,3 +46,4 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+ensure_ru_locale
