@@ -8,7 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   clang libclang-rt-14-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libwine-dev
-  wine wine32:i386 xvfb xauth
+  wine wine32:i386 wine64 xvfb xauth
   locales
 )
 
