@@ -11,6 +11,7 @@ namespace velmora {
 
 namespace {
 
+#ifndef _WIN32
 // Lower-case letters and their upper-case forms, by ranges: step 2 means only
 // every second unit from first on is lower case (the paired Latin and
 // Cyrillic blocks). Used where the system's own upper-casing is not at hand.
@@ -55,7 +56,6 @@ char16_t genericUpper(char16_t u) {
   return u;
 }
 
-#ifndef _WIN32
 // Code units of bytes 0x80..0xFF; bytes below 0x80 are ASCII in every code
 // page offered here. A byte the code page leaves undefined keeps its own
 // value as a C1 control, so every byte still round-trips.
