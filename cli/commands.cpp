@@ -292,6 +292,7 @@ int runReplaceKeys(const ReplaceRequest& r, Io& io) {
 int runSample(const SampleRequest& r, Io& io) {
   SampleSummary summary;
   try {
+    checkSampleOptions(r.options);  // before an output file exists
     if (r.out == "-") {
       setBinaryStdout();
       summary = writeSampleLog(io.out, r.options);

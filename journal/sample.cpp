@@ -341,10 +341,7 @@ class Generator {
 
   Date startDate() const {
     const int v = options_.startDate;
-    Date d{v / 10000, v / 100 % 100, v % 100};
-    if (d.y < 1901 || d.y > 9999 || d.m < 1 || d.m > 12 || d.d < 1 || d.d > daysInMonth(d.y, d.m))
-      throw std::invalid_argument("sample start date is not a date of 1901..9999 in the form YYYYMMDD");
-    return d;
+    return Date{v / 10000, v / 100 % 100, v % 100};
   }
 
   // The seconds of the day's records, ascending: mostly working hours.
@@ -556,11 +553,18 @@ class Generator {
 
 }  // namespace
 
-SampleSummary writeSampleLog(const SampleSink& sink, const SampleOptions& options) {
+void checkSampleOptions(const SampleOptions& options) {
   if (options.days < 0 || options.perDay < 0)
     throw std::invalid_argument("sample days and records per day must not be negative");
   if (options.targetBytes != 0 && options.perDay == 0)
     throw std::invalid_argument("a sample byte target needs at least one record per day");
+  const int v = options.startDate, y = v / 10000, m = v / 100 % 100, d = v % 100;
+  if (v < 0 || y < 1901 || y > 9999 || m < 1 || m > 12 || d < 1 || d > daysInMonth(y, m))
+    throw std::invalid_argument("the sample's start date is not a date of 1901 to 9999 written YYYYMMDD");
+}
+
+SampleSummary writeSampleLog(const SampleSink& sink, const SampleOptions& options) {
+  checkSampleOptions(options);
   return Generator(options, sink).run();
 }
 

@@ -43,6 +43,8 @@ using SampleSink = std::function<void(std::string_view)>;
 
 // Throws std::invalid_argument for options out of range (negative counts, a
 // date that does not exist, a byte target with no records per day).
+void checkSampleOptions(const SampleOptions& options);
+// Checks the options first, so nothing reaches the sink for bad ones.
 SampleSummary writeSampleLog(const SampleSink& sink, const SampleOptions& options);
 SampleSummary writeSampleLog(std::ostream& out, const SampleOptions& options);
 // The whole log in memory, for tests.
