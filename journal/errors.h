@@ -11,6 +11,8 @@ namespace velmora {
 
 enum class ErrorNumber : std::int16_t {
   Overflow = 6,           // a position or count does not fit 32 bits
+  OutOfMemory = 7,        // a window or the replacement list does not fit in memory
+  InternalError = 51,     // an unexpected failure inside the reader
   FileNotFound = 53,      // the file vanished between the check and the open
   DiskFull = 61,
   TooManyFiles = 67,
@@ -20,6 +22,7 @@ enum class ErrorNumber : std::int16_t {
   PathNotFound = 76,      // a folder of an output path does not exist
   SameFile = 58,          // reserved: outputs that name an input are refused with -1 and 0
   AutomationError = 440,  // a host failure whose number does not fit 16 bits
+  LineTooLong = 1001,     // a copy met a record longer than its read window
 };
 
 // A failure inside one of the four methods that handle their own errors:

@@ -1,10 +1,169 @@
+// Finding the first record of the period: a binary search over 32 KiB
+// windows that compares date prefixes only, then a forward scan line by line.
+#include <algorithm>
+#include <cstring>
+
+#include "journal/fileio.h"
 #include "journal/journal.h"
+#include "journal/lines.h"
 
 namespace velmora {
+namespace {
 
-std::int64_t Journal::FindStartPos() { return -1; }
-bool Journal::WindowDates(std::string_view&, std::string_view&) const { return false; }
-std::int64_t Journal::ScanForStart(std::int64_t) { return -1; }
-void Journal::readWindow(std::int64_t, std::size_t) {}
+constexpr std::int64_t kWholeFileLimit = 65536;  // smaller logs are read in one window
+constexpr std::size_t kTailJump = 2000;          // WindowDates walks only this tail
+constexpr std::int64_t kEndMargin = 18;          // no scan window starts this close to the end
+
+using lines::findLineEnd;
+
+std::string_view date9(const char* at) { return {at, lines::kDate9Size}; }
+
+// One pass of the forward scan over the window [buf, buf + n): from the line
+// at a (whose CR LF is at d), examine complete lines until a line of the
+// period is found (result) or a line past the end stops the scan (go). On
+// return a is the start of the first line not examined.
+void scanLines(const lines::Period& period, const char* buf, std::size_t n, std::size_t& a, const char* d,
+               std::int64_t windowPos, std::int64_t& result, bool& go) {
+  while (result < 0 && go && d != nullptr) {
+    const char* key = buf + a;
+    if (period.contains(key)) {
+      result = windowPos + static_cast<std::int64_t>(a);
+    } else if (period.endsBefore(key)) {
+      go = false;
+    }
+    a = static_cast<std::size_t>(d - buf) + 2;
+    d = findLineEnd(buf + a, buf + n);
+  }
+}
+
+}  // namespace
+
+void Journal::readWindow(std::int64_t position, std::size_t size) {
+  // Room for a CR LF appended to the last probe window, and for a key read
+  // at the start of a short last line.
+  const std::size_t room = size + lines::kWindowPadding;
+  if (Buffer_.size() < room) Buffer_.resize(room);
+  const std::size_t got = file_->readAt(position, Buffer_.data(), size);
+  // Past the end of the file the window holds spaces, never a line end.
+  std::memset(Buffer_.data() + got, ' ', room - got);
+  windowSize_ = size;
+  ++windowReads_;
+  if (progress_) progress_(std::min<std::int64_t>(position - 1 + static_cast<std::int64_t>(got), MyFileSize_), MyFileSize_);
+}
+
+bool Journal::WindowDates(std::string_view& FirstDate, std::string_view& LastDate) const {
+  FirstDate = {};
+  LastDate = {};
+  const char* buf = Buffer_.data();
+  const std::size_t n = windowSize_;
+  const char* end = buf + n;
+  // The first line of a probe window is taken as partial; the second must be
+  // complete.
+  const char* first = findLineEnd(buf, end);
+  if (first == nullptr) return false;
+  const std::size_t second = static_cast<std::size_t>(first - buf) + 2;
+  if (findLineEnd(buf + second, end) == nullptr) return false;
+  FirstDate = date9(buf + second);
+  // The last line that ends inside the window, found from the back so that
+  // only the window's tail is walked. A line starting in the window's last
+  // ten bytes is not used.
+  const char* e = lines::findLastLineEnd(buf, end);
+  while (e != nullptr && e > first) {
+    const char* before = lines::findLastLineEnd(buf, e);
+    const std::size_t start = static_cast<std::size_t>(before - buf) + 2;  // before >= first here
+    if (start + 10 < n) {
+      LastDate = date9(buf + start);
+      break;
+    }
+    e = before;
+  }
+  return !LastDate.empty();
+}
+
+std::int64_t Journal::ScanForStart(std::int64_t WindowPos) {
+  templateSize_ = kScanWindow;  // every later read, here and in the record loop
+  const lines::Period period{DateBeginBytes_.data(), DateEndBytes_.data()};
+  std::int64_t result = -1;
+  bool go = true;
+
+  const char* buf = Buffer_.data();
+  std::size_t n = windowSize_;
+  std::size_t a = 0;
+  const char* d = findLineEnd(buf, buf + n);
+  // A window read from inside the file starts, as a rule, inside a line;
+  // one read from position 1 starts with the log's first record.
+  if (WindowPos > 1 && d != nullptr) {
+    a = static_cast<std::size_t>(d - buf) + 2;
+    d = findLineEnd(buf + a, buf + n);
+  }
+  scanLines(period, buf, n, a, d, WindowPos, result, go);
+  if (WindowPos + static_cast<std::int64_t>(a) + 1 >= MyFileSize_ || !go || result >= 0) return result;
+
+  std::int64_t P = WindowPos + static_cast<std::int64_t>(a);
+  for (;;) {
+    readWindow(P, kScanWindow);
+    buf = Buffer_.data();
+    n = windowSize_;
+    a = 0;
+    scanLines(period, buf, n, a, findLineEnd(buf, buf + n), P, result, go);
+    // A window without a complete line (a line longer than the window, or
+    // an unterminated last line) would be read again and again.
+    if (a == 0) return -1;
+    P += static_cast<std::int64_t>(a);
+    if (MyFileSize_ - kEndMargin < P || result >= 0 || !go) break;
+  }
+  return result;
+}
+
+std::int64_t Journal::FindStartPos() {
+  if (MyFileSize_ < kWholeFileLimit) {
+    readWindow(1, static_cast<std::size_t>(MyFileSize_));
+    return ScanForStart(1);
+  }
+  const std::string_view begin9(DateBeginBytes_.data(), lines::kDate9Size);
+  const std::string_view end9(DateEndBytes_.data(), lines::kDate9Size);
+  constexpr auto W = static_cast<std::int64_t>(kSearchWindow);
+  std::int64_t hi = MyFileSize_ - W;
+  std::int64_t lo = 1;
+  std::string_view firstDate, lastDate;
+  auto startsHere = [&] { return firstDate < begin9 && begin9 <= lastDate; };
+
+  // The first window: the period may begin at or before the first record.
+  readWindow(1, kSearchWindow);
+  const std::string_view head = date9(Buffer_.data());
+  if (end9 < head) return -1;
+  if (begin9 <= head) return ScanForStart(1);
+  if (!WindowDates(firstDate, lastDate)) return -1;
+  if (startsHere()) return ScanForStart(1);
+
+  // The last window: the period may begin after the last record.
+  readWindow(hi, kSearchWindow);
+  if (std::memcmp(Buffer_.data() + windowSize_ - 2, "\r\n", 2) != 0) {
+    std::memcpy(Buffer_.data() + windowSize_, "\r\n", 2);
+    windowSize_ += 2;
+  }
+  if (!WindowDates(firstDate, lastDate)) return -1;
+  if (begin9 > lastDate) return -1;
+  if (startsHere()) return ScanForStart(hi);
+
+  for (;;) {
+    if (lo >= hi) {
+      // Half a window before the point where the bounds met; never before
+      // the file's first byte, even in a log that is out of time order.
+      const std::int64_t mid = std::max<std::int64_t>(1, (hi + lo - W) / 2);
+      readWindow(mid, kSearchWindow);
+      return ScanForStart(mid);
+    }
+    const std::int64_t mid = (hi + lo) / 2;
+    readWindow(mid, kSearchWindow);
+    if (!WindowDates(firstDate, lastDate)) return -1;
+    if (startsHere()) return ScanForStart(mid);
+    if (begin9 > lastDate) {
+      lo = mid + W / 2;
+    } else {
+      hi = mid;
+    }
+  }
+}
 
 }  // namespace velmora
