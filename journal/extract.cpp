@@ -1,7 +1,164 @@
+// GetData: the records of the period that pass the filters, appended to the
+// host value table, optionally translated, grouped with a count and sorted.
+#include <array>
+#include <optional>
+
+#include "journal/codepage.h"
+#include "journal/failures.h"
+#include "journal/fileio.h"
 #include "journal/journal.h"
+#include "journal/lines.h"
 
 namespace velmora {
+namespace {
 
-std::int32_t Journal::GetStartPos(std::int32_t, ValueTable&) { return -1; }
+struct ResultColumn {
+  U16View name;
+  std::int16_t length;  // 0: NewColumn gets no length
+};
+
+// Column k holds record field k.
+constexpr std::array<ResultColumn, 10> kResultColumns{{
+    {u"Дата", 8},
+    {u"Время", 8},
+    {u"Пользователь", 0},
+    {u"Режим", 0},
+    {u"ТипОбъекта", 0},
+    {u"Действие", 0},
+    {u"НомерДействия", 2},
+    {u"Комментарий", 0},
+    {u"Идентификатор", 30},
+    {u"Представление", 0},
+}};
+
+constexpr U16View kStringType = u"Строка";
+constexpr U16View kNumberType = u"Число";
+constexpr U16View kCountColumn = u"Чис";
+constexpr std::int16_t kCountLength = 10;
+constexpr std::int64_t kEndMargin = 18;  // no window starts this close to the end
+
+// Drops every row and column and creates the result columns that
+// InsertColumn selects ("" selects all).
+void rebuildTable(ValueTable& table, std::int32_t columnCount, U16View insertColumn) {
+  table.DeleteLines();
+  for (std::int32_t c = columnCount; c >= 1; --c) table.DeleteColumn(c);
+  for (const ResultColumn& column : kResultColumns) {
+    table.NewColumn(column.name, kStringType,
+                    column.length != 0 ? std::optional<std::int16_t>(column.length) : std::nullopt);
+  }
+  if (insertColumn.empty()) return;
+  // From the right, so that the numbers of the columns still to test hold.
+  for (int k = 10; k >= 1; --k) {
+    if (insertColumn[static_cast<std::size_t>(k - 1)] == u'0') table.DeleteColumn(k);
+  }
+}
+
+}  // namespace
+
+template <bool Selected, bool Transformed, bool Counted>
+std::int64_t Journal::readRecords(std::int64_t start, ValueTable& table) {
+  std::array<bool, 11> mask{};
+  if constexpr (Selected) {
+    for (int k = 1; k <= 10; ++k) mask[k] = InsertColumn_[static_cast<std::size_t>(k - 1)] != u'0';
+  }
+  if (start >= MyFileSize_ || start < 1) return start;
+
+  const lines::Period period{DateBeginBytes_.data(), DateEndBytes_.data()};
+  const CodePage& cp = CodePage::current();
+  U16String cell;  // reused for every field written
+  cell.reserve(256);
+  const std::size_t W = templateSize_;
+  std::int64_t pos = start;
+  bool go = true;
+  for (;;) {
+    readWindow(pos, W);
+    const char* buf = Buffer_.data();
+    const char* end = buf + windowSize_;
+    const char* c = buf;
+    const char* d = nullptr;
+    while (go && (d = lines::findLineEnd(c, end)) != nullptr) {
+      if (period.contains(c)) {
+        if (FilterRecord(std::string_view(c, static_cast<std::size_t>(d - c)))) {
+          ++ListStrSize_;
+          table.NewLine();
+          std::int16_t g = 0;
+          for (std::int16_t k = 1; k <= 10; ++k) {
+            if constexpr (Selected) {
+              if (!mask[k]) continue;
+            }
+            ++g;
+            cp.decode(Fields_[k], cell);
+            if constexpr (Transformed) Translator_->TransformCol(cell, k);
+            table.SetValue(ListStrSize_, g, cell);
+          }
+          if constexpr (Counted) table.SetValue(ListStrSize_, kCountColumn, std::int16_t{1});
+        }
+      } else if (period.endsBefore(c)) {
+        go = false;
+      }
+      c = d + 2;
+    }
+    // A window without a complete line (a record longer than the window, or
+    // an unterminated last line) gives no progress: stop at that line so
+    // that a later call can try again once it is complete.
+    if (c == buf) return pos;
+    pos += c - buf;
+    if (MyFileSize_ - kEndMargin < pos || !go) return pos;
+  }
+}
+
+std::int32_t Journal::GetStartPos(std::int32_t CurrentPos, ValueTable& ListStr) {
+  clearError();
+  try {
+    const AtScopeEnd done([this] { endCall(); });
+    const std::int32_t columnCount = ListStr.ColumnCount();
+    if (columnCount == ColumnTotal_) {
+      ListStrSize_ = ListStr.LinesCnt();
+    } else {
+      rebuildTable(ListStr, columnCount, InsertColumn_);
+      ListStrSize_ = 0;
+    }
+
+    if (DateBegin_.size() != lines::kKeySize || DateEnd_.size() != lines::kKeySize ||
+        DateBeginBytes_.size() != lines::kKeySize || DateEndBytes_.size() != lines::kKeySize ||
+        !fileExists(FilePath_)) {
+      return -1;
+    }
+
+    file_ = std::make_unique<ReadFile>(FilePath_);
+    MyFileSize_ = file_->size();
+    templateSize_ = kSearchWindow;
+
+    const std::int64_t start = CurrentPos >= 1 ? CurrentPos : FindStartPos();
+    std::int32_t result = -1;
+    if (start < 1) {
+      file_.reset();
+    } else {
+      // A start past 2 GiB could not be handed back as the next position.
+      scriptResult(start, FilePath_);
+      using Loop = std::int64_t (Journal::*)(std::int64_t, ValueTable&);
+      // Indexed by selected columns (1), translation (2) and counting (4).
+      static constexpr std::array<Loop, 8> kLoops{
+          &Journal::readRecords<false, false, false>, &Journal::readRecords<true, false, false>,
+          &Journal::readRecords<false, true, false>,  &Journal::readRecords<true, true, false>,
+          &Journal::readRecords<false, false, true>,  &Journal::readRecords<true, false, true>,
+          &Journal::readRecords<false, true, true>,   &Journal::readRecords<true, true, true>,
+      };
+      const bool selected = ColumnTotal_ != 10;
+      const bool transformed = TransformStr_ != u"0000" && Translator_ != nullptr;
+      const bool counted = !GroupBy_.empty();
+      const Loop loop = kLoops[(selected ? 1 : 0) | (transformed ? 2 : 0) | (counted ? 4 : 0)];
+      if (counted) ListStr.NewColumn(kCountColumn, kNumberType, kCountLength);
+      const std::int64_t next = (this->*loop)(start, ListStr);
+      file_.reset();
+      result = scriptResult(next, FilePath_);
+      if (counted) ListStr.GroupBy(GroupBy_, kCountColumn);
+    }
+    if (!OrderBy_.empty()) ListStr.Sort(OrderBy_);
+    return result;
+  } catch (...) {
+    return failCurrent();
+  }
+}
 
 }  // namespace velmora
