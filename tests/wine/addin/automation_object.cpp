@@ -74,6 +74,7 @@ HRESULT AutomationObject::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* para
   if (id < 1 || static_cast<std::size_t>(id) > members_.size()) return DISP_E_MEMBERNOTFOUND;
   Member& m = members_[id - 1];
   ++m.calls;
+  if (beforeCall) beforeCall(m.name);
   if (m.failHr != S_OK) {
     HRESULT hr = m.failHr;
     m.failHr = S_OK;

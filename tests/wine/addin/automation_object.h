@@ -35,6 +35,8 @@ class AutomationObject : public IDispatch {
                                    EXCEPINFO* excep, UINT* argErr) override;
 
   void define(const std::wstring& name, Handler handler);
+  // Runs before every member call, for tests that look at the caller's state.
+  std::function<void(const std::wstring& name)> beforeCall;
 
   // Counters by member name.
   int lookups(const std::wstring& name) const;

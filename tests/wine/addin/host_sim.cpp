@@ -57,12 +57,14 @@ Connection::~Connection() {
 // ---- value table -----------------------------------------------------------
 
 Table::Table(velmora::ValueTable& target) : target_(target) {
-  auto guard = [](auto&& body) -> HRESULT {
+  // The host reports a failing operation as an automation exception.
+  auto guard = [](auto&& body, EXCEPINFO* excep) -> HRESULT {
     try {
       body();
       return S_OK;
-    } catch (const std::exception&) {
-      return DISP_E_EXCEPTION;
+    } catch (const velmora::HostError& e) {
+      const auto& d = e.description();
+      return excepFail(excep, e.number(), std::wstring(d.begin(), d.end()));
     }
   };
   define(L"ColumnCount", [this](const Args&, VARIANT* r, EXCEPINFO*) {
@@ -73,47 +75,47 @@ Table::Table(velmora::ValueTable& target) : target_(target) {
     if (r) velmora::setLong(r, target_.LinesCnt());
     return S_OK;
   });
-  define(L"DeleteLines", [this, guard](const Args&, VARIANT*, EXCEPINFO*) {
-    return guard([&] { target_.DeleteLines(); });
+  define(L"DeleteLines", [this, guard](const Args&, VARIANT*, EXCEPINFO* excep) {
+    return guard([&] { target_.DeleteLines(); }, excep);
   });
-  define(L"DeleteColumn", [this, guard](const Args& a, VARIANT*, EXCEPINFO*) {
+  define(L"DeleteColumn", [this, guard](const Args& a, VARIANT*, EXCEPINFO* excep) {
     if (a.size() != 1) return DISP_E_BADPARAMCOUNT;
-    return guard([&] { target_.DeleteColumn(argLong(a[0])); });
+    return guard([&] { target_.DeleteColumn(argLong(a[0])); }, excep);
   });
-  define(L"NewColumn", [this, guard](const Args& a, VARIANT*, EXCEPINFO*) {
+  define(L"NewColumn", [this, guard](const Args& a, VARIANT*, EXCEPINFO* excep) {
     if (a.size() < 2 || a.size() > 3) return DISP_E_BADPARAMCOUNT;
     std::optional<std::int16_t> length;
     if (a.size() == 3) length = static_cast<std::int16_t>(argLong(a[2]));
-    return guard([&] { target_.NewColumn(u16(argString(a[0])), u16(argString(a[1])), length); });
+    return guard([&] { target_.NewColumn(u16(argString(a[0])), u16(argString(a[1])), length); }, excep);
   });
-  define(L"NewLine", [this, guard](const Args&, VARIANT*, EXCEPINFO*) {
-    return guard([&] { target_.NewLine(); });
+  define(L"NewLine", [this, guard](const Args&, VARIANT*, EXCEPINFO* excep) {
+    return guard([&] { target_.NewLine(); }, excep);
   });
-  define(L"SetValue", [this, guard](const Args& a, VARIANT*, EXCEPINFO*) {
+  define(L"SetValue", [this, guard](const Args& a, VARIANT*, EXCEPINFO* excep) {
     if (a.size() != 3) return DISP_E_BADPARAMCOUNT;
     for (int i = 0; i < 3; ++i) setValueTypes[i] = V_VT(a[i]);
     long row = argLong(a[0]);
     if ((V_VT(a[1]) & VT_TYPEMASK) == VT_BSTR)
       return guard([&] {
         target_.SetValue(row, u16(argString(a[1])), static_cast<std::int16_t>(argLong(a[2])));
-      });
+      }, excep);
     return guard([&] {
       target_.SetValue(row, static_cast<std::int16_t>(argLong(a[1])), u16(argString(a[2])));
-    });
+    }, excep);
   });
-  define(L"GroupBy", [this, guard](const Args& a, VARIANT*, EXCEPINFO*) {
+  define(L"GroupBy", [this, guard](const Args& a, VARIANT*, EXCEPINFO* excep) {
     if (a.size() != 2) return DISP_E_BADPARAMCOUNT;
     groupByTypes[0] = V_VT(a[0]);
     groupByTypes[1] = V_VT(a[1]);
     lastGroupBy = argString(a[0]);
     lastGroupSum = argString(a[1]);
-    return guard([&] { target_.GroupBy(u16(lastGroupBy), u16(lastGroupSum)); });
+    return guard([&] { target_.GroupBy(u16(lastGroupBy), u16(lastGroupSum)); }, excep);
   });
-  define(L"Sort", [this, guard](const Args& a, VARIANT*, EXCEPINFO*) {
+  define(L"Sort", [this, guard](const Args& a, VARIANT*, EXCEPINFO* excep) {
     if (a.size() != 1) return DISP_E_BADPARAMCOUNT;
     sortType = V_VT(a[0]);
     lastSort = argString(a[0]);
-    return guard([&] { target_.Sort(u16(lastSort)); });
+    return guard([&] { target_.Sort(u16(lastSort)); }, excep);
   });
 }
 
