@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "journal/errors.h"
+#include "journal/fileio.h"
+#include "log_builder.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace velmora {
+namespace {
+
+using test::TempDir;
+namespace fs = std::filesystem;
+
+std::string readAll(ReadFile& f, std::int64_t position, std::size_t n) {
+  std::string out(n, '\0');
+  out.resize(f.readAt(position, out.data(), n));
+  return out;
+}
+
+TEST(FileIo, ReadsAtOneBasedPositionsAndStopsAtTheEnd) {
+  TempDir tmp;
+  tmp.write("log.txt", "abcdefghij");
+  ReadFile f(tmp.u16("log.txt"));
+  EXPECT_EQ(f.size(), 10);
+  EXPECT_EQ(readAll(f, 1, 3), "abc");
+  EXPECT_EQ(readAll(f, 8, 100), "hij");  // short read at the end
+  EXPECT_EQ(readAll(f, 11, 5), "");      // past the end: nothing, no failure
+  EXPECT_EQ(readAll(f, 10, 1), "j");
+}
+
+TEST(FileIo, SizeIsTakenAtOpenWhileTheFileGrows) {
+  TempDir tmp;
+  tmp.write("log.txt", "12345");
+  ReadFile f(tmp.u16("log.txt"));
+  tmp.append("log.txt", "678");  // another writer while it is open
+  EXPECT_EQ(f.size(), 5);
+  EXPECT_EQ(f.currentSize(), 8);
+  EXPECT_EQ(readAll(f, 6, 10), "678");
+}
+
+TEST(FileIo, ReadsAFileThatAnotherProgramHoldsOpenForWriting) {
+  TempDir tmp;
+  std::ofstream writer(tmp.path("log.txt"), std::ios::binary);
+  writer << "first\r\n" << std::flush;
+  ReadFile f(tmp.u16("log.txt"));
+  EXPECT_EQ(readAll(f, 1, 7), "first\r\n");
+}
+
+TEST(FileIo, PathsWithCyrillicNames) {
+  TempDir tmp;
+  tmp.write("журнал событий.txt", "данные");
+  EXPECT_TRUE(fileExists(tmp.u16("журнал событий.txt")));
+  ReadFile f(tmp.u16("журнал событий.txt"));
+  EXPECT_EQ(f.size(), static_cast<std::int64_t>(std::string("данные").size()));
+}
+
+TEST(FileIo, MissingFileFailsWithANumberAndATextNamingIt) {
+  TempDir tmp;
+  try {
+    ReadFile f(tmp.u16("нет.txt"));
+    FAIL() << "opened a missing file";
+  } catch (const Failure& e) {
+    EXPECT_EQ(e.number(), static_cast<std::int16_t>(ErrorNumber::FileNotFound));
+    EXPECT_NE(e.text().find(u"нет.txt"), U16String::npos) << test::utf8(e.text());
+    EXPECT_NE(e.text().find(u"не найден"), U16String::npos) << test::utf8(e.text());
+  }
+}
+
+TEST(FileIo, FolderIsNeitherAnExistingFileNorReadable) {
+  TempDir tmp;
+  fs::create_directory(tmp.path("sub"));
+  EXPECT_FALSE(fileExists(tmp.u16("sub")));
+  EXPECT_FALSE(fileExists(tmp.u16("missing")));
+  EXPECT_FALSE(fileExists(u""));
+  EXPECT_THROW(ReadFile(tmp.u16("sub")), Failure);
+  EXPECT_THROW(WriteFile(tmp.u16("sub")), Failure);
+}
+
+TEST(FileIo, WriteIntoAMissingFolderFailsWithPathNotFound) {
+  TempDir tmp;
+  try {
+    WriteFile f(tmp.u16("no-such-folder/out.txt"));
+    FAIL() << "created a file in a missing folder";
+  } catch (const Failure& e) {
+    EXPECT_EQ(e.number(), static_cast<std::int16_t>(ErrorNumber::PathNotFound));
+    EXPECT_NE(e.text().find(u"out.txt"), U16String::npos);
+  }
+}
+
+#ifndef _WIN32
+TEST(FileIo, WriteIntoAReadOnlyFileFailsWithPermissionDenied) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root may write anywhere";
+  TempDir tmp;
+  tmp.write("ro.txt", "x");
+  fs::permissions(tmp.path("ro.txt"), fs::perms::owner_read);
+  try {
+    WriteFile f(tmp.u16("ro.txt"));
+    FAIL() << "opened a read-only file for writing";
+  } catch (const Failure& e) {
+    EXPECT_EQ(e.number(), static_cast<std::int16_t>(ErrorNumber::PermissionDenied));
+  }
+}
+#endif
+
+TEST(FileIo, OutputEndsWhereTheWrittenBytesEnd) {
+  TempDir tmp;
+  tmp.write("out.txt", std::string(100, 'o'));
+  {
+    WriteFile f(tmp.u16("out.txt"));
+    f.write("new");
+    f.write(" text");
+    f.close();
+  }
+  EXPECT_EQ(tmp.read("out.txt"), "new text");
+}
+
+TEST(FileIo, OutputDroppedWithoutCloseKeepsOnlyWhatWasWritten) {
+  TempDir tmp;
+  tmp.write("out.txt", std::string(100, 'o'));
+  {
+    WriteFile f(tmp.u16("out.txt"));
+    f.write("partial");
+  }  // an error path: no close()
+  EXPECT_EQ(tmp.read("out.txt"), "partial");
+}
+
+TEST(FileIo, SameFileThroughOtherSpellings) {
+  TempDir tmp;
+  tmp.write("log.txt", "x");
+  tmp.write("other.txt", "y");
+  fs::create_directory(tmp.path("sub"));
+  const U16String log = tmp.u16("log.txt");
+  EXPECT_TRUE(sameFile(log, log));
+  EXPECT_TRUE(sameFile(log, tmp.u16("sub/../log.txt")));
+  EXPECT_TRUE(sameFile(log, tmp.u16("./log.txt")));
+  EXPECT_FALSE(sameFile(log, tmp.u16("other.txt")));
+  EXPECT_FALSE(sameFile(log, tmp.u16("new.txt")));  // one exists, one does not
+
+  // A relative spelling, from the folder.
+  const auto cwd = fs::current_path();
+  fs::current_path(tmp.dir());
+  const bool relative = sameFile(u"log.txt", log);
+  const bool relativeNew = sameFile(u"new.txt", tmp.u16("sub/../new.txt"));
+  fs::current_path(cwd);
+  EXPECT_TRUE(relative);
+  EXPECT_TRUE(relativeNew);  // neither exists: same name in the same folder
+  EXPECT_FALSE(sameFile(tmp.u16("a.txt"), tmp.u16("b.txt")));
+}
+
+#ifndef _WIN32
+TEST(FileIo, SameFileThroughLinks) {
+  TempDir tmp;
+  tmp.write("log.txt", "x");
+  fs::create_hard_link(tmp.path("log.txt"), tmp.path("hard.txt"));
+  fs::create_symlink(tmp.path("log.txt"), tmp.path("soft.txt"));
+  EXPECT_TRUE(sameFile(tmp.u16("log.txt"), tmp.u16("hard.txt")));
+  EXPECT_TRUE(sameFile(tmp.u16("soft.txt"), tmp.u16("log.txt")));
+}
+#else
+TEST(FileIo, SameFileIgnoresLetterCaseOnWindows) {
+  TempDir tmp;
+  tmp.write("log.txt", "x");
+  EXPECT_TRUE(sameFile(tmp.u16("log.txt"), tmp.u16("LOG.TXT")));
+  EXPECT_TRUE(sameFile(tmp.u16("new.txt"), tmp.u16("NEW.txt")));
+}
+#endif
+
+TEST(FileIo, ReadsPastFourGigabytesInASparseFile) {
+  TempDir tmp;
+  const std::int64_t size = (std::int64_t{1} << 32) + 100;
+  {
+    std::ofstream out(tmp.path("big.txt"), std::ios::binary);
+  }
+  std::error_code ec;
+  fs::resize_file(tmp.path("big.txt"), static_cast<std::uintmax_t>(size), ec);
+  if (ec) GTEST_SKIP() << "no sparse file of " << size << " bytes here: " << ec.message();
+  {
+    std::fstream io(tmp.path("big.txt"), std::ios::binary | std::ios::in | std::ios::out);
+    io.seekp(size - 4);
+    io.write("tail", 4);
+  }
+  ReadFile f(tmp.u16("big.txt"));
+  EXPECT_EQ(f.size(), size);
+  EXPECT_EQ(readAll(f, size - 3, 10), "tail");
+  EXPECT_EQ(readAll(f, (std::int64_t{1} << 31) + 1, 4), std::string(4, '\0'));
+}
+
+}  // namespace
+}  // namespace velmora
