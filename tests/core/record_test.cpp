@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <initializer_list>
 #include <string>
 
@@ -31,7 +32,9 @@ std::string record(std::initializer_list<U16View> fields) {
 
 struct Record : ::testing::Test {
   Journal j;
+  std::deque<std::string> lines;  // the fields are views into these
   void SetUp() override { ASSERT_TRUE(CodePage::select(1251)); }
+  bool keep(std::string line) { return j.FilterRecord(lines.emplace_back(std::move(line))); }
   void expectFields(std::initializer_list<U16View> fields) {
     int k = 3;
     for (U16View f : fields) {
@@ -55,23 +58,24 @@ TEST_F(Record, KeyAloneIsNoRecord) {
   EXPECT_FALSE(j.FilterRecord(kKey));
   EXPECT_FALSE(j.FilterRecord(kKey.substr(0, 10)));
   EXPECT_FALSE(j.FilterRecord(""));
-  ASSERT_TRUE(j.FilterRecord(std::string(kKey) + "U"));
+  const std::string shortest = std::string(kKey) + "U";
+  ASSERT_TRUE(j.FilterRecord(shortest));
   EXPECT_EQ(j.Field(3), "U");
 }
 
 TEST_F(Record, TextAfterTheTenthFieldIsIgnored) {
-  ASSERT_TRUE(j.FilterRecord(record({u"u", u"E", u"Docs", u"DocNew", u"1", u"c", u"id", u"pres", u"extra", u"more"})));
+  ASSERT_TRUE(keep(record({u"u", u"E", u"Docs", u"DocNew", u"1", u"c", u"id", u"pres", u"extra", u"more"})));
   EXPECT_EQ(j.Field(10), "pres");
-  ASSERT_TRUE(j.FilterRecord(record({u"u", u"E", u"Docs", u"DocNew", u"1", u"c", u"id", u"pres;"})));
+  ASSERT_TRUE(keep(record({u"u", u"E", u"Docs", u"DocNew", u"1", u"c", u"id", u"pres;"})));
   EXPECT_EQ(j.Field(10), "pres");
 }
 
 TEST_F(Record, AShortRecordLeavesNothingOfThePreviousOne) {
-  ASSERT_TRUE(j.FilterRecord(record({u"u", u"E", u"Docs", u"DocNew", u"1", u"comment", u"id", u"pres"})));
-  ASSERT_TRUE(j.FilterRecord(record({u"Петров", u"C", u"Refs"})));
+  ASSERT_TRUE(keep(record({u"u", u"E", u"Docs", u"DocNew", u"1", u"comment", u"id", u"pres"})));
+  ASSERT_TRUE(keep(record({u"Петров", u"C", u"Refs"})));
   expectFields({u"Петров", u"C", u"Refs", u"", u"", u"", u"", u""});
-  ASSERT_TRUE(j.FilterRecord(record({u"u", u"E", u"Docs", u"DocNew", u"1", u"comment", u"id", u"pres"})));
-  ASSERT_TRUE(j.FilterRecord(record({u"x", u"M", u"Sys", u"OpenSession", u"2", u"", u""})));
+  ASSERT_TRUE(keep(record({u"u", u"E", u"Docs", u"DocNew", u"1", u"comment", u"id", u"pres"})));
+  ASSERT_TRUE(keep(record({u"x", u"M", u"Sys", u"OpenSession", u"2", u"", u""})));
   expectFields({u"x", u"M", u"Sys", u"OpenSession", u"2", u"", u"", u""});
 }
 
@@ -86,28 +90,30 @@ TEST_F(Record, ErrorRecordKeepsSeparatorsOfItsComment) {
 }
 
 TEST_F(Record, CommentRuleNeedsExactlyFiveAndTwoClosingSeparators) {
-  ASSERT_TRUE(j.FilterRecord(record({u"u", u"E", u"Grbgs", u"GrbgSyntaxErr", u"5", u"a;b", u"id", u""})));
+  ASSERT_TRUE(keep(record({u"u", u"E", u"Grbgs", u"GrbgSyntaxErr", u"5", u"a;b", u"id", u""})));
   expectFields({u"u", u"E", u"Grbgs", u"GrbgSyntaxErr", u"5", u"a", u"b", u"id"});
-  ASSERT_TRUE(j.FilterRecord(record({u"u", u"E", u"Grbgs", u"GrbgSyntaxErr", u"55", u"a;b", u"", u""})));
+  ASSERT_TRUE(keep(record({u"u", u"E", u"Grbgs", u"GrbgSyntaxErr", u"55", u"a;b", u"", u""})));
   expectFields({u"u", u"E", u"Grbgs", u"GrbgSyntaxErr", u"55", u"a", u"b", u""});
-  ASSERT_TRUE(j.FilterRecord(record({u"u", u"E", u"Grbgs", u"GrbgSyntaxErr", u" 5", u"a;b", u"", u""})));
+  ASSERT_TRUE(keep(record({u"u", u"E", u"Grbgs", u"GrbgSyntaxErr", u" 5", u"a;b", u"", u""})));
   expectFields({u"u", u"E", u"Grbgs", u"GrbgSyntaxErr", u" 5", u"a", u"b", u""});
   // Empty comment: nothing odd happens.
-  ASSERT_TRUE(j.FilterRecord(record({u"u", u"E", u"Grbgs", u"GrbgSyntaxErr", u"5", u"", u"", u""})));
+  ASSERT_TRUE(keep(record({u"u", u"E", u"Grbgs", u"GrbgSyntaxErr", u"5", u"", u"", u""})));
   expectFields({u"u", u"E", u"Grbgs", u"GrbgSyntaxErr", u"5", u"", u"", u""});
 }
 
 TEST_F(Record, ErrorRecordEndingRightAfterItsNumberIsSafe) {
   // Field 7 is closed by the first of the two final separators: the comment
   // would have to end before it starts. It comes out empty.
-  ASSERT_TRUE(j.FilterRecord(std::string(kKey) + "u;E;Grbgs;GrbgSyntaxErr;5;;"));
+  const std::string closed = std::string(kKey) + "u;E;Grbgs;GrbgSyntaxErr;5;;";
+  ASSERT_TRUE(j.FilterRecord(closed));
   expectFields({u"u", u"E", u"Grbgs", u"GrbgSyntaxErr", u"5", u"", u"", u""});
-  ASSERT_TRUE(j.FilterRecord(std::string(kKey) + "u;E;Grbgs;GrbgSyntaxErr;5;"));
+  const std::string open = std::string(kKey) + "u;E;Grbgs;GrbgSyntaxErr;5;";
+  ASSERT_TRUE(j.FilterRecord(open));
   expectFields({u"u", u"E", u"Grbgs", u"GrbgSyntaxErr", u"5", u"", u"", u""});
 }
 
 TEST_F(Record, OnlyCrLfEndsALine) {
-  ASSERT_TRUE(j.FilterRecord(record({u"u", u"E", u"Docs", u"DocNew", u"1", u"line\rone\ntwo", u"id", u"pres"})));
+  ASSERT_TRUE(keep(record({u"u", u"E", u"Docs", u"DocNew", u"1", u"line\rone\ntwo", u"id", u"pres"})));
   EXPECT_EQ(j.Field(8), "line\rone\ntwo");
   EXPECT_EQ(j.Field(10), "pres");
 }
