@@ -14,6 +14,9 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 1; i < argc; ++i)
     args.push_back(velmora::toUtf8(reinterpret_cast<const char16_t*>(argv[i])));
   velmora::cli::ConsoleUtf8 console;
+  // Output bytes as written: CSV ends its records with CR LF itself, and a
+  // text-mode stream would make that CR CR LF.
+  velmora::cli::setBinaryStdout();
   return velmora::cli::runApp(args, std::cout, std::cerr);
 }
 #else

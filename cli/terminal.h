@@ -11,7 +11,7 @@ namespace velmora::cli {
 
 bool isTerminal(std::FILE* stream);
 
-// Writes raw bytes to standard output (no newline translation on Windows).
+// Standard output takes bytes as they are (no newline translation on Windows).
 void setBinaryStdout();
 
 // While alive, a Windows console shows the tool's UTF-8 output as text;
