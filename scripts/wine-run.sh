@@ -5,6 +5,15 @@
 #   wine-run.sh PREFIX ARCH run EXE [ARGS]  run EXE in it
 # ARCH is win32 or win64. A win32 prefix needs a machine that runs 32-bit
 # code; where the kernel refuses it, the run exits 77 (CTest: skipped).
+#
+# Environment of a run:
+#   VELMORA_WINE_DISPLAY  inherit (default): whatever display the caller has;
+#                         xvfb: a private virtual X display for this run only;
+#                         none: no display at all.
+#   VELMORA_WINE_TIMEOUT  seconds the program may take (default 540). Past it
+#                         the program is killed with every Wine process of
+#                         the prefix, so a hung program cannot stall the runs
+#                         after it.
 set -u
 prefix=$1 arch=$2 action=$3
 shift 3
@@ -27,6 +36,26 @@ else
   wine=/usr/lib/wine/wine64
 fi
 
+display=${VELMORA_WINE_DISPLAY:-inherit}
+limit=${VELMORA_WINE_TIMEOUT:-540}
+
+# A wineserver outlives its last program by a few seconds, and the programs it
+# serves draw on the display it was started with; a run that chooses its own
+# display waits for the previous server to go, and for its own before its
+# display goes away.
+await_server() { timeout 60 wineserver -w 2>/dev/null; }
+
+# Runs the program bounded in time; on a timeout kills what is left of it.
+run_bounded() {
+  timeout --kill-after=10 "$limit" "$@"
+  local rc=$?
+  if [ $rc -eq 124 ] || [ $rc -eq 137 ]; then
+    echo "timed out after ${limit}s: $*" >&2
+    wineserver -k 2>/dev/null
+  fi
+  return $rc
+}
+
 case "$action" in
   init)
     rm -rf "$prefix"
@@ -39,7 +68,39 @@ case "$action" in
   run)
     exe=$1
     shift
-    "$wine" "$exe" "$@"
+    case "$display" in
+      inherit)
+        run_bounded "$wine" "$exe" "$@"
+        ;;
+      none)
+        unset DISPLAY WAYLAND_DISPLAY
+        await_server
+        run_bounded "$wine" "$exe" "$@"
+        rc=$?
+        await_server
+        exit $rc
+        ;;
+      xvfb)
+        command -v xvfb-run >/dev/null || { echo "xvfb-run is missing (scripts/install-deps.sh installs it)" >&2; exit 1; }
+        unset WAYLAND_DISPLAY
+        await_server
+        # -a picks a free display number; the X server dies with the command,
+        # which is this script again, to run the program on that display.
+        xvfb-run -a -e /dev/stderr -s "-screen 0 1024x768x24 -nolisten tcp" \
+          bash "$0" "$prefix" "$arch" on-display "$exe" "$@"
+        ;;
+      *)
+        echo "unknown VELMORA_WINE_DISPLAY=$display (inherit, xvfb or none)" >&2
+        exit 2
+        ;;
+    esac
+    ;;
+  on-display)
+    # Inside xvfb-run: the program, then its wineserver, then the display.
+    run_bounded "$wine" "$@"
+    rc=$?
+    await_server
+    exit $rc
     ;;
   *)
     echo "unknown action $action" >&2
