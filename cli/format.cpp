@@ -30,25 +30,29 @@ namespace {
 
 // The escapes shared by TSV and the table: one record stays one line.
 void appendEscaped(std::string& out, std::string_view text, bool escapeBackslash) {
-  for (char c : text) {
+  auto special = [escapeBackslash](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || (escapeBackslash && c == '\\');
+  };
+  std::size_t i = 0;
+  while (i < text.size()) {
+    std::size_t run = i;
+    while (run < text.size() && !special(text[run])) ++run;
+    out.append(text.substr(i, run - i));  // the common case: the whole cell at once
+    if (run == text.size()) break;
+    const char c = text[run];
     switch (c) {
       case '\t': out += "\\t"; break;
       case '\n': out += "\\n"; break;
       case '\r': out += "\\r"; break;
-      case '\\':
-        if (escapeBackslash) out += "\\\\";
-        else out.push_back(c);
-        break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          static constexpr char kHex[] = "0123456789abcdef";
-          out += "\\x";
-          out.push_back(kHex[(c >> 4) & 0xF]);
-          out.push_back(kHex[c & 0xF]);
-        } else {
-          out.push_back(c);
-        }
+      case '\\': out += "\\\\"; break;
+      default: {
+        static constexpr char kHex[] = "0123456789abcdef";
+        out += "\\x";
+        out.push_back(kHex[(c >> 4) & 0xF]);
+        out.push_back(kHex[c & 0xF]);
+      }
     }
+    i = run + 1;
   }
 }
 
