@@ -178,7 +178,9 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
   try {
     if (dataCmd->parsed()) {
       selectCodePage(output.codepage);
-      installStopHandlers();
+      // Only a followed log ends on a signal by choice; any other run is
+      // stopped by it at once, as usual.
+      if (data.follow) installStopHandlers();
       return runData(data, io);
     }
     if (usersCmd->parsed()) {
