@@ -1,5 +1,7 @@
 #include "addin/host_call.h"
 
+#include <dispex.h>
+
 #include "addin/bstr.h"
 #include "addin/com_error.h"
 #include "addin/variant.h"
@@ -30,6 +32,13 @@ DISPID HostCaller::dispid(std::size_t member) {
     LPOLESTR name = reinterpret_cast<LPOLESTR>(const_cast<char16_t*>(names_[member]));
     DISPID id = kNotLookedUp;
     HRESULT hr = object_->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
+    if (FAILED(hr)) {
+      // Some script engines' objects answer names only through IDispatchEx.
+      if (auto ex = object_.query<IDispatchEx>(__uuidof(IDispatchEx))) {
+        unique_bstr text(names_[member]);
+        if (SUCCEEDED(ex->GetDispID(text.get(), fdexNameCaseSensitive, &id))) hr = S_OK;
+      }
+    }
     if (FAILED(hr)) throw HostError(hr, withName(describeHresult(hr), names_[member]));
     ids_[member] = id;
   }

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <new>
+#include <utility>
+#include <vector>
 
 #include "addin/bstr.h"
 #include "addin/com_error.h"
@@ -72,6 +74,65 @@ void replaceBstr(BSTR* target, U16View text) {
   unique_bstr::attach(*target);  // frees the caller's old string
   *target = fresh;
 }
+
+// Script clients pass their variables by reference as variants, while
+// several members take typed references (BSTR*, long*, an array). The
+// standard Invoke refuses that pairing, so such an argument is passed as a
+// typed copy and the result written back into the script's variable.
+class ByRefArguments {
+ public:
+  ByRefArguments(ITypeInfo* info, DISPID id, WORD flags, const DISPPARAMS& original)
+      : args_(original.rgvarg, original.rgvarg + original.cArgs), params_(original), temps_(original.cArgs) {
+    params_.rgvarg = args_.empty() ? nullptr : args_.data();
+    TYPEATTR* attr = nullptr;
+    if (FAILED(info->GetTypeAttr(&attr))) return;
+    for (UINT f = 0; f < attr->cFuncs; ++f) {
+      FUNCDESC* func = nullptr;
+      if (FAILED(info->GetFuncDesc(f, &func))) continue;
+      if (func->memid == id && (func->invkind & flags)) adapt(*func);
+      info->ReleaseFuncDesc(func);
+    }
+    info->ReleaseTypeAttr(attr);
+  }
+  DISPPARAMS* params() { return &params_; }
+  void writeBack() {
+    for (const auto& [index, target] : writeBack_) VariantCopy(target, temps_[index].get());
+  }
+
+ private:
+  void adapt(const FUNCDESC& func) {
+    // Positional arguments only: argument i (script order) is rgvarg[n - 1 - i].
+    UINT n = params_.cArgs - params_.cNamedArgs;
+    for (UINT i = 0; i < n && i < static_cast<UINT>(func.cParams); ++i) {
+      const TYPEDESC& type = func.lprgelemdescParam[i].tdesc;
+      UINT slot = params_.cArgs - 1 - i;
+      VARIANT& arg = args_[slot];
+      if (type.vt != VT_PTR || V_VT(&arg) != (VT_VARIANT | VT_BYREF) || !V_VARIANTREF(&arg)) continue;
+      VARTYPE target = type.lptdesc->vt;
+      VARIANT* inner = V_VARIANTREF(&arg);
+      if (target == VT_SAFEARRAY) {
+        // The array itself is shared, so the callee's writes reach the script.
+        if (V_VT(inner) == (VT_ARRAY | VT_VARIANT)) {
+          V_VT(&arg) = VT_ARRAY | VT_VARIANT | VT_BYREF;
+          V_ARRAYREF(&arg) = &V_ARRAY(inner);
+        } else if (V_VT(inner) == (VT_ARRAY | VT_VARIANT | VT_BYREF)) {
+          arg = *inner;
+        }
+        continue;
+      }
+      if (target != VT_BSTR && target != VT_I4 && target != VT_I2 && target != VT_BOOL) continue;
+      if (FAILED(VariantChangeType(temps_[slot].put(), inner, 0, target))) continue;
+      V_VT(&arg) = target | VT_BYREF;
+      V_BYREF(&arg) = &V_I4(temps_[slot].get());  // the union's storage, whatever the type
+      writeBack_.emplace_back(slot, inner);
+    }
+  }
+
+  std::vector<VARIANT> args_;
+  DISPPARAMS params_;
+  std::vector<unique_variant> temps_;
+  std::vector<std::pair<UINT, VARIANT*>> writeBack_;
+};
 
 HRESULT loadTypeInfo(com_ptr<ITypeInfo>& info) {
   wchar_t path[MAX_PATH];
@@ -158,7 +219,15 @@ HRESULT Velmora::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID, DI
 HRESULT Velmora::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                         EXCEPINFO* excep, UINT* argErr) {
   if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-  return typeInfo_->Invoke(static_cast<_Velmora*>(this), id, flags, params, result, excep, argErr);
+  if (!params) return typeInfo_->Invoke(static_cast<_Velmora*>(this), id, flags, params, result, excep, argErr);
+  try {
+    ByRefArguments adapted(typeInfo_.get(), id, flags, *params);
+    HRESULT hr = typeInfo_->Invoke(static_cast<_Velmora*>(this), id, flags, adapted.params(), result, excep, argErr);
+    if (SUCCEEDED(hr)) adapted.writeBack();
+    return hr;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 // ---- state -------------------------------------------------------------------
