@@ -24,21 +24,13 @@
 
 namespace velmora::test {
 
-// UTF-8 test text as log bytes (Windows-1251, the code page of the tests).
+// UTF-8 test text as log bytes, in the reader's code page (Windows-1251 in
+// the tests).
 inline std::string cp1251(std::string_view utf8) {
   std::string out;
   for (char16_t u : fromUtf8(utf8)) {
-    if (u < 0x80) {
-      out.push_back(static_cast<char>(u));
-    } else if (u >= 0x0410 && u <= 0x044F) {
-      out.push_back(static_cast<char>(0xC0 + (u - 0x0410)));
-    } else if (u == 0x0401) {
-      out.push_back(static_cast<char>(0xA8));
-    } else if (u == 0x0451) {
-      out.push_back(static_cast<char>(0xB8));
-    } else {
-      out.push_back('?');
-    }
+    const auto byte = CodePage::current().toByte(u);
+    out.push_back(byte ? static_cast<char>(*byte) : '?');
   }
   return out;
 }
@@ -77,7 +69,7 @@ inline Rec at(std::string date, std::string time, std::string user = "Ивано
 
 // "HH:MM:SS" of a second of the day.
 inline std::string clock(int second) {
-  char buf[16];
+  char buf[32];
   std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", second / 3600 % 24, second / 60 % 60, second % 60);
   return buf;
 }
@@ -85,7 +77,7 @@ inline std::string clock(int second) {
 // "YYYYMMDD" of a day of January 2005 (day 32 is 1 February, and so on
 // into February).
 inline std::string janDay(int day) {
-  char buf[16];
+  char buf[32];
   if (day <= 31) {
     std::snprintf(buf, sizeof buf, "200501%02d", day);
   } else {
