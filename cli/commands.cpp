@@ -99,7 +99,8 @@ void setPeriod(Journal& journal, const DataRequest& r) {
                      " is refused: dates are expected as YYYYMMDD or YYYY-MM-DD, with a year from 1901 to the "
                      "current year, and --from must not be later than --to");
   auto checkTime = [](const std::string& given, const U16String& key, const char* option) {
-    const U16View trimmed = trimSpaces(u16(given));
+    const U16String text = u16(given);
+    const U16View trimmed = trimSpaces(text);
     if (trimmed.empty()) return;
     const bool taken = trimmed.size() >= 8 && key.size() == 18 && trimmed.substr(0, 2) == U16View(key).substr(9, 2) &&
                        trimmed.substr(3, 2) == U16View(key).substr(12, 2) &&
