@@ -76,7 +76,8 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
   dataCmd->add_option("--filter", data.filters,
                       "NAME=TEXT, repeatable: a filter as SetFilter takes it, e.g. FilterUsers=|Иванов|Петров| or "
                       "FilterRem=|ошибка|; names: FilterUsers FilterMode FilterTypeObj FilterOperation FilterNum "
-                      "FilterRem FilterIdObj FilterDeclarationObj, their Russian names, or 3 to 10");
+                      "FilterRem FilterIdObj FilterDeclarationObj, their Russian names, or 3 to 10")
+      ->allow_extra_args(false);  // one NAME=TEXT per --filter, so a LOG after it stays the LOG
   dataCmd->add_option("--invert", data.invert, "8 characters of 0/1: a 1 turns filter 3..10 into an exclusion");
   dataCmd->add_flag("--exact-id", data.exactId, "the identifier filter compares whole values (CoincidenceObject)");
   dataCmd->add_option("--columns", data.columns, "10 characters of 0/1: which columns to produce");

@@ -151,6 +151,10 @@ TEST_F(Cli, FiltersAsScriptsSetThemInEitherLanguage) {
 
   EXPECT_EQ(rowsOf({"--filter", "ФильтерПользователей=|бухгалтер|"}).size(), clerk) << "values ignore letter case";
   EXPECT_EQ(rowsOf({"--filter", "3=|Бухгалтер|"}).size(), clerk) << "filters are named by number too";
+  const RunResult before = runVelmora({"data", "--filter", "FilterUsers=|Бухгалтер|", log, "--from", "20050102", "--to",
+                                       "20050102", "--filter", "FilterMode=|E|C|M|D|"});
+  EXPECT_EQ(before.exitCode, 0) << "one value per --filter, the log may follow it: " << before.err;
+  EXPECT_EQ(linesOf(before.out, "\n").size(), clerk + 1);
 
   const auto inverted = rowsOf({"--filter", "FilterMode=|E|", "--invert", "01"});
   EXPECT_EQ(inverted.size(), notE);
