@@ -136,7 +136,7 @@ std::int32_t Journal::StoreErrRows(U16View FlPath, U16View ErrPath) {
       // unterminated last line, which is no record; elsewhere it is a record
       // longer than the window, followed piece by piece.
       if (pos + static_cast<std::int64_t>(want) - 1 >= MyFileSize_) break;
-      if (scratch.empty()) scratch.resize(kScanWindow);
+      if (scratch.empty()) scratch.resize(lines::kLongLinePiece);
       SeventhField seventh;
       bool located = false;
       const std::int64_t fieldsFrom = pos + 18;

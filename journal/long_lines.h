@@ -13,6 +13,10 @@
 
 namespace velmora::lines {
 
+// Pieces of a long record are read in this size: large reads keep a record
+// of gigabytes (a hole in a damaged log, say) quick to walk.
+constexpr std::size_t kLongLinePiece = std::size_t{1} << 20;
+
 // Calls fn(position, piece) for the bytes at positions from..to (1-based,
 // inclusive), in pieces of at most scratch.size() bytes; position is that of
 // the piece's first byte.

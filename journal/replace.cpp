@@ -160,7 +160,7 @@ std::int32_t Journal::ReplaceDateTimes(U16View FlPath, U16View ErrPath) {
       // unterminated last line, which is no record; elsewhere it is a record
       // longer than the window, copied piece by piece.
       if (pos + static_cast<std::int64_t>(want) - 1 >= MyFileSize_) break;
-      if (scratch.empty()) scratch.resize(kScanWindow);
+      if (scratch.empty()) scratch.resize(lines::kLongLinePiece);
       const std::int64_t cr = lines::followLine(*file_, pos, MyFileSize_, scratch, [](std::int64_t, std::string_view) {});
       if (cr < 0) break;
       ++r;
