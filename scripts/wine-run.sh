@@ -81,26 +81,38 @@ case "$action" in
         exit $rc
         ;;
       xvfb)
-        command -v xvfb-run >/dev/null || { echo "xvfb-run is missing (scripts/install-deps.sh installs it)" >&2; exit 1; }
+        command -v Xvfb >/dev/null || { echo "Xvfb is missing (scripts/install-deps.sh installs it)" >&2; exit 1; }
         unset WAYLAND_DISPLAY
         await_server
-        # -a picks a free display number; the X server dies with the command,
-        # which is this script again, to run the program on that display.
-        xvfb-run -a -e /dev/stderr -s "-screen 0 1024x768x24 -nolisten tcp" \
-          bash "$0" "$prefix" "$arch" on-display "$exe" "$@"
+        xdir=$(mktemp -d)
+        # -displayfd: the X server takes a free display number itself and
+        # writes it once it accepts clients, so runs side by side cannot
+        # collide on a number.
+        Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$xdir/display" 2>"$xdir/log" &
+        xvfb=$!
+        trap 'kill $xvfb 2>/dev/null; wait $xvfb 2>/dev/null; rm -rf "$xdir"' EXIT
+        for _ in $(seq 200); do
+          [ "$(wc -l <"$xdir/display")" -ge 1 ] && break
+          kill -0 $xvfb 2>/dev/null || break
+          sleep 0.05
+        done
+        if [ "$(wc -l <"$xdir/display")" -lt 1 ]; then
+          echo "Xvfb did not start:" >&2
+          cat "$xdir/log" >&2
+          exit 1
+        fi
+        export DISPLAY=:$(head -n 1 "$xdir/display")
+        run_bounded "$wine" "$exe" "$@"
+        rc=$?
+        # The server's programs go before their display does.
+        await_server
+        exit $rc
         ;;
       *)
         echo "unknown VELMORA_WINE_DISPLAY=$display (inherit, xvfb or none)" >&2
         exit 2
         ;;
     esac
-    ;;
-  on-display)
-    # Inside xvfb-run: the program, then its wineserver, then the display.
-    run_bounded "$wine" "$@"
-    rc=$?
-    await_server
-    exit $rc
     ;;
   *)
     echo "unknown action $action" >&2
