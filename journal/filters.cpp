@@ -236,8 +236,12 @@ bool Journal::FilterRecord(std::string_view Line) {
     start = end + 1;
     if (!accepts(f)) return false;
   }
-  // A short record: nothing of the previous record may stay behind.
-  for (; f <= 10; ++f) Fields_[f] = std::string_view();
+  // A short record: nothing of the previous record may stay behind, and a
+  // field it lacks is empty, so a filter on that field still decides.
+  for (; f <= 10; ++f) {
+    Fields_[f] = std::string_view();
+    if (!accepts(f)) return false;
+  }
   Fields_[1] = Line.substr(0, 8);
   Fields_[2] = Line.substr(9, 8);
   return true;

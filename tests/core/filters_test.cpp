@@ -241,11 +241,20 @@ TEST_F(Filters, ShortRecordsNeverPass) {
   EXPECT_FALSE(j.FilterRecord("20050317;10:15:00;"));
 }
 
-TEST_F(Filters, FiltersOfFieldsARecordLacksAreNotApplied) {
-  ASSERT_TRUE(j.SetFilter(u"|склад|", u"FilterRem"));
+TEST_F(Filters, FieldsARecordLacksAreTestedAsEmpty) {
+  // A record without a comment is not one whose comment holds "склад".
   const std::string shortRecord = "20050317;10:15:00;" + enc(u"Иванов;E;Docs");
+  ASSERT_TRUE(j.SetFilter(u"|склад|", u"FilterRem"));
+  EXPECT_FALSE(j.FilterRecord(shortRecord));
+  j.SetInvertFilters(u"00000100");
   EXPECT_TRUE(j.FilterRecord(shortRecord));
   EXPECT_EQ(j.Field(8), "");
+  j.SetInvertFilters(u"");
+  EXPECT_FALSE(j.SetFilter(u"", u"FilterRem"));  // switches it off
+  ASSERT_TRUE(j.SetFilter(u"|1||", u"FilterNum"));  // an empty value is listed
+  EXPECT_TRUE(j.FilterRecord(shortRecord));
+  ASSERT_TRUE(j.SetFilter(u"|1|", u"FilterNum"));
+  EXPECT_FALSE(j.FilterRecord(shortRecord));
 }
 
 TEST_F(Filters, CharactersOutsideTheCodePageNeverMatch) {
