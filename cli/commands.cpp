@@ -114,11 +114,11 @@ void setPeriod(Journal& journal, const DataRequest& r) {
 }
 
 void setFilters(Journal& journal, const DataRequest& r, Io& io) {
-  for (const std::string& spec : r.filters) {
-    const std::size_t eq = spec.find('=');
+  for (const std::string& given : r.filters) {
+    const std::size_t eq = given.find('=');
     if (eq == std::string::npos || eq == 0)
-      throw UsageError("--filter " + quoted(spec) + " is not NAME=TEXT; expected, for example, FilterUsers=|Иванов|Петров|");
-    const std::string name = spec.substr(0, eq), text = spec.substr(eq + 1);
+      throw UsageError("--filter " + quoted(given) + " is not NAME=TEXT; expected, for example, FilterUsers=|Иванов|Петров|");
+    const std::string name = given.substr(0, eq), text = given.substr(eq + 1);
     if (journal.SetFilter(u16(text), u16(name))) {
       if (!trimSpaces(u16(text)).empty() && text.find('|') == std::string::npos)
         io.err << "velmora: note: filter " << name << " compares whole values written between \"|\", as |" << text
