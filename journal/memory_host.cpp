@@ -51,6 +51,13 @@ bool endsWithWord(U16View entry, U16View word) {
 }
 
 double parseNumber(U16View text) {
+  // Counts are short runs of digits: read those directly.
+  if (!text.empty() && text.size() < 10 &&
+      std::all_of(text.begin(), text.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; })) {
+    long value = 0;
+    for (char16_t c : text) value = value * 10 + (c - u'0');
+    return static_cast<double>(value);
+  }
   text = trimBlanks(text);
   std::string narrow;
   for (char16_t c : text) {
@@ -79,30 +86,28 @@ U16String formatNumber(double value) {
 
 // ---- cells ----------------------------------------------------------------
 
-U16View MemoryValueTable::cell(const Row& r, int column) {
-  const std::size_t i = static_cast<std::size_t>(column - 1);
-  const std::uint32_t begin = i == 0 ? 0 : r.ends[i - 1];
-  return U16View(r.data).substr(begin, r.ends[i] - begin);
+MemoryValueTable::Cell MemoryValueTable::Arena::put(U16View value) {
+  constexpr std::size_t kChunk = std::size_t{1} << 19;  // code units
+  if (value.empty()) return Cell{};
+  if (value.size() > 0xFFFFFFFFu) hostError(u"значение слишком длинное");
+  if (chunks_.empty() || chunks_.back().capacity() - chunks_.back().size() < value.size()) {
+    chunks_.emplace_back().reserve(std::max(kChunk, value.size()));
+  }
+  U16String& chunk = chunks_.back();
+  const Cell c{static_cast<std::uint32_t>(chunks_.size() - 1), static_cast<std::uint32_t>(chunk.size()),
+               static_cast<std::uint32_t>(value.size())};
+  chunk.append(value);  // within the capacity: earlier texts stay where they are
+  return c;
 }
 
-void MemoryValueTable::store(Row& r, int column, U16View value) {
-  const std::size_t i = static_cast<std::size_t>(column - 1);
-  const std::uint32_t begin = i == 0 ? 0 : r.ends[i - 1];
-  const std::uint32_t oldLength = r.ends[i] - begin;
-  if (r.data.capacity() == 0) r.data.reserve(128);
-  r.data.replace(begin, oldLength, value);
-  const auto delta = static_cast<std::int64_t>(value.size()) - oldLength;
-  for (std::size_t k = i; k < r.ends.size(); ++k) r.ends[k] = static_cast<std::uint32_t>(r.ends[k] + delta);
-}
-
-void MemoryValueTable::storeValue(Row& r, int column, U16View value) {
+void MemoryValueTable::storeValue(std::int32_t row, int column, U16View value) {
   const Column& c = columns_[static_cast<std::size_t>(column - 1)];
   if (isNumber(column)) {
-    store(r, column, formatNumber(parseNumber(value)));
+    at(row, column) = arena_.put(formatNumber(parseNumber(value)));
   } else if (c.length && *c.length > 0 && value.size() > static_cast<std::size_t>(*c.length)) {
-    store(r, column, value.substr(0, static_cast<std::size_t>(*c.length)));
+    at(row, column) = arena_.put(value.substr(0, static_cast<std::size_t>(*c.length)));
   } else {
-    store(r, column, value);
+    at(row, column) = arena_.put(value);
   }
 }
 
@@ -119,63 +124,65 @@ int MemoryValueTable::requireColumn(U16View nameOrNumber) const {
       std::all_of(nameOrNumber.begin(), nameOrNumber.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; })) {
     int number = 0;
     for (char16_t c : nameOrNumber) number = number * 10 + (c - u'0');
-    if (number >= 1 && number <= static_cast<int>(columns_.size())) return number;
+    if (number >= 1 && number <= width()) return number;
   }
   hostError(u"нет колонки", nameOrNumber);
 }
 
-MemoryValueTable::Row& MemoryValueTable::requireRow(std::int32_t row) {
-  if (row < 1 || row > rowCount()) hostError(u"нет строки с таким номером");
-  return rows_[static_cast<std::size_t>(row - 1)];
-}
-
-const MemoryValueTable::Row& MemoryValueTable::requireRow(std::int32_t row) const {
-  if (row < 1 || row > rowCount()) hostError(u"нет строки с таким номером");
-  return rows_[static_cast<std::size_t>(row - 1)];
+void MemoryValueTable::requireRow(std::int32_t row) const {
+  if (row < 1 || row > rows_) hostError(u"нет строки с таким номером");
 }
 
 // ---- host operations --------------------------------------------------------
 
-std::int32_t MemoryValueTable::ColumnCount() { return static_cast<std::int32_t>(columns_.size()); }
+std::int32_t MemoryValueTable::ColumnCount() { return width(); }
 
-std::int32_t MemoryValueTable::LinesCnt() { return rowCount(); }
+std::int32_t MemoryValueTable::LinesCnt() { return rows_; }
 
-void MemoryValueTable::DeleteLines() { rows_.clear(); }
+void MemoryValueTable::DeleteLines() {
+  cells_.clear();
+  arena_.clear();
+  rows_ = 0;
+}
 
 void MemoryValueTable::DeleteColumn(std::int32_t column) {
-  if (column < 1 || column > ColumnCount()) hostError(u"нет колонки с таким номером");
-  for (Row& r : rows_) {
-    store(r, column, {});
-    r.ends.erase(r.ends.begin() + (column - 1));
+  if (column < 1 || column > width()) hostError(u"нет колонки с таким номером");
+  CellStore kept;
+  for (std::int32_t r = 1; r <= rows_; ++r) {
+    for (int c = 1; c <= width(); ++c) {
+      if (c != column) kept.push_back(at(r, c));
+    }
   }
+  cells_ = std::move(kept);
   columns_.erase(columns_.begin() + (column - 1));
 }
 
 void MemoryValueTable::NewColumn(U16View name, U16View typeName, std::optional<std::int16_t> length) {
+  if (rows_ > 0) {
+    CellStore wider;
+    for (std::int32_t r = 1; r <= rows_; ++r) {
+      for (int c = 1; c <= width(); ++c) wider.push_back(at(r, c));
+      wider.push_back(Cell{});
+    }
+    cells_ = std::move(wider);
+  }
   columns_.push_back(Column{U16String(name), U16String(typeName), length});
-  for (Row& r : rows_) r.ends.push_back(static_cast<std::uint32_t>(r.data.size()));
 }
 
 void MemoryValueTable::NewLine() {
-  Row r;
-  r.ends.assign(columns_.size(), 0);
-  rows_.push_back(std::move(r));
+  cells_.grow(columns_.size());
+  ++rows_;
 }
 
 void MemoryValueTable::SetValue(std::int32_t row, std::int16_t column, U16View value) {
-  Row& r = requireRow(row);
-  if (column < 1 || column > ColumnCount()) hostError(u"нет колонки с таким номером");
-  storeValue(r, column, value);
+  requireRow(row);
+  if (column < 1 || column > width()) hostError(u"нет колонки с таким номером");
+  storeValue(row, column, value);
 }
 
 void MemoryValueTable::SetValue(std::int32_t row, U16View columnName, std::int16_t value) {
-  Row& r = requireRow(row);
-  const int column = requireColumn(columnName);
-  if (isNumber(column)) {
-    store(r, column, formatNumber(value));
-  } else {
-    storeValue(r, column, formatNumber(value));
-  }
+  requireRow(row);
+  storeValue(row, requireColumn(columnName), formatNumber(value));
 }
 
 void MemoryValueTable::GroupBy(U16View columns, U16View summedColumn) {
@@ -183,46 +190,49 @@ void MemoryValueTable::GroupBy(U16View columns, U16View summedColumn) {
   for (U16View entry : splitList(columns)) grouped.push_back(requireColumn(entry));
   for (U16View entry : splitList(summedColumn)) summed.push_back(requireColumn(entry));
   std::vector<int> kept;  // table order
-  for (int c = 1; c <= ColumnCount(); ++c) {
+  for (int c = 1; c <= width(); ++c) {
     if (std::find(grouped.begin(), grouped.end(), c) != grouped.end() ||
         std::find(summed.begin(), summed.end(), c) != summed.end()) {
       kept.push_back(c);
     }
   }
 
-  std::vector<Row> out;
+  std::vector<std::int32_t> firstRows;  // of each group, in order
   std::vector<std::vector<double>> sums;
   std::unordered_map<U16String, std::size_t> groups;
   U16String key;
-  for (const Row& r : rows_) {
+  for (std::int32_t r = 1; r <= rows_; ++r) {
     key.clear();
     for (int c : grouped) {
       const U16View v = cell(r, c);
-      key.append(formatNumber(static_cast<double>(v.size())));
-      key.push_back(u':');
+      // The length first, so that no two different rows give one key.
+      key.push_back(static_cast<char16_t>(v.size() >> 16));
+      key.push_back(static_cast<char16_t>(v.size() & 0xFFFF));
       key.append(v);
     }
-    const auto [it, fresh] = groups.try_emplace(key, out.size());
+    const auto [it, fresh] = groups.try_emplace(key, firstRows.size());
     if (fresh) {
-      Row g;
-      g.ends.assign(kept.size(), 0);
-      for (std::size_t i = 0; i < kept.size(); ++i) store(g, static_cast<int>(i + 1), cell(r, kept[i]));
-      out.push_back(std::move(g));
+      firstRows.push_back(r);
       sums.emplace_back(summed.size(), 0.0);
     }
     for (std::size_t s = 0; s < summed.size(); ++s) sums[it->second][s] += parseNumber(cell(r, summed[s]));
   }
-  for (std::size_t g = 0; g < out.size(); ++g) {
-    for (std::size_t s = 0; s < summed.size(); ++s) {
-      const auto at = std::find(kept.begin(), kept.end(), summed[s]) - kept.begin();
-      store(out[g], static_cast<int>(at + 1), formatNumber(sums[g][s]));
+
+  Arena arena;
+  CellStore cells;
+  for (std::size_t g = 0; g < firstRows.size(); ++g) {
+    for (int c : kept) {
+      const auto s = std::find(summed.begin(), summed.end(), c);
+      cells.push_back(s == summed.end() ? arena.put(cell(firstRows[g], c))
+                                        : arena.put(formatNumber(sums[g][static_cast<std::size_t>(s - summed.begin())])));
     }
   }
-
   std::vector<Column> keptColumns;
   for (int c : kept) keptColumns.push_back(columns_[static_cast<std::size_t>(c - 1)]);
   columns_ = std::move(keptColumns);
-  rows_ = std::move(out);
+  cells_ = std::move(cells);
+  arena_ = std::move(arena);
+  rows_ = static_cast<std::int32_t>(firstRows.size());
 }
 
 void MemoryValueTable::Sort(U16View columns) {
@@ -246,27 +256,34 @@ void MemoryValueTable::Sort(U16View columns) {
     const int column = requireColumn(trimBlanks(entry));
     keys.push_back(Key{column, descending, isNumber(column)});
   }
-  std::stable_sort(rows_.begin(), rows_.end(), [&](const Row& a, const Row& b) {
+  std::vector<std::int32_t> order(static_cast<std::size_t>(rows_));
+  for (std::int32_t r = 0; r < rows_; ++r) order[static_cast<std::size_t>(r)] = r + 1;
+  std::stable_sort(order.begin(), order.end(), [&](std::int32_t a, std::int32_t b) {
     for (const Key& k : keys) {
-      int order = 0;
+      int sign = 0;
       if (k.numeric) {
         const double x = parseNumber(cell(a, k.column)), y = parseNumber(cell(b, k.column));
-        order = x < y ? -1 : x > y ? 1 : 0;
+        sign = x < y ? -1 : x > y ? 1 : 0;
       } else {
-        order = cell(a, k.column).compare(cell(b, k.column));
+        sign = cell(a, k.column).compare(cell(b, k.column));
       }
-      if (order != 0) return k.descending ? order > 0 : order < 0;
+      if (sign != 0) return k.descending ? sign > 0 : sign < 0;
     }
     return false;
   });
+  CellStore sorted;
+  for (std::int32_t r : order) {
+    for (int c = 1; c <= width(); ++c) sorted.push_back(at(r, c));
+  }
+  cells_ = std::move(sorted);
 }
 
 // ---- reading back -------------------------------------------------------------
 
 U16View MemoryValueTable::text(std::int32_t row, int column) const {
-  const Row& r = requireRow(row);
-  if (column < 1 || column > static_cast<int>(columns_.size())) hostError(u"нет колонки с таким номером");
-  return cell(r, column);
+  requireRow(row);
+  if (column < 1 || column > width()) hostError(u"нет колонки с таким номером");
+  return cell(row, column);
 }
 
 U16View MemoryValueTable::text(std::int32_t row, U16View columnName) const {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,7 +49,7 @@ class MemoryValueTable : public ValueTable {
 
   // ---- reading back -------------------------------------------------------
   const std::vector<Column>& columns() const { return columns_; }
-  std::int32_t rowCount() const { return static_cast<std::int32_t>(rows_.size()); }
+  std::int32_t rowCount() const { return rows_; }
   // The column's number from 1, or 0 when there is no such column.
   int columnIndex(U16View name) const;
   // The cell's text (a number column gives the number as text); row and
@@ -59,22 +60,68 @@ class MemoryValueTable : public ValueTable {
   double number(std::int32_t row, int column) const;
 
  private:
-  // All cells of a row, one text after another; ends[i] is where cell i ends.
-  struct Row {
-    U16String data;
-    std::vector<std::uint32_t> ends;
+  // A cell's text lies in one of the chunks; an empty cell has length 0.
+  // Chunks are never reallocated once written, so rows cost no allocation
+  // of their own and a million rows stay compact.
+  struct Cell {
+    std::uint32_t chunk = 0;
+    std::uint32_t pos = 0;
+    std::uint32_t length = 0;
+  };
+  class Arena {
+   public:
+    Cell put(U16View value);
+    U16View view(const Cell& c) const {
+      return c.length == 0 ? U16View() : U16View(chunks_[c.chunk]).substr(c.pos, c.length);
+    }
+    void clear() { chunks_.clear(); }
+
+   private:
+    std::vector<U16String> chunks_;
   };
 
+  // Cells in fixed blocks: a growing table never moves the cells it has.
+  class CellStore {
+   public:
+    Cell& operator[](std::size_t i) { return blocks_[i / kBlock][i % kBlock]; }
+    const Cell& operator[](std::size_t i) const { return blocks_[i / kBlock][i % kBlock]; }
+    std::size_t size() const { return size_; }
+    void grow(std::size_t n) {  // appends n empty cells
+      size_ += n;
+      while (blocks_.size() * kBlock < size_) blocks_.push_back(std::make_unique<Cell[]>(kBlock));
+    }
+    void push_back(const Cell& c) {
+      grow(1);
+      (*this)[size_ - 1] = c;
+    }
+    void clear() {
+      blocks_.clear();
+      size_ = 0;
+    }
+
+   private:
+    static constexpr std::size_t kBlock = std::size_t{1} << 16;
+    std::vector<std::unique_ptr<Cell[]>> blocks_;
+    std::size_t size_ = 0;
+  };
+
+  int width() const { return static_cast<int>(columns_.size()); }
   bool isNumber(int column) const { return columns_[static_cast<std::size_t>(column - 1)].type == u"Число"; }
   int requireColumn(U16View nameOrNumber) const;
-  Row& requireRow(std::int32_t row);
-  const Row& requireRow(std::int32_t row) const;
-  static U16View cell(const Row& r, int column);
-  static void store(Row& r, int column, U16View value);
-  void storeValue(Row& r, int column, U16View value);
+  void requireRow(std::int32_t row) const;
+  Cell& at(std::int32_t row, int column) {
+    return cells_[static_cast<std::size_t>(row - 1) * columns_.size() + static_cast<std::size_t>(column - 1)];
+  }
+  const Cell& at(std::int32_t row, int column) const {
+    return cells_[static_cast<std::size_t>(row - 1) * columns_.size() + static_cast<std::size_t>(column - 1)];
+  }
+  U16View cell(std::int32_t row, int column) const { return arena_.view(at(row, column)); }
+  void storeValue(std::int32_t row, int column, U16View value);
 
   std::vector<Column> columns_;
-  std::vector<Row> rows_;
+  CellStore cells_;  // row after row, one cell per column
+  std::int32_t rows_ = 0;
+  Arena arena_;
 };
 
 class MemoryValueList : public ValueList {
