@@ -63,7 +63,7 @@ std::int64_t Journal::readRecords(std::int64_t start, ValueTable& table) {
   }
   if (start >= MyFileSize_ || start < 1) return start;
 
-  const lines::Period period{DateBeginBytes_.data(), DateEndBytes_.data()};
+  const lines::Period period(DateBeginBytes_.data(), DateEndBytes_.data());
   const CodePage& cp = CodePage::current();
   U16String cell;  // reused for every field written
   cell.reserve(256);

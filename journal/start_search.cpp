@@ -82,7 +82,7 @@ bool Journal::WindowDates(std::string_view& FirstDate, std::string_view& LastDat
 
 std::int64_t Journal::ScanForStart(std::int64_t WindowPos) {
   templateSize_ = kScanWindow;  // every later read, here and in the record loop
-  const lines::Period period{DateBeginBytes_.data(), DateEndBytes_.data()};
+  const lines::Period period(DateBeginBytes_.data(), DateEndBytes_.data());
   std::int64_t result = -1;
   bool go = true;
 
