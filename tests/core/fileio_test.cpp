@@ -105,6 +105,18 @@ TEST(FileIo, WriteIntoAReadOnlyFileFailsWithPermissionDenied) {
     EXPECT_EQ(e.number(), static_cast<std::int16_t>(ErrorNumber::PermissionDenied));
   }
 }
+
+TEST(FileIo, FullDiskFailsTheWriteWithDiskFull) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+  WriteFile f(u"/dev/full");
+  try {
+    f.write(std::string(100000, 'x'));
+    FAIL() << "wrote to a full disk";
+  } catch (const Failure& e) {
+    EXPECT_EQ(e.number(), static_cast<std::int16_t>(ErrorNumber::DiskFull));
+    EXPECT_NE(e.text().find(u"/dev/full"), U16String::npos);
+  }
+}
 #endif
 
 TEST(FileIo, OutputEndsWhereTheWrittenBytesEnd) {

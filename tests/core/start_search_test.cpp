@@ -157,6 +157,31 @@ TEST_F(StartSearch, StartAtTheFirstByteOfAForwardScanWindow) {
   EXPECT_EQ(table.rowCount(), 700 - 327);
 }
 
+TEST_F(StartSearch, LongRecordsDoNotMisleadTheProbes) {
+  // Records of 1,500 bytes whose comments are digits: the tail of a probe
+  // window holds at most one or two line ends, and a date taken from the
+  // middle of a comment would compare lower than any period.
+  std::string log;
+  int n = 0;
+  for (int day = 1; day <= 31; ++day) {
+    for (int k = 0; k < 60; ++k, ++n) {
+      test::Rec r = test::at(test::janDay(day), test::clock(k * 1000));
+      r.id = "O" + std::to_string(n);
+      r.comment.clear();
+      r.comment.assign(1500 - r.line().size(), '0');
+      log += r.line();
+    }
+  }
+  useLog(log);
+  for (int day = 2; day <= 31; ++day) {
+    period(test::janDay(day).c_str(), "", test::janDay(day).c_str(), "");
+    table.DeleteLines();
+    search();
+    EXPECT_EQ(firstId(), "O" + std::to_string((day - 1) * 60)) << "day " << day;
+    EXPECT_EQ(table.rowCount(), 60) << "day " << day;
+  }
+}
+
 TEST_F(StartSearch, UnterminatedLastLineEndsTheScan) {
   // Every complete record precedes the period; the last line has no CR LF.
   // The scan cannot get past it and must stop rather than read it forever.
