@@ -22,7 +22,6 @@ enum class ErrorNumber : std::int16_t {
   PathNotFound = 76,      // a folder of an output path does not exist
   SameFile = 58,          // reserved: outputs that name an input are refused with -1 and 0
   AutomationError = 440,  // a host failure whose number does not fit 16 bits
-  LineTooLong = 1001,     // a copy met a record longer than its read window
 };
 
 // A failure inside one of the four methods that handle their own errors:
