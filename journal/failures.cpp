@@ -33,6 +33,13 @@ void Journal::endCall() {
   Fields_.fill({});
 }
 
+void throwLogCut(U16View path) {
+  U16String text = u"Файл \"";
+  text.append(path);
+  text.append(u"\" стал короче во время чтения; копия не закончена");
+  throw Failure(ErrorNumber::DeviceIo, std::move(text));
+}
+
 std::int32_t Journal::failCurrent() {
   // The log is closed on every error path; rows or list items already
   // written stay where they are.

@@ -13,6 +13,10 @@ namespace velmora {
 // Failure(Overflow) naming the file, rather than giving a wrapped number.
 std::int32_t scriptResult(std::int64_t value, U16View path);
 
+// A copy found the log shorter than when it was opened: the host (or
+// someone) cut it meanwhile, and the copy cannot be whole.
+[[noreturn]] void throwLogCut(U16View path);
+
 // Runs a callable when the scope ends, however it ends.
 template <class F>
 class AtScopeEnd {

@@ -88,7 +88,7 @@ class Journal {
   std::int64_t FindStartPos();
   bool WindowDates(std::string_view& FirstDate, std::string_view& LastDate) const;
   std::int64_t ScanForStart(std::int64_t WindowPos);
-  void readWindow(std::int64_t position, std::size_t size);
+  std::size_t readWindow(std::int64_t position, std::size_t size);  // the bytes read
   // record loops
   template <bool Selected, bool Transformed, bool Counted>
   std::int64_t readRecords(std::int64_t start, ValueTable& table);

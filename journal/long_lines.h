@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "journal/failures.h"
 #include "journal/fileio.h"
 #include "journal/lines.h"
 
@@ -19,13 +20,14 @@ constexpr std::size_t kLongLinePiece = std::size_t{1} << 20;
 
 // Calls fn(position, piece) for the bytes at positions from..to (1-based,
 // inclusive), in pieces of at most scratch.size() bytes; position is that of
-// the piece's first byte.
+// the piece's first byte. Those bytes lie within the length found at open:
+// fewer of them means the log was cut meanwhile, which throws.
 template <class F>
 void readPieces(ReadFile& file, std::int64_t from, std::int64_t to, std::vector<char>& scratch, F&& fn) {
   while (from <= to) {
     const auto want = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(scratch.size()), to - from + 1));
     const std::size_t got = file.readAt(from, scratch.data(), want);
-    if (got == 0) return;  // the file was cut short meanwhile
+    if (got < want) throwLogCut(file.path());
     fn(from, std::string_view(scratch.data(), got));
     from += static_cast<std::int64_t>(got);
   }
@@ -34,14 +36,15 @@ void readPieces(ReadFile& file, std::int64_t from, std::int64_t to, std::vector<
 // Follows the line that starts at position start to its end: the position
 // of the CR of the first CR LF lying wholly at or before limit, or -1 when
 // there is none (the log's unterminated last line). fn(position, piece) sees
-// the line's bytes before that CR, piece by piece.
+// the line's bytes before that CR, piece by piece. A log cut meanwhile
+// throws, as in readPieces.
 template <class F>
 std::int64_t followLine(ReadFile& file, std::int64_t start, std::int64_t limit, std::vector<char>& scratch, F&& fn) {
   std::int64_t from = start;
   while (from < limit) {
     const auto want = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(scratch.size()), limit - from + 1));
     const std::size_t got = file.readAt(from, scratch.data(), want);
-    if (got < 2) return -1;
+    if (got < want) throwLogCut(file.path());
     const char* piece = scratch.data();
     if (const char* cr = findLineEnd(piece, piece + got)) {
       if (cr > piece) fn(from, std::string_view(piece, static_cast<std::size_t>(cr - piece)));

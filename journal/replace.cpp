@@ -135,9 +135,10 @@ std::int32_t Journal::ReplaceDateTimes(U16View FlPath, U16View ErrPath) {
     std::int64_t pos = 1;
     do {
       // Records appended while the copy runs are left out: no window
-      // reaches past the length found at open.
+      // reaches past the length found at open. A log cut meanwhile cannot
+      // give a whole copy.
       const auto want = static_cast<std::size_t>(std::min(W, MyFileSize_ - pos + 1));
-      readWindow(pos, want);
+      if (readWindow(pos, want) < want) throwLogCut(FilePath_);
       char* buf = Buffer_.data();
       const char* end = buf + windowSize_;
       char* h = buf;

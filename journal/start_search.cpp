@@ -38,7 +38,7 @@ void scanLines(const lines::Period& period, const char* buf, std::size_t n, std:
 
 }  // namespace
 
-void Journal::readWindow(std::int64_t position, std::size_t size) {
+std::size_t Journal::readWindow(std::int64_t position, std::size_t size) {
   // Room for a CR LF appended to the last probe window, and for a key read
   // at the start of a short last line.
   const std::size_t room = size + lines::kWindowPadding;
@@ -49,6 +49,7 @@ void Journal::readWindow(std::int64_t position, std::size_t size) {
   windowSize_ = size;
   ++windowReads_;
   if (progress_) progress_(std::min<std::int64_t>(position - 1 + static_cast<std::int64_t>(got), MyFileSize_), MyFileSize_);
+  return got;
 }
 
 bool Journal::WindowDates(std::string_view& FirstDate, std::string_view& LastDate) const {

@@ -2,8 +2,10 @@
 // record is read exactly once, and never half-written.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 
+#include "journal/errors.h"
 #include "journal/journal.h"
 #include "log_builder.h"
 
@@ -128,6 +130,27 @@ TEST_F(GrowingLog, CopiesTakeTheLogAsItWasWhenOpened) {
   EXPECT_EQ(j.StoreErrRows(tmp.u16("keep.txt"), u""), 0);
   EXPECT_EQ(tmp.read("keep.txt"), log);
   EXPECT_EQ(j.MyFileSize(), static_cast<std::int32_t>(log.size()));
+}
+
+TEST_F(GrowingLog, LogCutDuringACopyFailsIt) {
+  appendRecords(200);  // several windows
+  const std::string log = tmp.read("log.txt");
+  auto cutAtFirstWindow = [&] {
+    int calls = 0;
+    j.setProgress([this, calls](std::int64_t, std::int64_t) mutable {
+      if (++calls == 1) std::filesystem::resize_file(tmp.path("log.txt"), 1000);
+    });
+  };
+  cutAtFirstWindow();
+  EXPECT_EQ(j.StoreErrRows(tmp.u16("keep.txt"), u""), -1);
+  EXPECT_EQ(j.NumErr(), static_cast<std::int16_t>(ErrorNumber::DeviceIo));
+  EXPECT_NE(j.TextErr().find(u"log.txt"), U16String::npos);
+
+  tmp.write("log.txt", log);
+  tmp.write("list.txt", "20991231;23:59:59;150\r\n");
+  cutAtFirstWindow();
+  EXPECT_EQ(j.ReplaceDateTimes(tmp.u16("out.txt"), tmp.u16("list.txt")), -1);
+  EXPECT_EQ(j.NumErr(), static_cast<std::int16_t>(ErrorNumber::DeviceIo));
 }
 
 }  // namespace
