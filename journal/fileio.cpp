@@ -343,6 +343,12 @@ std::int64_t ReadFile::currentSize() const {
 WriteFile::WriteFile(U16View path) : path_(path) {
   // Written from the first byte; the length is settled when the file is
   // closed (or dropped on an error path): it ends where the written bytes end.
+  // A read-only file is refused as Windows refuses it, also where the
+  // system would let a privileged user through (Wine run as root, say).
+  const DWORD attributes = GetFileAttributesW(widePath(path).c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    raise(Op::OpenWrite, path_, reasonOf(Op::OpenWrite, ERROR_ACCESS_DENIED), 0);
+  }
   HANDLE h = CreateFileW(widePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) raiseLast(Op::OpenWrite, path_);
