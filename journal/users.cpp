@@ -15,20 +15,14 @@ namespace {
 
 constexpr std::int64_t kEndMargin = 18;  // no window starts this close to the end
 
-// The users met so far in one call. A candidate is the user field with the
-// byte before it and its closing ";" (";Иванов;" in a well-formed record);
-// it counts as seen when it occurs in ";" followed by every user met, each
-// followed by ";". For a well-formed candidate that is exactly a set lookup;
-// a malformed one (no ";" before the user) is searched in the text itself.
+// The users met so far in one call. Names are compared whole: searching a
+// malformed record's candidate (no ";" before the user) in a text of all
+// names could both list a name twice and hide a new name inside an old one.
 class SeenUsers {
  public:
-  // True, and the user remembered, when the candidate was not seen yet.
-  bool firstTime(std::string_view candidate) {
-    const std::string_view user = candidate.substr(1, candidate.size() - 2);
-    const bool seen = candidate.front() == ';' ? names_.contains(user) : text_.find(candidate) != std::string::npos;
-    if (seen) return false;
-    text_.append(user);
-    text_.push_back(';');
+  // True, and the user remembered, when the user was not seen yet.
+  bool firstTime(std::string_view user) {
+    if (names_.contains(user)) return false;  // no allocation for a known user
     names_.emplace(user);
     return true;
   }
@@ -38,7 +32,6 @@ class SeenUsers {
     using is_transparent = void;
     std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
   };
-  std::string text_ = ";";
   std::unordered_set<std::string, Hash, std::equal_to<>> names_;
 };
 
@@ -73,8 +66,8 @@ std::int32_t Journal::GetUsers(std::int32_t StartPos, ValueList& ListStr) {
           const void* hit = std::memchr(I + 18, ';', static_cast<std::size_t>(E - (I + 18)));
           if (hit != nullptr) {
             const char* S = static_cast<const char*>(hit);
-            if (seen.firstTime(std::string_view(I + 17, static_cast<std::size_t>(S - I - 16)))) {
-              const std::string_view name(I + 18, static_cast<std::size_t>(S - I - 18));
+            const std::string_view name(I + 18, static_cast<std::size_t>(S - I - 18));
+            if (seen.firstTime(name)) {
               if (!allSpaces(name)) {
                 cp.decode(name, user);
                 ListStr.AddValue(user, user);

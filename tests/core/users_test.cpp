@@ -106,6 +106,15 @@ TEST_F(GetUsers, BlankNamesAddNothingAndSpellingsDiffer) {
   EXPECT_EQ(listValues(list), (Names{" Иванов", "Иванов", "иванов"}));
 }
 
+TEST_F(GetUsers, NamesOfMalformedKeysAreComparedWhole) {
+  // The byte before the user is not ";" here: such a record must neither
+  // repeat a known name nor hide a new name that is part of a known one.
+  useLog(users({"Иванов"}) + test::cp1251("20050101;10:00:00XИванов;E\r\n20050101;10:00:00вИванов;E\r\n") +
+         test::cp1251("20050101;10:00:00нов;E\r\n"));
+  j.GetUsers(0, list);
+  EXPECT_EQ(listValues(list), (Names{"Иванов", "ов"}));
+}
+
 TEST_F(GetUsers, MissingLogLeavesTheListAlone) {
   j.SetFilePath(tmp.u16("missing.txt"));
   list.AddValue(u"старое", u"старое");
