@@ -220,7 +220,8 @@ bool sameFile(U16View a, U16View b) {
 bool fileExists(U16View path) {
   if (path.empty()) return false;
   struct stat st {};
-  return ::stat(nativePath(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  // Regular files only: opening a FIFO for reading would block the caller.
+  return ::stat(nativePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool sameFile(U16View a, U16View b) {

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <filesystem>
 
 #include "journal/errors.h"
@@ -79,6 +83,11 @@ TEST(FileIo, FolderIsNeitherAnExistingFileNorReadable) {
   EXPECT_FALSE(fileExists(u""));
   EXPECT_THROW(ReadFile(tmp.u16("sub")), Failure);
   EXPECT_THROW(WriteFile(tmp.u16("sub")), Failure);
+#ifndef _WIN32
+  // A FIFO is no log: opening it for reading would wait for a writer.
+  ASSERT_EQ(::mkfifo(tmp.path("fifo").c_str(), 0600), 0);
+  EXPECT_FALSE(fileExists(tmp.u16("fifo")));
+#endif
 }
 
 TEST(FileIo, WriteIntoAMissingFolderFailsWithPathNotFound) {
