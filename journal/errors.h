@@ -20,7 +20,6 @@ enum class ErrorNumber : std::int16_t {
   DeviceIo = 57,          // read error
   PathFileAccess = 75,    // write error, or any other open failure
   PathNotFound = 76,      // a folder of an output path does not exist
-  SameFile = 58,          // reserved: outputs that name an input are refused with -1 and 0
   AutomationError = 440,  // a host failure whose number does not fit 16 bits
 };
 
