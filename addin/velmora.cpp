@@ -154,11 +154,11 @@ HRESULT Velmora::create(REFIID iid, void** out) {
   com_ptr<ITypeInfo> info;
   HRESULT hr = loadTypeInfo(info);
   if (FAILED(hr)) return hr;
-  Velmora* object = new (std::nothrow) Velmora(std::move(info));
+  // The new object starts with one reference, which the holder drops: a
+  // failed QueryInterface then frees it.
+  const auto object = com_ptr<Velmora>::attach(new (std::nothrow) Velmora(std::move(info)));
   if (!object) return E_OUTOFMEMORY;
-  hr = object->QueryInterface(iid, out);
-  object->Release();
-  return hr;
+  return object->QueryInterface(iid, out);
 }
 
 Velmora::Velmora(com_ptr<ITypeInfo> typeInfo) : typeInfo_(std::move(typeInfo)) { moduleAddRef(); }
