@@ -8,6 +8,7 @@
 #include "journal/fileio.h"
 #include "journal/journal.h"
 #include "journal/lines.h"
+#include "journal/long_lines.h"
 
 namespace velmora {
 namespace {
@@ -36,6 +37,11 @@ constexpr U16View kNumberType = u"Число";
 constexpr U16View kCountColumn = u"Чис";
 constexpr std::int16_t kCountLength = 10;
 constexpr std::int64_t kEndMargin = 18;  // no window starts this close to the end
+// A record of the period longer than a window is gathered whole for the
+// filters, up to this size. A longer one (no real event has a comment of
+// 64 MiB; it would be a damaged stretch of the log) is treated as rejected by
+// the filters: it adds no row, and the call goes on after it.
+constexpr std::size_t kLongRecordLimit = std::size_t{64} << 20;
 
 // Drops every row and column and creates the result columns that
 // InsertColumn selects ("" selects all).
@@ -68,41 +74,69 @@ std::int64_t Journal::readRecords(std::int64_t start, ValueTable& table) {
   U16String cell;  // reused for every field written
   cell.reserve(256);
   const std::size_t W = templateSize_;
+  // One row for a record that passed the filters, its fields in Fields_.
+  auto writeRow = [&] {
+    ++ListStrSize_;
+    table.NewLine();
+    std::int16_t g = 0;
+    for (std::int16_t k = 1; k <= 10; ++k) {
+      if constexpr (Selected) {
+        if (!mask[k]) continue;
+      }
+      ++g;
+      cp.decode(Fields_[k], cell);
+      if constexpr (Transformed) Translator_->TransformCol(cell, k);
+      table.SetValue(ListStrSize_, g, cell);
+    }
+    if constexpr (Counted) table.SetValue(ListStrSize_, kCountColumn, std::int16_t{1});
+  };
+  std::vector<char> scratch;  // pieces of a record longer than a window
+  std::string longRecord;     // such a record of the period, gathered whole
   std::int64_t pos = start;
   bool go = true;
   for (;;) {
-    readWindow(pos, W);
+    const std::size_t got = readWindow(pos, W);
     const char* buf = Buffer_.data();
     const char* end = buf + windowSize_;
     const char* c = buf;
     const char* d = nullptr;
     while (go && (d = lines::findLineEnd(c, end)) != nullptr) {
       if (period.contains(c)) {
-        if (FilterRecord(std::string_view(c, static_cast<std::size_t>(d - c)))) {
-          ++ListStrSize_;
-          table.NewLine();
-          std::int16_t g = 0;
-          for (std::int16_t k = 1; k <= 10; ++k) {
-            if constexpr (Selected) {
-              if (!mask[k]) continue;
-            }
-            ++g;
-            cp.decode(Fields_[k], cell);
-            if constexpr (Transformed) Translator_->TransformCol(cell, k);
-            table.SetValue(ListStrSize_, g, cell);
-          }
-          if constexpr (Counted) table.SetValue(ListStrSize_, kCountColumn, std::int16_t{1});
-        }
+        if (FilterRecord(std::string_view(c, static_cast<std::size_t>(d - c)))) writeRow();
       } else if (period.endsBefore(c)) {
         go = false;
       }
       c = d + 2;
     }
-    // A window without a complete line (a record longer than the window, or
-    // an unterminated last line) gives no progress: stop at that line so
-    // that a later call can try again once it is complete.
-    if (c == buf) return pos;
-    pos += c - buf;
+    if (c != buf) {
+      pos += c - buf;
+      if (MyFileSize_ - kEndMargin < pos || !go) return pos;
+      continue;
+    }
+    // A window without a complete line. When it ends at the end of the log
+    // (as found at open) that is the unterminated last line, which the host
+    // is still writing: stop at it so that a later call reads it once it is
+    // complete. Otherwise it is a record longer than the window, followed to
+    // its CR LF; without one within the log it too is left for later.
+    if (got < W || MyFileSize_ - pos < static_cast<std::int64_t>(W)) return pos;
+    const bool inPeriod = period.contains(buf);
+    if (!inPeriod && period.endsBefore(buf)) go = false;
+    if (scratch.empty()) scratch.resize(lines::kLongLinePiece);
+    longRecord.clear();
+    bool tooLong = false;
+    const std::int64_t cr = lines::followLine<false>(*file_, pos, MyFileSize_, scratch, [&](std::int64_t, std::string_view piece) {
+      if (!inPeriod || tooLong) return;
+      if (piece.size() > kLongRecordLimit - longRecord.size()) {
+        tooLong = true;
+        longRecord.clear();
+        longRecord.shrink_to_fit();
+        return;
+      }
+      longRecord.append(piece);
+    });
+    if (cr < 0) return pos;
+    if (inPeriod && !tooLong && FilterRecord(longRecord)) writeRow();
+    pos = cr + 2;
     if (MyFileSize_ - kEndMargin < pos || !go) return pos;
   }
 }

@@ -37,14 +37,18 @@ void readPieces(ReadFile& file, std::int64_t from, std::int64_t to, std::vector<
 // of the CR of the first CR LF lying wholly at or before limit, or -1 when
 // there is none (the log's unterminated last line). fn(position, piece) sees
 // the line's bytes before that CR, piece by piece. A log cut meanwhile
-// throws, as in readPieces.
-template <class F>
+// throws, as in readPieces; with CutThrows false it gives -1 instead, like a
+// line without CR LF, so that a reader leaves the line for a later call.
+template <bool CutThrows = true, class F>
 std::int64_t followLine(ReadFile& file, std::int64_t start, std::int64_t limit, std::vector<char>& scratch, F&& fn) {
   std::int64_t from = start;
   while (from < limit) {
     const auto want = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(scratch.size()), limit - from + 1));
     const std::size_t got = file.readAt(from, scratch.data(), want);
-    if (got < want) throwLogCut(file.path());
+    if (got < want) {
+      if constexpr (CutThrows) throwLogCut(file.path());
+      return -1;
+    }
     const char* piece = scratch.data();
     if (const char* cr = findLineEnd(piece, piece + got)) {
       if (cr > piece) fn(from, std::string_view(piece, static_cast<std::size_t>(cr - piece)));

@@ -6,6 +6,7 @@
 #include "journal/fileio.h"
 #include "journal/journal.h"
 #include "journal/lines.h"
+#include "journal/long_lines.h"
 
 namespace velmora {
 namespace {
@@ -91,26 +92,52 @@ std::int64_t Journal::ScanForStart(std::int64_t WindowPos) {
   std::size_t n = windowSize_;
   std::size_t a = 0;
   const char* d = findLineEnd(buf, buf + n);
+  std::vector<char> scratch;  // pieces of a line longer than a window
+  // The CR of the line at position at, followed within the length found at
+  // open; -1 when it has none there (the unterminated last line).
+  auto lineEnd = [&](std::int64_t at) {
+    if (scratch.empty()) scratch.resize(lines::kLongLinePiece);
+    return lines::followLine<false>(*file_, at, MyFileSize_, scratch, [](std::int64_t, std::string_view) {});
+  };
+  std::int64_t P = WindowPos;
   // A window read from inside the file starts, as a rule, inside a line;
   // one read from position 1 starts with the log's first record.
-  if (WindowPos > 1 && d != nullptr) {
-    a = static_cast<std::size_t>(d - buf) + 2;
-    d = findLineEnd(buf + a, buf + n);
+  if (WindowPos > 1 && d == nullptr) {
+    // The window lies wholly inside one long line: the scan starts after it.
+    const std::int64_t cr = lineEnd(WindowPos);
+    if (cr < 0) return -1;
+    P = cr + 2;
+    if (MyFileSize_ - kEndMargin < P) return -1;
+  } else {
+    if (WindowPos > 1) {
+      a = static_cast<std::size_t>(d - buf) + 2;
+      d = findLineEnd(buf + a, buf + n);
+    }
+    scanLines(period, buf, n, a, d, WindowPos, result, go);
+    if (WindowPos + static_cast<std::int64_t>(a) + 1 >= MyFileSize_ || !go || result >= 0) return result;
+    P = WindowPos + static_cast<std::int64_t>(a);
   }
-  scanLines(period, buf, n, a, d, WindowPos, result, go);
-  if (WindowPos + static_cast<std::int64_t>(a) + 1 >= MyFileSize_ || !go || result >= 0) return result;
 
-  std::int64_t P = WindowPos + static_cast<std::int64_t>(a);
   for (;;) {
-    readWindow(P, kScanWindow);
+    const std::size_t got = readWindow(P, kScanWindow);
     buf = Buffer_.data();
     n = windowSize_;
     a = 0;
     scanLines(period, buf, n, a, findLineEnd(buf, buf + n), P, result, go);
-    // A window without a complete line (a line longer than the window, or
-    // an unterminated last line) would be read again and again.
-    if (a == 0) return -1;
-    P += static_cast<std::int64_t>(a);
+    if (a != 0) {
+      P += static_cast<std::int64_t>(a);
+    } else {
+      // A window without a complete line. One that reaches the end of the
+      // log holds its unterminated last line, which is no record: the scan
+      // ends. Otherwise the line is longer than the window: followed to its
+      // CR LF, it is placed against the period like any other.
+      if (got < kScanWindow || MyFileSize_ - P < static_cast<std::int64_t>(kScanWindow)) return -1;
+      const std::int64_t cr = lineEnd(P);
+      if (cr < 0) return -1;
+      if (period.contains(buf)) return P;
+      if (period.endsBefore(buf)) return -1;
+      P = cr + 2;
+    }
     if (MyFileSize_ - kEndMargin < P || result >= 0 || !go) break;
   }
   return result;

@@ -9,11 +9,16 @@
 #include "journal/fileio.h"
 #include "journal/journal.h"
 #include "journal/lines.h"
+#include "journal/long_lines.h"
 
 namespace velmora {
 namespace {
 
 constexpr std::int64_t kEndMargin = 18;  // no window starts this close to the end
+// A user field of a record longer than the window is gathered up to this
+// size; a longer one (a damaged stretch of the log, not a name) is skipped
+// like a record without the ";" after its user.
+constexpr std::size_t kLongUserLimit = std::size_t{1} << 20;
 
 // The users met so far in one call. Names are compared whole: searching a
 // malformed record's candidate (no ";" before the user) in a text of all
@@ -54,8 +59,18 @@ std::int32_t Journal::GetUsers(std::int32_t StartPos, ValueList& ListStr) {
     SeenUsers seen;
     U16String user;
     std::int64_t P = StartPos >= 1 ? StartPos : 1;
+    auto note = [&](std::string_view name) {
+      if (seen.firstTime(name)) {
+        if (!allSpaces(name)) {
+          cp.decode(name, user);
+          ListStr.AddValue(user, user);
+        }
+      }
+    };
+    std::vector<char> scratch;  // pieces of a record longer than the window
+    std::string longUser;       // the user field of such a record
     do {
-      readWindow(P, kScanWindow);
+      const std::size_t got = readWindow(P, kScanWindow);
       const char* buf = Buffer_.data();
       const char* end = buf + windowSize_;
       const char* I = buf;
@@ -66,21 +81,39 @@ std::int32_t Journal::GetUsers(std::int32_t StartPos, ValueList& ListStr) {
           const void* hit = std::memchr(I + 18, ';', static_cast<std::size_t>(E - (I + 18)));
           if (hit != nullptr) {
             const char* S = static_cast<const char*>(hit);
-            const std::string_view name(I + 18, static_cast<std::size_t>(S - I - 18));
-            if (seen.firstTime(name)) {
-              if (!allSpaces(name)) {
-                cp.decode(name, user);
-                ListStr.AddValue(user, user);
-              }
-            }
+            note(std::string_view(I + 18, static_cast<std::size_t>(S - I - 18)));
           }
         }
         I = E + 2;
       }
-      // A window without a complete line (a record longer than the window,
-      // or an unterminated last record) ends the scan at that record.
-      if (I == buf) break;
-      P += I - buf;
+      if (I != buf) {
+        P += I - buf;
+        continue;
+      }
+      // A window without a complete line. When it reaches the end of the log
+      // (as found at open) that is the unterminated last record: the scan
+      // ends at its start. Otherwise it is a record longer than the window,
+      // followed to its CR LF (the scan also ends at it when there is none).
+      if (got < kScanWindow || MyFileSize_ - P < static_cast<std::int64_t>(kScanWindow)) break;
+      if (scratch.empty()) scratch.resize(lines::kLongLinePiece);
+      longUser.clear();
+      bool named = false, tooLong = false;
+      const std::int64_t from = P + 18;
+      const std::int64_t cr = lines::followLine<false>(*file_, P, MyFileSize_, scratch, [&](std::int64_t at, std::string_view piece) {
+        if (named || tooLong || at + static_cast<std::int64_t>(piece.size()) <= from) return;
+        if (at < from) piece.remove_prefix(static_cast<std::size_t>(from - at));
+        const std::size_t semicolon = piece.find(';');
+        named = semicolon != std::string_view::npos;
+        piece = piece.substr(0, semicolon);
+        if (piece.size() > kLongUserLimit - longUser.size()) {
+          tooLong = true;
+          return;
+        }
+        longUser.append(piece);
+      });
+      if (cr < 0) break;
+      if (named && !tooLong) note(longUser);
+      P = cr + 2;
     } while (MyFileSize_ - kEndMargin >= P);
 
     file_.reset();

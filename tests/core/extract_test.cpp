@@ -264,16 +264,106 @@ TEST_F(GetData, UnterminatedLastRecordIsLeftForALaterCall) {
   EXPECT_EQ(cell(table, 5, 3), "Последний");
 }
 
-TEST_F(GetData, RecordLongerThanTheWindowStopsTheCallThere) {
-  const std::string head = test::dailyLog(1, 1, 3);
-  test::Rec longRec = test::at("20050101", "20:00:00");
-  longRec.comment.assign(40000, 'x');  // longer than the 32 KiB window of a resumed call
-  useLog(head + longRec.line() + test::at("20050101", "21:00:00").line());
+// ---- records longer than a read window ------------------------------------
+
+// A log of day 1 with a 40 KiB and a 200 KiB record among short ones; ids
+// O0..O5 in log order, the long ones O1 and O3.
+struct LongRecordLog {
+  std::string bytes;
+  std::vector<std::int64_t> starts;
+  std::vector<std::string> comments;
+
+  LongRecordLog() {
+    const std::size_t sizes[] = {0, 40 * 1024, 0, 200 * 1024, 0, 0};
+    for (int n = 0; n < 6; ++n) {
+      const std::size_t size = sizes[static_cast<std::size_t>(n)];
+      test::Rec r = test::at("20050101", test::clock(3600 * (n + 1)), size > 0 ? "Длинный" : "Петров");
+      r.id = "O" + std::to_string(n);
+      // Distinct text at both ends shows the comment is the whole one.
+      if (size > 0) r.comment = "начало" + std::string(size, 'x') + "конец";
+      comments.push_back(r.comment);
+      starts.push_back(static_cast<std::int64_t>(bytes.size()) + 1);
+      bytes += r.line();
+    }
+  }
+  std::int32_t end() const { return static_cast<std::int32_t>(bytes.size()) + 1; }
+};
+
+TEST_F(GetData, RecordsLongerThanTheWindowBecomeRowsWithTheirWholeComment) {
+  const LongRecordLog log;
+  useLog(log.bytes);
   period("20050101", "20050101");
-  const std::int32_t next = j.GetStartPos(1, table);
-  EXPECT_EQ(next, static_cast<std::int32_t>(head.size()) + 1);
+  // From the period's start (64 KiB windows), and resumed from the first
+  // byte and from just before each long record (32 KiB windows).
+  for (const std::int64_t from : {std::int64_t{0}, std::int64_t{1}, log.starts[1], log.starts[3]}) {
+    SCOPED_TRACE(from);
+    table.DeleteLines();
+    EXPECT_EQ(j.GetStartPos(static_cast<std::int32_t>(from), table), log.end());
+    EXPECT_EQ(j.NumErr(), 0);
+    const std::size_t first = from <= 1 ? 0 : from == log.starts[1] ? 1 : 3;
+    ASSERT_EQ(table.rowCount(), static_cast<int>(6 - first));
+    for (std::size_t n = first; n < 6; ++n) {
+      const int row = static_cast<int>(n - first) + 1;
+      EXPECT_EQ(cell(table, row, 9), "O" + std::to_string(n));
+      EXPECT_TRUE(cell(table, row, 8) == log.comments[n]) << n;
+      EXPECT_EQ(cell(table, row, 10), "Накладная");  // fields after the comment
+    }
+  }
+}
+
+TEST_F(GetData, LongRecordsTakeEveryLoopAndTheFiltersSeeTheWholeRecord) {
+  const LongRecordLog log;
+  useLog(log.bytes);
+  period("20050101", "20050101");
+  // "конец" lies past the first 64 KiB of the 200 KiB record only.
+  ASSERT_TRUE(j.SetFilter(u"|КОНЕЦ|", u"8"));
+  EXPECT_EQ(j.GetStartPos(1, table), log.end());
+  EXPECT_EQ(column(table, 9), (std::vector<std::string>{"O1", "O3"}));
+
+  j.SetInvertFilters(u"00000100");  // the comment filter inverted
+  j.SetInsertColumn(u"0010000110");
+  j.SetGroupBy(u"Пользователь");
+  j.SetTransformStr(u"0100");
+  EXPECT_EQ(j.GetStartPos(1, table), log.end());
+  EXPECT_EQ(column(table, 1), (std::vector<std::string>{"Петров"}));
+  EXPECT_EQ(column(table, 2), (std::vector<std::string>{"4"}));
+}
+
+TEST_F(GetData, LongRecordsOutsideThePeriodAreSkippedOrEndTheCall) {
+  test::Rec before = test::at("20050101", "23:00:00");
+  before.comment.assign(100000, 'x');
+  test::Rec after = test::at("20050103", "01:00:00");
+  after.comment.assign(100000, 'x');
+  const std::string log = before.line() + test::dailyLog(2, 2, 3) + after.line() +
+                          test::dailyLog(3, 3, 3);
+  useLog(log);
+  period("20050102", "20050102");
+  // The first is before the period; the second, past its end, ends the call,
+  // which resumes after it.
+  EXPECT_EQ(j.GetStartPos(1, table), static_cast<std::int32_t>(before.line().size() + 300 + after.line().size()) + 1);
+  EXPECT_EQ(column(table, 9), (std::vector<std::string>{"O0", "O1", "O2"}));
+}
+
+TEST_F(GetData, UnterminatedLongLastLineIsLeftForALaterCall) {
+  const std::string head = test::dailyLog(1, 1, 3);
+  test::Rec longRec = test::at("20050101", "20:00:00", "Длинный");
+  longRec.comment.assign(100000, 'x');
+  useLog(head + longRec.text());
+  period("20050101", "20050101");
+  const auto at = static_cast<std::int32_t>(head.size()) + 1;
+  EXPECT_EQ(j.GetStartPos(1, table), at);
+  EXPECT_EQ(j.GetStartPos(at, table), at);  // still unfinished
   EXPECT_EQ(table.rowCount(), 3);
-  EXPECT_EQ(j.GetStartPos(next, table), next);  // again, and without end
+
+  // Its line end arrives while a call runs: past the length found at open,
+  // so that call leaves it too; the next one reads it.
+  j.setProgress([&](std::int64_t, std::int64_t) { tmp.append("log.txt", "\r\n"); });
+  EXPECT_EQ(j.GetStartPos(at, table), at);
+  EXPECT_EQ(table.rowCount(), 3);
+  j.setProgress(nullptr);
+  EXPECT_EQ(j.GetStartPos(at, table), at + static_cast<std::int32_t>(longRec.line().size()));
+  ASSERT_EQ(table.rowCount(), 4);
+  EXPECT_EQ(cell(table, 4, 3), "Длинный");
   EXPECT_EQ(j.NumErr(), 0);
 }
 

@@ -281,17 +281,21 @@ TEST_F(Hostile, LineOfSeveralMegabytes) {
   const auto hugeAt = static_cast<std::int32_t>(head.size()) + 1;
 
   period("20050101", "20050131");
-  EXPECT_EQ(j.GetStartPos(0, table), hugeAt);  // documented: the line ends the call, each time
-  EXPECT_EQ(table.rowCount(), 50);
-  EXPECT_EQ(j.GetStartPos(hugeAt, table), hugeAt);
-  // Past it, a resumed call reads on.
-  EXPECT_EQ(j.GetStartPos(hugeAt + static_cast<std::int32_t>(hugeLine.size()), table),
-            static_cast<std::int32_t>(log.size()) + 1);
-  EXPECT_EQ(table.rowCount(), 100);
+  const auto end = static_cast<std::int32_t>(log.size()) + 1;
+  // Read whole, as a row of its own, from the start and when resuming at it.
+  EXPECT_EQ(j.GetStartPos(0, table), end);
+  ASSERT_EQ(table.rowCount(), 101);
+  EXPECT_EQ(cell(table, 51, 3), "Огромный");
+  const std::size_t commentAt = huge.text().find(huge.comment);
+  EXPECT_TRUE(cell(table, 51, 8) == hugeLine.substr(commentAt, huge.comment.size()));  // lone CR and LF kept
+  EXPECT_EQ(cell(table, 52, 1), "20050102");
+  table.DeleteLines();
+  EXPECT_EQ(j.GetStartPos(hugeAt, table), end);
+  EXPECT_EQ(table.rowCount(), 51);
   EXPECT_EQ(j.NumErr(), 0);
 
-  EXPECT_EQ(j.GetUsers(0, list), hugeAt);
-  EXPECT_EQ(list.GetListSize(), 4);
+  EXPECT_EQ(j.GetUsers(0, list), end);
+  EXPECT_EQ(list.GetListSize(), 5);
 
   // Copies carry it whole.
   EXPECT_EQ(storeErrRows(), 0);

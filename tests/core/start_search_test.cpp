@@ -193,17 +193,59 @@ TEST_F(StartSearch, UnterminatedLastLineEndsTheScan) {
   EXPECT_EQ(j.NumErr(), 0);
 }
 
-TEST_F(StartSearch, RecordLongerThanAScanWindowEndsTheScan) {
+// A long record (comment of the given size) at 11:00 between records of
+// 10:00 and 13:00, all on 1 January; ids O0.. in log order.
+std::string logWithALongRecord(std::size_t commentSize, std::vector<std::int64_t>& starts) {
+  std::string log;
+  int n = 0;
+  auto add = [&](test::Rec r) {
+    r.id = "O" + std::to_string(n++);
+    starts.push_back(static_cast<std::int64_t>(log.size()) + 1);
+    log += r.line();
+  };
+  while (log.size() < 32000) add(test::at("20050101", "10:00:00"));
+  test::Rec longRec = test::at("20050101", "11:00:00", "Длинный");
+  longRec.comment.assign(commentSize, 'x');
+  add(longRec);
+  for (int k = 0; k < 100; ++k) add(test::at("20050101", "13:00:00"));
+  return log;
+}
+
+TEST_F(StartSearch, PeriodAfterALongRecordIsFound) {
+  for (const std::size_t size : {std::size_t{40 * 1024}, std::size_t{70000}, std::size_t{200 * 1024}}) {
+    SCOPED_TRACE(size);
+    starts.clear();
+    const std::string log = logWithALongRecord(size, starts);
+    const auto longAt = static_cast<std::size_t>(starts.size() - 101);
+    useLog(log);
+    period("20050101", "12:00:00", "20050101", "23:59:59");
+    table.DeleteLines();
+    search();
+    EXPECT_EQ(firstId(), "O" + std::to_string(longAt + 1));
+    EXPECT_EQ(table.rowCount(), 100);
+    EXPECT_EQ(result, static_cast<std::int32_t>(log.size()) + 1);
+    EXPECT_EQ(j.NumErr(), 0);
+
+    // The long record itself is found as the period's start.
+    period("20050101", "11:00:00", "20050101", "23:59:59");
+    table.DeleteLines();
+    search();
+    EXPECT_EQ(firstId(), "O" + std::to_string(longAt));
+    EXPECT_EQ(cell(table, 1, 3), "Длинный");
+    EXPECT_EQ(table.rowCount(), 101);
+  }
+}
+
+TEST_F(StartSearch, UnterminatedLongLastLineEndsTheScan) {
   std::string log;
   while (log.size() < 32000) log += test::at("20050101", "10:00:00").line();
-  test::Rec longRec = test::at("20050101", "11:00:00");
-  longRec.comment.assign(70000, 'x');
-  log += longRec.line();
-  for (int n = 0; n < 100; ++n) log += test::at("20050101", "13:00:00").line();
-  useLog(log);
+  test::Rec longRec = test::at("20050101", "13:00:00");
+  longRec.comment.assign(100000, 'x');
+  useLog(log + longRec.text());
   period("20050101", "12:00:00", "20050101", "23:59:59");
   search();
   EXPECT_EQ(result, -1);
+  EXPECT_EQ(table.rowCount(), 0);
   EXPECT_EQ(j.NumErr(), 0);
 }
 

@@ -90,11 +90,36 @@ TEST_F(GetUsers, LongUnterminatedLastRecordEndsTheScanAtItsStart) {
   EXPECT_EQ(listValues(list), (Names{"Петров"}));
 }
 
-TEST_F(GetUsers, RecordLongerThanTheWindowEndsTheScanAtItsStart) {
+TEST_F(GetUsers, RecordsLongerThanTheWindowAreReadAndTheScanGoesOn) {
+  test::Rec forty = test::at("20050101", "11:00:00", "Длинный");
+  forty.comment.assign(40 * 1024, 'x');
+  test::Rec twoHundred = test::at("20050101", "12:00:00", "Очень длинный");
+  twoHundred.comment.assign(200 * 1024, 'x');
+  const std::string log = users({"Петров"}) + forty.line() + users({"Иванов"}) + twoHundred.line() +
+                          users({"Сидоров"});
+  useLog(log);
+  EXPECT_EQ(j.GetUsers(0, list), static_cast<std::int32_t>(log.size()) + 1);
+  EXPECT_EQ(listValues(list), (Names{"Длинный", "Иванов", "Очень длинный", "Петров", "Сидоров"}));
+  EXPECT_EQ(j.NumErr(), 0);
+}
+
+TEST_F(GetUsers, UserFieldOfALongRecordEndsBeforeItsLineEnd) {
+  // No ";" after the user in the whole 100 KB line: no user, as for a short
+  // record; a user field longer than the window is taken whole.
+  const std::string noSemicolon = "20050101;10:00:00;" + std::string(100000, 'x') + "\r\n";
+  const std::string longName(70000, 'n');
+  const std::string log = noSemicolon + users({"Петров"}) + "20050101;10:00:00;" + longName + ";E\r\n" +
+                          users({"Иванов"});
+  useLog(log);
+  EXPECT_EQ(j.GetUsers(0, list), static_cast<std::int32_t>(log.size()) + 1);
+  EXPECT_EQ(listValues(list), (Names{longName, "Иванов", "Петров"}));
+}
+
+TEST_F(GetUsers, UnterminatedLongLastRecordEndsTheScanAtItsStart) {
   const std::string head = users({"Петров"});
-  test::Rec longRec = test::at("20050101", "11:00:00", "Длинный");
+  test::Rec longRec = test::at("20050101", "11:00:00", "Незаконченный");
   longRec.comment.assign(70000, 'x');
-  useLog(head + longRec.line() + users({"Иванов"}));
+  useLog(head + longRec.text());
   EXPECT_EQ(j.GetUsers(0, list), static_cast<std::int32_t>(head.size()) + 1);
   EXPECT_EQ(listValues(list), (Names{"Петров"}));
 }
