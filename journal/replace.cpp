@@ -145,9 +145,10 @@ std::int32_t Journal::ReplaceDateTimes(U16View FlPath, U16View ErrPath) {
       while (const char* l = lines::findLineEnd(h, end)) {
         ++r;
         if (static_cast<double>(r) == slots[j].number) {
-          // Only the record's own bytes: a record shorter than a key must
-          // not lose its line end or spill into the next record.
-          std::memcpy(h, slots[j].key, std::min<std::size_t>(lines::kKeySize, static_cast<std::size_t>(l - h)));
+          // A record shorter than a key has none to replace: writing the key
+          // would garble it, eat its line end or spill into the next record.
+          // Its entry is used all the same.
+          if (l - h >= static_cast<std::ptrdiff_t>(lines::kKeySize)) std::memcpy(h, slots[j].key, lines::kKeySize);
           if (j + 1 < n) ++j;
         }
         h = buf + (l - buf) + 2;
