@@ -155,13 +155,23 @@ std::int64_t Journal::FindStartPos() {
   std::int64_t lo = 1;
   std::string_view firstDate, lastDate;
   auto startsHere = [&] { return firstDate < begin9 && begin9 <= lastDate; };
+  // A probe window inside one record longer than the window has no dates to
+  // steer by. Giving up there would hide a period that lies after such a
+  // record; scan forward instead, from half a window before the lowest point
+  // the period may start at (the line there began before the last probe that
+  // lay wholly before the period).
+  auto scanFrom = [&](std::int64_t position) {
+    position = std::max<std::int64_t>(1, position);
+    readWindow(position, kSearchWindow);
+    return ScanForStart(position);
+  };
 
   // The first window: the period may begin at or before the first record.
   readWindow(1, kSearchWindow);
   const std::string_view head = date9(Buffer_.data());
   if (end9 < head) return -1;
   if (begin9 <= head) return ScanForStart(1);
-  if (!WindowDates(firstDate, lastDate)) return -1;
+  if (!WindowDates(firstDate, lastDate)) return scanFrom(1);
   if (startsHere()) return ScanForStart(1);
 
   // The last window: the period may begin after the last record.
@@ -170,21 +180,20 @@ std::int64_t Journal::FindStartPos() {
     std::memcpy(Buffer_.data() + windowSize_, "\r\n", 2);
     windowSize_ += 2;
   }
-  if (!WindowDates(firstDate, lastDate)) return -1;
-  if (begin9 > lastDate) return -1;
-  if (startsHere()) return ScanForStart(hi);
+  if (WindowDates(firstDate, lastDate)) {
+    if (begin9 > lastDate) return -1;
+    if (startsHere()) return ScanForStart(hi);
+  }
 
   for (;;) {
     if (lo >= hi) {
       // Half a window before the point where the bounds met; never before
       // the file's first byte, even in a log that is out of time order.
-      const std::int64_t mid = std::max<std::int64_t>(1, (hi + lo - W) / 2);
-      readWindow(mid, kSearchWindow);
-      return ScanForStart(mid);
+      return scanFrom((hi + lo - W) / 2);
     }
     const std::int64_t mid = (hi + lo) / 2;
     readWindow(mid, kSearchWindow);
-    if (!WindowDates(firstDate, lastDate)) return -1;
+    if (!WindowDates(firstDate, lastDate)) return scanFrom(lo == 1 ? 1 : lo - W);
     if (startsHere()) return ScanForStart(mid);
     if (begin9 > lastDate) {
       lo = mid + W / 2;

@@ -236,6 +236,41 @@ TEST_F(StartSearch, PeriodAfterALongRecordIsFound) {
   }
 }
 
+TEST_F(StartSearch, ProbeInsideAVeryLongRecordStillFindsThePeriod) {
+  // Day 1 in 20 KB, one record of 200 KB on day 2, day 3 in 30 KB: the first
+  // probe of the binary search lands inside the long record, where no line
+  // end tells a date.
+  std::string log;
+  int n = 0;
+  auto add = [&](const char* day, std::size_t until) {
+    while (log.size() < until) {
+      test::Rec r = test::at(day, test::clock(n % 80000));
+      r.id = "O" + std::to_string(n++);
+      log += r.line();
+    }
+  };
+  add("20050101", 20000);
+  test::Rec longRec = test::at("20050102", "12:00:00");
+  longRec.id = "LONG";
+  longRec.comment.assign(200 * 1024, 'x');
+  log += longRec.line();
+  const int firstOfDay3 = n;
+  add("20050103", log.size() + 30000);
+  useLog(log);
+
+  period("20050103", "", "20050103", "");
+  search();
+  EXPECT_EQ(firstId(), "O" + std::to_string(firstOfDay3));
+  EXPECT_EQ(table.rowCount(), n - firstOfDay3);
+  EXPECT_EQ(j.NumErr(), 0);
+
+  period("20050102", "", "20050102", "");
+  table.DeleteLines();
+  search();
+  EXPECT_EQ(firstId(), "LONG");
+  EXPECT_EQ(table.rowCount(), 1);
+}
+
 TEST_F(StartSearch, UnterminatedLongLastLineEndsTheScan) {
   std::string log;
   while (log.size() < 32000) log += test::at("20050101", "10:00:00").line();
