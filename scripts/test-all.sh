@@ -7,6 +7,11 @@ jobs=$(nproc)
 
 bash scripts/install-deps.sh
 
+# Wine, the sanitizers and the fuzzers all want more open files than a low
+# default limit gives.
+. scripts/file-limit.sh
+velmora_raise_file_limit
+
 step() { printf '\n==== %s\n' "$*"; }
 
 # Runs ctest, keeping its summary for the closing line.
@@ -33,6 +38,8 @@ else
   step "64-bit Windows build of the same sources, tests under Wine (no 32-bit code runs here)"
   cmake --preset win64 >/dev/null
   cmake --build --preset win64 -j"$jobs"
+  # Said here too: CTest shows no output of a skipped test.
+  velmora_file_limit_too_low || true
   run_ctest --preset win64
 fi
 
@@ -41,7 +48,14 @@ if [ -f scripts/test-hardening.sh ]; then
   bash scripts/test-hardening.sh
 fi
 
-passed=$(sed -n 's/^[0-9]*% tests passed, \([0-9]*\) tests failed out of \([0-9]*\)$/\2 \1/p' "$summary" |
-         awk '{ total += $1 - $2 } END { print total + 0 }')
+# Skipped tests are counted apart, not as passed.
+read -r total failed skipped < <(
+  awk '/^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+$/ { total += $NF; failed += $4 }
+       /^[ \t]+[0-9]+ - .* \(Skipped\)$/ { skipped++ }
+       END { print total + 0, failed + 0, skipped + 0 }' "$summary")
 echo
-echo "all: $passed passed, 0 failed"
+if [ "$skipped" -gt 0 ]; then
+  echo "all: $((total - failed - skipped)) passed, $failed failed, $skipped skipped"
+else
+  echo "all: $((total - failed)) passed, $failed failed"
+fi

@@ -4,7 +4,9 @@
 #   wine-run.sh PREFIX ARCH init            create the prefix afresh
 #   wine-run.sh PREFIX ARCH run EXE [ARGS]  run EXE in it
 # ARCH is win32 or win64. A win32 prefix needs a machine that runs 32-bit
-# code; where the kernel refuses it, the run exits 77 (CTest: skipped).
+# code; where the kernel refuses it, the run exits 77 (CTest: skipped). So
+# does every run where the open-files limit is too low for Wine and may not
+# be raised.
 #
 # Environment of a run:
 #   VELMORA_WINE_DISPLAY  inherit (default): whatever display the caller has;
@@ -20,7 +22,7 @@ shift 3
 
 export WINEPREFIX=$prefix
 export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml,winemenubuilder.exe=}
 # LC_ALL (LANG alone is not enough) gives Wine the ANSI code page 1251.
 export LC_ALL=ru_RU.UTF-8
 
@@ -35,6 +37,11 @@ else
   export WINEARCH=win64
   wine=/usr/lib/wine/wine64
 fi
+
+. "$(dirname "$0")/file-limit.sh"
+velmora_close_inherited_files
+velmora_raise_file_limit
+velmora_file_limit_too_low && exit 77
 
 display=${VELMORA_WINE_DISPLAY:-inherit}
 limit=${VELMORA_WINE_TIMEOUT:-540}
@@ -58,12 +65,26 @@ run_bounded() {
 
 case "$action" in
   init)
-    rm -rf "$prefix"
     mkdir -p "$(dirname "$prefix")"
-    timeout 300 "$wine" wineboot -i >/dev/null 2>&1
-    rc=$?
-    timeout 60 wineserver -w 2>/dev/null
-    [ $rc -eq 0 ] || { echo "wineboot failed ($rc)" >&2; exit 1; }
+    log=$prefix.log
+    # A second try after a failed first one, with any server of the prefix
+    # gone, so that a passing fault does not cost every Windows test.
+    for try in 1 2; do
+      rm -rf "$prefix"
+      WINEDEBUG=${VELMORA_WINE_INIT_DEBUG:-err+all,fixme-all} timeout 300 "$wine" wineboot -i >"$log" 2>&1
+      rc=$?
+      timeout 60 wineserver -w 2>/dev/null
+      [ $rc -eq 0 ] && exit 0
+      echo "wineboot failed ($rc), try $try of 2" >&2
+      wineserver -k 2>/dev/null
+      sleep 1
+    done
+    # What tells why: Wine's own errors, and the limits it ran under.
+    echo "--- the last errors Wine printed ($log):" >&2
+    grep -v -e ':fixme:' -e 'nodrv_CreateWindow' "$log" | tail -n 25 >&2
+    echo "--- open files $(ulimit -Sn)/$(ulimit -Hn), processes $(ulimit -u), address space $(ulimit -v)" >&2
+    echo "--- $(uname -srm); prefix on: $(df -PT "$(dirname "$prefix")" | awk 'NR==2 {print $2, $7}')" >&2
+    exit 1
     ;;
   run)
     exe=$1
