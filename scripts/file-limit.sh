@@ -27,11 +27,12 @@ velmora_raise_file_limit() {
 
 # Closes every descriptor above standard error that the caller let this shell
 # inherit: each counts against the limit in Wine's programs and its server.
+# 255 is the shell's own, the script it reads.
 velmora_close_inherited_files() {
   local fd n
   for fd in /proc/$$/fd/*; do
     n=${fd##*/}
-    [ "$n" -gt 2 ] 2>/dev/null && eval "exec $n>&-" 2>/dev/null
+    [ "$n" -gt 2 ] 2>/dev/null && [ "$n" -ne 255 ] && eval "exec $n>&-" 2>/dev/null
   done
   return 0
 }
