@@ -7,7 +7,7 @@
 
 #include <utility>
 
-#include "journal/text.h"
+#include "text/text.h"
 
 namespace velmora {
 

@@ -8,7 +8,7 @@
 
 #include <stdexcept>
 
-#include "journal/text.h"
+#include "text/text.h"
 
 namespace velmora {
 

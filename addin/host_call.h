@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "addin/com_ptr.h"
-#include "journal/text.h"
+#include "text/text.h"
 
 namespace velmora {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "addin/bstr.h"
-#include "journal/text.h"
+#include "text/text.h"
 
 namespace velmora {
 

@@ -238,13 +238,13 @@ Journal& Velmora::reader() {
 }
 
 HostConnection& Velmora::connection() {
-  if (!connection_) connection_ = std::make_unique<HostConnection>(V7Object_);
+  if (!connection_) connection_ = std::make_unique<HostConnection>(ConnectionObject_);
   return *connection_;
 }
 
 void Velmora::setConnection(IDispatch* object) {
   connection_.reset();
-  V7Object_ = com_ptr<IDispatch>(object);
+  ConnectionObject_ = com_ptr<IDispatch>(object);
 }
 
 // ---- lifecycle ---------------------------------------------------------------
@@ -313,13 +313,13 @@ HRESULT Velmora::put_boolIsEnabled(VARIANT_BOOL value) {
   return S_OK;
 }
 
-HRESULT Velmora::get_V7Object(IDispatch** value) {
+HRESULT Velmora::get_ConnectionObject(IDispatch** value) {
   if (!value) return E_POINTER;
-  *value = com_ptr<IDispatch>(V7Object_).detach();
+  *value = com_ptr<IDispatch>(ConnectionObject_).detach();
   return S_OK;
 }
 
-HRESULT Velmora::putref_V7Object(IDispatch* value) {
+HRESULT Velmora::putref_ConnectionObject(IDispatch* value) {
   setConnection(value);
   return S_OK;
 }

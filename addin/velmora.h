@@ -34,8 +34,8 @@ class Velmora final : public _Velmora, public IInitDone, public ILanguageExtende
   // _Velmora
   HRESULT STDMETHODCALLTYPE get_boolIsEnabled(VARIANT_BOOL* value) override;
   HRESULT STDMETHODCALLTYPE put_boolIsEnabled(VARIANT_BOOL value) override;
-  HRESULT STDMETHODCALLTYPE get_V7Object(IDispatch** value) override;
-  HRESULT STDMETHODCALLTYPE putref_V7Object(IDispatch* value) override;
+  HRESULT STDMETHODCALLTYPE get_ConnectionObject(IDispatch** value) override;
+  HRESULT STDMETHODCALLTYPE putref_ConnectionObject(IDispatch* value) override;
   HRESULT STDMETHODCALLTYPE LoadProperties(VARIANT_BOOL* result) override;
   HRESULT STDMETHODCALLTYPE SaveProperties() override;
   HRESULT STDMETHODCALLTYPE TermString(BSTR* strName, LONG* Alias, BSTR* result) override;
@@ -108,8 +108,8 @@ class Velmora final : public _Velmora, public IInitDone, public ILanguageExtende
   std::atomic<ULONG> refs_{1};
   com_ptr<ITypeInfo> typeInfo_;
   VARIANT_BOOL boolIsEnabled_ = VARIANT_FALSE;
-  com_ptr<IDispatch> V7Object_;
-  std::unique_ptr<HostConnection> connection_;  // calls on V7Object_, names looked up once
+  com_ptr<IDispatch> ConnectionObject_;
+  std::unique_ptr<HostConnection> connection_;  // calls on ConnectionObject_, names looked up once
   std::unique_ptr<Journal> JournalObject_;
 };
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "journal/journal.h"
-#include "journal/sample.h"
+#include "sample/sample.h"
 
 namespace {
 

@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "journal/journal.h"
-#include "journal/memory_host.h"
-#include "journal/sample.h"
+#include "memhost/memory_host.h"
+#include "sample/sample.h"
 
 namespace {
 

@@ -10,12 +10,12 @@
 
 #include "cli/host_rows.h"
 #include "cli/terminal.h"
-#include "journal/codepage.h"
+#include "text/codepage.h"
 #include "journal/errors.h"
 #include "journal/fileio.h"
 #include "journal/journal.h"
-#include "journal/memory_host.h"
-#include "journal/text.h"
+#include "memhost/memory_host.h"
+#include "text/text.h"
 
 namespace velmora::cli {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cli/format.h"
-#include "journal/sample.h"
+#include "sample/sample.h"
 
 namespace velmora::cli {
 

@@ -161,7 +161,8 @@ void RowPrinter::printJsonl(const RowSource& source) {
   }
   std::string line, cell;
   for (std::size_t r = 0; r < source.rows(); ++r) {
-    line = "{";
+    line.clear();
+    line.push_back('{');
     for (std::size_t c = 0; c < source.columns(); ++c) {
       if (c) line.push_back(',');
       line += keys[c];

@@ -1,6 +1,6 @@
 #include "cli/host_rows.h"
 
-#include "journal/text.h"
+#include "text/text.h"
 
 namespace velmora::cli {
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "cli/format.h"
-#include "journal/memory_host.h"
+#include "memhost/memory_host.h"
 
 namespace velmora::cli {
 

@@ -4,7 +4,7 @@
 
 #include "cli/app.h"
 #include "cli/terminal.h"
-#include "journal/text.h"
+#include "text/text.h"
 
 #ifdef _WIN32
 // Wide arguments, so that Russian names and paths arrive whatever the

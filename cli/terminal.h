@@ -24,7 +24,9 @@ class ConsoleUtf8 {
   ConsoleUtf8& operator=(const ConsoleUtf8&) = delete;
 
  private:
-  unsigned previous_ = 0;
+#ifdef _WIN32
+  unsigned previous_ = 0;  // the console's code page before
+#endif
 };
 
 // One line on standard error, rewritten in place: the share of the log done.

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "journal/text.h"
+#include "text/text.h"
 
 namespace fuzz {
 

@@ -2,7 +2,7 @@
 // file, and resuming from it never goes back, nor finds anything at the end.
 #include "fuzz/fuzz_util.h"
 #include "journal/journal.h"
-#include "journal/memory_host.h"
+#include "memhost/memory_host.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz::Splitter in(data, size);

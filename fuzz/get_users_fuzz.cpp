@@ -5,7 +5,7 @@
 
 #include "fuzz/fuzz_util.h"
 #include "journal/journal.h"
-#include "journal/memory_host.h"
+#include "memhost/memory_host.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view log(reinterpret_cast<const char*>(data), size);

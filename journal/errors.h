@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <stdexcept>
 
-#include "journal/text.h"
+#include "text/text.h"
 
 namespace velmora {
 

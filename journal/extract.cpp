@@ -3,7 +3,7 @@
 #include <array>
 #include <optional>
 
-#include "journal/codepage.h"
+#include "text/codepage.h"
 #include "journal/failures.h"
 #include "journal/fileio.h"
 #include "journal/journal.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "journal/text.h"
+#include "text/text.h"
 
 namespace velmora {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "journal/text.h"
+#include "text/text.h"
 
 namespace velmora {
 

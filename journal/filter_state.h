@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "journal/codepage.h"
+#include "text/codepage.h"
 #include "journal/journal.h"
 
 namespace velmora {

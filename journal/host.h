@@ -1,6 +1,6 @@
 // The host objects that the reader fills, seen from the reader's side.
 // The COM build calls the host by name; tests and the command-line tool use
-// the in-memory implementation (journal/memory_host.h).
+// the in-memory implementation (memhost/memory_host.h).
 #pragma once
 
 #include <cstdint>
@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "journal/text.h"
+#include "text/text.h"
 
 namespace velmora {
 

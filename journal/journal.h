@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "journal/host.h"
-#include "journal/text.h"
+#include "text/text.h"
 #include "transform/transform.h"
 
 namespace velmora {

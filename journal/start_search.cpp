@@ -12,7 +12,6 @@ namespace velmora {
 namespace {
 
 constexpr std::int64_t kWholeFileLimit = 65536;  // smaller logs are read in one window
-constexpr std::size_t kTailJump = 2000;          // WindowDates walks only this tail
 constexpr std::int64_t kEndMargin = 18;          // no scan window starts this close to the end
 
 using lines::findLineEnd;

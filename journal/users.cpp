@@ -4,7 +4,7 @@
 #include <string>
 #include <unordered_set>
 
-#include "journal/codepage.h"
+#include "text/codepage.h"
 #include "journal/failures.h"
 #include "journal/fileio.h"
 #include "journal/journal.h"

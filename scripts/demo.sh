@@ -11,7 +11,7 @@ cmake --build --preset native -j2 --target velmora >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-log="$work/1Cv7.mlg"
+log="$work/events.log"
 
 run() {
   printf '\n$ %s\n' "$*"

@@ -4,7 +4,7 @@
 
 #include <array>
 
-#include "journal/text.h"
+#include "text/text.h"
 
 namespace velmora {
 

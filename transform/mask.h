@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "journal/text.h"
+#include "text/text.h"
 
 namespace velmora {
 

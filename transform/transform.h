@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "journal/text.h"
+#include "text/text.h"
 
 namespace velmora {
 

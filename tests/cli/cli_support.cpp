@@ -13,8 +13,8 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "journal/codepage.h"
-#include "journal/text.h"
+#include "text/codepage.h"
+#include "text/text.h"
 
 extern char** environ;
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "cli_support.h"
-#include "journal/sample.h"
-#include "journal/text.h"
+#include "sample/sample.h"
+#include "text/text.h"
 
 namespace velmora::testing {
 namespace {
@@ -39,7 +39,7 @@ class Cli : public ::testing::Test {
     o.perDay = 300;
     o.seed = 5;
     bytes = sampleLog(o);
-    log = dir.path("1Cv7.mlg");
+    log = dir.path("events.log");
     writeFile(log, bytes);
     records = recordsOf(bytes);
   }
@@ -260,14 +260,14 @@ TEST_F(Cli, BadArgumentsSayWhatIsExpectedAndEndWithTwo) {
 }
 
 TEST_F(Cli, FailuresPrintTheErrorAndEndWithThree) {
-  RunResult r = runVelmora({"data", dir.path("missing.mlg"), "--from", "20050101", "--to", "20050101"});
+  RunResult r = runVelmora({"data", dir.path("missing.log"), "--from", "20050101", "--to", "20050101"});
   EXPECT_EQ(r.exitCode, 3);
   EXPECT_NE(r.err.find("does not exist"), std::string::npos) << r.err;
 
-  r = runVelmora({"users", dir.path("missing.mlg")});
+  r = runVelmora({"users", dir.path("missing.log")});
   EXPECT_EQ(r.exitCode, 3);
 
-  r = runVelmora({"strip-errors", log, dir.path("no/such/folder/out.mlg")});
+  r = runVelmora({"strip-errors", log, dir.path("no/such/folder/out.log")});
   EXPECT_EQ(r.exitCode, 3) << r.err;
   EXPECT_NE(r.err.find("NumErr"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("NumErr 0"), std::string::npos) << "a real error number: " << r.err;
@@ -310,7 +310,7 @@ TEST_F(Cli, UsersOfAnEmptyLogFindNothing) {
 // ---- strip-errors and replace-keys -------------------------------------------------
 
 TEST_F(Cli, StripErrorsSplitsTheLog) {
-  const std::string out = dir.path("clean.mlg"), errors = dir.path("errors.mlg");
+  const std::string out = dir.path("clean.log"), errors = dir.path("errors.log");
   const RunResult r = runVelmora({"strip-errors", log, out, errors});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   std::string kept, removed;
@@ -326,7 +326,7 @@ TEST_F(Cli, StripErrorsSplitsTheLog) {
 }
 
 TEST_F(Cli, ReplaceKeysRewritesListedRecords) {
-  const std::string list = dir.path("list.txt"), out = dir.path("copy.mlg");
+  const std::string list = dir.path("list.txt"), out = dir.path("copy.log");
   writeFile(list, "20050201;10:00:00;3\r\n20050201;11:00:00;7\r\n");
   const RunResult r = runVelmora({"replace-keys", log, list, out});
   ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -337,7 +337,7 @@ TEST_F(Cli, ReplaceKeysRewritesListedRecords) {
   EXPECT_EQ(readFile(out), expected);
 
   writeFile(list, "");
-  const std::string none = dir.path("none.mlg");
+  const std::string none = dir.path("none.log");
   const RunResult empty = runVelmora({"replace-keys", log, list, none});
   EXPECT_EQ(empty.exitCode, 1);
   EXPECT_FALSE(exists(none));

@@ -31,7 +31,7 @@ class Follow : public ::testing::Test {
   }
 
   TempDir dir;
-  std::string log = dir.path("follow.mlg");
+  std::string log = dir.path("follow.log");
 };
 
 TEST_F(Follow, PrintsEachAppendedRecordOnceAndEndsCleanlyOnSigterm) {

@@ -1,4 +1,4 @@
-#include "journal/sample.h"
+#include "sample/sample.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "journal/text.h"
+#include "text/text.h"
 #include "transform/catalogue.h"
 
 namespace velmora {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "journal/codepage.h"
+#include "text/codepage.h"
 
 namespace velmora {
 namespace {

@@ -278,7 +278,7 @@ struct LongRecordLog {
     for (int n = 0; n < 6; ++n) {
       const std::size_t size = sizes[static_cast<std::size_t>(n)];
       test::Rec r = test::at("20050101", test::clock(3600 * (n + 1)), size > 0 ? "Длинный" : "Петров");
-      r.id = "O" + std::to_string(n);
+      r.id = test::numbered("O", n);
       // Distinct text at both ends shows the comment is the whole one.
       if (size > 0) r.comment = "начало" + std::string(size, 'x') + "конец";
       comments.push_back(r.comment);
@@ -304,7 +304,7 @@ TEST_F(GetData, RecordsLongerThanTheWindowBecomeRowsWithTheirWholeComment) {
     ASSERT_EQ(table.rowCount(), static_cast<int>(6 - first));
     for (std::size_t n = first; n < 6; ++n) {
       const int row = static_cast<int>(n - first) + 1;
-      EXPECT_EQ(cell(table, row, 9), "O" + std::to_string(n));
+      EXPECT_EQ(cell(table, row, 9), test::numbered("O", n));
       EXPECT_TRUE(cell(table, row, 8) == log.comments[n]) << n;
       EXPECT_EQ(cell(table, row, 10), "Накладная");  // fields after the comment
     }

@@ -3,7 +3,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "journal/codepage.h"
+#include "text/codepage.h"
 #include "journal/journal.h"
 
 namespace velmora {
@@ -281,8 +281,12 @@ TEST_F(Filters, ThousandsOfItems) {
   U16String users = u"|", items = u"|";
   for (int k = 0; k < 40000; ++k) {
     const std::string n = std::to_string(k);
-    users += u"Пользователь" + U16String(n.begin(), n.end()) + u"|";
-    items += u"м" + U16String(n.begin(), n.end()) + u"ж|";
+    users += u"Пользователь";
+    users.append(n.begin(), n.end());
+    users += u"|";
+    items += u"м";
+    items.append(n.begin(), n.end());
+    items += u"ж|";
   }
   ASSERT_TRUE(j.SetFilter(users, u"FilterUsers"));
   EXPECT_TRUE(user(u"пользователь0"));

@@ -24,7 +24,7 @@ class GrowingLog : public ::testing::Test {
   // The next record, one second after the previous, of a random length.
   std::string nextRecord() {
     test::Rec r = test::at("20050110", test::clock(made), users[made % 3]);
-    r.id = "O" + std::to_string(made);
+    r.id = test::numbered("O", made);
     r.comment.assign(static_cast<std::size_t>(std::uniform_int_distribution<int>(0, 3000)(random)), 'c');
     ++made;
     return r.line();
@@ -34,7 +34,7 @@ class GrowingLog : public ::testing::Test {
     std::string batch;
     for (int k = 0; k < count; ++k) {
       batch += nextRecord();
-      complete.push_back("O" + std::to_string(made - 1));
+      complete.push_back(test::numbered("O", made - 1));
     }
     tmp.append("log.txt", batch);
   }
@@ -62,7 +62,7 @@ TEST_F(GrowingLog, EachCallGetsExactlyTheRecordsAddedSince) {
       const std::size_t cut = round % 4 == 1 ? 10 : record.size() / 2;
       tmp.append("log.txt", record.substr(0, cut));
       rest = record.substr(cut);
-      restId = "O" + std::to_string(made - 1);
+      restId = test::numbered("O", made - 1);
     }
     const std::int32_t next = j.GetStartPos(pos, table);
     ASSERT_EQ(j.NumErr(), 0) << test::utf8(j.TextErr());
@@ -87,7 +87,7 @@ TEST_F(GrowingLog, RecordsAppendedDuringACallAreReadOnceOverall) {
     if (!rest.empty() || !restId.empty()) return;
     appendRecords(1);
     const std::string record = nextRecord();
-    restId = "O" + std::to_string(made - 1);
+    restId = test::numbered("O", made - 1);
     tmp.append("log.txt", record.substr(0, 30));
     rest = record.substr(30);
   });

@@ -182,7 +182,7 @@ TEST_F(Hostile, BytesThatAreNotTextBetweenRecordsLoseNoRecord) {
   std::string bytes;
   for (int k = 0; k < 600; ++k) {
     test::Rec r = test::at("20050101", test::clock(k * 60), k % 2 ? "Петров" : "Иванов");
-    r.id = "R" + std::to_string(k);
+    r.id = test::numbered("R", k);
     ids.push_back(r.id);
     bytes += r.line();
     std::string junk(static_cast<std::size_t>(byte(random)) + 1, '\0');

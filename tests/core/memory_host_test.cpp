@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "journal/memory_host.h"
+#include "memhost/memory_host.h"
 #include "log_builder.h"
 
 namespace velmora {

@@ -85,8 +85,8 @@ TEST(JournalProperties, ListsAreTrimmedOfSpacesOnly) {
   EXPECT_EQ(j.OrderBy(), u"Дата, Время");
   j.SetOrderBy(u"\tДата\t");
   EXPECT_EQ(j.OrderBy(), u"\tДата\t");
-  j.SetFilePath(u"  C:\\1C\\syslog\\1cv7.mlg ");
-  EXPECT_EQ(j.FilePath(), u"  C:\\1C\\syslog\\1cv7.mlg ");
+  j.SetFilePath(u"  C:\\Base\\Logs\\events.log ");
+  EXPECT_EQ(j.FilePath(), u"  C:\\Base\\Logs\\events.log ");
 }
 
 TEST(JournalProperties, CoincidenceObjectIsOneOrZero) {

@@ -4,7 +4,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "journal/codepage.h"
+#include "text/codepage.h"
 #include "journal/journal.h"
 
 namespace velmora {

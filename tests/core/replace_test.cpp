@@ -21,7 +21,7 @@ class ReplaceDateTimes : public ::testing::Test {
     records.clear();
     std::string log;
     for (int k = 1; k <= n; ++k) {
-      records.push_back(test::at("20050101", test::clock(k), "U" + std::to_string(k)).line());
+      records.push_back(test::at("20050101", test::clock(k), test::numbered("U", k)).line());
       log += records.back();
     }
     tmp.write("log.txt", log + extra);

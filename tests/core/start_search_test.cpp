@@ -95,9 +95,9 @@ TEST_F(StartSearch, MonthLogFindsTheDayThroughTheBinarySearch) {
   useLog(log);
   period("20050115", "00:00:00", "20050115", "23:59:59");
   const auto reads = search();
-  EXPECT_EQ(firstId(), "O" + std::to_string(14 * 340));
+  EXPECT_EQ(firstId(), test::numbered("O", 14 * 340));
   EXPECT_EQ(table.rowCount(), 340);
-  EXPECT_EQ(cell(table, 340, 9), "O" + std::to_string(15 * 340 - 1));
+  EXPECT_EQ(cell(table, 340, 9), test::numbered("O", 15 * 340 - 1));
   // A handful of probes, never the whole log (1 MB is 32 windows of 32 KiB).
   EXPECT_LE(reads, 14u);
 }
@@ -122,7 +122,7 @@ TEST_F(StartSearch, BeginTimeSkipsEarlierRecordsOfThatDate) {
   period("20050115", "12:00:00", "20050115", "23:59:59");
   search();
   // 340 records a day, one every 254 seconds: 12:00:00 falls after the 170th.
-  EXPECT_EQ(firstId(), "O" + std::to_string(14 * 340 + 171));
+  EXPECT_EQ(firstId(), test::numbered("O", 14 * 340 + 171));
   EXPECT_EQ(cell(table, 1, 2), test::clock(171 * 254));
   EXPECT_EQ(table.rowCount(), 340 - 171);
 }
@@ -143,7 +143,7 @@ TEST_F(StartSearch, StartAtTheFirstByteOfAForwardScanWindow) {
   for (int n = 0; n < 700; ++n) {
     test::Rec r = n < 200 ? test::at("20050101", "10:00:00") : n < 327 ? test::at("20050102", "10:00:00")
                                                                         : test::at("20050102", "12:00:00");
-    r.id = "O" + std::to_string(n);
+    r.id = test::numbered("O", n);
     std::string line = r.line();
     r.comment.append(100 - line.size(), 'x');
     starts.push_back(static_cast<std::int64_t>(log.size()) + 1);
@@ -166,7 +166,7 @@ TEST_F(StartSearch, LongRecordsDoNotMisleadTheProbes) {
   for (int day = 1; day <= 31; ++day) {
     for (int k = 0; k < 60; ++k, ++n) {
       test::Rec r = test::at(test::janDay(day), test::clock(k * 1000));
-      r.id = "O" + std::to_string(n);
+      r.id = test::numbered("O", n);
       r.comment.clear();
       r.comment.assign(1500 - r.line().size(), '0');
       log += r.line();
@@ -177,7 +177,7 @@ TEST_F(StartSearch, LongRecordsDoNotMisleadTheProbes) {
     period(test::janDay(day).c_str(), "", test::janDay(day).c_str(), "");
     table.DeleteLines();
     search();
-    EXPECT_EQ(firstId(), "O" + std::to_string((day - 1) * 60)) << "day " << day;
+    EXPECT_EQ(firstId(), test::numbered("O", (day - 1) * 60)) << "day " << day;
     EXPECT_EQ(table.rowCount(), 60) << "day " << day;
   }
 }
@@ -199,7 +199,7 @@ std::string logWithALongRecord(std::size_t commentSize, std::vector<std::int64_t
   std::string log;
   int n = 0;
   auto add = [&](test::Rec r) {
-    r.id = "O" + std::to_string(n++);
+    r.id = test::numbered("O", n++);
     starts.push_back(static_cast<std::int64_t>(log.size()) + 1);
     log += r.line();
   };
@@ -221,7 +221,7 @@ TEST_F(StartSearch, PeriodAfterALongRecordIsFound) {
     period("20050101", "12:00:00", "20050101", "23:59:59");
     table.DeleteLines();
     search();
-    EXPECT_EQ(firstId(), "O" + std::to_string(longAt + 1));
+    EXPECT_EQ(firstId(), test::numbered("O", longAt + 1));
     EXPECT_EQ(table.rowCount(), 100);
     EXPECT_EQ(result, static_cast<std::int32_t>(log.size()) + 1);
     EXPECT_EQ(j.NumErr(), 0);
@@ -230,7 +230,7 @@ TEST_F(StartSearch, PeriodAfterALongRecordIsFound) {
     period("20050101", "11:00:00", "20050101", "23:59:59");
     table.DeleteLines();
     search();
-    EXPECT_EQ(firstId(), "O" + std::to_string(longAt));
+    EXPECT_EQ(firstId(), test::numbered("O", longAt));
     EXPECT_EQ(cell(table, 1, 3), "Длинный");
     EXPECT_EQ(table.rowCount(), 101);
   }
@@ -245,7 +245,7 @@ TEST_F(StartSearch, ProbeInsideAVeryLongRecordStillFindsThePeriod) {
   auto add = [&](const char* day, std::size_t until) {
     while (log.size() < until) {
       test::Rec r = test::at(day, test::clock(n % 80000));
-      r.id = "O" + std::to_string(n++);
+      r.id = test::numbered("O", n++);
       log += r.line();
     }
   };
@@ -260,7 +260,7 @@ TEST_F(StartSearch, ProbeInsideAVeryLongRecordStillFindsThePeriod) {
 
   period("20050103", "", "20050103", "");
   search();
-  EXPECT_EQ(firstId(), "O" + std::to_string(firstOfDay3));
+  EXPECT_EQ(firstId(), test::numbered("O", firstOfDay3));
   EXPECT_EQ(table.rowCount(), n - firstOfDay3);
   EXPECT_EQ(j.NumErr(), 0);
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "journal/text.h"
+#include "text/text.h"
 
 namespace velmora {
 namespace {

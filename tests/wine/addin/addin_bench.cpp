@@ -10,8 +10,8 @@
 #include <string>
 
 #include "host_sim.h"
-#include "journal/memory_host.h"
-#include "journal/sample.h"
+#include "memhost/memory_host.h"
+#include "sample/sample.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
   std::string log = velmora::sampleLog(options, &summary);
   wchar_t dir[MAX_PATH];
   GetTempPathW(MAX_PATH, dir);
-  std::wstring path = std::wstring(dir) + L"velmora_bench.mlg";
+  std::wstring path = std::wstring(dir) + L"velmora_bench.log";
   HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   DWORD done = 0;
   WriteFile(h, log.data(), static_cast<DWORD>(log.size()), &done, nullptr);

@@ -25,7 +25,10 @@ HRESULT AutomationObject::GetTypeInfoCount(UINT* count) {
 }
 
 void AutomationObject::define(const std::wstring& name, Handler handler) {
-  members_.push_back(Member{name, std::move(handler)});
+  Member member;
+  member.name = name;
+  member.handler = std::move(handler);
+  members_.push_back(std::move(member));
 }
 
 const AutomationObject::Member* AutomationObject::find(const std::wstring& name) const {

@@ -172,8 +172,8 @@ TEST_F(Extension, OutOfTableReadGivesNullAndWritesToReadOnlyChangeNothing) {
 TEST_F(Extension, WrittenValuesAreConvertedByAutomationRules) {
   EXPECT_EQ(setProp(addin.ext.get(), 0, vlong(123)), S_OK);
   EXPECT_EQ(propText(0), L"123");
-  EXPECT_EQ(setProp(addin.ext.get(), 0, vstr(L"  C:\\log\\1cv7.mlg ")), S_OK);
-  EXPECT_EQ(propText(0), L"  C:\\log\\1cv7.mlg ");  // kept as written
+  EXPECT_EQ(setProp(addin.ext.get(), 0, vstr(L"  C:\\Base\\Logs\\events.log ")), S_OK);
+  EXPECT_EQ(propText(0), L"  C:\\Base\\Logs\\events.log ");  // kept as written
   EXPECT_EQ(setProp(addin.ext.get(), 12, vlong(5)), S_OK);
   EXPECT_EQ(propNumber(12, VT_I2), 1);
   EXPECT_EQ(setProp(addin.ext.get(), 12, vlong(-3)), S_OK);
@@ -188,9 +188,9 @@ TEST_F(Extension, UnconvertibleValueFailsAndPropertyKeepsItsValue) {
   EXPECT_EQ(errorDescription(), L"Несоответствие типа");
   EXPECT_EQ(setProp(addin.ext.get(), 12, vnull()), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(propNumber(12, VT_I2), 1);
-  ASSERT_EQ(setProp(addin.ext.get(), 0, vstr(L"a.mlg")), S_OK);
+  ASSERT_EQ(setProp(addin.ext.get(), 0, vstr(L"a.log")), S_OK);
   EXPECT_EQ(setProp(addin.ext.get(), 0, vnull()), DISP_E_TYPEMISMATCH);
-  EXPECT_EQ(propText(0), L"a.mlg");
+  EXPECT_EQ(propText(0), L"a.log");
 }
 
 TEST_F(Extension, WrittenReferenceIsReadNotChanged) {

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "host_sim.h"
-#include "journal/memory_host.h"
-#include "journal/sample.h"
+#include "memhost/memory_host.h"
+#include "sample/sample.h"
 
 namespace {
 
@@ -94,7 +94,7 @@ class Script : public ::testing::Test {
     options.startDate = 20050101;
     log = velmora::sampleLog(options);
     records = parse(log);
-    logPath = tempPath(L"log.mlg");
+    logPath = tempPath(L"log.log");
     writeFile(logPath, log);
     set(L"FilePath", vstr(logPath));
   }
@@ -306,7 +306,9 @@ TEST_F(Script, GroupingCountsRecordsPerGroupAndSortingOrdersThem) {
   double total = 0;
   for (int row = 1; row <= store.rowCount(); ++row) {
     total += store.number(row, sumColumn);
-    if (row > 1) EXPECT_LE(store.text(row - 1, userColumn), store.text(row, userColumn));
+    if (row > 1) {
+      EXPECT_LE(store.text(row - 1, userColumn), store.text(row, userColumn));
+    }
   }
   EXPECT_EQ(total, static_cast<double>(day.size()));
 }
@@ -325,7 +327,9 @@ TEST_F(Script, GetUsersListsEveryDistinctUserSorted) {
   for (std::size_t i = 0; i < store.items().size(); ++i) {
     EXPECT_EQ(store.items()[i].value, store.items()[i].presentation);
     EXPECT_TRUE(users.count(text(store.items()[i].value)));
-    if (i) EXPECT_LE(store.items()[i - 1].value, store.items()[i].value);
+    if (i) {
+      EXPECT_LE(store.items()[i - 1].value, store.items()[i].value);
+    }
   }
 }
 
@@ -338,7 +342,7 @@ TEST_F(Script, StoreErrRowsSplitsTheLogIntoRetainedAndErrorFiles) {
     errorCount += error;
   }
   ASSERT_GT(errorCount, 0);
-  std::wstring keep = newPath(L"retained.mlg"), err = newPath(L"errors.mlg");
+  std::wstring keep = newPath(L"retained.log"), err = newPath(L"errors.log");
   ArgArray args{vstr(keep), vstr(err)};
   EXPECT_EQ(callLong(L"StoreErrRows", args), errorCount);
   EXPECT_EQ(readFile(keep), retained);
@@ -347,7 +351,7 @@ TEST_F(Script, StoreErrRowsSplitsTheLogIntoRetainedAndErrorFiles) {
 }
 
 TEST_F(Script, ReplaceDateTimesRewritesTheListedRecordsKeys) {
-  std::wstring list = newPath(L"list.txt"), out = newPath(L"replaced.mlg");
+  std::wstring list = newPath(L"list.txt"), out = newPath(L"replaced.log");
   writeFile(list, "20060101;12:00:00;1\r\n20060202;13:14:15;3\r\n");
   ArgArray args{vstr(out), vstr(list)};
   EXPECT_EQ(callLong(L"ЗаменаПериодов", args), 2);
@@ -371,7 +375,7 @@ TEST_F(Script, FileMethodsReportFailuresThroughNumErrAndTextErr) {
   EXPECT_EQ(getNumber(L"NumErr"), 0);
   EXPECT_EQ(getText(L"TextErr"), L"");
 
-  set(L"FilePath", vstr(tempPath(L"no such log.mlg")));
+  set(L"FilePath", vstr(tempPath(L"no such log.log")));
   EXPECT_EQ(getData(0, table.get()), -1);
   EXPECT_EQ(getNumber(L"NumErr"), 0);
 }

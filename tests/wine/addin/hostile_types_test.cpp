@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "host_sim.h"
-#include "journal/memory_host.h"
+#include "memhost/memory_host.h"
 
 namespace {
 
@@ -181,7 +181,9 @@ class HostileTypes : public ::testing::Test {
     SetErrorInfo(0, nullptr);
     VARIANT r = vlong(kRetValMark);
     const HRESULT hr = asFunc ? addin.ext->CallAsFunc(m, &r, params) : addin.ext->CallAsProc(m, params);
-    if (params != nullptr && *params != nullptr) EXPECT_EQ((*params)->cLocks, 0u);
+    if (params != nullptr && *params != nullptr) {
+      EXPECT_EQ((*params)->cLocks, 0u);
+    }
     if (FAILED(hr)) {
       EXPECT_FALSE(errorDescription().empty()) << std::hex << hr;
       EXPECT_EQ(V_VT(&r), VT_I4);
@@ -189,7 +191,9 @@ class HostileTypes : public ::testing::Test {
     } else if (asFunc) {
       const VARTYPE want = m < 0 || m > 6 ? VT_I4 : m == 1 || m == 2 ? VT_I2 : m == 3 ? VT_BSTR : VT_I4;
       EXPECT_EQ(V_VT(&r), want);
-      if (m < 0 || m > 6) EXPECT_EQ(V_I4(&r), kRetValMark);
+      if (m < 0 || m > 6) {
+        EXPECT_EQ(V_I4(&r), kRetValMark);
+      }
     }
     VariantClear(&r);
   }

@@ -145,7 +145,9 @@ TEST_F(Registration, PerUserWritesUnderCurrentUserOnlyAndCreatesTheClass) {
   HMODULE module = LoadLibraryW(server.c_str());
   ASSERT_TRUE(module);
   using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-  auto get = reinterpret_cast<GetClassObject>(GetProcAddress(module, "DllGetClassObject"));
+  // Through void (*)(): the one function-pointer type that casts to any
+  // other without a -Wcast-function-type report.
+  auto get = reinterpret_cast<GetClassObject>(reinterpret_cast<void (*)()>(GetProcAddress(module, "DllGetClassObject")));
   ASSERT_TRUE(get);
   com_ptr<IClassFactory> factory;
   ASSERT_EQ(get(found, IID_IClassFactory, factory.put_void()), S_OK);

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string_view>
 
-#include "journal/text.h"
+#include "text/text.h"
 
 namespace velmora {
 

@@ -1,4 +1,4 @@
-#include "journal/codepage.h"
+#include "text/codepage.h"
 
 #include <algorithm>
 #include <vector>

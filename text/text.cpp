@@ -1,4 +1,4 @@
-#include "journal/text.h"
+#include "text/text.h"
 
 #include <cstdint>
 

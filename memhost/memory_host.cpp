@@ -1,4 +1,4 @@
-#include "journal/memory_host.h"
+#include "memhost/memory_host.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "journal/sample.h"
+#include "sample/sample.h"
 
 #include <algorithm>
 #include <array>
@@ -142,14 +142,14 @@ constexpr std::array<RefItem, 14> kRefItems{{
     {u"Сотрудники", u"Зуева Е.А.", 43},
     {u"Склады", u"Основной склад", 44},
     {u"Склады", u"Склад №2", 44},
-    {u"Банки", u"Сбербанк, отд. 7813", 45},
+    {u"Банки", u"Городской банк, отд. 7813", 45},
 }};
 
 constexpr std::array<std::u16string_view, 8> kAccounts{u"41.1", u"60.1", u"62.1", u"50", u"51", u"10.1", u"19.3", u"90.1"};
 constexpr std::array<std::u16string_view, 5> kConstants{u"ОсновнаяФирма", u"ДатаЗапрета", u"ОсновнойСклад",
                                                         u"ВалютаУчета", u"ГлавныйБухгалтер"};
-constexpr std::array<std::u16string_view, 4> kFiles{u"C:\\Обмен\\выгрузка.zip", u"\\\\SERVER\\1C\\Обмен\\in.txt",
-                                                    u"D:\\Архив\\base.zip", u"C:\\Обмен\\банк\\kl_to_1c.txt"};
+constexpr std::array<std::u16string_view, 4> kFiles{u"C:\\Обмен\\выгрузка.zip", u"\\\\SERVER\\Exchange\\in.txt",
+                                                    u"D:\\Архив\\base.zip", u"C:\\Обмен\\банк\\bank_in.txt"};
 constexpr std::array<std::u16string_view, 4> kReports{u"Отчет ОборотноСальдоваяВедомость", u"Отчет КарточкаСчета",
                                                       u"Отчет ОстаткиТМЦ", u"Отчет Продажи за период"};
 
