@@ -61,35 +61,12 @@ void rebuildTable(ValueTable& table, std::int32_t columnCount, U16View insertCol
 
 }  // namespace
 
-template <bool Selected, bool Transformed, bool Counted>
-std::int64_t Journal::readRecords(std::int64_t start, ValueTable& table) {
-  std::array<bool, 11> mask{};
-  if constexpr (Selected) {
-    for (int k = 1; k <= 10; ++k) mask[k] = InsertColumn_[static_cast<std::size_t>(k - 1)] != u'0';
-  }
+template <class OnRecord>
+std::int64_t Journal::scanPeriod(std::int64_t start, OnRecord&& onRecord) {
   if (start >= MyFileSize_ || start < 1) return start;
 
   const lines::Period period(DateBeginBytes_.data(), DateEndBytes_.data());
-  const CodePage& cp = CodePage::current();
-  U16String cell;  // reused for every field written
-  cell.reserve(256);
   const std::size_t W = templateSize_;
-  // One row for a record that passed the filters, its fields in Fields_.
-  auto writeRow = [&] {
-    ++ListStrSize_;
-    table.NewLine();
-    std::int16_t g = 0;
-    for (std::int16_t k = 1; k <= 10; ++k) {
-      if constexpr (Selected) {
-        if (!mask[k]) continue;
-      }
-      ++g;
-      cp.decode(Fields_[k], cell);
-      if constexpr (Transformed) Translator_->TransformCol(cell, k);
-      table.SetValue(ListStrSize_, g, cell);
-    }
-    if constexpr (Counted) table.SetValue(ListStrSize_, kCountColumn, std::int16_t{1});
-  };
   std::vector<char> scratch;  // pieces of a record longer than a window
   std::string longRecord;     // such a record of the period, gathered whole
   std::int64_t pos = start;
@@ -102,7 +79,7 @@ std::int64_t Journal::readRecords(std::int64_t start, ValueTable& table) {
     const char* d = nullptr;
     while (go && (d = lines::findLineEnd(c, end)) != nullptr) {
       if (period.contains(c)) {
-        if (FilterRecord(std::string_view(c, static_cast<std::size_t>(d - c)))) writeRow();
+        if (FilterRecord(std::string_view(c, static_cast<std::size_t>(d - c))) && !onRecord()) go = false;
       } else if (period.endsBefore(c)) {
         go = false;
       }
@@ -135,10 +112,38 @@ std::int64_t Journal::readRecords(std::int64_t start, ValueTable& table) {
       longRecord.append(piece);
     });
     if (cr < 0) return pos;
-    if (inPeriod && !tooLong && FilterRecord(longRecord)) writeRow();
+    if (inPeriod && !tooLong && FilterRecord(longRecord) && !onRecord()) go = false;
     pos = cr + 2;
     if (MyFileSize_ - kEndMargin < pos || !go) return pos;
   }
+}
+
+template <bool Selected, bool Transformed, bool Counted>
+std::int64_t Journal::readRecords(std::int64_t start, ValueTable& table) {
+  std::array<bool, 11> mask{};
+  if constexpr (Selected) {
+    for (int k = 1; k <= 10; ++k) mask[k] = InsertColumn_[static_cast<std::size_t>(k - 1)] != u'0';
+  }
+  const CodePage& cp = CodePage::current();
+  U16String cell;  // reused for every field written
+  cell.reserve(256);
+  // One row for a record that passed the filters, its fields in Fields_.
+  return scanPeriod(start, [&] {
+    ++ListStrSize_;
+    table.NewLine();
+    std::int16_t g = 0;
+    for (std::int16_t k = 1; k <= 10; ++k) {
+      if constexpr (Selected) {
+        if (!mask[k]) continue;
+      }
+      ++g;
+      cp.decode(Fields_[k], cell);
+      if constexpr (Transformed) Translator_->TransformCol(cell, k);
+      table.SetValue(ListStrSize_, g, cell);
+    }
+    if constexpr (Counted) table.SetValue(ListStrSize_, kCountColumn, std::int16_t{1});
+    return true;
+  });
 }
 
 std::int32_t Journal::GetStartPos(std::int32_t CurrentPos, ValueTable& ListStr) {
@@ -190,6 +195,25 @@ std::int32_t Journal::GetStartPos(std::int32_t CurrentPos, ValueTable& ListStr) 
     }
     if (!OrderBy_.empty()) ListStr.Sort(OrderBy_);
     return result;
+  } catch (...) {
+    return failCurrent();
+  }
+}
+
+std::int64_t Journal::GetRecords(std::int64_t CurrentPos, RecordSink& sink) {
+  clearError();
+  try {
+    const AtScopeEnd done([this] { endCall(); });
+    if (DateBeginBytes_.size() != lines::kKeySize || DateEndBytes_.size() != lines::kKeySize ||
+        !fileExists(FilePath_)) {
+      return -1;
+    }
+    file_ = std::make_unique<ReadFile>(FilePath_);
+    MyFileSize_ = file_->size();
+    templateSize_ = kSearchWindow;
+    const std::int64_t start = CurrentPos >= 1 ? CurrentPos : FindStartPos();
+    if (start < 1) return -1;
+    return scanPeriod(start, [&] { return sink.record(Fields_); });
   } catch (...) {
     return failCurrent();
   }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "journal/host.h"
+#include "journal/record_sink.h"
 #include "text/text.h"
 #include "transform/transform.h"
 
@@ -66,6 +67,13 @@ class Journal {
   std::int32_t StoreErrRows(U16View FlPath, U16View ErrPath);
   std::int32_t ReplaceDateTimes(U16View FlPath, U16View ErrPath);
 
+  // Not visible to scripts: GetData for readers that keep no host table.
+  // The same period, filters, start search and positions as GetStartPos,
+  // with NumErr and TextErr set the same way; each accepted record goes to
+  // sink as log bytes, untranslated and with every field. Positions are
+  // 64-bit, so a log past 2 GiB is read whole.
+  std::int64_t GetRecords(std::int64_t CurrentPos, RecordSink& sink);
+
   // Not visible to scripts: progress reports for the command-line tool.
   void setProgress(ProgressFn fn) { progress_ = std::move(fn); }
 
@@ -89,7 +97,11 @@ class Journal {
   bool WindowDates(std::string_view& FirstDate, std::string_view& LastDate) const;
   std::int64_t ScanForStart(std::int64_t WindowPos);
   std::size_t readWindow(std::int64_t position, std::size_t size);  // the bytes read
-  // record loops
+  // record loops: scanPeriod walks the records of the period from start and
+  // calls onRecord() for each that passes the filters, its fields in Fields_;
+  // onRecord returning false ends the scan after that record.
+  template <class OnRecord>
+  std::int64_t scanPeriod(std::int64_t start, OnRecord&& onRecord);
   template <bool Selected, bool Transformed, bool Counted>
   std::int64_t readRecords(std::int64_t start, ValueTable& table);
   void fail(std::int16_t number, U16String text);
@@ -124,7 +136,7 @@ class Journal {
   std::unique_ptr<FilterState> filters_;
 
   // working storage of one call
-  std::array<std::string_view, 11> Fields_;  // positions 1..10, views into the window
+  RecordFields Fields_;  // positions 1..10, views into the window
   std::unique_ptr<ReadFile> file_;
   std::vector<char> Buffer_;                 // the current read window
   std::size_t windowSize_ = 0;               // bytes of Buffer_ in use (W)

@@ -1,0 +1,140 @@
+// GetRecords: the rows of GetData as log bytes, with 64-bit positions.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "journal/journal.h"
+#include "log_builder.h"
+#include "text/codepage.h"
+
+namespace velmora {
+namespace {
+
+using test::TempDir;
+
+// Every record as its ten fields in UTF-8, as a table row would hold them
+// before any width is applied.
+class Collect : public RecordSink {
+ public:
+  bool record(const RecordFields& fields) override {
+    std::vector<std::string> row;
+    for (int k = 1; k <= 10; ++k) row.push_back(toUtf8(CodePage::current().decode(fields[k])));
+    rows.push_back(std::move(row));
+    return stopAfter == 0 || rows.size() < stopAfter;
+  }
+  std::vector<std::vector<std::string>> rows;
+  std::size_t stopAfter = 0;
+};
+
+class GetRecords : public ::testing::Test {
+ protected:
+  void useLog(const std::string& bytes) {
+    tmp.write("log.txt", bytes);
+    j.SetFilePath(tmp.u16("log.txt"));
+  }
+  // The rows GetStartPos writes into a fresh in-memory table, all columns.
+  std::vector<std::vector<std::string>> tableRows(std::int32_t from, std::int32_t* next) {
+    MemoryValueTable table;
+    *next = j.GetStartPos(from, table);
+    std::vector<std::vector<std::string>> out;
+    for (int r = 1; r <= table.rowCount(); ++r) {
+      std::vector<std::string> row;
+      for (int c = 1; c <= 10; ++c) row.push_back(test::cell(table, r, c));
+      out.push_back(std::move(row));
+    }
+    return out;
+  }
+
+  TempDir tmp;
+  Journal j;
+};
+
+TEST_F(GetRecords, GivesTheRowsAndPositionsOfGetData) {
+  // Short fields only, so that the table's column widths cut nothing.
+  std::string log;
+  for (int day = 1; day <= 6; ++day)
+    for (int k = 0; k < 400; ++k) {
+      test::Rec r = test::at(test::janDay(day), test::clock(k * 200), k % 3 ? "Петров" : "Иванов");
+      r.comment = k % 7 ? "" : "Ошибка; строка";
+      r.number = k % 5 ? "1" : "5";
+      r.id = std::to_string(k);
+      log += r.line();
+    }
+  useLog(log);
+  ASSERT_TRUE(j.SetDateTimes(u"20050102", u"12:00:00", u"20050104", u""));
+  struct Case {
+    const char16_t* name;
+    const char16_t* text;
+  };
+  for (const Case& c : {Case{u"FilterUsers", u""}, Case{u"FilterUsers", u"|петров|"}, Case{u"FilterRem", u"|ошибка|"}}) {
+    SCOPED_TRACE(test::utf8(c.name) + "=" + test::utf8(c.text));
+    j.SetFilter(c.text, c.name);
+    std::int32_t next = 0;
+    const auto expected = tableRows(0, &next);
+    Collect sink;
+    EXPECT_EQ(j.GetRecords(0, sink), next);
+    EXPECT_EQ(sink.rows, expected);
+    EXPECT_FALSE(expected.empty());
+    // Off again: an empty text, or for a list filter a text without items.
+    j.SetFilter(U16View(c.name) == u"FilterRem" ? u"x" : u"", c.name);
+  }
+}
+
+TEST_F(GetRecords, ASinkThatStopsGetsAResumePosition) {
+  useLog(test::dailyLog(1, 3, 50));
+  ASSERT_TRUE(j.SetDateTimes(u"20050101", u"", u"20050131", u""));
+  Collect all;
+  const std::int64_t end = j.GetRecords(0, all);
+  ASSERT_EQ(all.rows.size(), 150u);
+
+  // Ten at a time, each call resuming where the last one stopped, gives
+  // every record once and ends where one call ends.
+  std::vector<std::vector<std::string>> pieced;
+  std::int64_t pos = 0;
+  for (int call = 0; call < 20 && pos != end; ++call) {
+    Collect some;
+    some.stopAfter = 10;
+    pos = j.GetRecords(pos, some);
+    ASSERT_GT(pos, 0);
+    pieced.insert(pieced.end(), some.rows.begin(), some.rows.end());
+  }
+  EXPECT_EQ(pos, end);
+  EXPECT_EQ(pieced, all.rows);
+}
+
+TEST_F(GetRecords, FailuresAndRefusalsMatchGetData) {
+  Collect sink;
+  j.SetFilePath(tmp.u16("missing.txt"));
+  ASSERT_TRUE(j.SetDateTimes(u"20050101", u"", u"20050131", u""));
+  EXPECT_EQ(j.GetRecords(0, sink), -1);
+  EXPECT_EQ(j.NumErr(), 0);
+
+  useLog(test::dailyLog(1, 1, 5));
+  Journal unset;  // no period
+  unset.SetFilePath(tmp.u16("log.txt"));
+  EXPECT_EQ(unset.GetRecords(0, sink), -1);
+  EXPECT_TRUE(sink.rows.empty());
+}
+
+TEST_F(GetRecords, PositionsPast2GiBAreGivenWhole) {
+  // A sparse log: a hole, then records past the 2 GiB mark, which GetData
+  // could not hand back as a 32-bit position.
+  const std::int64_t first = (std::int64_t{1} << 31) + 1000;
+  { std::ofstream out(tmp.path("log.txt"), std::ios::binary); }
+  std::error_code ec;
+  std::filesystem::resize_file(tmp.path("log.txt"), static_cast<std::uintmax_t>(first - 3), ec);
+  if (ec) GTEST_SKIP() << "no sparse file here: " << ec.message();
+  const std::string records = test::dailyLog(1, 1, 10);
+  tmp.append("log.txt", "\r\n" + records);
+  j.SetFilePath(tmp.u16("log.txt"));
+  ASSERT_TRUE(j.SetDateTimes(u"20050101", u"", u"20050101", u""));
+
+  Collect sink;
+  EXPECT_EQ(j.GetRecords(first, sink), first + static_cast<std::int64_t>(records.size()));
+  EXPECT_EQ(j.NumErr(), 0) << test::utf8(j.TextErr());
+  EXPECT_EQ(sink.rows.size(), 10u);
+}
+
+}  // namespace
+}  // namespace velmora
