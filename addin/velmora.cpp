@@ -68,6 +68,43 @@ void requirePointer(const void* p) {
   if (!p) throw ComError(E_POINTER, describeHresult(E_POINTER));
 }
 
+void requireStatus(HRESULT hr) {
+  if (FAILED(hr)) throw ComError(hr, describeHresult(hr));
+}
+
+// The exception record of one Invoke, owned until it is handed to the
+// caller: the type library fills it with a member's failure even when the
+// caller passed none, so the description reaches the error information.
+class ExcepRecord {
+ public:
+  ExcepRecord() = default;
+  ExcepRecord(const ExcepRecord&) = delete;
+  ExcepRecord& operator=(const ExcepRecord&) = delete;
+  ~ExcepRecord() {
+    SysFreeString(info_.bstrSource);
+    SysFreeString(info_.bstrDescription);
+    SysFreeString(info_.bstrHelpFile);
+  }
+  EXCEPINFO* get() { return &info_; }
+  // The outcome of the call as error information; the record goes to the
+  // caller, if it asked for one.
+  HRESULT finish(HRESULT hr, EXCEPINFO* caller) {
+    if (SUCCEEDED(hr)) return succeed();
+    if (info_.pfnDeferredFillIn) {
+      info_.pfnDeferredFillIn(&info_);
+      info_.pfnDeferredFillIn = nullptr;
+    }
+    U16String text(unique_bstr::view(info_.bstrDescription));
+    if (hr != DISP_E_EXCEPTION || text.empty()) text = describeHresult(hr);
+    failWithInfo(hr, text, IID__Velmora);
+    if (caller && hr == DISP_E_EXCEPTION) *caller = std::exchange(info_, EXCEPINFO{});
+    return hr;
+  }
+
+ private:
+  EXCEPINFO info_{};
+};
+
 // Replaces an in/out BSTR: the new string is made before the old is freed.
 void replaceBstr(BSTR* target, U16View text) {
   BSTR fresh = allocBstr(text);
@@ -198,35 +235,44 @@ HRESULT Velmora::InterfaceSupportsErrorInfo(REFIID iid) {
 // ---- IDispatch ---------------------------------------------------------------
 
 HRESULT Velmora::GetTypeInfoCount(UINT* count) {
-  if (!count) return E_POINTER;
-  *count = 1;
-  return S_OK;
+  return comBoundary(IID__Velmora, [&] {
+    requirePointer(count);
+    *count = 1;
+  });
 }
 
 HRESULT Velmora::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
-  if (!info) return E_POINTER;
-  *info = nullptr;
-  if (index != 0) return DISP_E_BADINDEX;
-  *info = com_ptr<ITypeInfo>(typeInfo_).detach();
-  return S_OK;
+  return comBoundary(IID__Velmora, [&] {
+    requirePointer(info);
+    *info = nullptr;
+    if (index != 0) throw ComError(DISP_E_BADINDEX, describeHresult(DISP_E_BADINDEX));
+    *info = com_ptr<ITypeInfo>(typeInfo_).detach();
+  });
 }
 
 HRESULT Velmora::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
-  if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-  return typeInfo_->GetIDsOfNames(names, count, ids);
+  return comBoundary(IID__Velmora, [&] {
+    requireStatus(iid == IID_NULL ? S_OK : DISP_E_UNKNOWNINTERFACE);
+    requireStatus(typeInfo_->GetIDsOfNames(names, count, ids));
+  });
 }
 
 HRESULT Velmora::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                         EXCEPINFO* excep, UINT* argErr) {
-  if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-  if (!params) return typeInfo_->Invoke(static_cast<_Velmora*>(this), id, flags, params, result, excep, argErr);
   try {
+    requireStatus(iid == IID_NULL ? S_OK : DISP_E_UNKNOWNINTERFACE);
+    ExcepRecord record;
+    if (!params) {
+      return record.finish(
+          typeInfo_->Invoke(static_cast<_Velmora*>(this), id, flags, params, result, record.get(), argErr), excep);
+    }
     ByRefArguments adapted(typeInfo_.get(), id, flags, *params);
-    HRESULT hr = typeInfo_->Invoke(static_cast<_Velmora*>(this), id, flags, adapted.params(), result, excep, argErr);
+    HRESULT hr =
+        typeInfo_->Invoke(static_cast<_Velmora*>(this), id, flags, adapted.params(), result, record.get(), argErr);
     if (SUCCEEDED(hr)) adapted.writeBack();
-    return hr;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+    return record.finish(hr, excep);
+  } catch (...) {
+    return failFromCurrentException(IID__Velmora);
   }
 }
 
@@ -303,25 +349,25 @@ HRESULT Velmora::GetInfo(SAFEARRAY** pInfo) {
 // ---- own members -------------------------------------------------------------
 
 HRESULT Velmora::get_boolIsEnabled(VARIANT_BOOL* value) {
-  if (!value) return E_POINTER;
-  *value = boolIsEnabled_;
-  return S_OK;
+  return comBoundary(IID__Velmora, [&] {
+    requirePointer(value);
+    *value = boolIsEnabled_;
+  });
 }
 
 HRESULT Velmora::put_boolIsEnabled(VARIANT_BOOL value) {
-  boolIsEnabled_ = value ? VARIANT_TRUE : VARIANT_FALSE;
-  return S_OK;
+  return comBoundary(IID__Velmora, [&] { boolIsEnabled_ = value ? VARIANT_TRUE : VARIANT_FALSE; });
 }
 
 HRESULT Velmora::get_ConnectionObject(IDispatch** value) {
-  if (!value) return E_POINTER;
-  *value = com_ptr<IDispatch>(ConnectionObject_).detach();
-  return S_OK;
+  return comBoundary(IID__Velmora, [&] {
+    requirePointer(value);
+    *value = com_ptr<IDispatch>(ConnectionObject_).detach();
+  });
 }
 
 HRESULT Velmora::putref_ConnectionObject(IDispatch* value) {
-  setConnection(value);
-  return S_OK;
+  return comBoundary(IID__Velmora, [&] { setConnection(value); });
 }
 
 HRESULT Velmora::LoadProperties(VARIANT_BOOL* result) {
@@ -345,11 +391,13 @@ HRESULT Velmora::TermString(BSTR* strName, LONG* Alias, BSTR* result) {
 }
 
 HRESULT Velmora::ReturnLong(VARIANT_BOOL* ValBool, VARIANT* result) {
-  if (!ValBool || !result) return E_POINTER;
-  VariantInit(result);
-  V_VT(result) = VT_I2;
-  V_I2(result) = *ValBool == VARIANT_TRUE ? 1 : 0;
-  return S_OK;
+  return comBoundary(IID__Velmora, [&] {
+    requirePointer(ValBool);
+    requirePointer(result);
+    VariantInit(result);
+    V_VT(result) = VT_I2;
+    V_I2(result) = *ValBool == VARIANT_TRUE ? 1 : 0;
+  });
 }
 
 // The host interfaces, also published on _Velmora under prefixed names.
@@ -416,15 +464,17 @@ HRESULT Velmora::RegisterExtensionAs(BSTR* name) {
 }
 
 HRESULT Velmora::GetNProps(long* count) {
-  if (!count) return E_POINTER;
-  *count = static_cast<long>(propertyTable().size());
-  return S_OK;
+  return comBoundary(IID_ILanguageExtender, [&] {
+    requirePointer(count);
+    *count = static_cast<long>(propertyTable().size());
+  });
 }
 
 HRESULT Velmora::FindProp(BSTR name, long* number) {
-  if (!number) return E_POINTER;
-  *number = findProperty(unique_bstr::view(name));
-  return S_OK;
+  return comBoundary(IID_ILanguageExtender, [&] {
+    requirePointer(number);
+    *number = findProperty(unique_bstr::view(name));
+  });
 }
 
 HRESULT Velmora::GetPropName(long number, long alias, BSTR* name) {
@@ -436,28 +486,32 @@ HRESULT Velmora::GetPropName(long number, long alias, BSTR* name) {
 }
 
 HRESULT Velmora::IsPropReadable(long, long* flag) {
-  if (!flag) return E_POINTER;
-  *flag = 1;
-  return S_OK;
+  return comBoundary(IID_ILanguageExtender, [&] {
+    requirePointer(flag);
+    *flag = 1;
+  });
 }
 
 HRESULT Velmora::IsPropWritable(long number, long* flag) {
-  if (!flag) return E_POINTER;
-  auto table = propertyTable();
-  *flag = inTable(number, table.size()) && table[number].write != WriteAs::ReadOnly ? 1 : 0;
-  return S_OK;
+  return comBoundary(IID_ILanguageExtender, [&] {
+    requirePointer(flag);
+    auto table = propertyTable();
+    *flag = inTable(number, table.size()) && table[number].write != WriteAs::ReadOnly ? 1 : 0;
+  });
 }
 
 HRESULT Velmora::GetNMethods(long* count) {
-  if (!count) return E_POINTER;
-  *count = static_cast<long>(methodTable().size());
-  return S_OK;
+  return comBoundary(IID_ILanguageExtender, [&] {
+    requirePointer(count);
+    *count = static_cast<long>(methodTable().size());
+  });
 }
 
 HRESULT Velmora::FindMethod(BSTR name, long* number) {
-  if (!number) return E_POINTER;
-  *number = findMethod(unique_bstr::view(name));
-  return S_OK;
+  return comBoundary(IID_ILanguageExtender, [&] {
+    requirePointer(number);
+    *number = findMethod(unique_bstr::view(name));
+  });
 }
 
 HRESULT Velmora::GetMethodName(long number, long alias, BSTR* name) {
@@ -469,22 +523,25 @@ HRESULT Velmora::GetMethodName(long number, long alias, BSTR* name) {
 }
 
 HRESULT Velmora::GetNParams(long number, long* count) {
-  if (!count) return E_POINTER;
-  auto table = methodTable();
-  *count = inTable(number, table.size()) ? table[number].params : 0;
-  return S_OK;
+  return comBoundary(IID_ILanguageExtender, [&] {
+    requirePointer(count);
+    auto table = methodTable();
+    *count = inTable(number, table.size()) ? table[number].params : 0;
+  });
 }
 
 HRESULT Velmora::GetParamDefValue(long, long, VARIANT* value) {
-  if (!value) return E_POINTER;
-  setNull(value);
-  return S_OK;
+  return comBoundary(IID_ILanguageExtender, [&] {
+    requirePointer(value);
+    setNull(value);
+  });
 }
 
 HRESULT Velmora::HasRetVal(long, long* flag) {
-  if (!flag) return E_POINTER;
-  *flag = 1;
-  return S_OK;
+  return comBoundary(IID_ILanguageExtender, [&] {
+    requirePointer(flag);
+    *flag = 1;
+  });
 }
 
 // ---- extension: properties ---------------------------------------------------
