@@ -1,5 +1,6 @@
 #include "addin/velmora.h"
 
+#include <algorithm>
 #include <array>
 #include <new>
 #include <utility>
@@ -112,24 +113,80 @@ void replaceBstr(BSTR* target, U16View text) {
   *target = fresh;
 }
 
+// A type description held for one scope, released however the scope ends.
+class TypeAttrScope {
+ public:
+  explicit TypeAttrScope(ITypeInfo* info) : info_(info) { requireStatus(info->GetTypeAttr(&attr_)); }
+  TypeAttrScope(const TypeAttrScope&) = delete;
+  TypeAttrScope& operator=(const TypeAttrScope&) = delete;
+  ~TypeAttrScope() { info_->ReleaseTypeAttr(attr_); }
+  const TYPEATTR* operator->() const { return attr_; }
+
+ private:
+  ITypeInfo* info_;
+  TYPEATTR* attr_ = nullptr;
+};
+
+class FuncDescScope {
+ public:
+  FuncDescScope(ITypeInfo* info, UINT index) : info_(info) {
+    if (FAILED(info->GetFuncDesc(index, &func_))) func_ = nullptr;
+  }
+  FuncDescScope(const FuncDescScope&) = delete;
+  FuncDescScope& operator=(const FuncDescScope&) = delete;
+  ~FuncDescScope() {
+    if (func_) info_->ReleaseFuncDesc(func_);
+  }
+  // The description when it is of member id and reachable with flags.
+  const FUNCDESC* match(DISPID id, WORD flags) const {
+    return func_ && func_->memid == id && (func_->invkind & flags) ? func_ : nullptr;
+  }
+
+ private:
+  ITypeInfo* info_;
+  FUNCDESC* func_ = nullptr;
+};
+
+// The arguments of an Invoke, checked before anything reads them: the
+// counts must fit each other and the member called, and the arrays they
+// count must be there. Anything else could make the type library read or
+// write past the caller's arrays.
+void checkArguments(ITypeInfo* info, DISPID id, WORD flags, const DISPPARAMS& params) {
+  if (params.cNamedArgs > params.cArgs) throw ComError(E_INVALIDARG, describeHresult(E_INVALIDARG));
+  if ((params.cArgs && !params.rgvarg) || (params.cNamedArgs && !params.rgdispidNamedArgs))
+    throw ComError(E_POINTER, describeHresult(E_POINTER));
+  bool found = false;
+  UINT most = 0;
+  TypeAttrScope attr(info);
+  for (UINT f = 0; f < attr->cFuncs; ++f) {
+    FuncDescScope func(info, f);
+    if (const FUNCDESC* d = func.match(id, flags)) {
+      found = true;
+      most = std::max(most, static_cast<UINT>(d->cParams));
+    }
+  }
+  if (!found) throw ComError(DISP_E_MEMBERNOTFOUND, describeHresult(DISP_E_MEMBERNOTFOUND));
+  if (params.cArgs > most) throw ComError(DISP_E_BADPARAMCOUNT, describeHresult(DISP_E_BADPARAMCOUNT));
+}
+
 // Script clients pass their variables by reference as variants, while
 // several members take typed references (BSTR*, long*, an array). The
 // standard Invoke refuses that pairing, so such an argument is passed as a
 // typed copy and the result written back into the script's variable.
+// The arguments must have passed checkArguments.
 class ByRefArguments {
  public:
   ByRefArguments(ITypeInfo* info, DISPID id, WORD flags, const DISPPARAMS& original)
       : args_(original.rgvarg, original.rgvarg + original.cArgs), params_(original), temps_(original.cArgs) {
     params_.rgvarg = args_.empty() ? nullptr : args_.data();
-    TYPEATTR* attr = nullptr;
-    if (FAILED(info->GetTypeAttr(&attr))) return;
+    // Reserved here, so that adapting, which holds a type description,
+    // allocates nothing and cannot throw.
+    writeBack_.reserve(original.cArgs);
+    TypeAttrScope attr(info);
     for (UINT f = 0; f < attr->cFuncs; ++f) {
-      FUNCDESC* func = nullptr;
-      if (FAILED(info->GetFuncDesc(f, &func))) continue;
-      if (func->memid == id && (func->invkind & flags)) adapt(*func);
-      info->ReleaseFuncDesc(func);
+      FuncDescScope func(info, f);
+      if (const FUNCDESC* d = func.match(id, flags)) adapt(*d);
     }
-    info->ReleaseTypeAttr(attr);
   }
   DISPPARAMS* params() { return &params_; }
   void writeBack() {
@@ -137,7 +194,7 @@ class ByRefArguments {
   }
 
  private:
-  void adapt(const FUNCDESC& func) {
+  void adapt(const FUNCDESC& func) noexcept {
     // Positional arguments only: argument i (script order) is rgvarg[n - 1 - i].
     UINT n = params_.cArgs - params_.cNamedArgs;
     for (UINT i = 0; i < n && i < static_cast<UINT>(func.cParams); ++i) {
@@ -161,7 +218,7 @@ class ByRefArguments {
       if (FAILED(VariantChangeType(temps_[slot].put(), inner, 0, target))) continue;
       V_VT(&arg) = target | VT_BYREF;
       V_BYREF(&arg) = &V_I4(temps_[slot].get());  // the union's storage, whatever the type
-      writeBack_.emplace_back(slot, inner);
+      if (writeBack_.size() < writeBack_.capacity()) writeBack_.emplace_back(slot, inner);
     }
   }
 
@@ -170,6 +227,10 @@ class ByRefArguments {
   std::vector<unique_variant> temps_;
   std::vector<std::pair<UINT, VARIANT*>> writeBack_;
 };
+
+// No member has more than three parameters: a longer list of names cannot
+// name anything, and the caller's arrays may not even be that long.
+constexpr UINT kMostNames = 16;
 
 HRESULT loadTypeInfo(com_ptr<ITypeInfo>& info) {
   wchar_t path[MAX_PATH];
@@ -253,6 +314,10 @@ HRESULT Velmora::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
 HRESULT Velmora::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
   return comBoundary(IID__Velmora, [&] {
     requireStatus(iid == IID_NULL ? S_OK : DISP_E_UNKNOWNINTERFACE);
+    requireStatus(count == 0 || count > kMostNames ? E_INVALIDARG : S_OK);
+    requirePointer(names);
+    requirePointer(ids);
+    for (UINT i = 0; i < count; ++i) requirePointer(names[i]);
     requireStatus(typeInfo_->GetIDsOfNames(names, count, ids));
   });
 }
@@ -261,11 +326,11 @@ HRESULT Velmora::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* par
                         EXCEPINFO* excep, UINT* argErr) {
   try {
     requireStatus(iid == IID_NULL ? S_OK : DISP_E_UNKNOWNINTERFACE);
+    // No arguments at all stands for an empty list.
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    if (!params) params = &none;
+    checkArguments(typeInfo_.get(), id, flags, *params);
     ExcepRecord record;
-    if (!params) {
-      return record.finish(
-          typeInfo_->Invoke(static_cast<_Velmora*>(this), id, flags, params, result, record.get(), argErr), excep);
-    }
     ByRefArguments adapted(typeInfo_.get(), id, flags, *params);
     HRESULT hr =
         typeInfo_->Invoke(static_cast<_Velmora*>(this), id, flags, adapted.params(), result, record.get(), argErr);
