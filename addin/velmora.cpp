@@ -259,9 +259,9 @@ HRESULT Velmora::create(REFIID iid, void** out) {
   return object->QueryInterface(iid, out);
 }
 
-Velmora::Velmora(com_ptr<ITypeInfo> typeInfo) : typeInfo_(std::move(typeInfo)) { moduleAddRef(); }
+Velmora::Velmora(com_ptr<ITypeInfo> typeInfo) : typeInfo_(std::move(typeInfo)) {}
 
-Velmora::~Velmora() { moduleRelease(); }
+Velmora::~Velmora() = default;
 
 HRESULT Velmora::QueryInterface(REFIID iid, void** out) {
   if (!out) return E_POINTER;

@@ -10,6 +10,7 @@
 #include "addin/addin_interfaces.h"
 #include "addin/com_ptr.h"
 #include "addin/host_objects.h"
+#include "addin/module.h"
 #include "journal/journal.h"
 
 namespace velmora {
@@ -105,6 +106,7 @@ class Velmora final : public _Velmora, public IInitDone, public ILanguageExtende
   void setPropVal(long number, VARIANT* value);
   void callMethod(long number, SAFEARRAY** params, VARIANT* result);
 
+  ModuleObject module_;  // first: released after every other member
   std::atomic<ULONG> refs_{1};
   com_ptr<ITypeInfo> typeInfo_;
   VARIANT_BOOL boolIsEnabled_ = VARIANT_FALSE;
