@@ -25,6 +25,10 @@ constexpr char16_t kInfo[] = u"2000";
 constexpr std::int16_t kLoadErrorCode = 1006;
 constexpr char16_t kLoadErrorSource[] = u"Компонента";
 constexpr char16_t kLoadErrorText[] = u"Ошибка при загрузке параметров";
+// A method called at an unexpected time (E_ILLEGAL_METHOD_CALL, which not
+// every SDK's headers name).
+constexpr HRESULT kBusy = static_cast<HRESULT>(0x8000000EL);
+constexpr char16_t kBusyText[] = u"Компонента занята выполнением другого вызова";
 
 // Reader property access, in the order of the property table. Read-only
 // properties have no setter.
@@ -343,6 +347,24 @@ HRESULT Velmora::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* par
 
 // ---- state -------------------------------------------------------------------
 
+class Velmora::Exclusive {
+ public:
+  explicit Exclusive(Velmora& object) : object_(object) {
+    if (object.busy_) throw ComError(kBusy, kBusyText);
+    object.busy_ = true;
+    object.AddRef();
+  }
+  Exclusive(const Exclusive&) = delete;
+  Exclusive& operator=(const Exclusive&) = delete;
+  ~Exclusive() {
+    object_.busy_ = false;
+    object_.Release();  // may be the last reference: the call touches the object no more
+  }
+
+ private:
+  Velmora& object_;
+};
+
 Journal& Velmora::reader() {
   if (!JournalObject_) throw ComError(E_UNEXPECTED, describeHresult(E_UNEXPECTED));
   return *JournalObject_;
@@ -402,10 +424,16 @@ void Velmora::saveProperties() {
 }
 
 HRESULT Velmora::Init(IDispatch* pConnection) {
-  return comBoundary(IID_IInitDone, [&] { init(pConnection); });
+  return comBoundary(IID_IInitDone, [&] {
+    Exclusive call(*this);
+    init(pConnection);
+  });
 }
 HRESULT Velmora::Done() {
-  return comBoundary(IID_IInitDone, [&] { done(); });
+  return comBoundary(IID_IInitDone, [&] {
+    Exclusive call(*this);
+    done();
+  });
 }
 HRESULT Velmora::GetInfo(SAFEARRAY** pInfo) {
   return comBoundary(IID_IInitDone, [&] { getInfo(pInfo); });
@@ -421,7 +449,10 @@ HRESULT Velmora::get_boolIsEnabled(VARIANT_BOOL* value) {
 }
 
 HRESULT Velmora::put_boolIsEnabled(VARIANT_BOOL value) {
-  return comBoundary(IID__Velmora, [&] { boolIsEnabled_ = value ? VARIANT_TRUE : VARIANT_FALSE; });
+  return comBoundary(IID__Velmora, [&] {
+    Exclusive call(*this);
+    boolIsEnabled_ = value ? VARIANT_TRUE : VARIANT_FALSE;
+  });
 }
 
 HRESULT Velmora::get_ConnectionObject(IDispatch** value) {
@@ -432,18 +463,25 @@ HRESULT Velmora::get_ConnectionObject(IDispatch** value) {
 }
 
 HRESULT Velmora::putref_ConnectionObject(IDispatch* value) {
-  return comBoundary(IID__Velmora, [&] { setConnection(value); });
+  return comBoundary(IID__Velmora, [&] {
+    Exclusive call(*this);
+    setConnection(value);
+  });
 }
 
 HRESULT Velmora::LoadProperties(VARIANT_BOOL* result) {
   return comBoundary(IID__Velmora, [&] {
     requirePointer(result);
+    Exclusive call(*this);
     *result = loadProperties() ? VARIANT_TRUE : VARIANT_FALSE;
   });
 }
 
 HRESULT Velmora::SaveProperties() {
-  return comBoundary(IID__Velmora, [&] { saveProperties(); });
+  return comBoundary(IID__Velmora, [&] {
+    Exclusive call(*this);
+    saveProperties();
+  });
 }
 
 HRESULT Velmora::TermString(BSTR* strName, LONG* Alias, BSTR* result) {
@@ -467,10 +505,16 @@ HRESULT Velmora::ReturnLong(VARIANT_BOOL* ValBool, VARIANT* result) {
 
 // The host interfaces, also published on _Velmora under prefixed names.
 HRESULT Velmora::IInitDone_Init(IDispatch* Obj) {
-  return comBoundary(IID__Velmora, [&] { init(Obj); });
+  return comBoundary(IID__Velmora, [&] {
+    Exclusive call(*this);
+    init(Obj);
+  });
 }
 HRESULT Velmora::IInitDone_Done() {
-  return comBoundary(IID__Velmora, [&] { done(); });
+  return comBoundary(IID__Velmora, [&] {
+    Exclusive call(*this);
+    done();
+  });
 }
 HRESULT Velmora::IInitDone_GetInfo(SAFEARRAY** pInfoItems) {
   return comBoundary(IID__Velmora, [&] { getInfo(pInfoItems); });
@@ -622,6 +666,8 @@ void Velmora::setPropVal(long number, VARIANT* value) {
   requirePointer(value);
   auto table = propertyTable();
   if (!inTable(number, table.size())) return;
+  if (table[number].write == WriteAs::ReadOnly) return;
+  Exclusive call(*this);
   switch (table[number].write) {
     case WriteAs::ReadOnly:
       return;
@@ -651,6 +697,7 @@ HRESULT Velmora::SetPropVal(long number, VARIANT* value) {
 
 void Velmora::callMethod(long number, SAFEARRAY** params, VARIANT* result) {
   if (!inTable(number, methodTable().size())) return;
+  Exclusive call(*this);
   Journal& j = reader();
   VariantArray args(params);
   unique_variant value;
