@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "addin_heap.h"
 #include "host_sim.h"
+#include "import_hook.h"
 
 namespace {
 
@@ -182,6 +184,201 @@ TEST_F(Dispatch, ByReferenceScriptVariablesStillWork) {
   EXPECT_EQ(str(nameValue), L"GetData,ПолучитьДанные");
   VariantClear(&r);
   VariantClear(&nameValue);
+}
+
+// ---- type descriptions under allocation failures -------------------------------
+
+// The type information the add-in answers IDispatch from, wrapped so that
+// the descriptions it takes and gives back are counted.
+int g_typeAttrs = 0;
+int g_funcDescs = 0;
+
+class CountingTypeInfo final : public ITypeInfo {
+ public:
+  explicit CountingTypeInfo(ITypeInfo* inner) : inner_(inner) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (iid == IID_IUnknown || iid == IID_ITypeInfo) {
+      *out = static_cast<ITypeInfo*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return inner_->QueryInterface(iid, out);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    ULONG n = --refs_;
+    if (n == 0) delete this;
+    return n;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeAttr(TYPEATTR** attr) override {
+    HRESULT hr = inner_->GetTypeAttr(attr);
+    if (SUCCEEDED(hr)) ++g_typeAttrs;
+    return hr;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeComp(ITypeComp** comp) override { return inner_->GetTypeComp(comp); }
+  HRESULT STDMETHODCALLTYPE GetFuncDesc(UINT index, FUNCDESC** desc) override {
+    HRESULT hr = inner_->GetFuncDesc(index, desc);
+    if (SUCCEEDED(hr)) ++g_funcDescs;
+    return hr;
+  }
+  HRESULT STDMETHODCALLTYPE GetVarDesc(UINT index, VARDESC** desc) override { return inner_->GetVarDesc(index, desc); }
+  HRESULT STDMETHODCALLTYPE GetNames(MEMBERID id, BSTR* names, UINT max, UINT* count) override {
+    return inner_->GetNames(id, names, max, count);
+  }
+  HRESULT STDMETHODCALLTYPE GetRefTypeOfImplType(UINT index, HREFTYPE* ref) override {
+    return inner_->GetRefTypeOfImplType(index, ref);
+  }
+  HRESULT STDMETHODCALLTYPE GetImplTypeFlags(UINT index, INT* flags) override {
+    return inner_->GetImplTypeFlags(index, flags);
+  }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) override {
+    return inner_->GetIDsOfNames(names, count, ids);
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(PVOID instance, MEMBERID id, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                   EXCEPINFO* excep, UINT* argErr) override {
+    return inner_->Invoke(instance, id, flags, params, result, excep, argErr);
+  }
+  HRESULT STDMETHODCALLTYPE GetDocumentation(MEMBERID id, BSTR* name, BSTR* doc, DWORD* context,
+                                             BSTR* helpFile) override {
+    return inner_->GetDocumentation(id, name, doc, context, helpFile);
+  }
+  HRESULT STDMETHODCALLTYPE GetDllEntry(MEMBERID id, INVOKEKIND kind, BSTR* dll, BSTR* name, WORD* ordinal) override {
+    return inner_->GetDllEntry(id, kind, dll, name, ordinal);
+  }
+  HRESULT STDMETHODCALLTYPE GetRefTypeInfo(HREFTYPE ref, ITypeInfo** info) override {
+    return inner_->GetRefTypeInfo(ref, info);
+  }
+  HRESULT STDMETHODCALLTYPE AddressOfMember(MEMBERID id, INVOKEKIND kind, PVOID* address) override {
+    return inner_->AddressOfMember(id, kind, address);
+  }
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, PVOID* out) override {
+    return inner_->CreateInstance(outer, iid, out);
+  }
+  HRESULT STDMETHODCALLTYPE GetMops(MEMBERID id, BSTR* mops) override { return inner_->GetMops(id, mops); }
+  HRESULT STDMETHODCALLTYPE GetContainingTypeLib(ITypeLib** lib, UINT* index) override {
+    return inner_->GetContainingTypeLib(lib, index);
+  }
+  void STDMETHODCALLTYPE ReleaseTypeAttr(TYPEATTR* attr) override {
+    --g_typeAttrs;
+    inner_->ReleaseTypeAttr(attr);
+  }
+  void STDMETHODCALLTYPE ReleaseFuncDesc(FUNCDESC* desc) override {
+    --g_funcDescs;
+    inner_->ReleaseFuncDesc(desc);
+  }
+  void STDMETHODCALLTYPE ReleaseVarDesc(VARDESC* desc) override { inner_->ReleaseVarDesc(desc); }
+
+ private:
+  com_ptr<ITypeInfo> inner_{};
+  ULONG refs_ = 1;
+};
+
+// The add-in's LoadTypeLibEx hands back the real library; the one type
+// information it asks the library for comes wrapped.
+class CountingTypeLib final : public ITypeLib {
+ public:
+  explicit CountingTypeLib(ITypeLib* inner) : inner_(inner) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (iid == IID_IUnknown || iid == IID_ITypeLib) {
+      *out = static_cast<ITypeLib*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return inner_->QueryInterface(iid, out);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    ULONG n = --refs_;
+    if (n == 0) delete this;
+    return n;
+  }
+  UINT STDMETHODCALLTYPE GetTypeInfoCount() override { return inner_->GetTypeInfoCount(); }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, ITypeInfo** info) override {
+    return inner_->GetTypeInfo(index, info);
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoType(UINT index, TYPEKIND* kind) override {
+    return inner_->GetTypeInfoType(index, kind);
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoOfGuid(REFGUID guid, ITypeInfo** info) override {
+    com_ptr<ITypeInfo> real;
+    HRESULT hr = inner_->GetTypeInfoOfGuid(guid, real.put());
+    *info = SUCCEEDED(hr) ? new CountingTypeInfo(real.get()) : nullptr;
+    return hr;
+  }
+  HRESULT STDMETHODCALLTYPE GetLibAttr(TLIBATTR** attr) override { return inner_->GetLibAttr(attr); }
+  HRESULT STDMETHODCALLTYPE GetTypeComp(ITypeComp** comp) override { return inner_->GetTypeComp(comp); }
+  HRESULT STDMETHODCALLTYPE GetDocumentation(INT index, BSTR* name, BSTR* doc, DWORD* context,
+                                             BSTR* helpFile) override {
+    return inner_->GetDocumentation(index, name, doc, context, helpFile);
+  }
+  HRESULT STDMETHODCALLTYPE IsName(LPOLESTR name, ULONG hash, BOOL* found) override {
+    return inner_->IsName(name, hash, found);
+  }
+  HRESULT STDMETHODCALLTYPE FindName(LPOLESTR name, ULONG hash, ITypeInfo** infos, MEMBERID* ids,
+                                     USHORT* found) override {
+    return inner_->FindName(name, hash, infos, ids, found);
+  }
+  void STDMETHODCALLTYPE ReleaseTLibAttr(TLIBATTR* attr) override { inner_->ReleaseTLibAttr(attr); }
+
+ private:
+  com_ptr<ITypeLib> inner_{};
+  ULONG refs_ = 1;
+};
+
+void* g_loadTypeLibEx = nullptr;
+
+HRESULT WINAPI countingLoadTypeLibEx(LPCOLESTR file, REGKIND kind, ITypeLib** lib) {
+  using Fn = HRESULT(WINAPI*)(LPCOLESTR, REGKIND, ITypeLib**);
+  com_ptr<ITypeLib> real;
+  HRESULT hr = reinterpret_cast<Fn>(g_loadTypeLibEx)(file, kind, real.put());
+  *lib = SUCCEEDED(hr) ? new CountingTypeLib(real.get()) : nullptr;
+  return hr;
+}
+
+TEST(DispatchOutOfMemory, EveryAllocationOfAByReferenceCallFailsCleanlyAndReleasesTheDescriptions) {
+  ImportHook hook(addinModule(), "oleaut32.dll", "LoadTypeLibEx", reinterpret_cast<void*>(&countingLoadTypeLibEx));
+  g_loadTypeLibEx = hook.original();
+  AddIn addin = createAddIn();  // answers IDispatch from the wrapped library
+  AddinHeapWatch heap;
+  // The first exception thrown in the library sets up the runtime's state
+  // for this thread, which stays: one failed call before counting.
+  for (std::int64_t k = 0; k <= 1000; ++k) {
+    const bool warmUp = k == 0;
+    SCOPED_TRACE("allocation " + std::to_string(k));
+    // A script's variables by reference: the adapter's path.
+    VARIANT nameValue = vstr(L"GetData,ПолучитьДанные");
+    VARIANT aliasValue = vshort(1);
+    VARIANT args[2];
+    V_VT(&args[0]) = VT_VARIANT | VT_BYREF;
+    V_VARIANTREF(&args[0]) = &aliasValue;
+    V_VT(&args[1]) = VT_VARIANT | VT_BYREF;
+    V_VARIANTREF(&args[1]) = &nameValue;
+    DISPPARAMS p{args, nullptr, 2, 0};
+    VARIANT r;
+    VariantInit(&r);
+    const std::int64_t blocks = heap.figures().liveBlocks;
+    heap.failAllocation(warmUp ? 1 : k);
+    const HRESULT hr = addin.disp->Invoke(5, IID_NULL, 0, DISPATCH_METHOD, &p, &r, nullptr, nullptr);
+    const bool refused = heap.failed();
+    heap.failAllocation(0);
+    EXPECT_EQ(g_typeAttrs, 0) << "type attributes not released";
+    EXPECT_EQ(g_funcDescs, 0) << "function descriptions not released";
+    if (!warmUp) {
+      EXPECT_EQ(heap.figures().liveBlocks, blocks) << "heap blocks left behind";
+    }
+    VariantClear(&nameValue);
+    if (!refused) {
+      EXPECT_EQ(hr, S_OK);
+      EXPECT_EQ(str(r), L"ПолучитьДанные");
+      VariantClear(&r);
+      EXPECT_GT(k, 3) << "the adapter allocates";
+      return;
+    }
+    EXPECT_EQ(hr, E_OUTOFMEMORY);
+    EXPECT_EQ(errorDescription(), L"Недостаточно памяти");
+    VariantClear(&r);
+  }
+  ADD_FAILURE() << "the call never succeeded";
 }
 
 }  // namespace
