@@ -330,14 +330,16 @@ HRESULT Velmora::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* par
                         EXCEPINFO* excep, UINT* argErr) {
   try {
     requireStatus(iid == IID_NULL ? S_OK : DISP_E_UNKNOWNINTERFACE);
+    // Held for the call: the member may release the object's last
+    // reference, and the type information still runs after it returns.
+    const com_ptr<ITypeInfo> info(typeInfo_);
     // No arguments at all stands for an empty list.
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     if (!params) params = &none;
-    checkArguments(typeInfo_.get(), id, flags, *params);
+    checkArguments(info.get(), id, flags, *params);
     ExcepRecord record;
-    ByRefArguments adapted(typeInfo_.get(), id, flags, *params);
-    HRESULT hr =
-        typeInfo_->Invoke(static_cast<_Velmora*>(this), id, flags, adapted.params(), result, record.get(), argErr);
+    ByRefArguments adapted(info.get(), id, flags, *params);
+    HRESULT hr = info->Invoke(static_cast<_Velmora*>(this), id, flags, adapted.params(), result, record.get(), argErr);
     if (SUCCEEDED(hr)) adapted.writeBack();
     return record.finish(hr, excep);
   } catch (...) {

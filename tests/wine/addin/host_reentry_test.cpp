@@ -451,4 +451,26 @@ TEST_F(Reentry, HostDroppingItsLastReferenceDuringACallLetsTheCallFinish) {
   EXPECT_EQ(canUnload(), S_OK) << "the object is gone once its call has returned";
 }
 
+TEST_F(Reentry, HostDroppingItsLastReferenceInsideACallThroughIDispatch) {
+  using CanUnload = HRESULT(STDAPICALLTYPE*)();
+  const auto canUnload = addinExport<CanUnload>("DllCanUnloadNow");
+  first->start();
+  com_ptr<IDispatch> disp = first->addin.disp;
+  IDispatch* raw = disp.get();
+  disp = nullptr;
+  HRESULT whileRunning = E_FAIL;
+  first->conn->beforeCall = [&](const std::wstring& name) {
+    if (name != L"Write") return;
+    first->addin = AddIn{};  // the host's last reference
+    whileRunning = canUnload();
+  };
+  DISPPARAMS none{nullptr, nullptr, 0, 0};
+  // SaveProperties, through the type library's Invoke.
+  EXPECT_EQ(raw->Invoke(4, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr), S_OK);
+  first->conn->beforeCall = nullptr;
+  EXPECT_EQ(whileRunning, S_FALSE) << "the object was destroyed under its own call";
+  EXPECT_EQ(first->conn->calls(L"Write"), 1);
+  EXPECT_EQ(canUnload(), S_OK) << "the object is gone once its call has returned";
+}
+
 }  // namespace
