@@ -1,6 +1,7 @@
 #include "addin/registration.h"
 
 #include <cstdint>
+#include <iterator>
 #include <new>
 #include <string>
 #include <vector>
