@@ -39,16 +39,23 @@ HRESULT failWithInfo(HRESULT hr, U16View description, REFIID iid) noexcept;
 // Call only from a catch block.
 HRESULT failFromCurrentException(REFIID iid) noexcept;
 
+// Drops the calling thread's error information: a successful call leaves
+// none, so a host never shows an earlier failure's text.
+inline HRESULT succeed() noexcept {
+  SetErrorInfo(0, nullptr);
+  return S_OK;
+}
+
 // Runs body at a COM boundary: nothing escapes, every failure becomes a
-// status with error information.
+// status with error information, and success clears it.
 template <class Body>
 HRESULT comBoundary(REFIID iid, Body&& body) noexcept {
   try {
     body();
-    return S_OK;
   } catch (...) {
     return failFromCurrentException(iid);
   }
+  return succeed();
 }
 
 }  // namespace velmora

@@ -14,7 +14,8 @@ namespace velmora {
 namespace {
 
 HMODULE g_module = nullptr;
-std::atomic<long> g_users{0};  // live objects and server locks
+std::atomic<long> g_objects{0};
+std::atomic<long> g_locks{0};  // server locks and class factory references
 
 class ClassFactory final : public IClassFactory {
  public:
@@ -30,11 +31,11 @@ class ClassFactory final : public IClassFactory {
   }
   // The factory is static; holding it keeps the library loaded.
   ULONG STDMETHODCALLTYPE AddRef() override {
-    moduleAddRef();
+    lockModule();
     return 2;
   }
   ULONG STDMETHODCALLTYPE Release() override {
-    moduleRelease();
+    unlockModule();
     return 1;
   }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
@@ -44,7 +45,7 @@ class ClassFactory final : public IClassFactory {
     return Velmora::create(iid, out);
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-    lock ? moduleAddRef() : moduleRelease();
+    lock ? lockModule() : unlockModule();
     return S_OK;
   }
 };
@@ -62,8 +63,16 @@ HRESULT modulePath(wchar_t (&path)[MAX_PATH]) {
   return S_OK;
 }
 
-void moduleAddRef() { ++g_users; }
-void moduleRelease() { --g_users; }
+void lockModule() { ++g_locks; }
+
+void unlockModule() {
+  long n = g_locks.load();
+  while (n > 0 && !g_locks.compare_exchange_weak(n, n - 1)) {
+  }
+}
+
+ModuleObject::ModuleObject() { ++g_objects; }
+ModuleObject::~ModuleObject() { --g_objects; }
 
 }  // namespace velmora
 
@@ -84,7 +93,7 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
   return velmora::g_factory.QueryInterface(iid, out);
 }
 
-STDAPI DllCanUnloadNow() { return velmora::g_users == 0 ? S_OK : S_FALSE; }
+STDAPI DllCanUnloadNow() { return velmora::g_objects == 0 && velmora::g_locks == 0 ? S_OK : S_FALSE; }
 
 STDAPI DllRegisterServer() { return velmora::registerServer(velmora::RegistrationScope::Machine); }
 

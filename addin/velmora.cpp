@@ -1,5 +1,6 @@
 #include "addin/velmora.h"
 
+#include <algorithm>
 #include <array>
 #include <new>
 #include <utility>
@@ -24,6 +25,10 @@ constexpr char16_t kInfo[] = u"2000";
 constexpr std::int16_t kLoadErrorCode = 1006;
 constexpr char16_t kLoadErrorSource[] = u"Компонента";
 constexpr char16_t kLoadErrorText[] = u"Ошибка при загрузке параметров";
+// A method called at an unexpected time (E_ILLEGAL_METHOD_CALL, which not
+// every SDK's headers name).
+constexpr HRESULT kBusy = static_cast<HRESULT>(0x8000000EL);
+constexpr char16_t kBusyText[] = u"Компонента занята выполнением другого вызова";
 
 // Reader property access, in the order of the property table. Read-only
 // properties have no setter.
@@ -68,6 +73,43 @@ void requirePointer(const void* p) {
   if (!p) throw ComError(E_POINTER, describeHresult(E_POINTER));
 }
 
+void requireStatus(HRESULT hr) {
+  if (FAILED(hr)) throw ComError(hr, describeHresult(hr));
+}
+
+// The exception record of one Invoke, owned until it is handed to the
+// caller: the type library fills it with a member's failure even when the
+// caller passed none, so the description reaches the error information.
+class ExcepRecord {
+ public:
+  ExcepRecord() = default;
+  ExcepRecord(const ExcepRecord&) = delete;
+  ExcepRecord& operator=(const ExcepRecord&) = delete;
+  ~ExcepRecord() {
+    SysFreeString(info_.bstrSource);
+    SysFreeString(info_.bstrDescription);
+    SysFreeString(info_.bstrHelpFile);
+  }
+  EXCEPINFO* get() { return &info_; }
+  // The outcome of the call as error information; the record goes to the
+  // caller, if it asked for one.
+  HRESULT finish(HRESULT hr, EXCEPINFO* caller) {
+    if (SUCCEEDED(hr)) return succeed();
+    if (info_.pfnDeferredFillIn) {
+      info_.pfnDeferredFillIn(&info_);
+      info_.pfnDeferredFillIn = nullptr;
+    }
+    U16String text(unique_bstr::view(info_.bstrDescription));
+    if (hr != DISP_E_EXCEPTION || text.empty()) text = describeHresult(hr);
+    failWithInfo(hr, text, IID__Velmora);
+    if (caller && hr == DISP_E_EXCEPTION) *caller = std::exchange(info_, EXCEPINFO{});
+    return hr;
+  }
+
+ private:
+  EXCEPINFO info_{};
+};
+
 // Replaces an in/out BSTR: the new string is made before the old is freed.
 void replaceBstr(BSTR* target, U16View text) {
   BSTR fresh = allocBstr(text);
@@ -75,24 +117,80 @@ void replaceBstr(BSTR* target, U16View text) {
   *target = fresh;
 }
 
+// A type description held for one scope, released however the scope ends.
+class TypeAttrScope {
+ public:
+  explicit TypeAttrScope(ITypeInfo* info) : info_(info) { requireStatus(info->GetTypeAttr(&attr_)); }
+  TypeAttrScope(const TypeAttrScope&) = delete;
+  TypeAttrScope& operator=(const TypeAttrScope&) = delete;
+  ~TypeAttrScope() { info_->ReleaseTypeAttr(attr_); }
+  const TYPEATTR* operator->() const { return attr_; }
+
+ private:
+  ITypeInfo* info_;
+  TYPEATTR* attr_ = nullptr;
+};
+
+class FuncDescScope {
+ public:
+  FuncDescScope(ITypeInfo* info, UINT index) : info_(info) {
+    if (FAILED(info->GetFuncDesc(index, &func_))) func_ = nullptr;
+  }
+  FuncDescScope(const FuncDescScope&) = delete;
+  FuncDescScope& operator=(const FuncDescScope&) = delete;
+  ~FuncDescScope() {
+    if (func_) info_->ReleaseFuncDesc(func_);
+  }
+  // The description when it is of member id and reachable with flags.
+  const FUNCDESC* match(DISPID id, WORD flags) const {
+    return func_ && func_->memid == id && (func_->invkind & flags) ? func_ : nullptr;
+  }
+
+ private:
+  ITypeInfo* info_;
+  FUNCDESC* func_ = nullptr;
+};
+
+// The arguments of an Invoke, checked before anything reads them: the
+// counts must fit each other and the member called, and the arrays they
+// count must be there. Anything else could make the type library read or
+// write past the caller's arrays.
+void checkArguments(ITypeInfo* info, DISPID id, WORD flags, const DISPPARAMS& params) {
+  if (params.cNamedArgs > params.cArgs) throw ComError(E_INVALIDARG, describeHresult(E_INVALIDARG));
+  if ((params.cArgs && !params.rgvarg) || (params.cNamedArgs && !params.rgdispidNamedArgs))
+    throw ComError(E_POINTER, describeHresult(E_POINTER));
+  bool found = false;
+  UINT most = 0;
+  TypeAttrScope attr(info);
+  for (UINT f = 0; f < attr->cFuncs; ++f) {
+    FuncDescScope func(info, f);
+    if (const FUNCDESC* d = func.match(id, flags)) {
+      found = true;
+      most = std::max(most, static_cast<UINT>(d->cParams));
+    }
+  }
+  if (!found) throw ComError(DISP_E_MEMBERNOTFOUND, describeHresult(DISP_E_MEMBERNOTFOUND));
+  if (params.cArgs > most) throw ComError(DISP_E_BADPARAMCOUNT, describeHresult(DISP_E_BADPARAMCOUNT));
+}
+
 // Script clients pass their variables by reference as variants, while
 // several members take typed references (BSTR*, long*, an array). The
 // standard Invoke refuses that pairing, so such an argument is passed as a
 // typed copy and the result written back into the script's variable.
+// The arguments must have passed checkArguments.
 class ByRefArguments {
  public:
   ByRefArguments(ITypeInfo* info, DISPID id, WORD flags, const DISPPARAMS& original)
       : args_(original.rgvarg, original.rgvarg + original.cArgs), params_(original), temps_(original.cArgs) {
     params_.rgvarg = args_.empty() ? nullptr : args_.data();
-    TYPEATTR* attr = nullptr;
-    if (FAILED(info->GetTypeAttr(&attr))) return;
+    // Reserved here, so that adapting, which holds a type description,
+    // allocates nothing and cannot throw.
+    writeBack_.reserve(original.cArgs);
+    TypeAttrScope attr(info);
     for (UINT f = 0; f < attr->cFuncs; ++f) {
-      FUNCDESC* func = nullptr;
-      if (FAILED(info->GetFuncDesc(f, &func))) continue;
-      if (func->memid == id && (func->invkind & flags)) adapt(*func);
-      info->ReleaseFuncDesc(func);
+      FuncDescScope func(info, f);
+      if (const FUNCDESC* d = func.match(id, flags)) adapt(*d);
     }
-    info->ReleaseTypeAttr(attr);
   }
   DISPPARAMS* params() { return &params_; }
   void writeBack() {
@@ -100,7 +198,7 @@ class ByRefArguments {
   }
 
  private:
-  void adapt(const FUNCDESC& func) {
+  void adapt(const FUNCDESC& func) noexcept {
     // Positional arguments only: argument i (script order) is rgvarg[n - 1 - i].
     UINT n = params_.cArgs - params_.cNamedArgs;
     for (UINT i = 0; i < n && i < static_cast<UINT>(func.cParams); ++i) {
@@ -124,7 +222,7 @@ class ByRefArguments {
       if (FAILED(VariantChangeType(temps_[slot].put(), inner, 0, target))) continue;
       V_VT(&arg) = target | VT_BYREF;
       V_BYREF(&arg) = &V_I4(temps_[slot].get());  // the union's storage, whatever the type
-      writeBack_.emplace_back(slot, inner);
+      if (writeBack_.size() < writeBack_.capacity()) writeBack_.emplace_back(slot, inner);
     }
   }
 
@@ -133,6 +231,10 @@ class ByRefArguments {
   std::vector<unique_variant> temps_;
   std::vector<std::pair<UINT, VARIANT*>> writeBack_;
 };
+
+// No member has more than three parameters: a longer list of names cannot
+// name anything, and the caller's arrays may not even be that long.
+constexpr UINT kMostNames = 16;
 
 HRESULT loadTypeInfo(com_ptr<ITypeInfo>& info) {
   wchar_t path[MAX_PATH];
@@ -161,9 +263,9 @@ HRESULT Velmora::create(REFIID iid, void** out) {
   return object->QueryInterface(iid, out);
 }
 
-Velmora::Velmora(com_ptr<ITypeInfo> typeInfo) : typeInfo_(std::move(typeInfo)) { moduleAddRef(); }
+Velmora::Velmora(com_ptr<ITypeInfo> typeInfo) : typeInfo_(std::move(typeInfo)) {}
 
-Velmora::~Velmora() { moduleRelease(); }
+Velmora::~Velmora() = default;
 
 HRESULT Velmora::QueryInterface(REFIID iid, void** out) {
   if (!out) return E_POINTER;
@@ -198,39 +300,72 @@ HRESULT Velmora::InterfaceSupportsErrorInfo(REFIID iid) {
 // ---- IDispatch ---------------------------------------------------------------
 
 HRESULT Velmora::GetTypeInfoCount(UINT* count) {
-  if (!count) return E_POINTER;
-  *count = 1;
-  return S_OK;
+  return comBoundary(IID__Velmora, [&] {
+    requirePointer(count);
+    *count = 1;
+  });
 }
 
 HRESULT Velmora::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
-  if (!info) return E_POINTER;
-  *info = nullptr;
-  if (index != 0) return DISP_E_BADINDEX;
-  *info = com_ptr<ITypeInfo>(typeInfo_).detach();
-  return S_OK;
+  return comBoundary(IID__Velmora, [&] {
+    requirePointer(info);
+    *info = nullptr;
+    if (index != 0) throw ComError(DISP_E_BADINDEX, describeHresult(DISP_E_BADINDEX));
+    *info = com_ptr<ITypeInfo>(typeInfo_).detach();
+  });
 }
 
 HRESULT Velmora::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
-  if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-  return typeInfo_->GetIDsOfNames(names, count, ids);
+  return comBoundary(IID__Velmora, [&] {
+    requireStatus(iid == IID_NULL ? S_OK : DISP_E_UNKNOWNINTERFACE);
+    requireStatus(count == 0 || count > kMostNames ? E_INVALIDARG : S_OK);
+    requirePointer(names);
+    requirePointer(ids);
+    for (UINT i = 0; i < count; ++i) requirePointer(names[i]);
+    requireStatus(typeInfo_->GetIDsOfNames(names, count, ids));
+  });
 }
 
 HRESULT Velmora::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                         EXCEPINFO* excep, UINT* argErr) {
-  if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-  if (!params) return typeInfo_->Invoke(static_cast<_Velmora*>(this), id, flags, params, result, excep, argErr);
   try {
-    ByRefArguments adapted(typeInfo_.get(), id, flags, *params);
-    HRESULT hr = typeInfo_->Invoke(static_cast<_Velmora*>(this), id, flags, adapted.params(), result, excep, argErr);
+    requireStatus(iid == IID_NULL ? S_OK : DISP_E_UNKNOWNINTERFACE);
+    // Held for the call: the member may release the object's last
+    // reference, and the type information still runs after it returns.
+    const com_ptr<ITypeInfo> info(typeInfo_);
+    // No arguments at all stands for an empty list.
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    if (!params) params = &none;
+    checkArguments(info.get(), id, flags, *params);
+    ExcepRecord record;
+    ByRefArguments adapted(info.get(), id, flags, *params);
+    HRESULT hr = info->Invoke(static_cast<_Velmora*>(this), id, flags, adapted.params(), result, record.get(), argErr);
     if (SUCCEEDED(hr)) adapted.writeBack();
-    return hr;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+    return record.finish(hr, excep);
+  } catch (...) {
+    return failFromCurrentException(IID__Velmora);
   }
 }
 
 // ---- state -------------------------------------------------------------------
+
+class Velmora::Exclusive {
+ public:
+  explicit Exclusive(Velmora& object) : object_(object) {
+    if (object.busy_) throw ComError(kBusy, kBusyText);
+    object.busy_ = true;
+    object.AddRef();
+  }
+  Exclusive(const Exclusive&) = delete;
+  Exclusive& operator=(const Exclusive&) = delete;
+  ~Exclusive() {
+    object_.busy_ = false;
+    object_.Release();  // may be the last reference: the call touches the object no more
+  }
+
+ private:
+  Velmora& object_;
+};
 
 Journal& Velmora::reader() {
   if (!JournalObject_) throw ComError(E_UNEXPECTED, describeHresult(E_UNEXPECTED));
@@ -291,10 +426,16 @@ void Velmora::saveProperties() {
 }
 
 HRESULT Velmora::Init(IDispatch* pConnection) {
-  return comBoundary(IID_IInitDone, [&] { init(pConnection); });
+  return comBoundary(IID_IInitDone, [&] {
+    Exclusive call(*this);
+    init(pConnection);
+  });
 }
 HRESULT Velmora::Done() {
-  return comBoundary(IID_IInitDone, [&] { done(); });
+  return comBoundary(IID_IInitDone, [&] {
+    Exclusive call(*this);
+    done();
+  });
 }
 HRESULT Velmora::GetInfo(SAFEARRAY** pInfo) {
   return comBoundary(IID_IInitDone, [&] { getInfo(pInfo); });
@@ -303,36 +444,46 @@ HRESULT Velmora::GetInfo(SAFEARRAY** pInfo) {
 // ---- own members -------------------------------------------------------------
 
 HRESULT Velmora::get_boolIsEnabled(VARIANT_BOOL* value) {
-  if (!value) return E_POINTER;
-  *value = boolIsEnabled_;
-  return S_OK;
+  return comBoundary(IID__Velmora, [&] {
+    requirePointer(value);
+    *value = boolIsEnabled_;
+  });
 }
 
 HRESULT Velmora::put_boolIsEnabled(VARIANT_BOOL value) {
-  boolIsEnabled_ = value ? VARIANT_TRUE : VARIANT_FALSE;
-  return S_OK;
+  return comBoundary(IID__Velmora, [&] {
+    Exclusive call(*this);
+    boolIsEnabled_ = value ? VARIANT_TRUE : VARIANT_FALSE;
+  });
 }
 
 HRESULT Velmora::get_ConnectionObject(IDispatch** value) {
-  if (!value) return E_POINTER;
-  *value = com_ptr<IDispatch>(ConnectionObject_).detach();
-  return S_OK;
+  return comBoundary(IID__Velmora, [&] {
+    requirePointer(value);
+    *value = com_ptr<IDispatch>(ConnectionObject_).detach();
+  });
 }
 
 HRESULT Velmora::putref_ConnectionObject(IDispatch* value) {
-  setConnection(value);
-  return S_OK;
+  return comBoundary(IID__Velmora, [&] {
+    Exclusive call(*this);
+    setConnection(value);
+  });
 }
 
 HRESULT Velmora::LoadProperties(VARIANT_BOOL* result) {
   return comBoundary(IID__Velmora, [&] {
     requirePointer(result);
+    Exclusive call(*this);
     *result = loadProperties() ? VARIANT_TRUE : VARIANT_FALSE;
   });
 }
 
 HRESULT Velmora::SaveProperties() {
-  return comBoundary(IID__Velmora, [&] { saveProperties(); });
+  return comBoundary(IID__Velmora, [&] {
+    Exclusive call(*this);
+    saveProperties();
+  });
 }
 
 HRESULT Velmora::TermString(BSTR* strName, LONG* Alias, BSTR* result) {
@@ -345,19 +496,27 @@ HRESULT Velmora::TermString(BSTR* strName, LONG* Alias, BSTR* result) {
 }
 
 HRESULT Velmora::ReturnLong(VARIANT_BOOL* ValBool, VARIANT* result) {
-  if (!ValBool || !result) return E_POINTER;
-  VariantInit(result);
-  V_VT(result) = VT_I2;
-  V_I2(result) = *ValBool == VARIANT_TRUE ? 1 : 0;
-  return S_OK;
+  return comBoundary(IID__Velmora, [&] {
+    requirePointer(ValBool);
+    requirePointer(result);
+    VariantInit(result);
+    V_VT(result) = VT_I2;
+    V_I2(result) = *ValBool == VARIANT_TRUE ? 1 : 0;
+  });
 }
 
 // The host interfaces, also published on _Velmora under prefixed names.
 HRESULT Velmora::IInitDone_Init(IDispatch* Obj) {
-  return comBoundary(IID__Velmora, [&] { init(Obj); });
+  return comBoundary(IID__Velmora, [&] {
+    Exclusive call(*this);
+    init(Obj);
+  });
 }
 HRESULT Velmora::IInitDone_Done() {
-  return comBoundary(IID__Velmora, [&] { done(); });
+  return comBoundary(IID__Velmora, [&] {
+    Exclusive call(*this);
+    done();
+  });
 }
 HRESULT Velmora::IInitDone_GetInfo(SAFEARRAY** pInfoItems) {
   return comBoundary(IID__Velmora, [&] { getInfo(pInfoItems); });
@@ -416,15 +575,17 @@ HRESULT Velmora::RegisterExtensionAs(BSTR* name) {
 }
 
 HRESULT Velmora::GetNProps(long* count) {
-  if (!count) return E_POINTER;
-  *count = static_cast<long>(propertyTable().size());
-  return S_OK;
+  return comBoundary(IID_ILanguageExtender, [&] {
+    requirePointer(count);
+    *count = static_cast<long>(propertyTable().size());
+  });
 }
 
 HRESULT Velmora::FindProp(BSTR name, long* number) {
-  if (!number) return E_POINTER;
-  *number = findProperty(unique_bstr::view(name));
-  return S_OK;
+  return comBoundary(IID_ILanguageExtender, [&] {
+    requirePointer(number);
+    *number = findProperty(unique_bstr::view(name));
+  });
 }
 
 HRESULT Velmora::GetPropName(long number, long alias, BSTR* name) {
@@ -436,28 +597,32 @@ HRESULT Velmora::GetPropName(long number, long alias, BSTR* name) {
 }
 
 HRESULT Velmora::IsPropReadable(long, long* flag) {
-  if (!flag) return E_POINTER;
-  *flag = 1;
-  return S_OK;
+  return comBoundary(IID_ILanguageExtender, [&] {
+    requirePointer(flag);
+    *flag = 1;
+  });
 }
 
 HRESULT Velmora::IsPropWritable(long number, long* flag) {
-  if (!flag) return E_POINTER;
-  auto table = propertyTable();
-  *flag = inTable(number, table.size()) && table[number].write != WriteAs::ReadOnly ? 1 : 0;
-  return S_OK;
+  return comBoundary(IID_ILanguageExtender, [&] {
+    requirePointer(flag);
+    auto table = propertyTable();
+    *flag = inTable(number, table.size()) && table[number].write != WriteAs::ReadOnly ? 1 : 0;
+  });
 }
 
 HRESULT Velmora::GetNMethods(long* count) {
-  if (!count) return E_POINTER;
-  *count = static_cast<long>(methodTable().size());
-  return S_OK;
+  return comBoundary(IID_ILanguageExtender, [&] {
+    requirePointer(count);
+    *count = static_cast<long>(methodTable().size());
+  });
 }
 
 HRESULT Velmora::FindMethod(BSTR name, long* number) {
-  if (!number) return E_POINTER;
-  *number = findMethod(unique_bstr::view(name));
-  return S_OK;
+  return comBoundary(IID_ILanguageExtender, [&] {
+    requirePointer(number);
+    *number = findMethod(unique_bstr::view(name));
+  });
 }
 
 HRESULT Velmora::GetMethodName(long number, long alias, BSTR* name) {
@@ -469,22 +634,25 @@ HRESULT Velmora::GetMethodName(long number, long alias, BSTR* name) {
 }
 
 HRESULT Velmora::GetNParams(long number, long* count) {
-  if (!count) return E_POINTER;
-  auto table = methodTable();
-  *count = inTable(number, table.size()) ? table[number].params : 0;
-  return S_OK;
+  return comBoundary(IID_ILanguageExtender, [&] {
+    requirePointer(count);
+    auto table = methodTable();
+    *count = inTable(number, table.size()) ? table[number].params : 0;
+  });
 }
 
 HRESULT Velmora::GetParamDefValue(long, long, VARIANT* value) {
-  if (!value) return E_POINTER;
-  setNull(value);
-  return S_OK;
+  return comBoundary(IID_ILanguageExtender, [&] {
+    requirePointer(value);
+    setNull(value);
+  });
 }
 
 HRESULT Velmora::HasRetVal(long, long* flag) {
-  if (!flag) return E_POINTER;
-  *flag = 1;
-  return S_OK;
+  return comBoundary(IID_ILanguageExtender, [&] {
+    requirePointer(flag);
+    *flag = 1;
+  });
 }
 
 // ---- extension: properties ---------------------------------------------------
@@ -500,6 +668,8 @@ void Velmora::setPropVal(long number, VARIANT* value) {
   requirePointer(value);
   auto table = propertyTable();
   if (!inTable(number, table.size())) return;
+  if (table[number].write == WriteAs::ReadOnly) return;
+  Exclusive call(*this);
   switch (table[number].write) {
     case WriteAs::ReadOnly:
       return;
@@ -529,6 +699,7 @@ HRESULT Velmora::SetPropVal(long number, VARIANT* value) {
 
 void Velmora::callMethod(long number, SAFEARRAY** params, VARIANT* result) {
   if (!inTable(number, methodTable().size())) return;
+  Exclusive call(*this);
   Journal& j = reader();
   VariantArray args(params);
   unique_variant value;

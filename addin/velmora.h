@@ -10,6 +10,7 @@
 #include "addin/addin_interfaces.h"
 #include "addin/com_ptr.h"
 #include "addin/host_objects.h"
+#include "addin/module.h"
 #include "journal/journal.h"
 
 namespace velmora {
@@ -90,6 +91,15 @@ class Velmora final : public _Velmora, public IInitDone, public ILanguageExtende
   explicit Velmora(com_ptr<ITypeInfo> typeInfo);
   ~Velmora();
 
+  // Held by every call that changes the object or reaches its reader or its
+  // connection. The host may call back while such a call runs (an
+  // apartment-threaded host that pumps messages does); a nested call of that
+  // kind is refused, so that the running call keeps its reader, its read
+  // window and its connection, while reads are still answered. The call also
+  // holds a reference to the object, so that a host dropping its own
+  // meanwhile cannot destroy the object under it.
+  class Exclusive;
+
   // The reader; throws when the host calls before Init or after Done.
   Journal& reader();
   HostConnection& connection();
@@ -105,8 +115,10 @@ class Velmora final : public _Velmora, public IInitDone, public ILanguageExtende
   void setPropVal(long number, VARIANT* value);
   void callMethod(long number, SAFEARRAY** params, VARIANT* result);
 
+  ModuleObject module_;  // first: released after every other member
   std::atomic<ULONG> refs_{1};
   com_ptr<ITypeInfo> typeInfo_;
+  bool busy_ = false;  // an Exclusive call runs
   VARIANT_BOOL boolIsEnabled_ = VARIANT_FALSE;
   com_ptr<IDispatch> ConnectionObject_;
   std::unique_ptr<HostConnection> connection_;  // calls on ConnectionObject_, names looked up once

@@ -1,5 +1,7 @@
 #include "automation_object.h"
 
+#include <utility>
+
 namespace sim {
 
 HRESULT AutomationObject::QueryInterface(REFIID iid, void** out) {
@@ -15,6 +17,7 @@ HRESULT AutomationObject::QueryInterface(REFIID iid, void** out) {
 
 ULONG AutomationObject::Release() {
   ULONG n = --refs_;
+  if (onRelease) onRelease(n);
   if (n == 0) delete this;
   return n;
 }
@@ -50,12 +53,24 @@ int AutomationObject::calls(const std::wstring& name) const {
 void AutomationObject::failNext(const std::wstring& name, HRESULT hr, SCODE scode, WORD wCode,
                                 const std::wstring& description) {
   for (auto& m : members_)
-    if (m.name == name) {
-      m.failHr = hr;
-      m.failScode = scode;
-      m.failCode = wCode;
-      m.failText = description;
-    }
+    if (m.name == name) m.failure = Failure{hr, scode, wCode, description};
+}
+
+void AutomationObject::failCall(int callNumber, HRESULT hr, SCODE scode, WORD wCode, const std::wstring& description) {
+  failCallNumber_ = callNumber;
+  callFailure_ = Failure{hr, scode, wCode, description};
+}
+
+HRESULT AutomationObject::fail(Failure& f, EXCEPINFO* excep) {
+  HRESULT hr = std::exchange(f.hr, S_OK);
+  if (hr == DISP_E_EXCEPTION && excep) {
+    *excep = EXCEPINFO{};
+    excep->scode = f.scode;
+    excep->wCode = f.code;
+    excep->bstrDescription = SysAllocString(f.text.c_str());
+    excep->bstrSource = SysAllocString(L"HostSimulator");
+  }
+  return hr;
 }
 
 HRESULT AutomationObject::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
@@ -75,21 +90,18 @@ HRESULT AutomationObject::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCI
 HRESULT AutomationObject::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
                                  EXCEPINFO* excep, UINT*) {
   if (id < 1 || static_cast<std::size_t>(id) > members_.size()) return DISP_E_MEMBERNOTFOUND;
-  Member& m = members_[id - 1];
-  ++m.calls;
-  if (beforeCall) beforeCall(m.name);
-  if (m.failHr != S_OK) {
-    HRESULT hr = m.failHr;
-    m.failHr = S_OK;
-    if (hr == DISP_E_EXCEPTION && excep) {
-      *excep = EXCEPINFO{};
-      excep->scode = m.failScode;
-      excep->wCode = m.failCode;
-      excep->bstrDescription = SysAllocString(m.failText.c_str());
-      excep->bstrSource = SysAllocString(L"HostSimulator");
-    }
-    return hr;
+  ++members_[id - 1].calls;
+  const int number = ++totalCalls_;
+  // Copied: a callback may define members, which moves them.
+  const std::wstring name = members_[id - 1].name;
+  if (beforeCall) beforeCall(name);
+  if (beforeNumberedCall) beforeNumberedCall(name, number);
+  if (number == failCallNumber_) {
+    failCallNumber_ = 0;
+    return fail(callFailure_, excep);
   }
+  Member& m = members_[id - 1];
+  if (m.failure.hr != S_OK) return fail(m.failure, excep);
   Args args;
   for (UINT i = params ? params->cArgs : 0; i-- > 0;) args.push_back(&params->rgvarg[i]);
   return m.handler(args, result, excep);

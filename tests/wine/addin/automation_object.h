@@ -35,34 +35,50 @@ class AutomationObject : public IDispatch {
                                    EXCEPINFO* excep, UINT* argErr) override;
 
   void define(const std::wstring& name, Handler handler);
-  // Runs before every member call, for tests that look at the caller's state.
+  // Runs before every member call, for tests that look at the caller's state
+  // or call back into the add-in; callNumber counts every member call of this
+  // object from 1.
   std::function<void(const std::wstring& name)> beforeCall;
+  std::function<void(const std::wstring& name, int callNumber)> beforeNumberedCall;
+  // Runs on every Release, with the count left.
+  std::function<void(ULONG left)> onRelease;
 
-  // Counters by member name.
+  // Counters by member name, and of all member calls.
   int lookups(const std::wstring& name) const;
   int calls(const std::wstring& name) const;
+  int totalCalls() const { return totalCalls_; }
   ULONG refs() const { return refs_; }
 
   // The next call of `name` fails: with DISP_E_EXCEPTION carrying scode (or
   // wCode when scode is 0) and the description, or with plain status hr.
   void failNext(const std::wstring& name, HRESULT hr, SCODE scode = 0, WORD wCode = 0,
                 const std::wstring& description = L"");
+  // Member call number `callNumber` (counted as totalCalls counts, whatever
+  // the member) fails the same way; 0 disarms.
+  void failCall(int callNumber, HRESULT hr, SCODE scode = 0, WORD wCode = 0, const std::wstring& description = L"");
 
  private:
+  struct Failure {
+    HRESULT hr = S_OK;
+    SCODE scode = 0;
+    WORD code = 0;
+    std::wstring text;
+  };
   struct Member {
     std::wstring name;
     Handler handler;
     int lookups = 0;
     int calls = 0;
-    HRESULT failHr = S_OK;
-    SCODE failScode = 0;
-    WORD failCode = 0;
-    std::wstring failText;
+    Failure failure;  // of the next call
   };
   const Member* find(const std::wstring& name) const;
+  static HRESULT fail(Failure& f, EXCEPINFO* excep);
 
   ULONG refs_ = 1;
   std::vector<Member> members_;
+  int totalCalls_ = 0;
+  int failCallNumber_ = 0;
+  Failure callFailure_;
 };
 
 // Helpers for handlers.

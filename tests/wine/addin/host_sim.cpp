@@ -243,6 +243,109 @@ HRESULT setProp(ILanguageExtender* ext, long n, VARIANT v) {
   return hr;
 }
 
+// ---- files -------------------------------------------------------------------
+
+TempDir::TempDir(const std::wstring& name) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  dir_ = std::wstring(temp) + L"velmora_" + name + L"_" + std::to_wstring(GetCurrentProcessId());
+  CreateDirectoryW(dir_.c_str(), nullptr);
+}
+
+TempDir::~TempDir() {
+  WIN32_FIND_DATAW found;
+  HANDLE h = FindFirstFileW((dir_ + L"\\*").c_str(), &found);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW(path(found.cFileName).c_str());
+    } while (FindNextFileW(h, &found));
+    FindClose(h);
+  }
+  RemoveDirectoryW(dir_.c_str());
+}
+
+void writeBytes(const std::wstring& path, const std::string& bytes, bool append) {
+  HANDLE h = CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot write a test file");
+  DWORD done = 0;
+  BOOL ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
+  CloseHandle(h);
+  if (!ok || done != bytes.size()) throw std::runtime_error("cannot write a test file");
+}
+
+std::string readBytes(const std::wstring& path) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+  if (h == INVALID_HANDLE_VALUE) return "<missing>";
+  std::string out(GetFileSize(h, nullptr), '\0');
+  DWORD done = 0;
+  ReadFile(h, out.data(), static_cast<DWORD>(out.size()), &done, nullptr);
+  CloseHandle(h);
+  out.resize(done);
+  return out;
+}
+
+bool noOtherHandle(const std::wstring& path) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(h);
+  return true;
+}
+
+std::vector<std::wstring> contents(const velmora::MemoryValueTable& table) {
+  std::vector<std::wstring> out;
+  std::wstring names;
+  for (const auto& c : table.columns()) names += std::wstring(c.name.begin(), c.name.end()) + L"\t";
+  out.push_back(names);
+  for (int row = 1; row <= table.rowCount(); ++row) {
+    std::wstring line;
+    for (int col = 1; col <= static_cast<int>(table.columns().size()); ++col) {
+      velmora::U16View cell = table.text(row, col);
+      line += std::wstring(cell.begin(), cell.end()) + L"\t";
+    }
+    out.push_back(line);
+  }
+  return out;
+}
+
+std::vector<std::wstring> contents(const velmora::MemoryValueList& list) {
+  std::vector<std::wstring> out;
+  for (const auto& item : list.items())
+    out.push_back(std::wstring(item.value.begin(), item.value.end()) + L"\t" +
+                  std::wstring(item.presentation.begin(), item.presentation.end()));
+  return out;
+}
+
+// ---- calls -------------------------------------------------------------------
+
+std::wstring variantText(const VARIANT& v) {
+  switch (V_VT(&v)) {
+    case VT_I4: return L"I4 " + std::to_wstring(V_I4(&v));
+    case VT_I2: return L"I2 " + std::to_wstring(V_I2(&v));
+    case VT_BSTR: return L"BSTR " + str(v);
+    case VT_NULL: return L"Null";
+    case VT_EMPTY: return L"Empty";
+    default: return L"vt " + std::to_wstring(V_VT(&v));
+  }
+}
+
+std::wstring CallResult::describe() const {
+  wchar_t status[16];
+  wsprintfW(status, L"%08lX ", static_cast<unsigned long>(hr));
+  return status + value;
+}
+
+CallResult callFunc(ILanguageExtender* ext, long method, ArgArray& args) {
+  VARIANT r;
+  VariantInit(&r);
+  CallResult out;
+  out.hr = ext->CallAsFunc(method, &r, args.put());
+  out.value = SUCCEEDED(out.hr) ? variantText(r) : L"-";
+  VariantClear(&r);
+  return out;
+}
+
 // ---- processes ---------------------------------------------------------------
 
 DWORD run(const std::wstring& commandLine) {

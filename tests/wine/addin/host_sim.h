@@ -17,6 +17,7 @@
 #include "addin/variant.h"
 #include "automation_object.h"
 #include "journal/host.h"
+#include "memhost/memory_host.h"
 
 namespace sim {
 
@@ -112,6 +113,42 @@ std::wstring errorDescription();
 // Property access through the extension.
 VARIANT getProp(velmora::ILanguageExtender* ext, long n);  // caller clears
 HRESULT setProp(velmora::ILanguageExtender* ext, long n, VARIANT v);  // v is cleared
+
+// A folder of one test's files under the temporary folder, removed with
+// everything in it when the object goes.
+class TempDir {
+ public:
+  explicit TempDir(const std::wstring& name);
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  ~TempDir();
+  std::wstring path(const std::wstring& file) const { return dir_ + L"\\" + file; }
+
+ private:
+  std::wstring dir_;
+};
+
+void writeBytes(const std::wstring& path, const std::string& bytes, bool append = false);
+std::string readBytes(const std::wstring& path);  // "<missing>" when it cannot be read
+// True when the file opens with no sharing at all, which Windows refuses
+// while any other handle to it is open: nobody, the add-in included, still
+// has it open.
+bool noOtherHandle(const std::wstring& path);
+
+// A value table's or list's contents as text: the column names, then a line
+// per row with the cells separated by tabs.
+std::vector<std::wstring> contents(const velmora::MemoryValueTable& table);
+std::vector<std::wstring> contents(const velmora::MemoryValueList& list);
+
+// A method call as the host makes it: the status, and the result as text
+// ("I4 123", "BSTR text", "I2 1"; "-" when the call failed).
+struct CallResult {
+  HRESULT hr = E_FAIL;
+  std::wstring value;
+  std::wstring describe() const;
+};
+CallResult callFunc(ILanguageExtender* ext, long method, ArgArray& args);
+std::wstring variantText(const VARIANT& v);
 
 // Runs a program in the Windows prefix; returns its exit code.
 DWORD run(const std::wstring& commandLine);
