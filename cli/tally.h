@@ -1,0 +1,106 @@
+// Counting the records of a query as they stream past the reader: per hour,
+// user, event and run mode, with error records counted apart. Memory grows
+// with the distinct keys (hours, users, events), never with the records;
+// keys stay log bytes until the end, when each is decoded once.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "journal/record_sink.h"
+
+namespace velmora::cli {
+
+struct Count {
+  std::uint64_t records = 0;
+  std::uint64_t errors = 0;  // of those, error records (number field "5")
+};
+
+// The four run modes of the catalogue, then any other code.
+enum ModeSlot : int { kModeE, kModeC, kModeM, kModeD, kModeOther, kModeSlots };
+inline constexpr std::array<char, 4> kModeCodes{'E', 'C', 'M', 'D'};
+
+// Records of one hour or one bucket: all and errors, and both by run mode.
+struct Activity {
+  Count count;
+  std::array<std::uint64_t, kModeSlots> byMode{};        // all records
+  std::array<std::uint64_t, kModeSlots> errorsByMode{};  // error records
+  void add(const Activity& other);
+};
+
+// Counts keyed by byte strings: open addressing, the keys in one arena.
+class ByteCounter {
+ public:
+  ByteCounter();
+  Count& at(std::string_view key);
+  std::size_t size() const { return used_; }
+  // The keys (log bytes) with their counts, in no particular order.
+  std::vector<std::pair<std::string_view, Count>> entries() const;
+
+ private:
+  struct Slot {
+    std::uint64_t hash = 0;
+    std::uint32_t offset = 0, length = 0;
+    bool used = false;
+    Count count;
+  };
+  void grow();
+  std::vector<Slot> slots_;
+  std::string arena_;
+  std::size_t used_ = 0;
+};
+
+// An error record kept whole for the report (log bytes).
+struct ErrorRecord {
+  std::array<std::string, 11> fields;  // 1..10
+};
+
+class Tally : public RecordSink {
+ public:
+  // keepErrors: how many error records to keep whole, in log order.
+  explicit Tally(std::size_t keepErrors = 0) : keepErrors_(keepErrors) {}
+  bool record(const RecordFields& fields) override;
+
+  const Count& total() const { return total_; }
+  // Hours as raw keys: 8 date bytes and 2 hour bytes, as the log wrote them.
+  struct Hour {
+    std::string_view date, hour;
+    const Activity* activity;
+  };
+  std::vector<Hour> hours() const;
+  const ByteCounter& users() const { return users_; }
+  const ByteCounter& events() const { return events_; }
+  const std::vector<ErrorRecord>& errorRecords() const { return errorRecords_; }
+  // Date and time (17 bytes, YYYYMMDD;HH:MM:SS) of the first and the last
+  // record in log order; empty before any.
+  const std::string& firstKey() const { return firstKey_; }
+  std::string lastKey() const { return total_.records ? std::string(lastKey_.data(), lastKey_.size()) : std::string(); }
+
+ private:
+  struct HourKey {
+    std::uint64_t date;
+    std::uint16_t hour;
+    bool operator==(const HourKey&) const = default;
+  };
+  struct HourKeyHash {
+    std::size_t operator()(const HourKey& k) const { return static_cast<std::size_t>(k.date * 31 + k.hour); }
+  };
+  std::size_t hourIndex(const HourKey& key);
+
+  std::size_t keepErrors_;
+  Count total_;
+  std::unordered_map<HourKey, std::size_t, HourKeyHash> hourIndex_;
+  std::vector<std::pair<HourKey, Activity>> hours_;
+  std::size_t current_ = 0;  // index of the hour of the last record
+  HourKey currentKey_{};
+  ByteCounter users_, events_;
+  std::vector<ErrorRecord> errorRecords_;
+  std::string firstKey_;
+  std::array<char, 17> lastKey_{};
+};
+
+}  // namespace velmora::cli
