@@ -15,55 +15,70 @@ void Activity::add(const Activity& other) {
 
 namespace {
 
-// A hash of a short byte string, a word at a time: users and event codes
-// are met once per record, so this runs some ten million times a gigabyte.
-std::uint64_t hashBytes(std::string_view s) {
-  constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ull;
-  std::uint64_t h = s.size() * kMul;
-  const char* p = s.data();
-  std::size_t n = s.size();
-  for (; n >= 8; p += 8, n -= 8) {
-    std::uint64_t w;
-    std::memcpy(&w, p, 8);
-    h = (h ^ w) * kMul;
-    h ^= h >> 32;
+// The bytes of a key as two words: for a key of up to 16 bytes the pair and
+// the length determine the key (the loads overlap, they never reach past
+// it); a longer key is compared whole as well.
+struct KeyWords {
+  std::uint64_t w0 = 0, w1 = 0;
+};
+
+KeyWords wordsOf(std::string_view key) {
+  const char* p = key.data();
+  const std::size_t n = key.size();
+  KeyWords k;
+  if (n >= 8) {
+    std::memcpy(&k.w0, p, 8);
+    std::memcpy(&k.w1, p + n - 8, 8);
+  } else if (n >= 4) {
+    std::uint32_t a, b;
+    std::memcpy(&a, p, 4);
+    std::memcpy(&b, p + n - 4, 4);
+    k.w0 = a | (std::uint64_t{b} << 32);
+  } else if (n > 0) {
+    k.w0 = static_cast<unsigned char>(p[0]) | static_cast<std::uint64_t>(static_cast<unsigned char>(p[n / 2])) << 8 |
+           static_cast<std::uint64_t>(static_cast<unsigned char>(p[n - 1])) << 16;
   }
-  if (n > 0) {
-    std::uint64_t w = 0;
-    std::memcpy(&w, p, n);
-    h = (h ^ w) * kMul;
-    h ^= h >> 32;
-  }
-  return h;
+  return k;
+}
+
+std::uint64_t hashOf(const KeyWords& k, std::size_t n) {
+  std::uint64_t h = (k.w0 ^ (n * 0x9E3779B97F4A7C15ull)) * 0xBF58476D1CE4E5B9ull;
+  h ^= k.w1 * 0x94D049BB133111EBull;
+  return h ^ (h >> 31);
 }
 
 constexpr std::size_t kFirstCapacity = 64;
+constexpr std::size_t kShortKey = 16;
 
 }  // namespace
 
 ByteCounter::ByteCounter() : slots_(kFirstCapacity) {}
 
 Count& ByteCounter::at(std::string_view key) {
-  const std::uint64_t h = hashBytes(key);
+  const KeyWords k = wordsOf(key);
   const std::size_t mask = slots_.size() - 1;
-  for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+  for (std::size_t i = hashOf(k, key.size()) & mask;; i = (i + 1) & mask) {
     Slot& s = slots_[i];
-    if (!s.used) {
-      if ((used_ + 1) * 2 > slots_.size()) {
-        grow();
-        return at(key);
-      }
-      s.used = true;
-      s.hash = h;
-      s.offset = static_cast<std::uint32_t>(arena_.size());
-      s.length = static_cast<std::uint32_t>(key.size());
-      arena_.append(key);
-      ++used_;
-      return s.count;
-    }
-    if (s.hash == h && s.length == key.size() && std::memcmp(arena_.data() + s.offset, key.data(), key.size()) == 0)
+    if (s.length == kFree) return insert(i, key, k.w0, k.w1);
+    if (s.length == key.size() && s.w0 == k.w0 && s.w1 == k.w1 &&
+        (key.size() <= kShortKey || std::memcmp(arena_.data() + s.offset, key.data(), key.size()) == 0))
       return s.count;
   }
+}
+
+Count& ByteCounter::insert(std::size_t i, std::string_view key, std::uint64_t w0, std::uint64_t w1) {
+  if ((used_ + 1) * 2 > slots_.size()) {
+    grow();
+    return at(key);
+  }
+  Slot& s = slots_[i];
+  s.w0 = w0;
+  s.w1 = w1;
+  s.length = static_cast<std::uint32_t>(key.size());
+  s.offset = static_cast<std::uint32_t>(arena_.size());
+  arena_.append(key);
+  ++used_;
+  return s.count;
 }
 
 void ByteCounter::grow() {
@@ -71,9 +86,9 @@ void ByteCounter::grow() {
   old.swap(slots_);
   const std::size_t mask = slots_.size() - 1;
   for (const Slot& s : old) {
-    if (!s.used) continue;
-    std::size_t i = s.hash & mask;
-    while (slots_[i].used) i = (i + 1) & mask;
+    if (s.length == kFree) continue;
+    std::size_t i = hashOf({s.w0, s.w1}, s.length) & mask;
+    while (slots_[i].length != kFree) i = (i + 1) & mask;
     slots_[i] = s;
   }
 }
@@ -82,7 +97,7 @@ std::vector<std::pair<std::string_view, Count>> ByteCounter::entries() const {
   std::vector<std::pair<std::string_view, Count>> out;
   out.reserve(used_);
   for (const Slot& s : slots_)
-    if (s.used) out.emplace_back(std::string_view(arena_).substr(s.offset, s.length), s.count);
+    if (s.length != kFree) out.emplace_back(std::string_view(arena_).substr(s.offset, s.length), s.count);
   return out;
 }
 

@@ -33,6 +33,9 @@ struct Activity {
 };
 
 // Counts keyed by byte strings: open addressing, the keys in one arena.
+// A key of up to 16 bytes is compared as two words and its length, without
+// touching the arena: users and event codes are that short, and one of each
+// is looked up for every record.
 class ByteCounter {
  public:
   ByteCounter();
@@ -42,12 +45,14 @@ class ByteCounter {
   std::vector<std::pair<std::string_view, Count>> entries() const;
 
  private:
+  static constexpr std::uint32_t kFree = 0xFFFFFFFF;
   struct Slot {
-    std::uint64_t hash = 0;
-    std::uint32_t offset = 0, length = 0;
-    bool used = false;
+    std::uint64_t w0 = 0, w1 = 0;  // the key's first and last bytes
+    std::uint32_t length = kFree;
+    std::uint32_t offset = 0;  // of the whole key in the arena
     Count count;
   };
+  Count& insert(std::size_t slot, std::string_view key, std::uint64_t w0, std::uint64_t w1);
   void grow();
   std::vector<Slot> slots_;
   std::string arena_;
