@@ -105,7 +105,7 @@ ModeNames modeNames(bool raw) {
 }
 
 void activityChart(std::string& o, const Summary& s) {
-  constexpr double W = 1000, H = 300, left = 58, right = 8, top = 10, bottom = 36;
+  constexpr double W = 1000, H = 300, left = 58, right = 40, top = 10, bottom = 36;
   constexpr double PW = W - left - right, PH = H - top - bottom;
   std::uint64_t largest = 0;
   for (const Bucket& b : s.timeline) largest = std::max(largest, b.activity.count.records);

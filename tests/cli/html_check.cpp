@@ -13,15 +13,16 @@ std::string HtmlTag::attribute(std::string_view wanted) const {
 }
 
 std::string unescapeHtml(std::string_view text) {
-  static const std::pair<std::string_view, char> kRefs[] = {
-      {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&#39;", '\''}};
+  static const std::pair<std::string_view, std::string_view> kRefs[] = {
+      {"&amp;", "&"},  {"&lt;", "<"},    {"&gt;", ">"},          {"&quot;", "\""},
+      {"&#39;", "'"}, {"&#x27;", "'"}, {"&nbsp;", "\u00A0"}};
   std::string out;
   for (std::size_t i = 0; i < text.size();) {
     bool done = false;
     if (text[i] == '&') {
       for (const auto& [ref, c] : kRefs)
         if (text.substr(i, ref.size()) == ref) {
-          out.push_back(c);
+          out += c;
           i += ref.size();
           done = true;
           break;
@@ -110,6 +111,58 @@ std::string scanReportHtml(std::string_view page, std::vector<HtmlTag>& tags) {
     i = p;
   }
   return {};
+}
+
+std::vector<HtmlTag> scanDom(std::string_view page) {
+  std::vector<HtmlTag> tags;
+  std::size_t i = 0;
+  while (i < page.size()) {
+    const std::size_t lt = page.find('<', i);
+    const std::string_view text = page.substr(i, lt == std::string_view::npos ? std::string_view::npos : lt - i);
+    if (!tags.empty()) tags.back().text += unescapeHtml(text);
+    if (lt == std::string_view::npos) break;
+    std::size_t p = lt + 1;
+    if (page.substr(p, 1) == "!") {  // the doctype, a comment
+      const std::size_t gt = page.find('>', p);
+      i = gt == std::string_view::npos ? page.size() : gt + 1;
+      continue;
+    }
+    HtmlTag tag;
+    if (p < page.size() && page[p] == '/') {
+      tag.name = "/";
+      ++p;
+    }
+    const std::size_t nameStart = p;
+    while (p < page.size() && nameChar(page[p])) ++p;
+    tag.name += std::string(page.substr(nameStart, p - nameStart));
+    for (;;) {
+      while (p < page.size() && (page[p] == ' ' || page[p] == '\n' || page[p] == '/')) ++p;
+      if (p >= page.size() || page[p] == '>') {
+        ++p;
+        break;
+      }
+      const std::size_t attrStart = p;
+      while (p < page.size() && page[p] != '=' && page[p] != ' ' && page[p] != '>') ++p;
+      std::string attr(page.substr(attrStart, p - attrStart)), value;
+      if (p < page.size() && page[p] == '=') {
+        ++p;
+        const char quote = p < page.size() && (page[p] == '"' || page[p] == '\'') ? page[p] : 0;
+        const std::size_t end = quote ? page.find(quote, p + 1) : page.find_first_of(" >", p);
+        const std::size_t from = quote ? p + 1 : p;
+        value = unescapeHtml(page.substr(from, (end == std::string_view::npos ? page.size() : end) - from));
+        p = end == std::string_view::npos ? page.size() : end + (quote ? 1 : 0);
+      }
+      tag.attributes.emplace_back(std::move(attr), std::move(value));
+    }
+    const bool raw = tag.name == "style" || tag.name == "script";
+    tags.push_back(std::move(tag));
+    i = p;
+    if (raw) {  // their text is no markup
+      const std::size_t end = page.find("</", p);
+      i = end == std::string_view::npos ? page.size() : end;
+    }
+  }
+  return tags;
 }
 
 std::map<std::pair<std::string, std::string>, std::pair<long long, long long>> countsOf(const std::vector<HtmlTag>& tags) {

@@ -17,7 +17,7 @@ struct HtmlTag {
   std::string attribute(std::string_view name) const;
 };
 
-// &amp; &lt; &gt; &quot; &#39; resolved; any other reference is left as it stands.
+// &amp; &lt; &gt; &quot; &#39; &#x27; &nbsp; resolved; any other reference is left as it stands.
 std::string unescapeHtml(std::string_view text);
 
 // Cuts a page into tags. Every "<" must open a well-formed tag whose name
@@ -26,6 +26,10 @@ std::string unescapeHtml(std::string_view text);
 // character other than a line end. Returns what broke these, or "" when
 // nothing did.
 std::string scanReportHtml(std::string_view page, std::vector<HtmlTag>& tags);
+
+// Cuts a page as a browser writes its DOM back (--dump-dom) into tags,
+// leniently: any tag name, and attribute values that may hold < and >.
+std::vector<HtmlTag> scanDom(std::string_view page);
 
 // (group, key) -> (records, errors) of every element carrying data-group;
 // throws std::runtime_error when one is shown twice.
