@@ -1,6 +1,7 @@
 #include "cli/tally.h"
 
 #include <cstring>
+#include <stdexcept>
 
 namespace velmora::cli {
 
@@ -71,6 +72,7 @@ Count& ByteCounter::insert(std::size_t i, std::string_view key, std::uint64_t w0
     grow();
     return at(key);
   }
+  if (arena_.size() + key.size() > 0xFFFFFFFFull) throw std::length_error("more than 4 GiB of distinct keys");
   Slot& s = slots_[i];
   s.w0 = w0;
   s.w1 = w1;
@@ -108,8 +110,9 @@ std::size_t Tally::hourIndex(const HourKey& key) {
 }
 
 bool Tally::record(const RecordFields& f) {
-  // The reader hands out only records longer than their 18-byte key, so the
-  // date (field 1) and time (field 2) are 8 bytes each, one ";" apart.
+  // The reader hands out only records longer than their 18-byte key, and
+  // fields 1 and 2 are its bytes 1-8 and 10-17: the date and time of a
+  // record are 17 bytes in a row.
   HourKey key;
   std::memcpy(&key.date, f[1].data(), 8);
   std::memcpy(&key.hour, f[2].data(), 2);
