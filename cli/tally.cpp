@@ -16,56 +16,11 @@ void Activity::add(const Activity& other) {
 
 namespace {
 
-// The bytes of a key as two words: for a key of up to 16 bytes the pair and
-// the length determine the key (the loads overlap, they never reach past
-// it); a longer key is compared whole as well.
-struct KeyWords {
-  std::uint64_t w0 = 0, w1 = 0;
-};
-
-KeyWords wordsOf(std::string_view key) {
-  const char* p = key.data();
-  const std::size_t n = key.size();
-  KeyWords k;
-  if (n >= 8) {
-    std::memcpy(&k.w0, p, 8);
-    std::memcpy(&k.w1, p + n - 8, 8);
-  } else if (n >= 4) {
-    std::uint32_t a, b;
-    std::memcpy(&a, p, 4);
-    std::memcpy(&b, p + n - 4, 4);
-    k.w0 = a | (std::uint64_t{b} << 32);
-  } else if (n > 0) {
-    k.w0 = static_cast<unsigned char>(p[0]) | static_cast<std::uint64_t>(static_cast<unsigned char>(p[n / 2])) << 8 |
-           static_cast<std::uint64_t>(static_cast<unsigned char>(p[n - 1])) << 16;
-  }
-  return k;
-}
-
-std::uint64_t hashOf(const KeyWords& k, std::size_t n) {
-  std::uint64_t h = (k.w0 ^ (n * 0x9E3779B97F4A7C15ull)) * 0xBF58476D1CE4E5B9ull;
-  h ^= k.w1 * 0x94D049BB133111EBull;
-  return h ^ (h >> 31);
-}
-
 constexpr std::size_t kFirstCapacity = 64;
-constexpr std::size_t kShortKey = 16;
 
 }  // namespace
 
 ByteCounter::ByteCounter() : slots_(kFirstCapacity) {}
-
-Count& ByteCounter::at(std::string_view key) {
-  const KeyWords k = wordsOf(key);
-  const std::size_t mask = slots_.size() - 1;
-  for (std::size_t i = hashOf(k, key.size()) & mask;; i = (i + 1) & mask) {
-    Slot& s = slots_[i];
-    if (s.length == kFree) return insert(i, key, k.w0, k.w1);
-    if (s.length == key.size() && s.w0 == k.w0 && s.w1 == k.w1 &&
-        (key.size() <= kShortKey || std::memcmp(arena_.data() + s.offset, key.data(), key.size()) == 0))
-      return s.count;
-  }
-}
 
 Count& ByteCounter::insert(std::size_t i, std::string_view key, std::uint64_t w0, std::uint64_t w1) {
   if ((used_ + 1) * 2 > slots_.size()) {

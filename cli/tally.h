@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -39,13 +40,55 @@ struct Activity {
 class ByteCounter {
  public:
   ByteCounter();
-  Count& at(std::string_view key);
+  Count& at(std::string_view key) {
+    const KeyWords k = wordsOf(key);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = hashOf(k, key.size()) & mask;; i = (i + 1) & mask) {
+      Slot& s = slots_[i];
+      if (s.length == kFree) return insert(i, key, k.w0, k.w1);
+      if (s.length == key.size() && s.w0 == k.w0 && s.w1 == k.w1 &&
+          (key.size() <= kShortKey || std::memcmp(arena_.data() + s.offset, key.data(), key.size()) == 0))
+        return s.count;
+    }
+  }
   std::size_t size() const { return used_; }
   // The keys (log bytes) with their counts, in no particular order.
   std::vector<std::pair<std::string_view, Count>> entries() const;
 
  private:
   static constexpr std::uint32_t kFree = 0xFFFFFFFF;
+  static constexpr std::size_t kShortKey = 16;
+
+  // The bytes of a key as two words: for a key of up to 16 bytes the pair
+  // and the length determine the key (the loads overlap and never reach past
+  // it); a longer key is compared whole as well.
+  struct KeyWords {
+    std::uint64_t w0 = 0, w1 = 0;
+  };
+  static KeyWords wordsOf(std::string_view key) {
+    const char* p = key.data();
+    const std::size_t n = key.size();
+    KeyWords k;
+    if (n >= 8) {
+      std::memcpy(&k.w0, p, 8);
+      std::memcpy(&k.w1, p + n - 8, 8);
+    } else if (n >= 4) {
+      std::uint32_t a, b;
+      std::memcpy(&a, p, 4);
+      std::memcpy(&b, p + n - 4, 4);
+      k.w0 = a | (std::uint64_t{b} << 32);
+    } else if (n > 0) {
+      k.w0 = static_cast<unsigned char>(p[0]) | static_cast<std::uint64_t>(static_cast<unsigned char>(p[n / 2])) << 8 |
+             static_cast<std::uint64_t>(static_cast<unsigned char>(p[n - 1])) << 16;
+    }
+    return k;
+  }
+  static std::uint64_t hashOf(const KeyWords& k, std::size_t n) {
+    std::uint64_t h = (k.w0 ^ (n * 0x9E3779B97F4A7C15ull)) * 0xBF58476D1CE4E5B9ull;
+    h ^= k.w1 * 0x94D049BB133111EBull;
+    return h ^ (h >> 31);
+  }
+
   struct Slot {
     std::uint64_t w0 = 0, w1 = 0;  // the key's first and last bytes
     std::uint32_t length = kFree;
