@@ -34,6 +34,42 @@ void addOutputOptions(CLI::App& sub, OutputOptions& o) {
       ->capture_default_str();
 }
 
+// The period and filter options of the commands that query the log.
+void addPeriodOptions(CLI::App& command, PeriodOptions& p) {
+  const std::string forms = "YYYYMMDD, YYYY-MM-DD, YYYY-MM-DDTHH:MM:SS, today, yesterday or -Nd (N days before today)";
+  command.add_option("--from", p.from, "start of the period: " + forms + "; default: the log's first record");
+  command.add_option("--from-time", p.fromTime, "time on the first day, HH:MM:SS (default 00:00:00)");
+  command.add_option("--to", p.to, "end of the period: " + forms + "; default: the log's last record");
+  command.add_option("--to-time", p.toTime, "time on the last day, HH:MM:SS (default 23:59:59)");
+  command.add_option("--today", p.today, "the date that today, yesterday and -Nd count from")->group("");
+}
+
+void addFilterOptions(CLI::App& command, FilterOptions& f) {
+  for (int k = 3; k <= 10; ++k) {
+    const std::string name = plainFieldName(k);
+    PlainField& field = f.plain[static_cast<std::size_t>(k)];
+    // One value per option, so that a LOG after it stays the LOG.
+    command.add_option("--" + name, field.include, std::string(plainFieldHelp(k)) + "; repeat for more (any of them)")
+        ->allow_extra_args(false)
+        ->group("Filters");
+    const char* test = k >= 8 ? " holds this text" : " is this";  // comment, identifier, presentation are searched
+    command.add_option("--not-" + name, field.exclude, "leave out records whose " + name + test + "; repeatable")
+        ->allow_extra_args(false)
+        ->group("Filters");
+  }
+  command.add_flag("--exact-id", f.exactId, "the identifier filter compares whole values (CoincidenceObject)")
+      ->group("Filters");
+  command
+      .add_option("--filter", f.filters,
+                  "NAME=TEXT, repeatable: a filter as SetFilter takes it, e.g. FilterUsers=|Иванов|Петров| or "
+                  "FilterRem=|ошибка|; names: FilterUsers FilterMode FilterTypeObj FilterOperation FilterNum "
+                  "FilterRem FilterIdObj FilterDeclarationObj, their Russian names, or 3 to 10")
+      ->allow_extra_args(false)
+      ->group("Filters as scripts set them");
+  command.add_option("--invert", f.invert, "8 characters of 0/1: a 1 turns filter 3..10 into an exclusion")
+      ->group("Filters as scripts set them");
+}
+
 // Byte counts for the sample size: a number with an optional K, M or G (powers of 1024).
 std::uint64_t parseSize(const std::string& text) {
   std::size_t used = 0;

@@ -1,7 +1,5 @@
 #include "cli/query.h"
 
-#include <CLI/CLI.hpp>
-
 #include <algorithm>
 #include <ostream>
 
@@ -98,6 +96,7 @@ std::string filterTextOf(int field, const std::vector<std::string>& values, cons
 }  // namespace
 
 const char* plainFieldName(int field) { return field >= 3 && field <= 10 ? kPlainFields[field].option : ""; }
+const char* plainFieldHelp(int field) { return field >= 3 && field <= 10 ? kPlainFields[field].help : ""; }
 
 FilterPlan planFilters(const FilterOptions& o) {
   FilterPlan plan;
@@ -264,43 +263,6 @@ std::string translateMask(const std::string& text) {
   std::string mask(4, '0');
   for (int k : named) mask[static_cast<std::size_t>(std::find(kTranslated.begin(), kTranslated.end(), k) - kTranslated.begin())] = '1';
   return mask;
-}
-
-// ---- options ---------------------------------------------------------------------
-
-void addPeriodOptions(CLI::App& command, PeriodOptions& p) {
-  const char* forms = "YYYYMMDD, YYYY-MM-DD, YYYY-MM-DDTHH:MM:SS, today, yesterday or -Nd (N days before today)";
-  command.add_option("--from", p.from, std::string("start of the period: ") + forms + "; default: the log's first record");
-  command.add_option("--from-time", p.fromTime, "time on the first day, HH:MM:SS (default 00:00:00)");
-  command.add_option("--to", p.to, std::string("end of the period: ") + forms + "; default: the log's last record");
-  command.add_option("--to-time", p.toTime, "time on the last day, HH:MM:SS (default 23:59:59)");
-  command.add_option("--today", p.today, "the date that today, yesterday and -Nd count from")->group("");
-}
-
-void addFilterOptions(CLI::App& command, FilterOptions& f) {
-  for (int k = 3; k <= 10; ++k) {
-    const PlainFieldInfo& info = kPlainFields[static_cast<std::size_t>(k)];
-    PlainField& field = f.plain[static_cast<std::size_t>(k)];
-    const std::string name = info.option;
-    // One value per option, so that a LOG after it stays the LOG.
-    command.add_option("--" + name, field.include, std::string(info.help) + "; repeat for more (any of them)")
-        ->allow_extra_args(false)
-        ->group("Filters");
-    command.add_option("--not-" + name, field.exclude, "leave out records whose " + name + " is this; repeatable")
-        ->allow_extra_args(false)
-        ->group("Filters");
-  }
-  command.add_flag("--exact-id", f.exactId, "the identifier filter compares whole values (CoincidenceObject)")
-      ->group("Filters");
-  command
-      .add_option("--filter", f.filters,
-                  "NAME=TEXT, repeatable: a filter as SetFilter takes it, e.g. FilterUsers=|Иванов|Петров| or "
-                  "FilterRem=|ошибка|; names: FilterUsers FilterMode FilterTypeObj FilterOperation FilterNum "
-                  "FilterRem FilterIdObj FilterDeclarationObj, their Russian names, or 3 to 10")
-      ->allow_extra_args(false)
-      ->group("Filters as scripts set them");
-  command.add_option("--invert", f.invert, "8 characters of 0/1: a 1 turns filter 3..10 into an exclusion")
-      ->group("Filters as scripts set them");
 }
 
 }  // namespace velmora::cli

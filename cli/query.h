@@ -12,10 +12,6 @@
 
 #include "cli/period.h"
 
-namespace CLI {
-class App;
-}
-
 namespace velmora {
 class Journal;
 }
@@ -51,8 +47,9 @@ struct FilterPlan {
   bool exactId = false;
 };
 
-// The plain option of each field, for messages and help ("user" for 3).
+// The plain option of each field ("user" for 3) and what it takes.
 const char* plainFieldName(int field);
+const char* plainFieldHelp(int field);
 
 // Checks the options and turns them into filter texts and an invert mask;
 // throws UsageError for a value holding "|", a field both kept and left
@@ -67,9 +64,5 @@ std::string columnsMask(const std::string& text);
 // A --translate text as the TransformStr mask: a mask, all, none, or a list
 // of date, mode, category and event.
 std::string translateMask(const std::string& text);
-
-// The options of the commands that query the log.
-void addPeriodOptions(CLI::App& command, PeriodOptions& period);
-void addFilterOptions(CLI::App& command, FilterOptions& filters);
 
 }  // namespace velmora::cli
