@@ -27,7 +27,9 @@ Count& ByteCounter::insert(std::size_t i, std::string_view key, std::uint64_t w0
     grow();
     return at(key);
   }
-  if (arena_.size() + key.size() > 0xFFFFFFFFull) throw std::length_error("more than 4 GiB of distinct keys");
+  // Offsets are 32-bit; counted in 64 bits, so that 32-bit builds test it too.
+  if (std::uint64_t{arena_.size()} + key.size() > 0xFFFFFFFFull)
+    throw std::length_error("more than 4 GiB of distinct keys");
   Slot& s = slots_[i];
   s.w0 = w0;
   s.w1 = w1;
