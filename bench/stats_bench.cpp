@@ -1,6 +1,6 @@
 // Figures for `velmora stats` and `velmora report` against `wc -l` on the
 // same file in the same run: the ~1 GiB benchmark log of journal_bench and a
-// year of sample log. The commands alternate, five rounds each, and the
+// year of sample log. The commands alternate, seven rounds each, and the
 // medians are printed with their ratio to the yardstick; each command's
 // peak resident size comes from wait4. Two more runs tell the reader's part
 // from the counting's: the reader's GetRecords over the whole log into a sink
@@ -31,7 +31,7 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 const fs::path kDataDir = fs::path(__FILE__).parent_path() / "data";
-constexpr int kRounds = 5;
+constexpr int kRounds = 7;
 
 struct Run {
   double seconds = 0;
