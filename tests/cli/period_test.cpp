@@ -28,7 +28,7 @@ PeriodKeys resolve(std::string from, std::string to, int today, std::string from
   return resolvePeriod(o, today);
 }
 
-TEST(Period, RelativeDaysCountFromTodayAcrossMonthsAndLeapYears) {
+TEST(PeriodOptions, RelativeDaysCountFromTodayAcrossMonthsAndLeapYears) {
   EXPECT_EQ(resolve("today", "today", 20050105).begin, "20050105;00:00:00;");
   EXPECT_EQ(resolve("today", "today", 20050105).end, "20050105;23:59:59;");
   EXPECT_EQ(resolve("yesterday", "", 20050101).begin, "20041231;00:00:00;");
@@ -40,7 +40,7 @@ TEST(Period, RelativeDaysCountFromTodayAcrossMonthsAndLeapYears) {
   EXPECT_EQ(resolve("-7d", "", 20050105, "12:30:00").begin, "20041229;12:30:00;") << "a time still applies";
 }
 
-TEST(Period, DatesWithATimeOfDay) {
+TEST(PeriodOptions, DatesWithATimeOfDay) {
   const PeriodKeys k = resolve("2005-01-03T10:15:00", "2005-01-04 18:00:05", 20050105);
   EXPECT_EQ(k.begin, "20050103;10:15:00;");
   EXPECT_EQ(k.end, "20050104;18:00:05;");
@@ -50,7 +50,7 @@ TEST(Period, DatesWithATimeOfDay) {
   EXPECT_EQ(resolve("2005-01-03", "2005-01-03", 20050105, "", "12:00:00").end, "20050103;12:00:00;");
 }
 
-TEST(Period, OpenEndsLieBeyondEveryRecord) {
+TEST(PeriodOptions, OpenEndsLieBeyondEveryRecord) {
   const PeriodKeys k = resolve("", "", 20050105);
   EXPECT_TRUE(k.openBegin);
   EXPECT_TRUE(k.openEnd);
@@ -64,7 +64,7 @@ TEST(Period, OpenEndsLieBeyondEveryRecord) {
   EXPECT_FALSE(resolve("2005-01-01", "", 20050105).openBegin);
 }
 
-TEST(Period, WhatCannotBeAPeriodIsRefused) {
+TEST(PeriodOptions, WhatCannotBeAPeriodIsRefused) {
   EXPECT_THROW(resolve("2005-01-03T10:15:00", "", 20050105, "09:00:00"), UsageError) << "two times for one bound";
   EXPECT_THROW(resolve("", "", 20050105, "09:00:00"), UsageError) << "a time without its date";
   EXPECT_THROW(resolve("", "", 20050105, "", "09:00:00"), UsageError);
@@ -75,7 +75,7 @@ TEST(Period, WhatCannotBeAPeriodIsRefused) {
   EXPECT_THROW(resolve("1900-01-01", "", 20050105), UsageError) << "the script's year bound holds for given dates";
 }
 
-TEST(Period, CalendarArithmetic) {
+TEST(PeriodOptions, CalendarArithmetic) {
   EXPECT_EQ(cli::daysFromCivil(1970, 1, 1), 0);
   EXPECT_EQ(cli::daysFromCivil(2000, 3, 1) - cli::daysFromCivil(2000, 2, 28), 2) << "2000 was a leap year";
   EXPECT_EQ(cli::daysFromCivil(1900, 3, 1) - cli::daysFromCivil(1900, 2, 28), 1) << "1900 was not";
