@@ -8,6 +8,9 @@
 #include <ostream>
 
 #include "cli/commands.h"
+#include "cli/query.h"
+#include "cli/report.h"
+#include "cli/stats.h"
 #include "cli/terminal.h"
 
 namespace velmora::cli {
@@ -29,6 +32,42 @@ void addOutputOptions(CLI::App& sub, OutputOptions& o) {
       ->check(CLI::IsMember({"table", "csv", "tsv", "jsonl"}));
   sub.add_option("--codepage", o.codepage, "code page of the log's text, converted to UTF-8 on output")
       ->capture_default_str();
+}
+
+// The period and filter options of the commands that query the log.
+void addPeriodOptions(CLI::App& command, PeriodOptions& p) {
+  const std::string forms = "YYYYMMDD, YYYY-MM-DD, YYYY-MM-DDTHH:MM:SS, today, yesterday or -Nd (N days before today)";
+  command.add_option("--from", p.from, "start of the period: " + forms + "; default: the log's first record");
+  command.add_option("--from-time", p.fromTime, "time on the first day, HH:MM:SS (default 00:00:00)");
+  command.add_option("--to", p.to, "end of the period: " + forms + "; default: the log's last record");
+  command.add_option("--to-time", p.toTime, "time on the last day, HH:MM:SS (default 23:59:59)");
+  command.add_option("--today", p.today, "the date that today, yesterday and -Nd count from")->group("");
+}
+
+void addFilterOptions(CLI::App& command, FilterOptions& f) {
+  for (int k = 3; k <= 10; ++k) {
+    const std::string name = plainFieldName(k);
+    PlainField& field = f.plain[static_cast<std::size_t>(k)];
+    // One value per option, so that a LOG after it stays the LOG.
+    command.add_option("--" + name, field.include, std::string(plainFieldHelp(k)) + "; repeat for more (any of them)")
+        ->allow_extra_args(false)
+        ->group("Filters");
+    const char* test = k >= 8 ? " holds this text" : " is this";  // comment, identifier, presentation are searched
+    command.add_option("--not-" + name, field.exclude, "leave out records whose " + name + test + "; repeatable")
+        ->allow_extra_args(false)
+        ->group("Filters");
+  }
+  command.add_flag("--exact-id", f.exactId, "the identifier filter compares whole values (CoincidenceObject)")
+      ->group("Filters");
+  command
+      .add_option("--filter", f.filters,
+                  "NAME=TEXT, repeatable: a filter as SetFilter takes it, e.g. FilterUsers=|Иванов|Петров| or "
+                  "FilterRem=|ошибка|; names: FilterUsers FilterMode FilterTypeObj FilterOperation FilterNum "
+                  "FilterRem FilterIdObj FilterDeclarationObj, their Russian names, or 3 to 10")
+      ->allow_extra_args(false)
+      ->group("Filters as scripts set them");
+  command.add_option("--invert", f.invert, "8 characters of 0/1: a 1 turns filter 3..10 into an exclusion")
+      ->group("Filters as scripts set them");
 }
 
 // Byte counts for the sample size: a number with an optional K, M or G (powers of 1024).
@@ -69,20 +108,13 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
   DataRequest data;
   auto* dataCmd = app.add_subcommand("data", "records of a period that pass the filters (the script method GetData)");
   dataCmd->add_option("LOG", data.log, "the event log")->required();
-  dataCmd->add_option("--from", data.from, "first day of the period, YYYYMMDD or YYYY-MM-DD")->required();
-  dataCmd->add_option("--from-time", data.fromTime, "time on the first day, HH:MM:SS (default 00:00:00)");
-  dataCmd->add_option("--to", data.to, "last day of the period, YYYYMMDD or YYYY-MM-DD")->required();
-  dataCmd->add_option("--to-time", data.toTime, "time on the last day, HH:MM:SS (default 23:59:59)");
-  dataCmd->add_option("--filter", data.filters,
-                      "NAME=TEXT, repeatable: a filter as SetFilter takes it, e.g. FilterUsers=|Иванов|Петров| or "
-                      "FilterRem=|ошибка|; names: FilterUsers FilterMode FilterTypeObj FilterOperation FilterNum "
-                      "FilterRem FilterIdObj FilterDeclarationObj, their Russian names, or 3 to 10")
-      ->allow_extra_args(false);  // one NAME=TEXT per --filter, so a LOG after it stays the LOG
-  dataCmd->add_option("--invert", data.invert, "8 characters of 0/1: a 1 turns filter 3..10 into an exclusion");
-  dataCmd->add_flag("--exact-id", data.exactId, "the identifier filter compares whole values (CoincidenceObject)");
-  dataCmd->add_option("--columns", data.columns, "10 characters of 0/1: which columns to produce");
+  addPeriodOptions(*dataCmd, data.period);
+  addFilterOptions(*dataCmd, data.filters);
+  dataCmd->add_option("--columns", data.columns,
+                      "columns to produce: names such as date,time,user,event (English or the Russian column names; "
+                      "they print in the log's order), all, or 10 characters of 0/1");
   dataCmd->add_option("--translate", data.translate,
-                      "4 characters of 0/1: translate date, run mode, category, event into Russian text");
+                      "Russian text for codes: all, none, a list of date,mode,category,event, or 4 characters of 0/1");
   dataCmd->add_option("--group", data.group, "columns to group by, with a record count in the column Чис");
   dataCmd->add_option("--order", data.order, "columns to sort by");
   dataCmd->add_option("--resume", data.resume, "resume at this position, printed by an earlier run")
@@ -95,6 +127,37 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
       ->check(CLI::Range(0.01, 60.0))
       ->group("");
   addOutputOptions(*dataCmd, output);
+
+  StatsRequest stats;
+  auto* statsCmd = app.add_subcommand(
+      "stats", "records per hour, day, week or month, per run mode, user and event, error records counted apart");
+  statsCmd->add_option("LOG", stats.log, "the event log")->required();
+  addPeriodOptions(*statsCmd, stats.period);
+  addFilterOptions(*statsCmd, stats.filters);
+  statsCmd->add_option("--by", stats.by, "hour, day, week or month (default: chosen from the span)")
+      ->check(CLI::IsMember({"hour", "day", "week", "month"}));
+  statsCmd->add_flag("--raw", stats.raw, "event codes and run modes as the log writes them, not in Russian");
+  statsCmd->add_option("--top", stats.top, "users and events shown, the most records first; 0: all "
+                                           "(default: 20 in bars, all in rows)")
+      ->check(CLI::NonNegativeNumber);
+  addOutputOptions(*statsCmd, output);
+
+  ReportRequest report;
+  auto* reportCmd = app.add_subcommand(
+      "report", "one HTML file: activity over time by run mode, top users and events, the error records");
+  reportCmd->add_option("LOG", report.log, "the event log")->required();
+  reportCmd->add_option("-o,--output", report.out, "the HTML file to write")->required();
+  addPeriodOptions(*reportCmd, report.period);
+  addFilterOptions(*reportCmd, report.filters);
+  reportCmd->add_option("--by", report.by, "hour, day, week or month (default: chosen from the span)")
+      ->check(CLI::IsMember({"hour", "day", "week", "month"}));
+  reportCmd->add_flag("--raw", report.raw, "event codes and run modes as the log writes them, not in Russian");
+  reportCmd->add_option("--top", report.top, "users and events shown; 0: all")->capture_default_str()
+      ->check(CLI::NonNegativeNumber);
+  reportCmd->add_option("--error-rows", report.errorRows, "error records listed with their comments")
+      ->capture_default_str()
+      ->check(CLI::NonNegativeNumber);
+  reportCmd->add_option("--codepage", output.codepage, "code page of the log's text")->capture_default_str();
 
   UsersRequest users;
   auto* usersCmd = app.add_subcommand("users", "distinct user names of the log (the script method GetUsers)");
@@ -131,11 +194,13 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
   sampleCmd->add_option("--start", sampleStart, "first day, YYYYMMDD or YYYY-MM-DD (default 20050101)");
   sampleCmd->add_option("--size", sampleSize, "write at least this many bytes (K, M, G allowed), ignoring --days");
 
-  for (auto* sub : {dataCmd, usersCmd, stripCmd, replaceCmd, sampleCmd})
+  for (auto* sub : {dataCmd, statsCmd, reportCmd, usersCmd, stripCmd, replaceCmd, sampleCmd})
     sub->footer("Exit codes: 0 success, 1 nothing found, 2 bad usage, 3 failure.");
 
   const std::vector<std::pair<CLI::App*, const char*>> usage{
-      {dataCmd, "velmora data LOG --from DATE --to DATE [--filter NAME=TEXT]... [options]"},
+      {dataCmd, "velmora data LOG [--from DATE] [--to DATE] [--user NAME]... [--not-event CODE]... [options]"},
+      {statsCmd, "velmora stats LOG [--from DATE] [--to DATE] [--by hour|day|week|month] [filters] [options]"},
+      {reportCmd, "velmora report LOG -o FILE.html [--from DATE] [--to DATE] [filters] [options]"},
       {usersCmd, "velmora users LOG [--start POS]"},
       {stripCmd, "velmora strip-errors LOG OUT [ERRORS]"},
       {replaceCmd, "velmora replace-keys LOG LIST OUT"},
@@ -183,6 +248,14 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
       // stopped by it at once, as usual.
       if (data.follow) installStopHandlers();
       return runData(data, io);
+    }
+    if (statsCmd->parsed()) {
+      selectCodePage(output.codepage);
+      return runStats(stats, io);
+    }
+    if (reportCmd->parsed()) {
+      selectCodePage(output.codepage);
+      return runReport(report, io);
     }
     if (usersCmd->parsed()) {
       selectCodePage(output.codepage);

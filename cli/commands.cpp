@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "cli/host_rows.h"
+#include "cli/progress.h"
 #include "cli/terminal.h"
 #include "text/codepage.h"
 #include "journal/errors.h"
@@ -61,7 +62,8 @@ U16String u16(const std::string& utf8) { return fromUtf8(utf8); }
 
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
-// Reports a failure that the reader recorded in NumErr and TextErr.
+}  // namespace
+
 int reportFailure(const Journal& journal, Io& io) {
   io.err << "velmora: failed, NumErr " << journal.NumErr() << ": " << toUtf8(journal.TextErr()) << "\n";
   return kFailed;
@@ -72,79 +74,14 @@ int reportMissingLog(const std::string& log, Io& io) {
   return kFailed;
 }
 
-// Connects the reader's progress reports to a progress line, when wanted.
-class ProgressScope {
- public:
-  ProgressScope(Journal& journal, Io& io) : journal_(journal) {
-    if (!io.progress) return;
-    line_ = std::make_unique<ProgressLine>(io.err);
-    journal_.setProgress([line = line_.get()](std::int64_t done, std::int64_t total) { line->update(done, total); });
-  }
-  ~ProgressScope() { journal_.setProgress(nullptr); }
-  void clear() {
-    if (line_) line_->clear();
-  }
-
- private:
-  Journal& journal_;
-  std::unique_ptr<ProgressLine> line_;
-};
-
-// The period: SetDateTimes judges the dates; a time that it replaced by its
-// default is reported here, since a person who typed a time meant it.
-void setPeriod(Journal& journal, const DataRequest& r) {
-  const std::string from = normaliseDate(r.from), to = normaliseDate(r.to);
-  if (!journal.SetDateTimes(u16(from), u16(r.fromTime), u16(to), u16(r.toTime)))
-    throw UsageError("the period " + quoted(r.from) + " to " + quoted(r.to) +
-                     " is refused: dates are expected as YYYYMMDD or YYYY-MM-DD, with a year from 1901 to the "
-                     "current year, and --from must not be later than --to");
-  auto checkTime = [](const std::string& given, const U16String& key, const char* option) {
-    const U16String text = u16(given);
-    const U16View trimmed = trimSpaces(text);
-    if (trimmed.empty()) return;
-    const bool taken = trimmed.size() >= 8 && key.size() == 18 && trimmed.substr(0, 2) == U16View(key).substr(9, 2) &&
-                       trimmed.substr(3, 2) == U16View(key).substr(12, 2) &&
-                       trimmed.substr(6, 2) == U16View(key).substr(15, 2);
-    if (!taken)
-      throw UsageError(std::string(option) + " " + quoted(given) +
-                       " is not a time of day; expected HH:MM:SS, two digits each, as 09:05:00");
-  };
-  checkTime(r.fromTime, journal.DateBegin(), "--from-time");
-  checkTime(r.toTime, journal.DateEnd(), "--to-time");
-}
-
-void setFilters(Journal& journal, const DataRequest& r, Io& io) {
-  for (const std::string& given : r.filters) {
-    const std::size_t eq = given.find('=');
-    if (eq == std::string::npos || eq == 0)
-      throw UsageError("--filter " + quoted(given) + " is not NAME=TEXT; expected, for example, FilterUsers=|Иванов|Петров|");
-    const std::string name = given.substr(0, eq), text = given.substr(eq + 1);
-    if (journal.SetFilter(u16(text), u16(name))) {
-      if (!trimSpaces(u16(text)).empty() && text.find('|') == std::string::npos)
-        io.err << "velmora: note: filter " << name << " compares whole values written between \"|\", as |" << text
-               << "|; this text has no \"|\" and may match nothing\n";
-      continue;
-    }
-    // Tell an unknown name from a list text without items: a name that
-    // takes a plain item list is a known one.
-    Journal probe;
-    if (!probe.SetFilter(u"|x|", u16(name)))
-      throw UsageError("--filter: unknown filter name " + quoted(name) +
-                       "; expected one of FilterUsers, FilterMode, FilterTypeObj, FilterOperation, FilterNum, "
-                       "FilterRem, FilterIdObj, FilterDeclarationObj, their Russian names, or the numbers 3 to 10");
-    throw UsageError("--filter " + name + ": " + quoted(text) +
-                     " holds no item; this filter expects items between \"|\" characters, as |text|other text|");
-  }
-}
+namespace {
 
 void configure(Journal& journal, const DataRequest& r, Io& io) {
   journal.SetFilePath(u16(r.log));
-  setPeriod(journal, r);
-  setFilters(journal, r, io);
-  if (r.invert) journal.SetInvertFilters(u16(*r.invert));
-  if (r.exactId) journal.SetCoincidenceObject(1);
-  if (r.columns) journal.SetInsertColumn(u16(*r.columns));
-  if (r.translate) journal.SetTransformStr(u16(*r.translate));
+  applyPeriod(journal, r.period);
+  applyFilters(journal, r.filters, io);
+  if (r.columns) journal.SetInsertColumn(u16(columnsMask(*r.columns)));
+  if (r.translate) journal.SetTransformStr(u16(translateMask(*r.translate)));
   if (r.group) journal.SetGroupBy(u16(*r.group));
   if (r.order) journal.SetOrderBy(u16(*r.order));
 }

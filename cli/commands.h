@@ -10,7 +10,12 @@
 #include <vector>
 
 #include "cli/format.h"
+#include "cli/query.h"
 #include "sample/sample.h"
+
+namespace velmora {
+class Journal;
+}
 
 namespace velmora::cli {
 
@@ -38,10 +43,9 @@ struct Io {
 
 struct DataRequest {
   std::string log;
-  std::string from, fromTime, to, toTime;
-  std::vector<std::string> filters;  // NAME=TEXT, as SetFilter takes them
-  std::optional<std::string> invert, columns, translate, group, order;
-  bool exactId = false;
+  PeriodOptions period;
+  FilterOptions filters;
+  std::optional<std::string> columns, translate, group, order;
   std::int32_t resume = 0;
   bool follow = false;
   double maxIdle = 0;        // seconds without new records that end --follow; 0: never
@@ -72,6 +76,11 @@ int runUsers(const UsersRequest& request, Io& io);
 int runStripErrors(const StripRequest& request, Io& io);
 int runReplaceKeys(const ReplaceRequest& request, Io& io);
 int runSample(const SampleRequest& request, Io& io);
+
+// Report what stopped the reader: the NumErr and TextErr it recorded, or a
+// log that is missing. Both give kFailed.
+int reportFailure(const Journal& journal, Io& io);
+int reportMissingLog(const std::string& log, Io& io);
 
 // Chooses the code page through which the log's text is read; UsageError
 // for one the system does not know.

@@ -1,6 +1,7 @@
 #include "cli/terminal.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <ostream>
 #include <string>
 
@@ -9,6 +10,7 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -20,6 +22,22 @@ bool isTerminal(std::FILE* stream) {
 #else
   return isatty(fileno(stream)) != 0;
 #endif
+}
+
+int terminalColumns(std::FILE* stream) {
+#ifdef _WIN32
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  if (h != INVALID_HANDLE_VALUE && GetConsoleScreenBufferInfo(h, &info)) return info.srWindow.Right - info.srWindow.Left + 1;
+#else
+  winsize size{};
+  if (ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+#endif
+  if (const char* columns = std::getenv("COLUMNS")) {
+    const int n = std::atoi(columns);
+    if (n > 0) return n;
+  }
+  return 80;
 }
 
 void setBinaryStdout() {

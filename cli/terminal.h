@@ -11,6 +11,10 @@ namespace velmora::cli {
 
 bool isTerminal(std::FILE* stream);
 
+// Columns of the terminal behind stream: the window's width, else $COLUMNS,
+// else 80.
+int terminalColumns(std::FILE* stream);
+
 // Standard output takes bytes as they are (no newline translation on Windows).
 void setBinaryStdout();
 

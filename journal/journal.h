@@ -74,6 +74,12 @@ class Journal {
   // 64-bit, so a log past 2 GiB is read whole.
   std::int64_t GetRecords(std::int64_t CurrentPos, RecordSink& sink);
 
+  // Not visible to scripts: the period as two 18-byte keys taken as they
+  // stand, for the tool's open-ended periods (a log's records dated by a
+  // wrong clock past the current year included). False, and nothing
+  // changed, unless both are 18 bytes and begin <= end byte by byte.
+  bool SetPeriodKeys(std::string_view begin, std::string_view end);
+
   // Not visible to scripts: progress reports for the command-line tool.
   void setProgress(ProgressFn fn) { progress_ = std::move(fn); }
 

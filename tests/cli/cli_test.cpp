@@ -224,7 +224,7 @@ TEST_F(Cli, NothingFoundEndsWithOne) {
 TEST_F(Cli, BadArgumentsSayWhatIsExpectedAndEndWithTwo) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
       {{"frob"}, "data LOG"},
-      {{"data", log, "--from", "20050101"}, "--to"},
+      {{"data", "--from", "20050101"}, "LOG"},
       {{"data", log, "--from", "20051301", "--to", "20051302"}, "YYYYMMDD"},
       {{"data", log, "--from", "29990101", "--to", "29990102"}, "year"},
       {{"data", log, "--from", "20050105", "--to", "20050101"}, "later"},

@@ -1,0 +1,268 @@
+#include "cli/query.h"
+
+#include <algorithm>
+#include <ostream>
+
+#include "cli/commands.h"
+#include "journal/journal.h"
+#include "text/text.h"
+#include "transform/catalogue.h"
+
+namespace velmora::cli {
+namespace {
+
+struct PlainFieldInfo {
+  const char* option;      // --user, --not-user
+  const char* filterName;  // the script's name of the same filter
+  const char* help;
+};
+
+// Field k of a record is filtered by the plain option at position k.
+constexpr std::array<PlainFieldInfo, 11> kPlainFields{{
+    {},
+    {},
+    {},
+    {"user", "FilterUsers", "a user name, as the log writes it (letter case aside)"},
+    {"mode", "FilterMode", "a run mode: E, C, M or D, or its Russian name"},
+    {"category", "FilterTypeObj", "an event category, as Docs or Refs, or its Russian name"},
+    {"event", "FilterOperation", "an event code, as DocWrite, or its Russian name"},
+    {"number", "FilterNum", "the number field, as 5 (error records)"},
+    {"comment", "FilterRem", "text found anywhere in the comment"},
+    {"id", "FilterIdObj", "text found anywhere in the object identifier (the whole identifier with --exact-id)"},
+    {"object", "FilterDeclarationObj", "text found anywhere in the object presentation"},
+}};
+
+constexpr int kFirstItemField = 8;  // comment, identifier, presentation: searched, not compared
+
+std::string inQuotes(const std::string& text) { return "\"" + text + "\""; }
+U16String u16(const std::string& utf8) { return fromUtf8(utf8); }
+
+// Letter case folded for names typed by hand: Latin and Russian letters.
+U16String folded(U16View text) {
+  U16String out(trimSpaces(text));
+  for (char16_t& c : out) {
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+    else if (c >= 0x0410 && c <= 0x042F) c = static_cast<char16_t>(c + 32);
+    else if (c == 0x0401) c = 0x0451;
+  }
+  return out;
+}
+
+// The field (3..10) that a filter name of SetFilter addresses, or 0. Asked
+// of a reader, so that the tool knows exactly the names scripts use.
+int fieldOfFilterName(const std::string& name) {
+  Journal probe;
+  if (!probe.SetFilter(u"|x|", u16(name))) return 0;
+  for (int f = 3; f <= 10; ++f)
+    if (!probe.GetFilter(u16(std::to_string(f))).empty()) return f;
+  return 0;
+}
+
+// A value of a mode, category or event option that is a Russian name of
+// the catalogue also stands for its code: people copy names from stats.
+template <std::size_t N>
+std::optional<std::string> codeOfName(const std::array<CodeText, N>& table, const std::string& value) {
+  const U16String v(trimSpaces(u16(value)));
+  for (const CodeText& entry : table)
+    if (trimSpaces(entry.text) == v && entry.code != v) return toUtf8(entry.code);
+  return std::nullopt;
+}
+
+std::optional<std::string> codeOfName(int field, const std::string& value) {
+  switch (field) {
+    case 4: return codeOfName(kRunModes, value);
+    case 5: return codeOfName(kCategories, value);
+    case 6: return codeOfName(kEventCatalogue, value);
+    default: return std::nullopt;
+  }
+}
+
+std::string filterTextOf(int field, const std::vector<std::string>& values, const std::string& option,
+                         bool exactId) {
+  const bool searched = field >= kFirstItemField && !(field == 9 && exactId);
+  std::string text = "|";
+  for (const std::string& v : values) {
+    if (v.find('|') != std::string::npos)
+      throw UsageError(option + " " + inQuotes(v) + " holds \"|\", which separates values inside a filter; give each "
+                       "value an option of its own, as " + option + " A " + option + " B");
+    if (searched && v.empty())
+      throw UsageError(option + " needs a text to search for; an empty one would match every record");
+    text += v + "|";
+    if (const auto code = codeOfName(field, v)) text += *code + "|";
+  }
+  return text;
+}
+
+}  // namespace
+
+const char* plainFieldName(int field) { return field >= 3 && field <= 10 ? kPlainFields[field].option : ""; }
+const char* plainFieldHelp(int field) { return field >= 3 && field <= 10 ? kPlainFields[field].help : ""; }
+
+FilterPlan planFilters(const FilterOptions& o) {
+  FilterPlan plan;
+  plan.exactId = o.exactId;
+  std::array<std::string, 11> setBy;  // the option that set each field's filter
+
+  for (const std::string& given : o.filters) {
+    const std::size_t eq = given.find('=');
+    if (eq == std::string::npos || eq == 0)
+      throw UsageError("--filter " + inQuotes(given) + " is not NAME=TEXT; expected, for example, FilterUsers=|Иванов|Петров|");
+    FilterSetting s;
+    s.name = given.substr(0, eq);
+    s.text = given.substr(eq + 1);
+    s.field = fieldOfFilterName(s.name);
+    if (s.field == 0)
+      throw UsageError("--filter: unknown filter name " + inQuotes(s.name) +
+                       "; expected one of FilterUsers, FilterMode, FilterTypeObj, FilterOperation, FilterNum, "
+                       "FilterRem, FilterIdObj, FilterDeclarationObj, their Russian names, or the numbers 3 to 10");
+    s.option = "--filter " + given;
+    setBy[static_cast<std::size_t>(s.field)] = s.option;
+    plan.settings.push_back(std::move(s));
+  }
+
+  std::string invert(8, '0');
+  bool anyExcluded = false;
+  if (o.invert) {
+    // Normalised as the reader normalises InvertFilters.
+    const U16String mask(trimSpaces(u16(*o.invert)));
+    for (std::size_t k = 0; k < 8 && k < mask.size(); ++k) invert[k] = mask[k] == u'0' || mask[k] == u' ' ? '0' : '1';
+  }
+  for (int f = 3; f <= 10; ++f) {
+    const PlainField& p = o.plain[static_cast<std::size_t>(f)];
+    if (p.include.empty() && p.exclude.empty()) continue;
+    const std::string name = kPlainFields[static_cast<std::size_t>(f)].option;
+    const std::string plain = "--" + name, not_ = "--not-" + name;
+    if (!p.include.empty() && !p.exclude.empty())
+      throw UsageError(plain + " and " + not_ + " both filter the " + name + " field; a field either keeps the "
+                       "values given or leaves them out, not both");
+    const bool excluded = !p.exclude.empty();
+    const std::string& option = excluded ? not_ : plain;
+    if (!setBy[static_cast<std::size_t>(f)].empty())
+      throw UsageError(option + " and " + setBy[static_cast<std::size_t>(f)] + " both set the " + name +
+                       " filter, which is ambiguous; use one of them");
+    if (o.invert && invert[static_cast<std::size_t>(f - 3)] == '1')
+      throw UsageError("--invert " + *o.invert + " inverts the " + name + " filter that " + option +
+                       " sets, which is ambiguous; write " + not_ + " to leave values out");
+    FilterSetting s;
+    s.field = f;
+    s.name = kPlainFields[static_cast<std::size_t>(f)].filterName;
+    s.text = filterTextOf(f, excluded ? p.exclude : p.include, option, o.exactId);
+    s.option = option;
+    plan.settings.push_back(std::move(s));
+    if (excluded) {
+      invert[static_cast<std::size_t>(f - 3)] = '1';
+      anyExcluded = true;
+    }
+  }
+  if (o.invert || anyExcluded) plan.invert = invert;
+  return plan;
+}
+
+void applyFilters(Journal& journal, const FilterOptions& options, Io& io) {
+  const FilterPlan plan = planFilters(options);
+  for (const FilterSetting& s : plan.settings) {
+    if (journal.SetFilter(u16(s.text), u16(s.name))) {
+      if (s.option.rfind("--filter", 0) == 0 && !trimSpaces(u16(s.text)).empty() && s.text.find('|') == std::string::npos)
+        io.err << "velmora: note: filter " << s.name << " compares whole values written between \"|\", as |" << s.text
+               << "|; this text has no \"|\" and may match nothing\n";
+      continue;
+    }
+    throw UsageError("--filter " + s.name + ": " + inQuotes(s.text) +
+                     " holds no item; this filter expects items between \"|\" characters, as |text|other text|");
+  }
+  if (plan.invert) journal.SetInvertFilters(u16(*plan.invert));
+  if (plan.exactId) journal.SetCoincidenceObject(1);
+}
+
+// ---- columns and translation ---------------------------------------------------
+
+namespace {
+
+struct ColumnName {
+  const char* english;
+  const char16_t* russian;
+};
+
+// Column k holds record field k.
+constexpr std::array<ColumnName, 10> kColumnNames{{
+    {"date", u"Дата"},
+    {"time", u"Время"},
+    {"user", u"Пользователь"},
+    {"mode", u"Режим"},
+    {"category", u"ТипОбъекта"},
+    {"event", u"Действие"},
+    {"number", u"НомерДействия"},
+    {"comment", u"Комментарий"},
+    {"id", u"Идентификатор"},
+    {"object", u"Представление"},
+}};
+
+// A text of 0, 1 and blanks only is a mask, the script spelling.
+bool isMask(const std::string& text) {
+  return !text.empty() && text.find_first_not_of("01 ") == std::string::npos;
+}
+
+// The columns (0..9) named in a comma-separated list; throws for a name
+// not among allowed.
+std::vector<int> namedColumns(const std::string& text, const std::vector<int>& allowed, const char* option,
+                              const std::string& expected) {
+  std::vector<int> out;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',', start);
+    const std::string part = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    const U16String name = folded(u16(part));
+    if (!name.empty()) {
+      int found = -1;
+      for (int k : allowed) {
+        const ColumnName& c = kColumnNames[static_cast<std::size_t>(k)];
+        if (name == U16String(c.english, c.english + std::char_traits<char>::length(c.english)) ||
+            name == folded(c.russian))
+          found = k;
+      }
+      if (found < 0)
+        throw UsageError(std::string(option) + ": " + inQuotes(toUtf8(trimSpaces(u16(part)))) +
+                         " is not a column name; expected " + expected);
+      out.push_back(found);
+    }
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string columnsMask(const std::string& text) {
+  if (isMask(text)) return text;
+  if (folded(u16(text)) == u"all") return "1111111111";
+  std::vector<int> all;
+  std::string expected = "all, a mask of ten 0/1, or names separated by commas:";
+  for (int k = 0; k < 10; ++k) {
+    all.push_back(k);
+    expected += std::string(k ? ", " : " ") + kColumnNames[static_cast<std::size_t>(k)].english;
+  }
+  expected += " (or the Russian column names)";
+  const std::vector<int> named = namedColumns(text, all, "--columns", expected);
+  if (named.empty()) throw UsageError("--columns " + inQuotes(text) + " names no column; expected " + expected);
+  std::string mask(10, '0');
+  for (int k : named) mask[static_cast<std::size_t>(k)] = '1';
+  return mask;
+}
+
+std::string translateMask(const std::string& text) {
+  if (isMask(text)) return text;
+  const U16String word = folded(u16(text));
+  if (word == u"all") return "1111";
+  if (word == u"none") return "0000";
+  // Translated fields in mask order: date, mode, category, event.
+  static const std::vector<int> kTranslated{0, 3, 4, 5};
+  const std::vector<int> named =
+      namedColumns(text, kTranslated, "--translate",
+                   "all, none, a mask of four 0/1, or a list of date, mode, category, event (or their Russian column names)");
+  std::string mask(4, '0');
+  for (int k : named) mask[static_cast<std::size_t>(std::find(kTranslated.begin(), kTranslated.end(), k) - kTranslated.begin())] = '1';
+  return mask;
+}
+
+}  // namespace velmora::cli

@@ -1,0 +1,68 @@
+// What a query asks of the log, in either spelling: the script-shaped
+// options (--filter NAME=TEXT, --invert MASK, --columns MASK, --translate
+// MASK) and the plain ones a shell user writes (--user NAME, --not-mode C,
+// --columns date,user, --translate all). Both end as the filter texts and
+// masks that a script sets on the reader, so both give the same rows.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/period.h"
+
+namespace velmora {
+class Journal;
+}
+
+namespace velmora::cli {
+
+struct Io;
+
+// Values of one record field given with the plain options: --user and
+// --not-user fill include and exclude of field 3, and so on.
+struct PlainField {
+  std::vector<std::string> include, exclude;
+};
+
+struct FilterOptions {
+  std::vector<std::string> filters;  // NAME=TEXT, as SetFilter takes them
+  std::optional<std::string> invert;
+  bool exactId = false;
+  std::array<PlainField, 11> plain;  // positions 3..10, one per filtered field
+};
+
+// One filter as it reaches SetFilter, and the option that asked for it.
+struct FilterSetting {
+  int field = 0;     // 3..10
+  std::string name;  // a filter name SetFilter knows
+  std::string text;
+  std::string option;  // for messages: "--user", "--filter FilterUsers=..."
+};
+
+struct FilterPlan {
+  std::vector<FilterSetting> settings;
+  std::optional<std::string> invert;  // the invert mask, when one is needed
+  bool exactId = false;
+};
+
+// The plain option of each field ("user" for 3) and what it takes.
+const char* plainFieldName(int field);
+const char* plainFieldHelp(int field);
+
+// Checks the options and turns them into filter texts and an invert mask;
+// throws UsageError for a value holding "|", a field both kept and left
+// out, or a field set by a plain option and by --filter or --invert.
+FilterPlan planFilters(const FilterOptions& options);
+// Sets the plan on the reader; notes on io.err what may match nothing.
+void applyFilters(Journal& journal, const FilterOptions& options, Io& io);
+
+// A --columns text as the InsertColumn mask: a mask of 0 and 1 as it is, or
+// column names (English or the Russian column names) separated by commas.
+std::string columnsMask(const std::string& text);
+// A --translate text as the TransformStr mask: a mask, all, none, or a list
+// of date, mode, category and event.
+std::string translateMask(const std::string& text);
+
+}  // namespace velmora::cli

@@ -1,0 +1,43 @@
+// velmora stats: how many records of a query fall in each hour, day, week
+// or month, and to each user, event and run mode, error records counted
+// apart. Bar charts on a terminal, rows (csv, tsv, jsonl) for programs.
+#pragma once
+
+#include <string>
+
+#include "cli/commands.h"
+#include "cli/query.h"
+#include "cli/summary.h"
+
+namespace velmora::cli {
+
+struct StatsRequest {
+  std::string log;
+  PeriodOptions period;
+  FilterOptions filters;
+  std::string by;   // hour, day, week, month; empty: chosen from the span
+  bool raw = false;  // event codes and run modes as the log writes them
+  int top = -1;      // users and events shown; 0 all, -1 the default (20 on a terminal, all in rows)
+};
+
+int runStats(const StatsRequest& request, Io& io);
+
+// Streams the records of the query through tally: the reader set up with
+// the period and filters, read from the period's start. Returns kSuccess
+// when records were counted, or the exit code to end with (having said why).
+int collect(const std::string& log, const PeriodOptions& period, const FilterOptions& filters, Tally& tally,
+            PeriodKeys& keys, Io& io);
+
+// The checked --by option (UsageError otherwise).
+std::optional<BucketSize> bucketOption(const std::string& by);
+
+// The rows that stats prints for programs: group, key, records, errors.
+// Groups: total (key all), the bucket size (hour, day, week, month), mode,
+// user and event; top limits users and events (0: all).
+struct StatRow {
+  std::string group, key;
+  Count count;
+};
+std::vector<StatRow> statRows(const Summary& summary, int top);
+
+}  // namespace velmora::cli

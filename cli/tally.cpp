@@ -1,0 +1,126 @@
+#include "cli/tally.h"
+
+#include <cstring>
+#include <stdexcept>
+
+namespace velmora::cli {
+
+void Activity::add(const Activity& other) {
+  count.records += other.count.records;
+  count.errors += other.count.errors;
+  for (int m = 0; m < kModeSlots; ++m) {
+    byMode[m] += other.byMode[m];
+    errorsByMode[m] += other.errorsByMode[m];
+  }
+}
+
+namespace {
+
+constexpr std::size_t kFirstCapacity = 64;
+
+}  // namespace
+
+ByteCounter::ByteCounter() : slots_(kFirstCapacity) {}
+
+Count& ByteCounter::insert(std::size_t i, std::string_view key, std::uint64_t w0, std::uint64_t w1) {
+  if ((used_ + 1) * 2 > slots_.size()) {
+    grow();
+    return at(key);
+  }
+  // Offsets are 32-bit; counted in 64 bits, so that 32-bit builds test it too.
+  if (std::uint64_t{arena_.size()} + key.size() > 0xFFFFFFFFull)
+    throw std::length_error("more than 4 GiB of distinct keys");
+  Slot& s = slots_[i];
+  s.w0 = w0;
+  s.w1 = w1;
+  s.length = static_cast<std::uint32_t>(key.size());
+  s.offset = static_cast<std::uint32_t>(arena_.size());
+  arena_.append(key);
+  ++used_;
+  return s.count;
+}
+
+void ByteCounter::grow() {
+  std::vector<Slot> old(slots_.size() * 2);
+  old.swap(slots_);
+  const std::size_t mask = slots_.size() - 1;
+  for (const Slot& s : old) {
+    if (s.length == kFree) continue;
+    std::size_t i = hashOf({s.w0, s.w1}, s.length) & mask;
+    while (slots_[i].length != kFree) i = (i + 1) & mask;
+    slots_[i] = s;
+  }
+}
+
+std::vector<std::pair<std::string_view, Count>> ByteCounter::entries() const {
+  std::vector<std::pair<std::string_view, Count>> out;
+  out.reserve(used_);
+  for (const Slot& s : slots_)
+    if (s.length != kFree) out.emplace_back(std::string_view(arena_).substr(s.offset, s.length), s.count);
+  return out;
+}
+
+std::size_t Tally::hourIndex(const HourKey& key) {
+  const auto [it, added] = hourIndex_.try_emplace(key, hours_.size());
+  if (added) hours_.emplace_back(key, Activity{});
+  return it->second;
+}
+
+bool Tally::record(const RecordFields& f) {
+  // The reader hands out only records longer than their 18-byte key, and
+  // fields 1 and 2 are its bytes 1-8 and 10-17: the date and time of a
+  // record are 17 bytes in a row.
+  HourKey key;
+  std::memcpy(&key.date, f[1].data(), 8);
+  std::memcpy(&key.hour, f[2].data(), 2);
+  if (total_.records == 0) {
+    firstKey_.assign(f[1].data(), 17);
+    current_ = hourIndex(key);
+    currentKey_ = key;
+  } else if (!(key == currentKey_)) {
+    // Records stand in time order: the hour changes once in hundreds.
+    current_ = hourIndex(key);
+    currentKey_ = key;
+  }
+  std::memcpy(lastKey_.data(), f[1].data(), 17);
+
+  const bool error = f[7].size() == 1 && f[7][0] == '5';
+  int mode = kModeOther;
+  if (f[4].size() == 1) {
+    for (int m = 0; m < 4; ++m)
+      if (f[4][0] == kModeCodes[static_cast<std::size_t>(m)]) mode = m;
+  }
+  Activity& hour = hours_[current_].second;
+  ++total_.records;
+  ++hour.count.records;
+  ++hour.byMode[mode];
+  if (error) {
+    ++total_.errors;
+    ++hour.count.errors;
+    ++hour.errorsByMode[mode];
+    if (errorRecords_.size() < keepErrors_) {
+      ErrorRecord& e = errorRecords_.emplace_back();
+      for (int k = 1; k <= 10; ++k) e.fields[static_cast<std::size_t>(k)].assign(f[k]);
+    }
+  }
+  Count& user = users_.at(f[3]);
+  ++user.records;
+  user.errors += error;
+  Count& event = events_.at(f[6]);
+  ++event.records;
+  event.errors += error;
+  return true;
+}
+
+std::vector<Tally::Hour> Tally::hours() const {
+  std::vector<Hour> out;
+  out.reserve(hours_.size());
+  for (const auto& [key, activity] : hours_) {
+    // The key's bytes live in this tally, so views into it stay valid.
+    out.push_back({std::string_view(reinterpret_cast<const char*>(&key.date), 8),
+                   std::string_view(reinterpret_cast<const char*>(&key.hour), 2), &activity});
+  }
+  return out;
+}
+
+}  // namespace velmora::cli

@@ -1,0 +1,154 @@
+// Counting the records of a query as they stream past the reader: per hour,
+// user, event and run mode, with error records counted apart. Memory grows
+// with the distinct keys (hours, users, events), never with the records;
+// keys stay log bytes until the end, when each is decoded once.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "journal/record_sink.h"
+
+namespace velmora::cli {
+
+struct Count {
+  std::uint64_t records = 0;
+  std::uint64_t errors = 0;  // of those, error records (number field "5")
+};
+
+// The four run modes of the catalogue, then any other code.
+enum ModeSlot : int { kModeE, kModeC, kModeM, kModeD, kModeOther, kModeSlots };
+inline constexpr std::array<char, 4> kModeCodes{'E', 'C', 'M', 'D'};
+
+// Records of one hour or one bucket: all and errors, and both by run mode.
+struct Activity {
+  Count count;
+  std::array<std::uint64_t, kModeSlots> byMode{};        // all records
+  std::array<std::uint64_t, kModeSlots> errorsByMode{};  // error records
+  void add(const Activity& other);
+};
+
+// Counts keyed by byte strings: open addressing, the keys in one arena.
+// A key of up to 16 bytes is compared as two words and its length, without
+// touching the arena: users and event codes are that short, and one of each
+// is looked up for every record.
+class ByteCounter {
+ public:
+  ByteCounter();
+  Count& at(std::string_view key) {
+    const KeyWords k = wordsOf(key);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = hashOf(k, key.size()) & mask;; i = (i + 1) & mask) {
+      Slot& s = slots_[i];
+      if (s.length == kFree) return insert(i, key, k.w0, k.w1);
+      if (s.length == key.size() && s.w0 == k.w0 && s.w1 == k.w1 &&
+          (key.size() <= kShortKey || std::memcmp(arena_.data() + s.offset, key.data(), key.size()) == 0))
+        return s.count;
+    }
+  }
+  std::size_t size() const { return used_; }
+  // The keys (log bytes) with their counts, in no particular order.
+  std::vector<std::pair<std::string_view, Count>> entries() const;
+
+ private:
+  static constexpr std::uint32_t kFree = 0xFFFFFFFF;
+  static constexpr std::size_t kShortKey = 16;
+
+  // The bytes of a key as two words: for a key of up to 16 bytes the pair
+  // and the length determine the key (the loads overlap and never reach past
+  // it); a longer key is compared whole as well.
+  struct KeyWords {
+    std::uint64_t w0 = 0, w1 = 0;
+  };
+  static KeyWords wordsOf(std::string_view key) {
+    const char* p = key.data();
+    const std::size_t n = key.size();
+    KeyWords k;
+    if (n >= 8) {
+      std::memcpy(&k.w0, p, 8);
+      std::memcpy(&k.w1, p + n - 8, 8);
+    } else if (n >= 4) {
+      std::uint32_t a, b;
+      std::memcpy(&a, p, 4);
+      std::memcpy(&b, p + n - 4, 4);
+      k.w0 = a | (std::uint64_t{b} << 32);
+    } else if (n > 0) {
+      k.w0 = static_cast<unsigned char>(p[0]) | static_cast<std::uint64_t>(static_cast<unsigned char>(p[n / 2])) << 8 |
+             static_cast<std::uint64_t>(static_cast<unsigned char>(p[n - 1])) << 16;
+    }
+    return k;
+  }
+  static std::uint64_t hashOf(const KeyWords& k, std::size_t n) {
+    std::uint64_t h = (k.w0 ^ (n * 0x9E3779B97F4A7C15ull)) * 0xBF58476D1CE4E5B9ull;
+    h ^= k.w1 * 0x94D049BB133111EBull;
+    return h ^ (h >> 31);
+  }
+
+  struct Slot {
+    std::uint64_t w0 = 0, w1 = 0;  // the key's first and last bytes
+    std::uint32_t length = kFree;
+    std::uint32_t offset = 0;  // of the whole key in the arena
+    Count count;
+  };
+  Count& insert(std::size_t slot, std::string_view key, std::uint64_t w0, std::uint64_t w1);
+  void grow();
+  std::vector<Slot> slots_;
+  std::string arena_;
+  std::size_t used_ = 0;
+};
+
+// An error record kept whole for the report (log bytes).
+struct ErrorRecord {
+  std::array<std::string, 11> fields;  // 1..10
+};
+
+class Tally : public RecordSink {
+ public:
+  // keepErrors: how many error records to keep whole, in log order.
+  explicit Tally(std::size_t keepErrors = 0) : keepErrors_(keepErrors) {}
+  bool record(const RecordFields& fields) override;
+
+  const Count& total() const { return total_; }
+  // Hours as raw keys: 8 date bytes and 2 hour bytes, as the log wrote them.
+  struct Hour {
+    std::string_view date, hour;
+    const Activity* activity;
+  };
+  std::vector<Hour> hours() const;
+  const ByteCounter& users() const { return users_; }
+  const ByteCounter& events() const { return events_; }
+  const std::vector<ErrorRecord>& errorRecords() const { return errorRecords_; }
+  // Date and time (17 bytes, YYYYMMDD;HH:MM:SS) of the first and the last
+  // record in log order; empty before any.
+  const std::string& firstKey() const { return firstKey_; }
+  std::string lastKey() const { return total_.records ? std::string(lastKey_.data(), lastKey_.size()) : std::string(); }
+
+ private:
+  struct HourKey {
+    std::uint64_t date;
+    std::uint16_t hour;
+    bool operator==(const HourKey&) const = default;
+  };
+  struct HourKeyHash {
+    std::size_t operator()(const HourKey& k) const { return static_cast<std::size_t>(k.date * 31 + k.hour); }
+  };
+  std::size_t hourIndex(const HourKey& key);
+
+  std::size_t keepErrors_;
+  Count total_;
+  std::unordered_map<HourKey, std::size_t, HourKeyHash> hourIndex_;
+  std::vector<std::pair<HourKey, Activity>> hours_;
+  std::size_t current_ = 0;  // index of the hour of the last record
+  HourKey currentKey_{};
+  ByteCounter users_, events_;
+  std::vector<ErrorRecord> errorRecords_;
+  std::string firstKey_;
+  std::array<char, 17> lastKey_{};
+};
+
+}  // namespace velmora::cli

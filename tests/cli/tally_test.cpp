@@ -1,0 +1,117 @@
+// The counting under stats and report: exact counts for keys of every
+// length, and memory that follows the distinct keys, not the records.
+#include "cli/tally.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace velmora::cli {
+namespace {
+
+TEST(ByteCounter, CountsEveryKeyApartWhateverItsLength) {
+  // Keys that share their first and last eight bytes and differ only in the
+  // middle, keys that are prefixes of others, the empty key, every length.
+  std::vector<std::string> keys{""};
+  for (std::size_t n = 1; n <= 40; ++n) {
+    keys.push_back(std::string(n, 'a'));
+    std::string middle(n, 'b');
+    middle[n / 2] = 'c';
+    keys.push_back(middle);
+  }
+  for (int k = 0; k < 300; ++k) keys.push_back("ABCDEFGH" + std::to_string(1000 + k) + "STUVWXYZ");
+  keys.push_back(std::string("\0\0\0", 3));
+  keys.push_back(std::string("\0\0", 2));
+  ByteCounter counter;
+  std::map<std::string, std::uint64_t> expected;
+  for (int round = 0; round < 3; ++round)
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      if ((i + static_cast<std::size_t>(round)) % 2 == 0) continue;
+      ++counter.at(keys[i]).records;
+      ++expected[keys[i]];
+    }
+  EXPECT_EQ(counter.size(), expected.size());
+  std::map<std::string, std::uint64_t> got;
+  for (const auto& [key, count] : counter.entries()) got[std::string(key)] = count.records;
+  EXPECT_EQ(got, expected);
+}
+
+// A record of the period as the reader hands it out: views into its line.
+class Record {
+ public:
+  Record(std::string date, std::string time, std::string user, std::string mode, std::string event, std::string number)
+      : line_(date + ";" + time + ";" + user + ";" + mode + ";Docs;" + event + ";" + number + ";comment;;") {}
+  RecordFields fields() const {
+    RecordFields f{};
+    const std::string_view line(line_);
+    f[1] = line.substr(0, 8);
+    f[2] = line.substr(9, 8);
+    std::size_t at = 18;
+    for (int k = 3; k <= 10; ++k) {
+      const std::size_t end = std::min(line.find(';', at), line.size());
+      f[k] = line.substr(at, end - at);
+      at = end + 1;
+    }
+    return f;
+  }
+
+ private:
+  std::string line_;
+};
+
+TEST(Tally, HoursModesAndErrorsOfEachRecord) {
+  Tally tally(1);
+  const std::vector<Record> records{
+      {"20050103", "09:10:00", "Иванов", "E", "DocWrite", "1"},
+      {"20050103", "09:59:59", "Петров", "C", "RestructErr", "5"},
+      {"20050103", "10:00:00", "Иванов", "X", "DocWrite", "1"},
+      {"20050103", "10:00:01", "Иванов", "EC", "DocNotWrite", "5"},
+      {"20050104", "10:00:00", "Петров", "D", "DocWrite", "1"},
+  };
+  for (const Record& r : records) ASSERT_TRUE(tally.record(r.fields()));
+  EXPECT_EQ(tally.total().records, 5u);
+  EXPECT_EQ(tally.total().errors, 2u);
+  EXPECT_EQ(tally.firstKey(), "20050103;09:10:00");
+  EXPECT_EQ(tally.lastKey(), "20050104;10:00:00");
+  ASSERT_EQ(tally.errorRecords().size(), 1u) << "only as many kept whole as asked";
+  EXPECT_EQ(tally.errorRecords()[0].fields[6], "RestructErr");
+  EXPECT_EQ(tally.errorRecords()[0].fields[8], "comment");
+
+  const auto hours = tally.hours();
+  ASSERT_EQ(hours.size(), 3u);
+  std::map<std::string, const Activity*> byHour;
+  for (const auto& h : hours) byHour[std::string(h.date) + " " + std::string(h.hour)] = h.activity;
+  const Activity& nine = *byHour.at("20050103 09");
+  EXPECT_EQ(nine.count.records, 2u);
+  EXPECT_EQ(nine.count.errors, 1u);
+  EXPECT_EQ(nine.byMode[kModeE], 1u);
+  EXPECT_EQ(nine.byMode[kModeC], 1u);
+  EXPECT_EQ(nine.errorsByMode[kModeC], 1u);
+  const Activity& ten = *byHour.at("20050103 10");
+  EXPECT_EQ(ten.byMode[kModeOther], 2u) << "X and EC are no run mode of the catalogue";
+  EXPECT_EQ(ten.errorsByMode[kModeOther], 1u);
+  EXPECT_EQ(byHour.at("20050104 10")->byMode[kModeD], 1u) << "the same hour of another day is another hour";
+
+  std::map<std::string, Count> users;
+  for (const auto& [k, c] : tally.users().entries()) users[std::string(k)] = c;
+  EXPECT_EQ(users.at("Иванов").records, 3u);
+  EXPECT_EQ(users.at("Иванов").errors, 1u);
+  EXPECT_EQ(users.at("Петров").records, 2u);
+}
+
+TEST(Tally, GrowsWithKeysNotRecords) {
+  Tally tally;
+  const Record same{"20050103", "09:10:00", "Иванов", "E", "DocWrite", "1"};
+  const RecordFields fields = same.fields();
+  for (int k = 0; k < 100000; ++k) tally.record(fields);
+  EXPECT_EQ(tally.total().records, 100000u);
+  EXPECT_EQ(tally.hours().size(), 1u);
+  EXPECT_EQ(tally.users().size(), 1u);
+  EXPECT_EQ(tally.events().size(), 1u);
+  EXPECT_TRUE(tally.errorRecords().empty()) << "none kept unless asked";
+}
+
+}  // namespace
+}  // namespace velmora::cli

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# velmora.exe under Wine against the native velmora: the same sample log and
+# the same arguments must give the same bytes on standard output and the
+# same exit code.
+#   same_output.sh NATIVE_TOOL WINE_RUN PREFIX ARCH EXE
+# Exits 77 (skipped) only where Wine itself cannot run, as the harness says.
+set -u
+native=$1 wine_run=$2 prefix=$3 arch=$4 exe=$5
+
+if [ ! -x "$native" ]; then
+  echo "FAIL: the native tool $native is missing: build the native preset first" \
+       "(cmake --preset native && cmake --build --preset native; scripts/test-all.sh does)" >&2
+  exit 1
+fi
+if [ ! -f "$exe" ]; then
+  echo "FAIL: $exe is missing" >&2
+  exit 1
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+"$native" sample events.log --days 20 --per-day 300 --seed 4 2>/dev/null || { echo "FAIL: velmora sample" >&2; exit 1; }
+
+passed=0 failed=0
+same() {
+  "$native" "$@" >native.out 2>native.err
+  local native_rc=$?
+  "$wine_run" "$prefix" "$arch" run "$exe" "$@" >wine.out 2>wine.err
+  local wine_rc=$?
+  if [ $wine_rc -eq 77 ]; then
+    cat wine.err >&2
+    exit 77
+  fi
+  if [ $native_rc -ne $wine_rc ] || ! cmp -s native.out wine.out; then
+    failed=$((failed + 1))
+    echo "FAIL: velmora $*: exit $native_rc natively, $wine_rc under Wine;" \
+         "$(wc -c <native.out) and $(wc -c <wine.out) bytes of output" >&2
+    cmp native.out wine.out >&2
+    echo "--- Wine's standard error:" >&2
+    head -n 5 wine.err >&2
+    return
+  fi
+  if [ ! -s native.out ]; then
+    failed=$((failed + 1))
+    echo "FAIL: velmora $* printed nothing to compare" >&2
+    return
+  fi
+  passed=$((passed + 1))
+  echo "same: velmora $* ($(wc -c <native.out) bytes)"
+}
+
+same data events.log --format csv
+same data events.log --format csv --from 2005-01-05 --to 2005-01-09T12:00:00 --user Бухгалтер --user 'Иванова Н.П.' \
+  --not-event DocOpen --translate all
+same data events.log --format csv --filter 'ФильтерКомментария=|ошибка|' --columns 'Дата,Пользователь,Комментарий'
+same data events.log --format csv --translate event --group 'Пользователь, Действие' --order 'Чис desc, Действие'
+same users events.log
+same users events.log --format csv
+same stats events.log --format csv --by day
+
+echo "$passed passed, $failed failed"
+[ $failed -eq 0 ]
