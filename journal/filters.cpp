@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "journal/filter_state.h"
+#include "journal/prefilter.h"
 
 namespace velmora {
 
@@ -162,6 +163,31 @@ void Journal::rebuildFilters(const CodePage& cp) {
     if (f >= kFirstListFilter) st.items[f].build(st.lists[f - kFirstListFilter], cp);
   }
   st.builtFor = &cp;
+}
+
+std::unique_ptr<Prefilter> Journal::planPrefilter() {
+  FilterState& st = *filters_;
+  if (!st.anyActive) return nullptr;
+  const CodePage& cp = CodePage::current();
+  if (st.builtFor != &cp) rebuildFilters(cp);
+  std::vector<Prefilter::Alternatives> filters;
+  for (int f = 3; f <= 10; ++f) {
+    // An inverted filter keeps the records without its items.
+    if (!st.active[f] || FilterInvert_[f]) continue;
+    Prefilter::Alternatives patterns;
+    if (f < kFirstListFilter || (f == 9 && CoincidenceObject_)) {
+      // A whole value: it follows the ";" that ends the field before it
+      // (field 3 follows the key, whose last byte may be anything). An
+      // empty item matches an empty or missing field, which no search finds.
+      const auto& items = st.exact[f].items();
+      if (std::find(items.begin(), items.end(), std::string()) != items.end()) continue;
+      for (const std::string& item : items) patterns.push_back({f == 3 ? item : ";" + item, true});
+    } else {
+      for (const std::string& item : st.items[f].items()) patterns.push_back({item, false});
+    }
+    filters.push_back(std::move(patterns));
+  }
+  return Prefilter::choose(filters, cp);
 }
 
 bool Journal::SetFilter(U16View FilterStr, U16View FilterName) {
