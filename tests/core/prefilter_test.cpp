@@ -61,6 +61,11 @@ TEST(Prefilter, FindsEveryLetterCaseThroughTheCodePage) {
     auto pre = one(*cp, {{bytesOf(c.item, *cp), false}});
     ASSERT_NE(pre, nullptr);
     EXPECT_EQ(places(*pre, bytesOf(c.text, *cp)), c.expected);
+    // The same inside a longer text, where the search takes its wide steps.
+    const std::string pad(70, '-');
+    Places shifted;
+    for (std::size_t at : c.expected) shifted.push_back(at + pad.size());
+    EXPECT_EQ(places(*pre, pad + bytesOf(c.text, *cp) + pad), shifted);
   }
 }
 
