@@ -12,6 +12,10 @@
 #include "cli/format.h"
 #include "sample/sample.h"
 
+namespace velmora {
+class Journal;
+}
+
 namespace velmora::cli {
 
 enum ExitCode : int {
@@ -42,7 +46,7 @@ struct DataRequest {
   std::vector<std::string> filters;  // NAME=TEXT, as SetFilter takes them
   std::optional<std::string> invert, columns, translate, group, order;
   bool exactId = false;
-  std::int32_t resume = 0;
+  std::int64_t resume = 0;  // 64-bit: a log may be longer than 2 GiB
   bool follow = false;
   double maxIdle = 0;        // seconds without new records that end --follow; 0: never
   double pollInterval = 0.2; // seconds between looks at a followed log
@@ -72,6 +76,10 @@ int runUsers(const UsersRequest& request, Io& io);
 int runStripErrors(const StripRequest& request, Io& io);
 int runReplaceKeys(const ReplaceRequest& request, Io& io);
 int runSample(const SampleRequest& request, Io& io);
+
+// Sets up a reader for the data command: the log, the period, the filters
+// and the masks, as a host script would. UsageError for bad arguments.
+void configure(Journal& journal, const DataRequest& request, Io& io);
 
 // Chooses the code page through which the log's text is read; UsageError
 // for one the system does not know.

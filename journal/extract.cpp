@@ -10,33 +10,11 @@
 #include "journal/lines.h"
 #include "journal/long_lines.h"
 #include "journal/prefilter.h"
+#include "journal/result_columns.h"
 
 namespace velmora {
 namespace {
 
-struct ResultColumn {
-  U16View name;
-  std::int16_t length;  // 0: NewColumn gets no length
-};
-
-// Column k holds record field k.
-constexpr std::array<ResultColumn, 10> kResultColumns{{
-    {u"Дата", 8},
-    {u"Время", 8},
-    {u"Пользователь", 0},
-    {u"Режим", 0},
-    {u"ТипОбъекта", 0},
-    {u"Действие", 0},
-    {u"НомерДействия", 2},
-    {u"Комментарий", 0},
-    {u"Идентификатор", 30},
-    {u"Представление", 0},
-}};
-
-constexpr U16View kStringType = u"Строка";
-constexpr U16View kNumberType = u"Число";
-constexpr U16View kCountColumn = u"Чис";
-constexpr std::int16_t kCountLength = 10;
 constexpr std::int64_t kEndMargin = 18;  // no window starts this close to the end
 // A record of the period longer than a window is gathered whole for the
 // filters, up to this size. A longer one (no real event has a comment of
