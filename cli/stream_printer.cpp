@@ -36,48 +36,40 @@ Utf8Table::Utf8Table(const CodePage& cp) {
   for (int b = 0; b < 256; ++b) {
     char16_t u = cp.toUnit(static_cast<unsigned char>(b));
     if (u >= 0xD800 && u <= 0xDFFF) u = 0xFFFD;  // as toUtf8 writes a unit that is no character
-    Unit& unit = units_[static_cast<std::size_t>(b)];
+    std::string utf8;
     if (u < 0x80) {
-      unit.bytes[0] = static_cast<char>(u);
-      unit.length = 1;
+      utf8.push_back(static_cast<char>(u));
     } else if (u < 0x800) {
-      unit.bytes[0] = static_cast<char>(0xC0 | (u >> 6));
-      unit.bytes[1] = static_cast<char>(0x80 | (u & 0x3F));
-      unit.length = 2;
+      utf8.push_back(static_cast<char>(0xC0 | (u >> 6)));
+      utf8.push_back(static_cast<char>(0x80 | (u & 0x3F)));
     } else {
-      unit.bytes[0] = static_cast<char>(0xE0 | (u >> 12));
-      unit.bytes[1] = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-      unit.bytes[2] = static_cast<char>(0x80 | (u & 0x3F));
-      unit.length = 3;
+      utf8.push_back(static_cast<char>(0xE0 | (u >> 12)));
+      utf8.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
+      utf8.push_back(static_cast<char>(0x80 | (u & 0x3F)));
     }
-    // What appendCsvField, appendTsvField and appendJsonString change.
-    std::uint8_t special = 0;
-    if (u == u',' || u == u'"' || u == u'\r' || u == u'\n') special |= kCsv;
-    if (u < 0x20 || u == u'\\') special |= kTsv;
-    if (u < 0x20 || u == u'"' || u == u'\\') special |= kJson;
-    special_[static_cast<std::size_t>(b)] = special;
+    // Each form as the functions of format.h write the character.
+    std::string forms[kForms];
+    forms[kPlain] = utf8;
+    forms[kCsvQuoted] = u == u'"' ? "\"\"" : utf8;
+    appendTsvField(forms[kTsv], utf8);
+    appendJsonString(forms[kJson], utf8);
+    forms[kJson] = forms[kJson].substr(1, forms[kJson].size() - 2);  // without the quotes around it
+    for (int f = 0; f < kForms; ++f) {
+      Unit& unit = units_[static_cast<std::size_t>(f)][static_cast<std::size_t>(b)];
+      std::memcpy(unit.bytes, forms[f].data(), forms[f].size());
+      unit.length = static_cast<std::uint8_t>(forms[f].size());
+    }
+    std::string quoted;
+    appendCsvField(quoted, utf8);
+    special_[static_cast<std::size_t>(b)] = quoted != utf8 ? kCsvQuotes : 0;
   }
 }
 
 void Utf8Table::append(std::string_view bytes, std::string& out) const {
   for (char c : bytes) {
-    const Unit& unit = units_[static_cast<unsigned char>(c)];
+    const Unit& unit = units_[kPlain][static_cast<unsigned char>(c)];
     out.append(unit.bytes, unit.length);
   }
-}
-
-char* Utf8Table::write(char* p, std::string_view bytes, std::uint8_t& special) const {
-  std::uint8_t seen = 0;
-  for (char c : bytes) {
-    const auto b = static_cast<unsigned char>(c);
-    // Four bytes at once, whatever the length: the room allows it, and the
-    // next write covers the extra ones.
-    std::memcpy(p, &units_[b], 4);
-    p += units_[b].length;
-    seen |= special_[b];
-  }
-  special |= seen;
-  return p;
 }
 
 StreamPrinter::StreamPrinter(Format format, std::ostream& out, const CodePage& cp,
@@ -93,23 +85,25 @@ void StreamPrinter::setColumns(std::vector<std::string> names, std::vector<bool>
   numeric_ = std::move(numeric);
   numeric_.resize(names_.size(), false);
   jsonKeys_.clear();
+  keyLengths_.clear();
   for (const std::string& name : names_) {
     std::string key;
     appendJsonString(key, name);
     key.push_back(':');
+    keyLengths_.push_back(key.size());
+    // Kept with room behind it, so that a key is copied in one fixed-size
+    // move, which the compiler does without a call.
+    key.resize(std::max(key.size(), kKeyCopy), ' ');
     jsonKeys_.push_back(std::move(key));
   }
 }
 
-char* StreamPrinter::room(std::size_t n) {
-  if (capacity_ - used_ < n) {
-    const std::size_t wanted = std::max({capacity_ * 2, used_ + n, kWriteSize * 2});
-    auto bigger = std::make_unique<char[]>(wanted);
-    if (used_ != 0) std::memcpy(bigger.get(), buffer_.get(), used_);
-    buffer_ = std::move(bigger);
-    capacity_ = wanted;
-  }
-  return buffer_.get() + used_;
+void StreamPrinter::grow(std::size_t n) {
+  const std::size_t wanted = std::max({capacity_ * 2, used_ + n, kWriteSize * 2});
+  auto bigger = std::make_unique<char[]>(wanted);
+  if (used_ != 0) std::memcpy(bigger.get(), buffer_.get(), used_);
+  buffer_ = std::move(bigger);
+  capacity_ = wanted;
 }
 
 void StreamPrinter::append(std::string_view bytes) {
@@ -137,31 +131,6 @@ void StreamPrinter::putText(std::string_view utf8, bool numeric) {
   }
 }
 
-void StreamPrinter::putCell(const Cell& cell, bool numeric) {
-  if (!cell.logBytes) return putText(cell.text, numeric);
-  if (numeric) {
-    text_.clear();
-    utf8_.append(cell.text, text_);
-    return putText(text_, numeric);
-  }
-  // The common case: no byte that the format escapes, so the UTF-8 goes
-  // straight into the output; otherwise the field is written again the slow
-  // way, by the very function RowPrinter uses.
-  const bool json = format_ == Format::Jsonl;
-  char* p = room(cell.text.size() * 3 + 3);
-  if (json) *p++ = '"';
-  std::uint8_t special = 0;
-  p = utf8_.write(p, cell.text, special);
-  const std::uint8_t mask = format_ == Format::Csv ? Utf8Table::kCsv : format_ == Format::Tsv ? Utf8Table::kTsv : Utf8Table::kJson;
-  if ((special & mask) != 0) {
-    text_.clear();
-    utf8_.append(cell.text, text_);
-    return putEscaped(text_);
-  }
-  if (json) *p++ = '"';
-  used_ = static_cast<std::size_t>(p - buffer_.get());
-}
-
 void StreamPrinter::row(const Cell* cells) {
   const std::size_t n = names_.size();
   ++printed_;
@@ -181,35 +150,80 @@ void StreamPrinter::row(const Cell* cells) {
     }
     return;
   }
-  const bool csv = format_ == Format::Csv;
-  if (format_ == Format::Jsonl) {
-    append("{");
-    for (std::size_t c = 0; c < n; ++c) {
-      if (c) append(",");
-      append(jsonKeys_[c]);
-      putCell(cells[c], numeric_[c]);
-    }
-    append("}\n");
-  } else {
-    const char* const separator = csv ? "," : "\t";
-    if (!headerDone_) {
-      for (std::size_t c = 0; c < n; ++c) {
-        if (c) append(separator);
-        putEscaped(names_[c]);
-      }
-      append(csv ? "\r\n" : "\n");  // RFC 4180 ends records with CR LF
-    }
-    const std::size_t start = used_;
-    for (std::size_t c = 0; c < n; ++c) {
-      if (c) append(separator);
-      putCell(cells[c], numeric_[c]);
-    }
-    // A blank line is no record to CSV readers: a lone empty field is quoted.
-    if (csv && used_ == start) append("\"\"");
-    append(csv ? "\r\n" : "\n");
-  }
+  if (!headerDone_) writeHeader();
   headerDone_ = true;
+  const bool json = format_ == Format::Jsonl, csv = format_ == Format::Csv;
+  const Utf8Table::Form form = json ? Utf8Table::kJson : csv ? Utf8Table::kPlain : Utf8Table::kTsv;
+  const char separator = csv || json ? ',' : '\t';
+  // Room for the rest of the row at once: a byte takes at most
+  // kMostPerByte, a field two quotes and a separator. A translated text goes
+  // through the function RowPrinter uses, which finds its own room.
+  auto roomFor = [&](std::size_t from) {
+    std::size_t need = 16;
+    for (std::size_t c = from; c < n; ++c) {
+      need += cells[c].text.size() * Utf8Table::kMostPerByte + 4 + (json ? jsonKeys_[c].size() : 0);
+    }
+    return room(need);
+  };
+  const std::size_t start = used_;
+  char* p = roomFor(0);
+  if (json) *p++ = '{';
+  for (std::size_t c = 0; c < n; ++c) {
+    if (c) *p++ = separator;
+    if (json) {
+      if (keyLengths_[c] <= kKeyCopy) {
+        std::memcpy(p, jsonKeys_[c].data(), kKeyCopy);
+      } else {
+        std::memcpy(p, jsonKeys_[c].data(), keyLengths_[c]);
+      }
+      p += keyLengths_[c];
+    }
+    const Cell& cell = cells[c];
+    if (!cell.logBytes || numeric_[c]) {
+      used_ = static_cast<std::size_t>(p - buffer_.get());
+      if (cell.logBytes) {
+        text_.clear();
+        utf8_.append(cell.text, text_);
+        putText(text_, numeric_[c]);
+      } else {
+        putText(cell.text, numeric_[c]);
+      }
+      p = roomFor(c + 1);
+      continue;
+    }
+    if (json) *p++ = '"';
+    char* const field = p;
+    std::uint8_t special = 0;
+    p = utf8_.write(p, cell.text, form, special);
+    if (csv && (special & Utf8Table::kCsvQuotes) != 0) {
+      // Quoted, with its quotes doubled, as appendCsvField writes it.
+      p = field;
+      *p++ = '"';
+      p = utf8_.write(p, cell.text, Utf8Table::kCsvQuoted, special);
+      *p++ = '"';
+    }
+    if (json) *p++ = '"';
+  }
+  if (json) *p++ = '}';
+  // A blank line is no record to CSV readers: a lone empty field is quoted.
+  if (csv && p == buffer_.get() + start) {
+    *p++ = '"';
+    *p++ = '"';
+  }
+  if (csv) *p++ = '\r';  // RFC 4180 ends records with CR LF
+  *p++ = '\n';
+  used_ = static_cast<std::size_t>(p - buffer_.get());
   if (used_ >= kWriteSize) writeOut();
+}
+
+void StreamPrinter::writeHeader() {
+  if (format_ == Format::Jsonl) return;
+  const bool csv = format_ == Format::Csv;
+  for (std::size_t c = 0; c < names_.size(); ++c) {
+    if (c) append(csv ? "," : "\t");
+    putEscaped(names_[c]);
+  }
+  append(csv ? "\r\n" : "\n");
 }
 
 void StreamPrinter::printTableBatch() {

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstring>
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
@@ -27,23 +28,73 @@ struct Cell {
   bool logBytes = true;
 };
 
-// Log bytes to UTF-8, through a table made once for the code page.
+// Log bytes to UTF-8, and to UTF-8 escaped as each format escapes it,
+// through tables made once for the code page: a byte costs one lookup and
+// one copy whatever the format.
 class Utf8Table {
  public:
+  enum Form : std::uint8_t {
+    kPlain,      // UTF-8 as it is
+    kCsvQuoted,  // inside CSV quotes: a quote doubled
+    kTsv,        // TSV: controls and the backslash escaped
+    kJson,       // inside a JSON string
+    kForms
+  };
+  // Flags of the bytes that make CSV quote a field.
+  static constexpr std::uint8_t kCsvQuotes = 1;
+  // The most bytes one log byte becomes (\u00XX in JSON).
+  static constexpr std::size_t kMostPerByte = 6;
+
   explicit Utf8Table(const CodePage& cp);
   void append(std::string_view bytes, std::string& out) const;
-  // Writes the UTF-8 of bytes at p, which has room for 3 bytes per byte and
-  // one more; returns the end. special collects the flags of the bytes.
-  char* write(char* p, std::string_view bytes, std::uint8_t& special) const;
-  // Flags of the bytes that a format must escape.
-  static constexpr std::uint8_t kCsv = 1, kTsv = 2, kJson = 4;
+  // Writes bytes in the form at p, which has room for kMostPerByte bytes a
+  // byte and 8 more; returns the end. special collects the bytes' flags.
+  char* write(char* p, std::string_view bytes, Form form, std::uint8_t& special) const {
+    const char* s = bytes.data();
+    const char* const end = s + bytes.size();
+    const Unit* const units = units_[form].data();
+    std::uint8_t seen = 0;
+    auto one = [&] {
+      const auto b = static_cast<unsigned char>(*s++);
+      // Eight bytes at once, whatever the length: the room allows it, and
+      // the next write covers the extra ones.
+      std::memcpy(p, &units[b], 8);
+      p += units[b].length;
+      seen |= special_[b];
+    };
+    // Runs of eight plain ASCII bytes (codes, dates, numbers) are copied as
+    // they are; any other eight go byte by byte.
+    while (end - s >= 8) {
+      std::uint64_t v;
+      std::memcpy(&v, s, 8);
+      if (plainAscii(v)) {
+        std::memcpy(p, s, 8);
+        p += 8;
+        s += 8;
+      } else {
+        for (int k = 0; k < 8; ++k) one();
+      }
+    }
+    while (s < end) one();
+    special |= seen;
+    return p;
+  }
 
  private:
+  // Eight ASCII bytes that no format changes: none below 0x20, none of
+  // " \ , and none with the high bit.
+  static bool plainAscii(std::uint64_t v) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+    auto hasZero = [](std::uint64_t x) { return ((x - kOnes) & ~x & kHighs) != 0; };
+    if ((v & kHighs) != 0) return false;
+    if (((v - kOnes * 0x20) & ~v & kHighs) != 0) return false;  // a control character
+    return !hasZero(v ^ (kOnes * '"')) && !hasZero(v ^ (kOnes * '\\')) && !hasZero(v ^ (kOnes * ','));
+  }
   struct Unit {
-    char bytes[3];
+    char bytes[7];
     std::uint8_t length;
   };
-  std::array<Unit, 256> units_{};
+  std::array<std::array<Unit, 256>, kForms> units_{};
   std::array<std::uint8_t, 256> special_{};
 };
 
@@ -73,11 +124,16 @@ class StreamPrinter {
   std::size_t printed() const { return printed_; }
 
  private:
-  void putCell(const Cell& cell, bool numeric);
   void putText(std::string_view utf8, bool numeric);
   void putEscaped(std::string_view utf8);  // a field in the format's escaped form
-  char* room(std::size_t n);               // space for n more bytes of output
+  // Space for n more bytes of output.
+  char* room(std::size_t n) {
+    if (capacity_ - used_ < n) grow(n);
+    return buffer_.get() + used_;
+  }
+  void grow(std::size_t n);
   void append(std::string_view bytes);
+  void writeHeader();
   void writeOut();
   void printTableBatch();
 
@@ -86,7 +142,9 @@ class StreamPrinter {
   Utf8Table utf8_;
   std::vector<std::string> names_;
   std::vector<bool> numeric_;
-  std::vector<std::string> jsonKeys_;  // "name":
+  static constexpr std::size_t kKeyCopy = 48;
+  std::vector<std::string> jsonKeys_;  // "name": and blanks up to kKeyCopy bytes
+  std::vector<std::size_t> keyLengths_;
   bool headerDone_ = false;
   std::size_t printed_ = 0;
 

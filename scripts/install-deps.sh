@@ -10,6 +10,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libwine-dev
   wine wine32:i386 wine64 xvfb xauth
   locales
+  ripgrep
 )
 
 # Wine takes its ANSI code page (1251) from LC_ALL=ru_RU.UTF-8, which must

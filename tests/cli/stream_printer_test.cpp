@@ -40,6 +40,14 @@ TEST(StreamPrinter, LogBytesPrintAsRowPrinterPrintsTheirText) {
   std::string all;
   for (int b = 1; b < 256; ++b) all.push_back(static_cast<char>(b));
   raw.push_back(all);
+  // Long runs of plain ASCII, broken at every place by one byte to escape.
+  for (const char special : {',', '"', '\\', '\t', '\r', '\n', '\x01', '\xC0'}) {
+    for (std::size_t at = 0; at < 24; ++at) {
+      std::string text = "DocWriteAndRepassed;O/12/000001";
+      text[at] = special;
+      raw.push_back(text);
+    }
+  }
   for (int b = 0x80; b < 256; b += 16) raw.push_back(std::string(1, static_cast<char>(b)) + "x" + static_cast<char>(b + 15));
 
   for (unsigned page : {1251u, 1252u, 866u}) {
