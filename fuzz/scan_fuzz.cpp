@@ -73,7 +73,7 @@ std::string buildLog(std::string_view material, bool repeat) {
       }
       log += "\r\n";
     }
-  } while (repeat && !material.empty() && log.size() < 4 * kWindow);
+  } while (repeat && !material.empty() && log.size() < 5 * kWindow / 2);  // a few windows, kept quick
   return log;
 }
 
