@@ -208,10 +208,12 @@ const char* Prefilter::search(const Needle& n, const char* from) const {
   const char* p = from;
 #ifdef __SSE2__
   // The loads reach at most last + 63 - 63 + rare + 15 < to_.
-  const FormMatch one(n.forms1, n.count1), two(n.forms2, n.count2);
-  const char* hit =
-      scanPairs(p, last, n.rare1, n.rare2, one, two, n.count1, n.count2, [&](const char* at) { return matchesAt(n, at); });
-  if (hit != nullptr) return hit;
+  if (wide_) {
+    const FormMatch one(n.forms1, n.count1), two(n.forms2, n.count2);
+    const char* hit =
+        scanPairs(p, last, n.rare1, n.rare2, one, two, n.count1, n.count2, [&](const char* at) { return matchesAt(n, at); });
+    if (hit != nullptr) return hit;
+  }
 #endif
   // The rest (or everything, without SSE2): the rarest byte's forms by
   // memchr, each form's next place kept so that none is searched twice.

@@ -46,6 +46,11 @@ class Prefilter {
   // The length of the pattern of the last match that next() returned.
   std::size_t matchLength() const { return matchLength_; }
 
+  // Where SSE2 is available the search takes 64 places a step with it; the
+  // 32-bit Windows build has none and searches with memchr alone. Tests
+  // switch the wide steps off to hold both searches to the same results.
+  void useWideSteps(bool on) { wide_ = on; }
+
   // For tests: which pattern the chooser took, and at which two places.
   struct Choice {
     std::size_t patterns;
@@ -72,6 +77,7 @@ class Prefilter {
   std::vector<Needle> needles_;
   const char* to_ = nullptr;
   std::size_t matchLength_ = 0;
+  bool wide_ = true;
 };
 
 }  // namespace velmora
