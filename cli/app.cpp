@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
+#include <limits>
 #include <cstdio>
 #include <ostream>
 
@@ -118,7 +120,7 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
   dataCmd->add_option("--group", data.group, "columns to group by, with a record count in the column Чис");
   dataCmd->add_option("--order", data.order, "columns to sort by");
   dataCmd->add_option("--resume", data.resume, "resume at this position, printed by an earlier run")
-      ->check(CLI::Range(0, INT_MAX));
+      ->check(CLI::Range(std::int64_t{0}, std::numeric_limits<std::int64_t>::max()));
   dataCmd->add_flag("--follow", data.follow, "keep reading: print new records as the log grows, until interrupted");
   dataCmd->add_option("--max-idle", data.maxIdle, "end --follow after this many seconds without new records")
       ->check(CLI::NonNegativeNumber)

@@ -8,6 +8,7 @@
 #include <ostream>
 #include <thread>
 
+#include "cli/data_stream.h"
 #include "cli/host_rows.h"
 #include "cli/progress.h"
 #include "cli/terminal.h"
@@ -74,8 +75,6 @@ int reportMissingLog(const std::string& log, Io& io) {
   return kFailed;
 }
 
-namespace {
-
 void configure(Journal& journal, const DataRequest& r, Io& io) {
   journal.SetFilePath(u16(r.log));
   applyPeriod(journal, r.period);
@@ -86,6 +85,8 @@ void configure(Journal& journal, const DataRequest& r, Io& io) {
   if (r.order) journal.SetOrderBy(u16(*r.order));
 }
 
+namespace {
+
 // ---- following a growing log --------------------------------------------------
 
 std::int64_t currentLength(const std::string& log) {
@@ -94,11 +95,16 @@ std::int64_t currentLength(const std::string& log) {
   return ec ? -1 : static_cast<std::int64_t>(size);
 }
 
-int follow(Journal& journal, const DataRequest& r, Io& io, RowPrinter& printer) {
+int reportStreamFailure(const StreamFailure& failure, Io& io) {
+  io.err << "velmora: failed, NumErr " << failure.number << ": " << toUtf8(failure.text) << "\n";
+  return kFailed;
+}
+
+int follow(Journal& journal, const DataRequest& r, Io& io, DataStream& stream) {
   using Clock = std::chrono::steady_clock;
   const auto poll = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(r.pollInterval));
   const auto maxIdle = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(r.maxIdle));
-  std::int32_t position = r.resume;
+  std::int64_t position = r.resume;
   auto lastNews = Clock::now();
   std::int64_t lastLength = -2;
   for (;;) {
@@ -112,14 +118,13 @@ int follow(Journal& journal, const DataRequest& r, Io& io, RowPrinter& printer) 
     }
     if (length != lastLength || stopping) {
       lastLength = length;
-      MemoryValueTable table;
-      const std::int32_t next = journal.GetStartPos(position, table);
+      const std::size_t before = stream.printed();
+      const std::int64_t next = stream.read(position);
       if (journal.NumErr() != 0) return reportFailure(journal, io);
       if (next < 0 && !fileExists(u16(r.log))) return reportMissingLog(r.log, io);
+      if (const auto failure = stream.finish(next >= 1)) return reportStreamFailure(*failure, io);
       if (next >= 1) position = next;  // -1: no record of the period yet; look again from its start
-      TableRows rows(table);
-      if (rows.rows() > 0) {
-        printer.print(rows);
+      if (stream.printed() > before) {
         if (!io.out) return kFailed;  // nobody reads any more
         lastNews = Clock::now();
       }
@@ -142,25 +147,20 @@ int runData(const DataRequest& r, Io& io) {
                      "group a finished period instead");
   Journal journal;
   configure(journal, r, io);
-  RowPrinter printer(io.format, io.out);
-  if (r.follow) return follow(journal, r, io, printer);
+  // Rows go out as the reader finds them (cli/data_stream.h).
+  DataStream stream(journal, io, io.progress && !r.follow);
+  if (r.follow) return follow(journal, r, io, stream);
 
-  MemoryValueTable table;
-  std::int32_t next;
-  {
-    ProgressScope progress(journal, io);
-    next = journal.GetStartPos(r.resume, table);
-  }
+  const std::int64_t next = stream.read(r.resume);
   if (journal.NumErr() != 0) return reportFailure(journal, io);
+  if (next < 0 && !fileExists(u16(r.log))) return reportMissingLog(r.log, io);
+  if (const auto failure = stream.finish(next >= 1)) return reportStreamFailure(*failure, io);
   if (next < 0) {
-    if (!fileExists(u16(r.log))) return reportMissingLog(r.log, io);
     io.err << "velmora: no record of the period passes the filters\n";
     return kNothingFound;
   }
-  TableRows rows(table);
-  printer.print(rows);
   io.err << "velmora: resume with --resume " << next << "\n";
-  return rows.rows() > 0 ? kSuccess : kNothingFound;
+  return stream.printed() > 0 ? kSuccess : kNothingFound;
 }
 
 int runUsers(const UsersRequest& r, Io& io) {

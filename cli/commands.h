@@ -46,7 +46,7 @@ struct DataRequest {
   PeriodOptions period;
   FilterOptions filters;
   std::optional<std::string> columns, translate, group, order;
-  std::int32_t resume = 0;
+  std::int64_t resume = 0;  // 64-bit: a log may be longer than 2 GiB
   bool follow = false;
   double maxIdle = 0;        // seconds without new records that end --follow; 0: never
   double pollInterval = 0.2; // seconds between looks at a followed log
@@ -81,6 +81,10 @@ int runSample(const SampleRequest& request, Io& io);
 // log that is missing. Both give kFailed.
 int reportFailure(const Journal& journal, Io& io);
 int reportMissingLog(const std::string& log, Io& io);
+
+// Sets up a reader for the data command: the log, the period, the filters
+// and the masks, as a host script would. UsageError for bad arguments.
+void configure(Journal& journal, const DataRequest& request, Io& io);
 
 // Chooses the code page through which the log's text is read; UsageError
 // for one the system does not know.

@@ -87,8 +87,6 @@ void appendJsonString(std::string& out, std::string_view text) {
   out.push_back('"');
 }
 
-namespace {
-
 // -?digits(.digits)?: what JSON accepts as a number and the table writes.
 bool isJsonNumber(std::string_view t) {
   std::size_t i = 0;
@@ -103,8 +101,6 @@ bool isJsonNumber(std::string_view t) {
   }
   return i == t.size();
 }
-
-}  // namespace
 
 std::size_t displayWidth(std::string_view text) {
   std::size_t n = 0;
@@ -147,6 +143,8 @@ void RowPrinter::printDelimited(const RowSource& source) {
       source.cell(r, c, cell);
       append(line, cell);
     }
+    // A blank line is no record to CSV readers: a lone empty field is quoted.
+    if (csv && line.empty()) line = "\"\"";
     line += end;
     out_ << line;
   }

@@ -57,5 +57,8 @@ void appendJsonString(std::string& out, std::string_view text);
 void appendTableCell(std::string& out, std::string_view text);
 // Characters on screen of UTF-8 text (code points; combining marks aside).
 std::size_t displayWidth(std::string_view text);
+// -?digits(.digits)?: what JSON accepts as a number (and the table aligns
+// right); a number column's other texts print as strings.
+bool isJsonNumber(std::string_view text);
 
 }  // namespace velmora::cli

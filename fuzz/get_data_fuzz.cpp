@@ -21,9 +21,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   velmora::Journal j;
   j.SetFilePath(file.path16());
   if (settings.size() > 4 && (settings[4] & 1)) {
-    j.SetDateTimes(u"20050110", u"12:00:00", u"20050112", u"");
+    FUZZ_CHECK(j.SetDateTimes(u"20050110", u"12:00:00", u"20050112", u""));
   } else {
-    j.SetDateTimes(u"19010101", u"", u"29991231", u"");
+    // A year past the current one is refused, which would leave the period
+    // unset and every call a refusal.
+    FUZZ_CHECK(j.SetDateTimes(u"19010101", u"", u"20201231", u""));
   }
   if (settings.size() > 0 && (settings[0] & 1)) j.SetTransformStr(u"1111");
   if (settings.size() > 1 && (settings[1] & 1)) j.SetInsertColumn(u"1010000001");
@@ -39,8 +41,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::int32_t again = j.GetStartPos(pos, table);
     FUZZ_CHECK(again >= pos && fuzz::isLineStart(log, again));
     if (pos > static_cast<std::int64_t>(log.size()) - 18) {
-      FUZZ_CHECK(again == pos);
+      // The last 18 bytes hold no record, but a short line there is passed
+      // over (a call stops before it, the next reads it); past the end the
+      // position stays.
       FUZZ_CHECK(table.rowCount() == rows);
+      if (again > static_cast<std::int64_t>(log.size())) FUZZ_CHECK(j.GetStartPos(again, table) == again);
     }
   }
   FUZZ_CHECK(j.ListStrSize() == table.rowCount());

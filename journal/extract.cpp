@@ -9,33 +9,12 @@
 #include "journal/journal.h"
 #include "journal/lines.h"
 #include "journal/long_lines.h"
+#include "journal/prefilter.h"
+#include "journal/result_columns.h"
 
 namespace velmora {
 namespace {
 
-struct ResultColumn {
-  U16View name;
-  std::int16_t length;  // 0: NewColumn gets no length
-};
-
-// Column k holds record field k.
-constexpr std::array<ResultColumn, 10> kResultColumns{{
-    {u"Дата", 8},
-    {u"Время", 8},
-    {u"Пользователь", 0},
-    {u"Режим", 0},
-    {u"ТипОбъекта", 0},
-    {u"Действие", 0},
-    {u"НомерДействия", 2},
-    {u"Комментарий", 0},
-    {u"Идентификатор", 30},
-    {u"Представление", 0},
-}};
-
-constexpr U16View kStringType = u"Строка";
-constexpr U16View kNumberType = u"Число";
-constexpr U16View kCountColumn = u"Чис";
-constexpr std::int16_t kCountLength = 10;
 constexpr std::int64_t kEndMargin = 18;  // no window starts this close to the end
 // A record of the period longer than a window is gathered whole for the
 // filters, up to this size. A longer one (no real event has a comment of
@@ -66,23 +45,63 @@ std::int64_t Journal::scanPeriod(std::int64_t start, OnRecord&& onRecord) {
   if (start >= MyFileSize_ || start < 1) return start;
 
   const lines::Period period(DateBeginBytes_.data(), DateEndBytes_.data());
+  const std::unique_ptr<Prefilter> prefilter = planPrefilter();
   const std::size_t W = templateSize_;
   std::vector<char> scratch;  // pieces of a record longer than a window
   std::string longRecord;     // such a record of the period, gathered whole
   std::int64_t pos = start;
   bool go = true;
+
+  // A line of the period goes to the filters; a line past the end stops the
+  // scan. False when the scan ends with this line.
+  auto examine = [&](const char* line, const char* cr) {
+    if (period.contains(line)) {
+      if (FilterRecord(std::string_view(line, static_cast<std::size_t>(cr - line))) && !onRecord()) go = false;
+    } else if (period.endsBefore(line)) {
+      go = false;
+    }
+    return go;
+  };
+
+  // The complete lines [buf, last + 2) of a window whose first and last
+  // lines lie in the period: as the log is in time order, so do all between
+  // them, and only a line that holds a match of the prefilter can pass the
+  // filters. Such lines are examined like any other; the rest are passed
+  // over uncut. Returns the start of the first line not examined.
+  auto examineMatches = [&](const char* buf, const char* last) {
+    prefilter->begin(last);
+    const char* c = buf;     // the first line not yet examined
+    const char* from = buf;  // where the next match is looked for
+    while (const char* hit = prefilter->next(from)) {
+      const char* before = lines::findLastLineEnd(c, hit);
+      const char* lineStart = before != nullptr ? before + 2 : c;
+      const char* cr = lines::findLineEnd(lineStart, last + 2);
+      if (hit + prefilter->matchLength() > cr) {
+        from = hit + 1;  // a match across a line end is none
+        continue;
+      }
+      if (!examine(lineStart, cr)) return cr + 2;
+      c = from = cr + 2;
+    }
+    return last + 2;
+  };
+
   for (;;) {
     const std::size_t got = readWindow(pos, W);
     const char* buf = Buffer_.data();
     const char* end = buf + windowSize_;
     const char* c = buf;
     const char* d = nullptr;
-    while (go && (d = lines::findLineEnd(c, end)) != nullptr) {
-      if (period.contains(c)) {
-        if (FilterRecord(std::string_view(c, static_cast<std::size_t>(d - c))) && !onRecord()) go = false;
-      } else if (period.endsBefore(c)) {
-        go = false;
+    if (prefilter) {
+      // The period is decided once for the whole window when it can be.
+      if (const char* last = lines::findLastLineEnd(buf, end)) {
+        const char* before = lines::findLastLineEnd(buf, last);
+        const char* lastStart = before != nullptr ? before + 2 : buf;
+        if (period.contains(buf) && period.contains(lastStart)) c = examineMatches(buf, last);
       }
+    }
+    while (go && (d = lines::findLineEnd(c, end)) != nullptr) {
+      examine(c, d);
       c = d + 2;
     }
     if (c != buf) {

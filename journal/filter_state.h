@@ -24,6 +24,7 @@ class ExactList {
   void clear();
   // v is raw log bytes, folded on the fly by the code page's upper-casing.
   bool matches(std::string_view v, const CodePage& cp) const;
+  const std::vector<std::string>& items() const { return items_; }
 
  private:
   std::vector<std::string> segments_;
@@ -38,6 +39,7 @@ class ItemList {
   void build(const std::vector<U16String>& upperItems, const CodePage& cp);
   void clear();
   bool matches(std::string_view v, const CodePage& cp) const;
+  const std::vector<std::string>& items() const { return items_; }
 
  private:
   std::vector<std::string> items_;

@@ -1,6 +1,8 @@
 #include <algorithm>
 
 #include "journal/filter_state.h"
+#include "journal/lines.h"
+#include "journal/prefilter.h"
 
 namespace velmora {
 
@@ -164,6 +166,31 @@ void Journal::rebuildFilters(const CodePage& cp) {
   st.builtFor = &cp;
 }
 
+std::unique_ptr<Prefilter> Journal::planPrefilter() {
+  FilterState& st = *filters_;
+  if (!st.anyActive) return nullptr;
+  const CodePage& cp = CodePage::current();
+  if (st.builtFor != &cp) rebuildFilters(cp);
+  std::vector<Prefilter::Alternatives> filters;
+  for (int f = 3; f <= 10; ++f) {
+    // An inverted filter keeps the records without its items.
+    if (!st.active[f] || FilterInvert_[f]) continue;
+    Prefilter::Alternatives patterns;
+    if (f < kFirstListFilter || (f == 9 && CoincidenceObject_)) {
+      // A whole value: it follows the ";" that ends the field before it
+      // (field 3 follows the key, whose last byte may be anything). An
+      // empty item matches an empty or missing field, which no search finds.
+      const auto& items = st.exact[f].items();
+      if (std::find(items.begin(), items.end(), std::string()) != items.end()) continue;
+      for (const std::string& item : items) patterns.push_back({f == 3 ? item : ";" + item, true});
+    } else {
+      for (const std::string& item : st.items[f].items()) patterns.push_back({item, false});
+    }
+    filters.push_back(std::move(patterns));
+  }
+  return Prefilter::choose(filters, cp);
+}
+
 bool Journal::SetFilter(U16View FilterStr, U16View FilterName) {
   const int f = filterNumber(FilterName);
   if (f == 0) return false;
@@ -203,14 +230,18 @@ bool Journal::FilterRecord(std::string_view Line) {
   // The first 18 characters are the period key; fields 3..10 follow.
   constexpr std::size_t kKey = 18;
   if (Line.size() <= kKey) return false;
-  const CodePage& cp = CodePage::current();
   FilterState& st = *filters_;
-  if (st.anyActive && st.builtFor != &cp) rebuildFilters(cp);
+  // The code page matters only to filters; without any, none is looked up.
+  const CodePage* cp = nullptr;
+  if (st.anyActive) {
+    cp = &CodePage::current();
+    if (st.builtFor != cp) rebuildFilters(*cp);
+  }
 
   auto accepts = [&](int f) {
     if (!st.active[f]) return true;
     const bool exact = f < kFirstListFilter || (f == 9 && CoincidenceObject_);
-    const bool matched = exact ? st.exact[f].matches(Fields_[f], cp) : st.items[f].matches(Fields_[f], cp);
+    const bool matched = exact ? st.exact[f].matches(Fields_[f], *cp) : st.items[f].matches(Fields_[f], *cp);
     return matched != FilterInvert_[f];
   };
 
@@ -218,6 +249,7 @@ bool Journal::FilterRecord(std::string_view Line) {
   // of the line is the last one.
   const std::size_t n = Line.size();
   std::size_t start = kKey;
+  lines::Semicolons semicolons(Line.data() + kKey, Line.data() + n);
   int f = 3;
   for (; f <= 10 && start <= n; ++f) {
     if (f == 8 && Fields_[7] == "5" && n >= kKey + 2 && Line[n - 1] == ';' && Line[n - 2] == ';') {
@@ -230,8 +262,7 @@ bool Journal::FilterRecord(std::string_view Line) {
       f = 11;
       break;
     }
-    std::size_t end = Line.find(';', start);
-    if (end == std::string_view::npos) end = n;
+    const auto end = static_cast<std::size_t>(semicolons.next() - Line.data());
     Fields_[f] = Line.substr(start, end - start);
     start = end + 1;
     if (!accepts(f)) return false;

@@ -19,6 +19,7 @@ namespace velmora {
 
 class ReadFile;
 class CodePage;
+class Prefilter;
 
 // Called once per read window by the long methods, so that a caller can show
 // progress: bytes done so far and the log's length.
@@ -97,6 +98,9 @@ class Journal {
  private:
   struct FilterState;  // defined in filter_state.h
   void rebuildFilters(const CodePage& cp);
+  // The search that lets the record loops pass over lines that no
+  // accepting filter can pass; nullptr when none pays.
+  std::unique_ptr<Prefilter> planPrefilter();
 
   // start search (the log is open as file_)
   std::int64_t FindStartPos();

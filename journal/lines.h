@@ -30,6 +30,52 @@ inline const char* findLineEnd(const char* from, const char* end) {
   return nullptr;
 }
 
+// The semicolons of a line one after another, for cutting it into fields.
+// Fields are a few bytes long, where a call of memchr costs more than the
+// search: the line is read eight bytes at a time, each word once, never past
+// its end.
+class Semicolons {
+ public:
+  Semicolons(const char* begin, const char* end) : word_(begin), end_(end) { load(); }
+  // The first semicolon after the one returned before (from begin on), or end.
+  const char* next() {
+    while (bits_ == 0) {
+      word_ += 8;
+      if (word_ >= end_) {
+        word_ = end_;
+        return end_;
+      }
+      load();
+    }
+    const char* hit = word_ + std::countr_zero(bits_) / 8;
+    bits_ &= bits_ - 1;
+    return hit;
+  }
+
+ private:
+  // bits_: the high bit of each byte of the word at word_ that is ";".
+  void load() {
+    if (std::endian::native == std::endian::little && end_ - word_ >= 8) {
+      constexpr std::uint64_t kLows = 0x7F7F7F7F7F7F7F7Full;
+      std::uint64_t v;
+      std::memcpy(&v, word_, 8);
+      const std::uint64_t x = v ^ 0x3B3B3B3B3B3B3B3Bull;  // a zero byte where a ";" stands
+      // Exactly the zero bytes: no borrow runs from one byte into the next.
+      bits_ = ~(((x & kLows) + kLows) | x | kLows);
+      return;
+    }
+    bits_ = 0;
+    const std::ptrdiff_t n = end_ - word_ < 8 ? end_ - word_ : 8;
+    for (std::ptrdiff_t i = 0; i < n; ++i) {
+      if (word_[i] == ';') bits_ |= std::uint64_t{0x80} << (8 * i);
+    }
+  }
+
+  const char* word_;
+  const char* end_;
+  std::uint64_t bits_ = 0;
+};
+
 // The CR of the last CR LF lying wholly in [begin, end), or nullptr.
 inline const char* findLastLineEnd(const char* begin, const char* end) {
   for (const char* q = end - 1; q > begin; --q) {

@@ -1,10 +1,9 @@
 #include "memhost/memory_host.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cmath>
-#include <cstdio>
 #include <unordered_map>
+
+#include "memhost/column_list.h"
 
 namespace velmora {
 namespace {
@@ -18,68 +17,6 @@ namespace {
     text.append(u"\"");
   }
   throw HostError(kMemoryHostError, std::move(text));
-}
-
-U16View trimBlanks(U16View s) {
-  while (!s.empty() && (s.front() == u' ' || s.front() == u'\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == u' ' || s.back() == u'\t')) s.remove_suffix(1);
-  return s;
-}
-
-std::vector<U16View> splitList(U16View list) {
-  std::vector<U16View> out;
-  while (true) {
-    const auto comma = list.find(u',');
-    const U16View entry = trimBlanks(list.substr(0, comma));
-    if (!entry.empty()) out.push_back(entry);
-    if (comma == U16View::npos) break;
-    list.remove_prefix(comma + 1);
-  }
-  return out;
-}
-
-bool endsWithWord(U16View entry, U16View word) {
-  if (entry.size() <= word.size()) return false;
-  const U16View tail = entry.substr(entry.size() - word.size());
-  for (std::size_t i = 0; i < word.size(); ++i) {
-    char16_t c = tail[i];
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-    if (c != word[i]) return false;
-  }
-  const char16_t before = entry[entry.size() - word.size() - 1];
-  return before == u' ' || before == u'\t';
-}
-
-double parseNumber(U16View text) {
-  // Counts are short runs of digits: read those directly.
-  if (!text.empty() && text.size() < 10 &&
-      std::all_of(text.begin(), text.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; })) {
-    long value = 0;
-    for (char16_t c : text) value = value * 10 + (c - u'0');
-    return static_cast<double>(value);
-  }
-  text = trimBlanks(text);
-  std::string narrow;
-  for (char16_t c : text) {
-    if (c > 0x7F) return 0;
-    narrow.push_back(c == u',' ? '.' : static_cast<char>(c));
-  }
-  double value = 0;
-  const char* first = narrow.data();
-  if (!narrow.empty() && narrow[0] == '+') ++first;
-  const auto [end, ec] = std::from_chars(first, narrow.data() + narrow.size(), value);
-  if (ec != std::errc() || end != narrow.data() + narrow.size()) return 0;
-  return value;
-}
-
-U16String formatNumber(double value) {
-  char buf[64];
-  if (std::isfinite(value) && std::fabs(value) < 1e15 && value == std::floor(value)) {
-    std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(value));
-  } else {
-    std::snprintf(buf, sizeof buf, "%.15g", value);
-  }
-  return U16String(buf, buf + std::char_traits<char>::length(buf));
 }
 
 }  // namespace
@@ -119,14 +56,9 @@ int MemoryValueTable::columnIndex(U16View name) const {
 }
 
 int MemoryValueTable::requireColumn(U16View nameOrNumber) const {
-  if (const int byName = columnIndex(nameOrNumber)) return byName;
-  if (!nameOrNumber.empty() && nameOrNumber.size() < 6 &&
-      std::all_of(nameOrNumber.begin(), nameOrNumber.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; })) {
-    int number = 0;
-    for (char16_t c : nameOrNumber) number = number * 10 + (c - u'0');
-    if (number >= 1 && number <= width()) return number;
-  }
-  hostError(u"нет колонки", nameOrNumber);
+  const int column = findColumn(nameOrNumber, width(), [this](U16View name) { return columnIndex(name); });
+  if (column == 0) throwNoColumn(nameOrNumber);
+  return column;
 }
 
 void MemoryValueTable::requireRow(std::int32_t row) const {
@@ -187,8 +119,8 @@ void MemoryValueTable::SetValue(std::int32_t row, U16View columnName, std::int16
 
 void MemoryValueTable::GroupBy(U16View columns, U16View summedColumn) {
   std::vector<int> grouped, summed;
-  for (U16View entry : splitList(columns)) grouped.push_back(requireColumn(entry));
-  for (U16View entry : splitList(summedColumn)) summed.push_back(requireColumn(entry));
+  for (U16View entry : splitColumnList(columns)) grouped.push_back(requireColumn(entry));
+  for (U16View entry : splitColumnList(summedColumn)) summed.push_back(requireColumn(entry));
   std::vector<int> kept;  // table order
   for (int c = 1; c <= width(); ++c) {
     if (std::find(grouped.begin(), grouped.end(), c) != grouped.end() ||
@@ -242,19 +174,10 @@ void MemoryValueTable::Sort(U16View columns) {
     bool numeric;
   };
   std::vector<Key> keys;
-  for (U16View entry : splitList(columns)) {
-    bool descending = false;
-    if (entry.back() == u'-' || entry.back() == u'+') {
-      descending = entry.back() == u'-';
-      entry.remove_suffix(1);
-    } else if (endsWithWord(entry, u"desc")) {
-      descending = true;
-      entry.remove_suffix(4);
-    } else if (endsWithWord(entry, u"asc")) {
-      entry.remove_suffix(3);
-    }
-    const int column = requireColumn(trimBlanks(entry));
-    keys.push_back(Key{column, descending, isNumber(column)});
+  for (U16View entry : splitColumnList(columns)) {
+    const SortEntry e = parseSortEntry(entry);
+    const int column = requireColumn(e.column);
+    keys.push_back(Key{column, e.descending, isNumber(column)});
   }
   std::vector<std::int32_t> order(static_cast<std::size_t>(rows_));
   for (std::int32_t r = 0; r < rows_; ++r) order[static_cast<std::size_t>(r)] = r + 1;

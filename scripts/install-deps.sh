@@ -15,6 +15,7 @@ all_packages=(
   wine wine32:i386 wine64 xvfb xauth
   chromium fonts-dejavu-core
   locales
+  ripgrep
 )
 
 case "${1:-}" in

@@ -202,6 +202,40 @@ TEST_F(Cli, ColumnsTranslationGroupingAndOrder) {
   }
 }
 
+TEST_F(Cli, ValuesComeOutWholeAndEveryCsvRowIsARecord) {
+  // An identifier of 32 characters (the host's table keeps 30 of them), and
+  // records whose comment, the only column asked for, is empty.
+  const std::string id32 = "O/12/000000000000000000000000001";
+  ASSERT_EQ(id32.size(), 32u);
+  writeFile(log, cp1251(u"20050110;09:00:00;Петров;E;Docs;DocWrite;1;;") + id32 + cp1251(u";Накладная\r\n") +
+                     cp1251(u"20050110;09:00:01;Петров;E;Docs;DocWrite;1;;O/1;Накладная\r\n") +
+                     cp1251(u"20050110;09:00:02;Петров;E;Docs;DocWrite;1;Важно;O/2;Накладная\r\n"));
+  RunResult r = data({"--from", "20050110", "--to", "20050110", "--format", "csv"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  auto rows = parseCsv(r.out);
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_EQ(rows[1][8], id32);
+  for (const char* format : {"tsv", "jsonl", "table"}) {
+    r = data({"--from", "20050110", "--to", "20050110", "--format", format, "--columns", "0000000010"});
+    EXPECT_NE(r.out.find(id32), std::string::npos) << format << "\n" << r.out;
+  }
+
+  r = data({"--from", "20050110", "--to", "20050110", "--format", "csv", "--columns", "0000000100"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "Комментарий\r\n\"\"\r\n\"\"\r\nВажно\r\n");
+  rows = parseCsv(r.out);
+  EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{{"Комментарий"}, {""}, {""}, {"Важно"}}));
+}
+
+TEST_F(Cli, ResumePositionsPast2GiBAreTaken) {
+  // A position beyond any 32-bit number: nothing is there to read, and the
+  // same position comes back.
+  const RunResult r = data({"--from", "20050101", "--to", "20050105", "--resume", "5000000000"});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(resumePosition(r.err), 5000000000LL) << r.err;
+}
+
 TEST_F(Cli, DefaultOutputOffATerminalIsTabSeparatedWithoutProgress) {
   const RunResult r = data({"--from", "20050101", "--to", "20050105"});
   ASSERT_EQ(r.exitCode, 0);

@@ -1,0 +1,174 @@
+#include "cli/data_stream.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "cli/terminal.h"
+#include "journal/errors.h"
+#include "journal/result_columns.h"
+#include "memhost/column_list.h"
+#include "memhost/memory_host.h"
+#include "text/codepage.h"
+
+namespace velmora::cli {
+namespace {
+
+// The failure of a list entry that names no column, worded and numbered as
+// the table's own.
+StreamFailure noColumn(U16View entry) {
+  try {
+    throwNoColumn(entry);
+  } catch (const HostError& e) {
+    return StreamFailure{foldErrorNumber(e.number()), e.description()};
+  }
+}
+
+std::vector<std::string> utf8Names(const std::vector<U16String>& names) {
+  std::vector<std::string> out;
+  for (const U16String& name : names) out.push_back(toUtf8(name));
+  return out;
+}
+
+}  // namespace
+
+DataStream::Order DataStream::resolveOrder(U16View list, const std::vector<U16String>& names,
+                                           const std::vector<bool>& numeric) {
+  Order order;
+  const auto index = [&](U16View name) {
+    for (std::size_t c = 0; c < names.size(); ++c) {
+      if (names[c] == name) return static_cast<int>(c + 1);
+    }
+    return 0;
+  };
+  for (U16View entry : splitColumnList(list)) {
+    const SortEntry e = parseSortEntry(entry);
+    const int column = findColumn(e.column, static_cast<int>(names.size()), index);
+    if (column == 0) {
+      order.failure = noColumn(e.column);
+      break;
+    }
+    const auto c = static_cast<std::size_t>(column - 1);
+    order.keys.push_back(RowStore::Key{c, e.descending, numeric[c]});
+  }
+  return order;
+}
+
+DataStream::DataStream(Journal& journal, Io& io, bool progress)
+    : journal_(journal),
+      io_(io),
+      shaper_(journal.InsertColumn(), journal.TransformStr(), CodePage::current()),
+      printer_(io.format, io.out, CodePage::current()),
+      utf8_(CodePage::current()) {
+  const std::vector<U16String> names = shaper_.columnNames();
+  const std::size_t n = names.size();
+  plainNames_ = utf8Names(names);
+  plainNumeric_.assign(n, false);
+  cells_.resize(n);
+  texts_.resize(n + 1);
+  views_.resize(n + 1);
+  grouping_ = !journal.GroupBy().empty();
+  ordering_ = !journal.OrderBy().empty();
+
+  if (grouping_) {
+    // The table before grouping: the chosen columns and the count column.
+    std::vector<U16String> before = names;
+    before.emplace_back(kCountColumn);
+    const std::size_t count = n;
+    const auto index = [&](U16View name) {
+      for (std::size_t c = 0; c < before.size(); ++c) {
+        if (before[c] == name) return static_cast<int>(c + 1);
+      }
+      return 0;
+    };
+    std::vector<std::size_t> grouped;
+    for (U16View entry : splitColumnList(journal.GroupBy())) {
+      const int column = findColumn(entry, static_cast<int>(before.size()), index);
+      if (column == 0) {
+        groupFailure_ = noColumn(entry);
+        break;
+      }
+      grouped.push_back(static_cast<std::size_t>(column - 1));
+      if (grouped.back() != count) groupedColumns_.push_back(grouped.back());
+    }
+    // Grouping keeps the grouping columns and the summed count, in table order.
+    std::vector<std::size_t> kept;
+    std::vector<U16String> keptNames;
+    for (std::size_t c = 0; c < before.size(); ++c) {
+      if (c != count && std::find(grouped.begin(), grouped.end(), c) == grouped.end()) continue;
+      kept.push_back(c);
+      keptNames.push_back(before[c]);
+      groupedNumeric_.push_back(c == count);
+    }
+    groupedNames_ = utf8Names(keptNames);
+    grouper_ = std::make_unique<Grouper>(std::move(grouped), count, std::move(kept));
+    orderGrouped_ = resolveOrder(journal.OrderBy(), keptNames, groupedNumeric_);
+  }
+  // Without a start GetData never groups, and sorts the plain table.
+  orderPlain_ = resolveOrder(journal.OrderBy(), names, plainNumeric_);
+  if (ordering_ && !grouping_) store_ = std::make_unique<RowStore>(n);
+  printer_.setColumns(grouping_ ? groupedNames_ : plainNames_, grouping_ ? groupedNumeric_ : plainNumeric_);
+  // Rows printed to the terminal as they come show the progress themselves.
+  if (progress && (grouping_ || ordering_ || !isTerminal(stdout))) progress_ = std::make_unique<ProgressLine>(io.err);
+}
+
+DataStream::~DataStream() { journal_.setProgress(nullptr); }
+
+std::int64_t DataStream::read(std::int64_t position) {
+  journal_.setProgress([this](std::int64_t done, std::int64_t total) {
+    // A window begins when the rows of the one before are complete: they go
+    // out now, not when some buffer happens to fill.
+    if (!grouping_ && !ordering_) printer_.flush(false);
+    if (progress_) progress_->update(done, total);
+  });
+  const std::int64_t next = journal_.GetRecords(position, *this);
+  journal_.setProgress(nullptr);
+  // The rows found go out even when the read failed after them.
+  if (!grouping_ && !ordering_) printer_.flush(true);
+  return next;
+}
+
+bool DataStream::record(const RecordFields& fields) {
+  shaper_.shape(fields, cells_.data());
+  auto text = [&](std::size_t c) {
+    texts_[c].clear();
+    if (cells_[c].logBytes) {
+      utf8_.append(cells_[c].text, texts_[c]);
+    } else {
+      texts_[c].assign(cells_[c].text);
+    }
+    views_[c] = texts_[c];
+  };
+  if (grouping_) {
+    for (std::size_t c : groupedColumns_) text(c);
+    grouper_->add(views_.data());
+  } else if (ordering_) {
+    for (std::size_t c = 0; c < cells_.size(); ++c) text(c);
+    store_->add(views_.data());
+  } else {
+    printer_.row(cells_.data());
+  }
+  // Nobody reads the output any more: the read ends.
+  return static_cast<bool>(io_.out);
+}
+
+std::optional<StreamFailure> DataStream::finish(bool startFound) {
+  if (progress_) progress_->clear();
+  const bool grouped = grouping_ && startFound;
+  if (grouped && groupFailure_) return groupFailure_;
+  const Order& order = grouped ? orderGrouped_ : orderPlain_;
+  if (ordering_ && order.failure) return order.failure;
+  if (grouped) {
+    RowStore rows = grouper_->rows();
+    grouper_->clear();
+    if (ordering_) rows.sort(order.keys);
+    printer_.printAll(StoredRows(rows, groupedNames_, groupedNumeric_));
+  } else if (ordering_ && !grouping_) {
+    store_->sort(order.keys);
+    printer_.printAll(StoredRows(*store_, plainNames_, plainNumeric_));
+    store_->clear();
+  }
+  printer_.flush(true);
+  return std::nullopt;
+}
+
+}  // namespace velmora::cli

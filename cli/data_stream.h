@@ -1,0 +1,88 @@
+// The data command's rows as the reader finds them: a RecordSink that does
+// what the script settings mean (column choice, translation, grouping with a
+// count, sorting) and prints in any of the four formats. The rows are those
+// that GetData would put into the in-memory value table, except that values
+// are whole where the table cuts them to its column widths (8, 2, 30).
+//
+// With neither grouping nor sorting each row is printed once complete, and
+// memory stays bounded whatever the size of the log or of the answer;
+// grouping keeps one row per group, sorting keeps the rows compactly.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/held_rows.h"
+#include "cli/record_shaper.h"
+#include "cli/stream_printer.h"
+#include "journal/journal.h"
+
+namespace velmora::cli {
+
+class ProgressLine;
+
+// A failure found in the column lists, as the host's table reports it.
+struct StreamFailure {
+  std::int16_t number;
+  U16String text;
+};
+
+class DataStream : public RecordSink {
+ public:
+  // Takes the settings from the configured journal; progress: show a
+  // progress line on io.err while reading.
+  DataStream(Journal& journal, Io& io, bool progress);
+  ~DataStream() override;
+  DataStream(const DataStream&) = delete;
+  DataStream& operator=(const DataStream&) = delete;
+
+  // One GetRecords call through this stream; its result.
+  std::int64_t read(std::int64_t position);
+  // The end of a read (or of one look at a followed log): groups, sorts and
+  // prints what was kept, and hands all output on. startFound: the read had
+  // a start (GetData groups only then). A column list that names no column
+  // fails here, where GetData would fail.
+  std::optional<StreamFailure> finish(bool startFound);
+  std::size_t printed() const { return printer_.printed(); }
+
+  bool record(const RecordFields& fields) override;
+
+ private:
+  // A column list resolved against some columns: the sort keys, or the
+  // failure that the table would report.
+  struct Order {
+    std::vector<RowStore::Key> keys;
+    std::optional<StreamFailure> failure;
+  };
+  static Order resolveOrder(U16View list, const std::vector<U16String>& names, const std::vector<bool>& numeric);
+
+  Journal& journal_;
+  Io& io_;
+  RecordShaper shaper_;
+  StreamPrinter printer_;
+  Utf8Table utf8_;
+  std::unique_ptr<ProgressLine> progress_;
+  std::vector<Cell> cells_;
+
+  // grouping
+  bool grouping_ = false;
+  std::unique_ptr<Grouper> grouper_;
+  std::optional<StreamFailure> groupFailure_;
+  std::vector<std::size_t> groupedColumns_;
+  std::vector<std::string> texts_;  // UTF-8 of the grouping columns of a record
+  std::vector<std::string_view> views_;
+
+  // sorting: against the grouped rows, or the plain ones
+  bool ordering_ = false;
+  Order orderGrouped_, orderPlain_;
+  std::unique_ptr<RowStore> store_;
+
+  std::vector<std::string> plainNames_, groupedNames_;
+  std::vector<bool> plainNumeric_, groupedNumeric_;
+};
+
+}  // namespace velmora::cli

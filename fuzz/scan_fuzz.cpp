@@ -1,0 +1,152 @@
+// The record loops against a plain record-by-record reading (reference_scan.h)
+// on the same bytes and settings: code page, period, the eight filters, their
+// inversion, CoincidenceObject, start position and a sink that stops. The
+// rows (every field, byte for byte) and the positions must be the same, for
+// GetRecords and for GetData.
+//
+// Input: settings, 0xFF, eight filter texts each ended by 0xFF, the invert
+// mask, 0xFF, then log material: pieces ended by LF. A piece becomes a record
+// whose key the target makes, in time order, and whose fields are the piece;
+// a piece that starts with 0x01 is a line as it is (any key or none); 0x02
+// stands for a lone LF, and a piece that starts with 0x03 is repeated past
+// the size of a window. The first byte of a record's piece sets how far its
+// time lies after the one before (0 to 14 minutes).
+#include <array>
+
+#include "fuzz/fuzz_util.h"
+#include "fuzz/reference_scan.h"
+#include "journal/journal.h"
+#include "memhost/memory_host.h"
+#include "text/codepage.h"
+
+namespace {
+
+using fuzz::reference::Row;
+
+constexpr std::size_t kWindow = 32768;  // GetData's window when it resumes at a position
+
+class Collect : public velmora::RecordSink {
+ public:
+  explicit Collect(std::size_t stopAfter) : stopAfter_(stopAfter) {}
+  bool record(const velmora::RecordFields& fields) override {
+    Row row;
+    for (int k = 1; k <= 10; ++k) row[k] = std::string(fields[k]);
+    rows.push_back(row);
+    return stopAfter_ == 0 || rows.size() < stopAfter_;
+  }
+  std::vector<Row> rows;
+
+ private:
+  std::size_t stopAfter_;
+};
+
+std::string key(int second) {
+  // From 9 January 2005 on; a day is 86,400 seconds.
+  const int day = 9 + second / 86400, s = second % 86400;
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "200501%02d;%02d:%02d:%02d;", day % 100, s / 3600, s / 60 % 60, s % 60);
+  return buf;
+}
+
+std::string buildLog(std::string_view material, bool repeat) {
+  std::string log;
+  int second = 0;
+  do {
+    std::string_view rest = material;
+    while (!rest.empty()) {
+      const std::size_t cut = rest.find('\n');
+      std::string piece(rest.substr(0, cut));
+      rest = cut == std::string_view::npos ? std::string_view() : rest.substr(cut + 1);
+      for (char& c : piece) {
+        if (c == '\x02') c = '\n';
+      }
+      if (!piece.empty() && piece[0] == '\x03') {
+        const std::string once = piece.substr(1);
+        piece.clear();
+        while (!once.empty() && piece.size() <= kWindow + 100) piece += once;
+      }
+      if (!piece.empty() && piece[0] == '\x01') {
+        log += piece.substr(1);
+      } else {
+        second += piece.empty() ? 1 : static_cast<unsigned char>(piece[0]) % 8 * 120;
+        log += key(second) + piece;
+      }
+      log += "\r\n";
+    }
+  } while (repeat && !material.empty() && log.size() < 5 * kWindow / 2);  // a few windows, kept quick
+  return log;
+}
+
+// The records must stand in time order; what the reader relies on is that no
+// record of the period follows one dated after it. Lines that would break
+// that are moved past the period (their first byte made "9").
+void keepTimeOrder(std::string& log, std::int64_t start, const std::string& begin, const std::string& end) {
+  bool past = false;
+  std::size_t c = static_cast<std::size_t>(start - 1);
+  for (std::size_t d; c < log.size() && (d = log.find("\r\n", c)) != std::string::npos; c = d + 2) {
+    std::string k = log.substr(c, 18);
+    k.resize(18, ' ');
+    if (past && begin <= k && k <= end) log[c] = '9';
+    past = past || k.substr(0, 8) > end.substr(0, 8);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::Splitter in(data, size);
+  const std::string_view settings = in.next();
+  auto setting = [&](std::size_t i) -> unsigned {
+    return i < settings.size() ? static_cast<unsigned char>(settings[i]) : 0u;
+  };
+  static constexpr unsigned kPages[] = {1251, 1252, 866};
+  FUZZ_CHECK(velmora::CodePage::select(kPages[setting(0) % 3]));
+  const velmora::CodePage& cp = velmora::CodePage::current();
+
+  velmora::Journal j;
+  static const fuzz::TempFile file("scan.log");
+  j.SetFilePath(file.path16());
+  switch (setting(1) % 3) {
+    case 0: FUZZ_CHECK(j.SetDateTimes(u"19010101", u"", u"20201231", u"")); break;
+    case 1: FUZZ_CHECK(j.SetDateTimes(u"20050110", u"12:00:00", u"20050112", u"")); break;
+    default: FUZZ_CHECK(j.SetDateTimes(u"20050111", u"", u"20050111", u"06:30:00")); break;
+  }
+  static const char16_t* const kNames[] = {u"3", u"4", u"5", u"6", u"7", u"8", u"9", u"10"};
+  fuzz::reference::Filters filters;
+  for (int f = 3; f <= 10; ++f) {
+    const velmora::U16String text = fuzz::units(in.next());
+    j.SetFilter(text, kNames[f - 3]);
+    filters.text[f] = j.GetFilter(kNames[f - 3]);
+    if (f >= 8) filters.items[f] = fuzz::reference::listItems(text, cp);
+  }
+  j.SetInvertFilters(fuzz::units(in.next()));
+  for (int k = 1; k <= 8; ++k) filters.invert[k + 2] = j.InvertFilters()[static_cast<std::size_t>(k - 1)] == u'1';
+  j.SetCoincidenceObject(setting(2) & 1);
+  filters.coincidence = j.CoincidenceObject() == 1;
+
+  std::string log = buildLog(in.rest(), setting(3) & 1);
+  if (log.empty()) return 0;
+  // A start at the first byte, or anywhere, inside a line too.
+  const std::uint32_t offset = setting(4) | setting(5) << 8 | setting(6) << 16;
+  const std::int64_t start = setting(7) & 1 ? 1 + static_cast<std::int64_t>(offset % log.size()) : 1;
+  const std::string begin = velmora::toUtf8(j.DateBegin()), end = velmora::toUtf8(j.DateEnd());
+  keepTimeOrder(log, start, begin, end);
+  file.write(log);
+  const std::size_t stopAfter = setting(8) % 4 == 0 ? setting(9) % 20 + 1 : 0;
+
+  const fuzz::reference::Result want =
+      fuzz::reference::scan(log, start, kWindow, begin, end, filters, cp, stopAfter);
+
+  Collect sink(stopAfter);
+  FUZZ_CHECK(j.GetRecords(start, sink) == want.position);
+  FUZZ_CHECK(j.NumErr() == 0);
+  FUZZ_CHECK(sink.rows == want.rows);
+
+  if (stopAfter == 0) {
+    velmora::MemoryValueTable table;
+    FUZZ_CHECK(j.GetStartPos(static_cast<std::int32_t>(start), table) == want.position);
+    FUZZ_CHECK(j.NumErr() == 0);
+    FUZZ_CHECK(table.rowCount() == static_cast<std::int32_t>(want.rows.size()));
+  }
+  return 0;
+}
