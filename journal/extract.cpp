@@ -56,7 +56,7 @@ std::int64_t Journal::scanPeriod(std::int64_t start, OnRecord&& onRecord) {
   // scan. False when the scan ends with this line.
   auto examine = [&](const char* line, const char* cr) {
     if (period.contains(line)) {
-      if (FilterRecord(std::string_view(line, static_cast<std::size_t>(cr - line))) && !onRecord()) go = false;
+      if (filterLine(std::string_view(line, static_cast<std::size_t>(cr - line))) && !onRecord()) go = false;
     } else if (period.endsBefore(line)) {
       go = false;
     }
@@ -100,7 +100,8 @@ std::int64_t Journal::scanPeriod(std::int64_t start, OnRecord&& onRecord) {
         if (period.contains(buf) && period.contains(lastStart)) c = examineMatches(buf, last);
       }
     }
-    while (go && (d = lines::findLineEnd(c, end)) != nullptr) {
+    lines::LineEnds ends(c, end);
+    while (go && (d = ends.next()) != nullptr) {
       examine(c, d);
       c = d + 2;
     }
@@ -131,7 +132,11 @@ std::int64_t Journal::scanPeriod(std::int64_t start, OnRecord&& onRecord) {
       longRecord.append(piece);
     });
     if (cr < 0) return pos;
-    if (inPeriod && !tooLong && FilterRecord(longRecord) && !onRecord()) go = false;
+    if (inPeriod && !tooLong) {
+      const std::size_t length = longRecord.size();
+      longRecord.append(lines::kCutBlock, ' ');  // room for the cutting's block reads
+      if (filterLine(std::string_view(longRecord.data(), length)) && !onRecord()) go = false;
+    }
     pos = cr + 2;
     if (MyFileSize_ - kEndMargin < pos || !go) return pos;
   }

@@ -87,6 +87,7 @@ class Journal {
   // ---- internals exposed for tests and benchmarks ------------------------
   // Cuts one record (a line without CR LF, log bytes) into Fields and applies
   // the filters; true when the record passes.
+  // The views in Fields point into a copy of Line kept until the next call.
   bool FilterRecord(std::string_view Line);
   std::string_view Field(int k) const { return Fields_[k]; }  // k = 1..10
   // Windows read from logs since the reader was made (for benchmarks).
@@ -110,6 +111,9 @@ class Journal {
   // record loops: scanPeriod walks the records of the period from start and
   // calls onRecord() for each that passes the filters, its fields in Fields_;
   // onRecord returning false ends the scan after that record.
+  // FilterRecord for a line followed by at least lines::kCutBlock readable
+  // bytes (a line of the window, or a long record gathered with padding).
+  bool filterLine(std::string_view Line);
   template <class OnRecord>
   std::int64_t scanPeriod(std::int64_t start, OnRecord&& onRecord);
   template <bool Selected, bool Transformed, bool Counted>
@@ -147,6 +151,7 @@ class Journal {
 
   // working storage of one call
   RecordFields Fields_;  // positions 1..10, views into the window
+  std::string padded_;   // a line given to FilterRecord, with room after it
   std::unique_ptr<ReadFile> file_;
   std::vector<char> Buffer_;                 // the current read window
   std::size_t windowSize_ = 0;               // bytes of Buffer_ in use (W)

@@ -8,6 +8,10 @@
 #include <cstring>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace velmora::lines {
 
 constexpr std::size_t kKeySize = 18;   // date;time; at the start of a record
@@ -15,8 +19,9 @@ constexpr std::size_t kDateSize = 8;   // YYYYMMDD
 constexpr std::size_t kDate9Size = 9;  // the date and its ";"
 
 // Bytes kept after a window's end so that a key taken at any line start in
-// the window can be read whole (a short last line is followed by these).
-constexpr std::size_t kWindowPadding = 32;
+// the window can be read whole (a short last line is followed by these), and
+// a line cut into fields may be read in whole blocks (kCutBlock below).
+constexpr std::size_t kWindowPadding = 64;
 
 // The CR of the first CR LF in [from, end), or nullptr.
 inline const char* findLineEnd(const char* from, const char* end) {
@@ -30,48 +35,102 @@ inline const char* findLineEnd(const char* from, const char* end) {
   return nullptr;
 }
 
+// Lines are read in blocks of this many bytes when they are cut into fields.
+constexpr std::size_t kCutBlock = 64;
+
+// Bit i is set where p[i] == c, for the kCutBlock bytes from p, all of which
+// must be readable. One mask a block means that finding the next field
+// costs a bit scan, not a branch per word whose outcome the field lengths
+// decide.
+inline std::uint64_t byteMask64(const char* p, char c) {
+#if defined(__SSE2__)
+  const __m128i needle = _mm_set1_epi8(c);
+  std::uint64_t mask = 0;
+  for (int k = 0; k < 4; ++k) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+    mask |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, needle)))} << (16 * k);
+  }
+  return mask;
+#else
+  std::uint64_t mask = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr std::uint64_t kLows = 0x7F7F7F7F7F7F7F7Full;
+    const std::uint64_t pattern = 0x0101010101010101ull * static_cast<unsigned char>(c);
+    for (int k = 0; k < 8; ++k) {
+      std::uint64_t v;
+      std::memcpy(&v, p + 8 * k, 8);
+      const std::uint64_t x = v ^ pattern;  // a zero byte where c stands
+      // 0x80 in exactly the zero bytes: no borrow runs from byte to byte.
+      const std::uint64_t high = ~(((x & kLows) + kLows) | x | kLows);
+      // The eight flags gathered into one byte, lowest address lowest.
+      mask |= (((high >> 7) * 0x0102040810204080ull) >> 56) << (8 * k);
+    }
+  } else {
+    for (int i = 0; i < 64; ++i) mask |= std::uint64_t{p[i] == c} << i;
+  }
+  return mask;
+#endif
+}
+
 // The semicolons of a line one after another, for cutting it into fields.
-// Fields are a few bytes long, where a call of memchr costs more than the
-// search: the line is read eight bytes at a time, each word once, never past
-// its end.
+// The line is read a block at a time, so up to kCutBlock - 1 bytes past its end
+// must be readable (a window keeps that much padding; other lines are
+// copied where they may).
 class Semicolons {
  public:
-  Semicolons(const char* begin, const char* end) : word_(begin), end_(end) { load(); }
+  Semicolons(const char* begin, const char* end) : block_(begin), end_(end) { load(); }
   // The first semicolon after the one returned before (from begin on), or end.
   const char* next() {
     while (bits_ == 0) {
-      word_ += 8;
-      if (word_ >= end_) {
-        word_ = end_;
-        return end_;
-      }
+      block_ += kCutBlock;
+      if (block_ >= end_) return end_;
       load();
     }
-    const char* hit = word_ + std::countr_zero(bits_) / 8;
+    const char* hit = block_ + std::countr_zero(bits_);
     bits_ &= bits_ - 1;
     return hit;
   }
 
  private:
-  // bits_: the high bit of each byte of the word at word_ that is ";".
   void load() {
-    if (std::endian::native == std::endian::little && end_ - word_ >= 8) {
-      constexpr std::uint64_t kLows = 0x7F7F7F7F7F7F7F7Full;
-      std::uint64_t v;
-      std::memcpy(&v, word_, 8);
-      const std::uint64_t x = v ^ 0x3B3B3B3B3B3B3B3Bull;  // a zero byte where a ";" stands
-      // Exactly the zero bytes: no borrow runs from one byte into the next.
-      bits_ = ~(((x & kLows) + kLows) | x | kLows);
-      return;
-    }
-    bits_ = 0;
-    const std::ptrdiff_t n = end_ - word_ < 8 ? end_ - word_ : 8;
-    for (std::ptrdiff_t i = 0; i < n; ++i) {
-      if (word_[i] == ';') bits_ |= std::uint64_t{0x80} << (8 * i);
+    bits_ = byteMask64(block_, ';');
+    const std::ptrdiff_t left = end_ - block_;
+    if (left < static_cast<std::ptrdiff_t>(kCutBlock)) bits_ &= (std::uint64_t{1} << left) - 1;
+  }
+
+  const char* block_;
+  const char* end_;
+  std::uint64_t bits_ = 0;
+};
+
+// The line ends of a window one after another: the CR of each CR LF in
+// [from, end). Found a block at a time, like the semicolons, since a call
+// of memchr per line of some hundred bytes costs more than the search; up to
+// kCutBlock bytes past end must be readable.
+class LineEnds {
+ public:
+  LineEnds(const char* from, const char* end) : block_(from), end_(end) { load(); }
+  const char* next() {
+    for (;;) {
+      while (bits_ == 0) {
+        block_ += kCutBlock;
+        if (block_ >= end_) return nullptr;
+        load();
+      }
+      const char* cr = block_ + std::countr_zero(bits_);
+      bits_ &= bits_ - 1;
+      if (cr + 1 < end_ && cr[1] == '\n') return cr;
     }
   }
 
-  const char* word_;
+ private:
+  void load() {
+    bits_ = byteMask64(block_, '\r');
+    const std::ptrdiff_t left = end_ - block_;
+    if (left < static_cast<std::ptrdiff_t>(kCutBlock)) bits_ &= (std::uint64_t{1} << left) - 1;
+  }
+
+  const char* block_;
   const char* end_;
   std::uint64_t bits_ = 0;
 };

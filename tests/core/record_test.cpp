@@ -32,7 +32,7 @@ std::string record(std::initializer_list<U16View> fields) {
 
 struct Record : ::testing::Test {
   Journal j;
-  std::deque<std::string> lines;  // the fields are views into these
+  std::deque<std::string> lines;  // the records given to FilterRecord
   void SetUp() override { ASSERT_TRUE(CodePage::select(1251)); }
   bool keep(std::string line) { return j.FilterRecord(lines.emplace_back(std::move(line))); }
   void expectFields(std::initializer_list<U16View> fields) {
