@@ -170,6 +170,18 @@ std::int64_t Journal::readRecords(std::int64_t start, ValueTable& table) {
   });
 }
 
+std::int64_t Journal::openPeriodScan(std::int64_t CurrentPos) {
+  if (DateBegin_.size() != lines::kKeySize || DateEnd_.size() != lines::kKeySize ||
+      DateBeginBytes_.size() != lines::kKeySize || DateEndBytes_.size() != lines::kKeySize ||
+      !fileExists(FilePath_)) {
+    return -1;
+  }
+  file_ = std::make_unique<ReadFile>(FilePath_);
+  MyFileSize_ = file_->size();
+  templateSize_ = kSearchWindow;
+  return CurrentPos >= 1 ? CurrentPos : FindStartPos();
+}
+
 std::int32_t Journal::GetStartPos(std::int32_t CurrentPos, ValueTable& ListStr) {
   clearError();
   try {
@@ -182,17 +194,8 @@ std::int32_t Journal::GetStartPos(std::int32_t CurrentPos, ValueTable& ListStr) 
       ListStrSize_ = 0;
     }
 
-    if (DateBegin_.size() != lines::kKeySize || DateEnd_.size() != lines::kKeySize ||
-        DateBeginBytes_.size() != lines::kKeySize || DateEndBytes_.size() != lines::kKeySize ||
-        !fileExists(FilePath_)) {
-      return -1;
-    }
-
-    file_ = std::make_unique<ReadFile>(FilePath_);
-    MyFileSize_ = file_->size();
-    templateSize_ = kSearchWindow;
-
-    const std::int64_t start = CurrentPos >= 1 ? CurrentPos : FindStartPos();
+    const std::int64_t start = openPeriodScan(CurrentPos);
+    if (!file_) return -1;  // no log, or no period: neither rows nor sorting
     std::int32_t result = -1;
     if (start < 1) {
       file_.reset();
@@ -228,14 +231,7 @@ std::int64_t Journal::GetRecords(std::int64_t CurrentPos, RecordSink& sink) {
   clearError();
   try {
     const AtScopeEnd done([this] { endCall(); });
-    if (DateBeginBytes_.size() != lines::kKeySize || DateEndBytes_.size() != lines::kKeySize ||
-        !fileExists(FilePath_)) {
-      return -1;
-    }
-    file_ = std::make_unique<ReadFile>(FilePath_);
-    MyFileSize_ = file_->size();
-    templateSize_ = kSearchWindow;
-    const std::int64_t start = CurrentPos >= 1 ? CurrentPos : FindStartPos();
+    const std::int64_t start = openPeriodScan(CurrentPos);
     if (start < 1) return -1;
     return scanPeriod(start, [&] { return sink.record(Fields_); });
   } catch (...) {

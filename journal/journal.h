@@ -108,6 +108,11 @@ class Journal {
   bool WindowDates(std::string_view& FirstDate, std::string_view& LastDate) const;
   std::int64_t ScanForStart(std::int64_t WindowPos);
   std::size_t readWindow(std::int64_t position, std::size_t size);  // the bytes read
+  // Opens the log and gives where a scan of the period starts: CurrentPos
+  // when it is 1 or more, else the first record of the period (-1: none).
+  // -1 with the log left closed when the period is not set or the log does
+  // not exist.
+  std::int64_t openPeriodScan(std::int64_t CurrentPos);
   // record loops: scanPeriod walks the records of the period from start and
   // calls onRecord() for each that passes the filters, its fields in Fields_;
   // onRecord returning false ends the scan after that record.
