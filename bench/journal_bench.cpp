@@ -22,6 +22,7 @@
 
 #include "journal/journal.h"
 #include "memhost/memory_host.h"
+#include "bench/bench_log.h"
 #include "sample/sample.h"
 
 namespace {
@@ -33,8 +34,8 @@ using velmora::MemoryValueList;
 using velmora::MemoryValueTable;
 using velmora::U16String;
 
-const fs::path kDataDir = fs::path(__FILE__).parent_path() / "data";
-constexpr int kRecordsPerDay = 20000;
+using velmora::bench::kDataDir;
+using velmora::bench::kRecordsPerDay;
 
 struct Figures {
   double seconds = 0;
@@ -144,25 +145,8 @@ void setPeriod(Journal& j, const std::string& from, const std::string& to) {
 
 int main(int argc, char** argv) {
   const std::uint64_t mib = argc > 1 ? std::stoull(argv[1]) : 1024;
-  fs::create_directories(kDataDir);
-  const fs::path log = kDataDir / ("journal-" + std::to_string(mib) + "m.log");
+  const fs::path log = velmora::bench::bigLog(mib);
   const std::string logArg = "'" + log.string() + "'";
-
-  if (!fs::exists(log)) {
-    std::printf("generating %s ...\n", log.c_str());
-    std::fflush(stdout);
-    velmora::SampleOptions options;
-    options.perDay = kRecordsPerDay;
-    options.seed = 7;
-    options.startDate = 20050101;
-    options.targetBytes = mib << 20;
-    const fs::path partial = log.string() + ".partial";
-    {
-      std::ofstream out(partial, std::ios::binary);
-      velmora::writeSampleLog(out, options);
-    }
-    fs::rename(partial, log);
-  }
   const double size = static_cast<double>(fs::file_size(log));
   const double gb = size / 1e9;
 

@@ -23,6 +23,7 @@
 
 #include "cli/tally.h"
 #include "journal/journal.h"
+#include "bench/bench_log.h"
 #include "sample/sample.h"
 
 namespace {
@@ -30,7 +31,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-const fs::path kDataDir = fs::path(__FILE__).parent_path() / "data";
+using velmora::bench::kDataDir;
 constexpr int kRounds = 7;
 
 struct Run {
@@ -102,18 +103,6 @@ struct Measured {
   }
 };
 
-void ensureLog(const fs::path& log, const velmora::SampleOptions& options) {
-  if (fs::exists(log)) return;
-  std::printf("generating %s ...\n", log.c_str());
-  std::fflush(stdout);
-  const fs::path partial = log.string() + ".partial";
-  {
-    std::ofstream out(partial, std::ios::binary);
-    velmora::writeSampleLog(out, options);
-  }
-  fs::rename(partial, log);
-}
-
 // Alternates the commands round by round, so that a passing load on the
 // machine touches all of them alike.
 void measure(std::vector<Measured>& set) {
@@ -138,19 +127,12 @@ int main(int argc, char** argv) {
   if (argc == 4 && std::string(argv[1]) == "--read") return readOnly(argv[2], std::string(argv[3]) == "tally");
   const std::uint64_t mib = argc > 1 ? std::stoull(argv[1]) : 1024;
   const std::string self = fs::canonical("/proc/self/exe").string();
-  fs::create_directories(kDataDir);
-  const fs::path big = kDataDir / ("journal-" + std::to_string(mib) + "m.log");
-  velmora::SampleOptions bigOptions;  // as journal_bench makes it
-  bigOptions.perDay = 20000;
-  bigOptions.seed = 7;
-  bigOptions.startDate = 20050101;
-  bigOptions.targetBytes = mib << 20;
-  ensureLog(big, bigOptions);
+  const fs::path big = velmora::bench::bigLog(mib);
   const fs::path year = kDataDir / "year.log";
   velmora::SampleOptions yearOptions;  // the tool's default of 500 records a day
   yearOptions.days = 365;
   yearOptions.seed = 1;
-  ensureLog(year, yearOptions);
+  velmora::bench::ensureLog(year, yearOptions);
   const fs::path page = kDataDir / "report.tmp.html";
   const std::string exe = VELMORA_EXE;
 

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "journal/journal.h"
+#include "bench/bench_log.h"
 #include "sample/sample.h"
 #include "text/codepage.h"
 
@@ -38,8 +39,8 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-const fs::path kDataDir = fs::path(__FILE__).parent_path() / "data";
-constexpr int kRecordsPerDay = 20000;  // the log of journal_bench
+using velmora::bench::kDataDir;
+using velmora::bench::kRecordsPerDay;
 constexpr const char* kUser = "Кладовщик";  // about one record in ten
 constexpr const char* kNobody = "Никто";
 
@@ -162,23 +163,7 @@ int main(int argc, char** argv) {
   const int repeats = argc > 2 ? std::stoi(argv[2]) : 5;
   const std::string older = argc > 3 ? argv[3] : "";
   const std::string tool = VELMORA_EXE;
-  fs::create_directories(kDataDir);
-  const fs::path log = kDataDir / ("journal-" + std::to_string(mib) + "m.log");
-  if (!fs::exists(log)) {
-    std::printf("generating %s ...\n", log.c_str());
-    std::fflush(stdout);
-    velmora::SampleOptions options;
-    options.perDay = kRecordsPerDay;
-    options.seed = 7;
-    options.startDate = 20050101;
-    options.targetBytes = mib << 20;
-    const fs::path partial = log.string() + ".partial";
-    {
-      std::ofstream out(partial, std::ios::binary);
-      velmora::writeSampleLog(out, options);
-    }
-    fs::rename(partial, log);
-  }
+  const fs::path log = velmora::bench::bigLog(mib);
   const double gb = static_cast<double>(fs::file_size(log)) / 1e9;
   const std::string L = log.string();
   runProgram({"cat", L}, false);  // into the page cache

@@ -72,14 +72,14 @@ inline std::uint64_t byteMask64(const char* p, char c) {
 #endif
 }
 
-// The semicolons of a line one after another, for cutting it into fields.
-// The line is read a block at a time, so up to kCutBlock - 1 bytes past its end
-// must be readable (a window keeps that much padding; other lines are
-// copied where they may).
-class Semicolons {
+// The places of one byte value in [begin, end), one after another, found a
+// block at a time. Up to kCutBlock - 1 bytes past end must be readable (a
+// window keeps that much padding; other lines are copied where they may).
+template <char C>
+class ByteHits {
  public:
-  Semicolons(const char* begin, const char* end) : block_(begin), end_(end) { load(); }
-  // The first semicolon after the one returned before (from begin on), or end.
+  ByteHits(const char* begin, const char* end) : block_(begin), end_(end) { load(); }
+  // The next place of C, or end when there is none.
   const char* next() {
     while (bits_ == 0) {
       block_ += kCutBlock;
@@ -93,7 +93,7 @@ class Semicolons {
 
  private:
   void load() {
-    bits_ = byteMask64(block_, ';');
+    bits_ = byteMask64(block_, C);
     const std::ptrdiff_t left = end_ - block_;
     if (left < static_cast<std::ptrdiff_t>(kCutBlock)) bits_ &= (std::uint64_t{1} << left) - 1;
   }
@@ -103,36 +103,26 @@ class Semicolons {
   std::uint64_t bits_ = 0;
 };
 
+// The semicolons of a line one after another, for cutting it into fields.
+using Semicolons = ByteHits<';'>;
+
 // The line ends of a window one after another: the CR of each CR LF in
 // [from, end). Found a block at a time, like the semicolons, since a call
-// of memchr per line of some hundred bytes costs more than the search; up to
-// kCutBlock bytes past end must be readable.
+// of memchr per line of some hundred bytes costs more than the search.
 class LineEnds {
  public:
-  LineEnds(const char* from, const char* end) : block_(from), end_(end) { load(); }
+  LineEnds(const char* from, const char* end) : crs_(from, end), end_(end) {}
+  // The CR of the next CR LF, or nullptr.
   const char* next() {
-    for (;;) {
-      while (bits_ == 0) {
-        block_ += kCutBlock;
-        if (block_ >= end_) return nullptr;
-        load();
-      }
-      const char* cr = block_ + std::countr_zero(bits_);
-      bits_ &= bits_ - 1;
+    for (const char* cr = crs_.next(); cr != end_; cr = crs_.next()) {
       if (cr + 1 < end_ && cr[1] == '\n') return cr;
     }
+    return nullptr;
   }
 
  private:
-  void load() {
-    bits_ = byteMask64(block_, '\r');
-    const std::ptrdiff_t left = end_ - block_;
-    if (left < static_cast<std::ptrdiff_t>(kCutBlock)) bits_ &= (std::uint64_t{1} << left) - 1;
-  }
-
-  const char* block_;
+  ByteHits<'\r'> crs_;
   const char* end_;
-  std::uint64_t bits_ = 0;
 };
 
 // The CR of the last CR LF lying wholly in [begin, end), or nullptr.
