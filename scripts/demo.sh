@@ -16,8 +16,15 @@ mkdir -p "$demo"
 log=$demo/events.log
 report=$demo/report.html
 
+# Echoes the command as it could be pasted into a shell: an argument holding
+# a space or a shell character is single-quoted.
 run() {
-  printf '\n$ %s\n' "$*"
+  local shown=() a special=$' \t\n\'"$`\\|&;<>()*?[]#~!{}'
+  for a in "$@"; do
+    [[ -z $a || $a == *["$special"]* ]] && a="'${a//\'/\'\\\'\'}'"
+    shown+=("$a")
+  done
+  printf '\n$ %s\n' "${shown[*]}"
   "$@"
 }
 
