@@ -90,25 +90,28 @@ bool Tally::record(const RecordFields& f) {
     for (int m = 0; m < 4; ++m)
       if (f[4][0] == kModeCodes[static_cast<std::size_t>(m)]) mode = m;
   }
+  Count& user = users_.at(f[3]);
+  Count& event = events_.at(f[6]);
   Activity& hour = hours_[current_].second;
   ++total_.records;
   ++hour.count.records;
   ++hour.byMode[mode];
+  ++user.records;
+  ++event.records;
+  // Errors are counted apart, under one branch: added as "+= error" beside
+  // the records, g++ paired the two counts into a vector built on the stack,
+  // and the record path waited on it.
   if (error) {
     ++total_.errors;
     ++hour.count.errors;
     ++hour.errorsByMode[mode];
+    ++user.errors;
+    ++event.errors;
     if (errorRecords_.size() < keepErrors_) {
       ErrorRecord& e = errorRecords_.emplace_back();
       for (int k = 1; k <= 10; ++k) e.fields[static_cast<std::size_t>(k)].assign(f[k]);
     }
   }
-  Count& user = users_.at(f[3]);
-  ++user.records;
-  user.errors += error;
-  Count& event = events_.at(f[6]);
-  ++event.records;
-  event.errors += error;
   return true;
 }
 
