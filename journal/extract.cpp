@@ -1,5 +1,6 @@
 // GetData: the records of the period that pass the filters, appended to the
 // host value table, optionally translated, grouped with a count and sorted.
+#include <algorithm>
 #include <array>
 #include <optional>
 
@@ -41,7 +42,7 @@ void rebuildTable(ValueTable& table, std::int32_t columnCount, U16View insertCol
 }  // namespace
 
 template <class OnRecord>
-std::int64_t Journal::scanPeriod(std::int64_t start, OnRecord&& onRecord) {
+std::int64_t Journal::scanPeriod(std::int64_t start, OnRecord&& onRecord, std::int64_t stopAt) {
   if (start >= MyFileSize_ || start < 1) return start;
 
   const lines::Period period(DateBeginBytes_.data(), DateEndBytes_.data());
@@ -67,14 +68,16 @@ std::int64_t Journal::scanPeriod(std::int64_t start, OnRecord&& onRecord) {
   // lines lie in the period: as the log is in time order, so do all between
   // them, and only a line that holds a match of the prefilter can pass the
   // filters. Such lines are examined like any other; the rest are passed
-  // over uncut. Returns the start of the first line not examined.
-  auto examineMatches = [&](const char* buf, const char* last) {
+  // over uncut; so are the lines from limit on. Returns the start of the
+  // first line not examined.
+  auto examineMatches = [&](const char* buf, const char* last, const char* limit) {
     prefilter->begin(last);
     const char* c = buf;     // the first line not yet examined
     const char* from = buf;  // where the next match is looked for
     while (const char* hit = prefilter->next(from)) {
       const char* before = lines::findLastLineEnd(c, hit);
       const char* lineStart = before != nullptr ? before + 2 : c;
+      if (lineStart >= limit) return limit;
       const char* cr = lines::findLineEnd(lineStart, last + 2);
       if (hit + prefilter->matchLength() > cr) {
         from = hit + 1;  // a match across a line end is none
@@ -83,13 +86,20 @@ std::int64_t Journal::scanPeriod(std::int64_t start, OnRecord&& onRecord) {
       if (!examine(lineStart, cr)) return cr + 2;
       c = from = cr + 2;
     }
-    return last + 2;
+    return std::min(last + 2, limit);
   };
 
   for (;;) {
+    if (pos >= stopAt) {
+      reachedStop_ = true;
+      return pos;
+    }
     const std::size_t got = readWindow(pos, W);
     const char* buf = Buffer_.data();
     const char* end = buf + windowSize_;
+    // Lines from stopAt on are another reader's: they are not examined here,
+    // though the window is decided on whole, as in a scan without a stop.
+    const char* limit = buf + static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(windowSize_), stopAt - pos));
     const char* c = buf;
     const char* d = nullptr;
     if (prefilter) {
@@ -97,10 +107,10 @@ std::int64_t Journal::scanPeriod(std::int64_t start, OnRecord&& onRecord) {
       if (const char* last = lines::findLastLineEnd(buf, end)) {
         const char* before = lines::findLastLineEnd(buf, last);
         const char* lastStart = before != nullptr ? before + 2 : buf;
-        if (period.contains(buf) && period.contains(lastStart)) c = examineMatches(buf, last);
+        if (period.contains(buf) && period.contains(lastStart)) c = examineMatches(buf, last, limit);
       }
     }
-    lines::LineEnds ends(c, end);
+    lines::LineEnds ends(c, limit);
     while (go && (d = ends.next()) != nullptr) {
       examine(c, d);
       c = d + 2;
@@ -228,12 +238,29 @@ std::int32_t Journal::GetStartPos(std::int32_t CurrentPos, ValueTable& ListStr) 
 }
 
 std::int64_t Journal::GetRecords(std::int64_t CurrentPos, RecordSink& sink) {
+  return GetRecords(CurrentPos, sink, kNoStop);
+}
+
+std::int64_t Journal::GetRecords(std::int64_t CurrentPos, RecordSink& sink, std::int64_t StopAt) {
   clearError();
+  reachedStop_ = false;
   try {
     const AtScopeEnd done([this] { endCall(); });
     const std::int64_t start = openPeriodScan(CurrentPos);
     if (start < 1) return -1;
-    return scanPeriod(start, [&] { return sink.record(Fields_); });
+    return scanPeriod(start, [&] { return sink.record(Fields_); }, StopAt);
+  } catch (...) {
+    reachedStop_ = false;
+    return failCurrent();
+  }
+}
+
+std::int64_t Journal::FindPeriodStart() {
+  clearError();
+  try {
+    const AtScopeEnd done([this] { endCall(); });
+    const std::int64_t start = openPeriodScan(0);
+    return start < 1 ? -1 : start;
   } catch (...) {
     return failCurrent();
   }

@@ -74,6 +74,18 @@ class Journal {
   // sink as log bytes, untranslated and with every field. Positions are
   // 64-bit, so a log past 2 GiB is read whole.
   std::int64_t GetRecords(std::int64_t CurrentPos, RecordSink& sink);
+  // The same, ending before the first line that starts at or after StopAt,
+  // so that two readers can share a log: one reads up to a line start, the
+  // other from it. ReachedStop() then says whether the scan got there (and
+  // a scan from StopAt is its continuation), or ended earlier for its own
+  // reasons: the period's end, a failure, the sink.
+  std::int64_t GetRecords(std::int64_t CurrentPos, RecordSink& sink, std::int64_t StopAt);
+  bool ReachedStop() const { return reachedStop_; }
+  // Not visible to scripts: where GetRecords(0, ...) would begin, found by
+  // the same start search, as a 64-bit position; -1 when no record of the
+  // period is found, the period is not set or the log does not exist.
+  // NumErr and TextErr are set as by GetRecords.
+  std::int64_t FindPeriodStart();
 
   // Not visible to scripts: the period as two 18-byte keys taken as they
   // stand, for the tool's open-ended periods (a log's records dated by a
@@ -119,8 +131,10 @@ class Journal {
   // FilterRecord for a line followed by at least lines::kCutBlock readable
   // bytes (a line of the window, or a long record gathered with padding).
   bool filterLine(std::string_view Line);
+  // A scan ends before the first line that starts at or after stopAt.
   template <class OnRecord>
-  std::int64_t scanPeriod(std::int64_t start, OnRecord&& onRecord);
+  std::int64_t scanPeriod(std::int64_t start, OnRecord&& onRecord, std::int64_t stopAt = kNoStop);
+  static constexpr std::int64_t kNoStop = INT64_MAX;
   template <bool Selected, bool Transformed, bool Counted>
   std::int64_t readRecords(std::int64_t start, ValueTable& table);
   void fail(std::int16_t number, U16String text);
@@ -162,6 +176,7 @@ class Journal {
   std::size_t windowSize_ = 0;               // bytes of Buffer_ in use (W)
   std::size_t templateSize_ = 0;             // size of the next record-loop window
   std::uint64_t windowReads_ = 0;
+  bool reachedStop_ = false;          // the last GetRecords got to its StopAt
   ProgressFn progress_;
 };
 

@@ -139,5 +139,86 @@ TEST_F(GetRecords, PositionsPast2GiBAreGivenWhole) {
   EXPECT_EQ(sink.rows.size(), 10u);
 }
 
+// A log read by two readers, the first up to a line start and the second
+// from it, as the tool counts long logs: the rows of one reader, in order,
+// at every line start; or, when the first scan ends before that line (the
+// period over, or a line without a key), the first scan's rows are all.
+TEST_F(GetRecords, TwoReadersSplitAtALineStartGiveTheRowsOfOne) {
+  struct Case {
+    const char16_t *from, *to, *users;
+    bool keyless;  // a line without a key on the third day
+  };
+  for (const Case& c : {Case{u"20050101", u"20050104", u"", true}, Case{u"20050101", u"20050104", u"|петров|", false},
+                        Case{u"20050102", u"20050103", u"|петров|", false}, Case{u"20050101", u"20050102", u"", false}}) {
+    SCOPED_TRACE(test::utf8(c.from) + ".." + test::utf8(c.to) + " " + test::utf8(c.users));
+    std::string log;
+    for (int day = 1; day <= 4; ++day)
+      for (int k = 0; k < 60; ++k) {
+        if (c.keyless && day == 3 && k == 1) log += "a line without a key\r\n";
+        test::Rec r = test::at(test::janDay(day), test::clock(k * 1400), k % 4 ? "Петров" : "Иванов");
+        r.comment.clear();
+        if (k % 9 == 0) {
+          r.number.assign(1, '5');
+          r.comment = "Ошибка; деление; на ноль";
+          r.id.clear();
+          r.presentation.clear();
+        }
+        if (day == 2 && k == 30) r.comment.assign(Journal::kScanWindow + 500, 'x');  // longer than a window
+        log += r.line();
+      }
+    useLog(log);
+    std::vector<std::int64_t> lineStarts;
+    for (std::size_t cr = log.find("\r\n"); cr + 2 < log.size(); cr = log.find("\r\n", cr + 2))
+      lineStarts.push_back(static_cast<std::int64_t>(cr) + 3);
+
+    ASSERT_TRUE(j.SetDateTimes(c.from, u"", c.to, u""));
+    j.SetFilter(c.users, u"FilterUsers");
+    const std::int64_t start = j.FindPeriodStart();
+    ASSERT_GE(start, 1);
+    Collect whole;
+    const std::int64_t end = j.GetRecords(start, whole);
+    Collect searched;
+    ASSERT_EQ(j.GetRecords(0, searched), end) << "the start search finds the same start";
+    ASSERT_EQ(searched.rows, whole.rows);
+    ASSERT_FALSE(whole.rows.empty());
+
+    int reached = 0, ended = 0;
+    for (const std::int64_t split : lineStarts) {
+      if (split <= start) continue;
+      Collect first, second;
+      const std::int64_t firstEnd = j.GetRecords(start, first, split);
+      ASSERT_EQ(j.NumErr(), 0);
+      if (j.ReachedStop()) {
+        ++reached;
+        ASSERT_EQ(firstEnd, split);
+        ASSERT_EQ(j.GetRecords(split, second), end) << split;
+        first.rows.insert(first.rows.end(), second.rows.begin(), second.rows.end());
+      } else {
+        ++ended;
+        ASSERT_EQ(firstEnd, end) << split;
+      }
+      ASSERT_EQ(first.rows, whole.rows) << "split at " << split;
+    }
+    EXPECT_GT(reached, 10);
+    // A scan that stops before the log's end (the period over, or the line
+    // without a key) never reaches a split past that point.
+    EXPECT_EQ(ended > 0, c.keyless || U16View(c.to) != u"20050104");
+    j.SetFilter(u"", u"FilterUsers");
+  }
+}
+
+TEST_F(GetRecords, FindPeriodStartFailsAsGetRecordsDoes) {
+  ASSERT_TRUE(j.SetDateTimes(u"20050101", u"", u"20050131", u""));
+  j.SetFilePath(tmp.u16("missing.txt"));
+  EXPECT_EQ(j.FindPeriodStart(), -1);
+  EXPECT_EQ(j.NumErr(), 0);
+  useLog(test::dailyLog(1, 2, 5));
+  ASSERT_TRUE(j.SetDateTimes(u"20060101", u"", u"20060131", u""));
+  EXPECT_EQ(j.FindPeriodStart(), -1) << "no record of the period";
+  ASSERT_TRUE(j.SetDateTimes(u"20050102", u"", u"20050131", u""));
+  const std::int64_t start = j.FindPeriodStart();
+  EXPECT_EQ(test::dailyLog(1, 2, 5).substr(static_cast<std::size_t>(start - 1), 8), "20050102");
+}
+
 }  // namespace
 }  // namespace velmora
