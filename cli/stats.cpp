@@ -1,12 +1,20 @@
 #include "cli/stats.h"
 
 #include <algorithm>
+#include <memory>
+#include <mutex>
 #include <ostream>
+#include <sstream>
+#include <thread>
+#include <vector>
 
 #include "cli/progress.h"
 #include "cli/terminal.h"
+#include "journal/errors.h"
 #include "journal/fileio.h"
 #include "journal/journal.h"
+#include "journal/lines.h"
+#include "text/codepage.h"
 #include "text/text.h"
 
 namespace velmora::cli {
@@ -17,17 +25,107 @@ std::optional<BucketSize> bucketOption(const std::string& by) {
   throw UsageError("--by " + by + " is not a bucket; expected hour, day, week or month");
 }
 
+namespace {
+
+// The start of the first line after the 1-based position, looked for in the
+// next MiB; -1 when there is none there or the log cannot be read (the
+// caller then reads the log in one piece, and reports any failure).
+std::int64_t lineStartAfter(const std::string& log, std::int64_t position) {
+  try {
+    ReadFile file(fromUtf8(log));
+    std::vector<char> buf(std::size_t{1} << 20);
+    const std::size_t got = file.readAt(position, buf.data(), buf.size());
+    const char* cr = lines::findLineEnd(buf.data(), buf.data() + got);
+    return cr != nullptr ? position + (cr - buf.data()) + 2 : -1;
+  } catch (const Failure&) {
+    return -1;
+  }
+}
+
+// The log's length in bytes, or -1 when it cannot be opened.
+std::int64_t logSize(const std::string& log) {
+  try {
+    return ReadFile(fromUtf8(log)).size();
+  } catch (const Failure&) {
+    return -1;
+  }
+}
+
+// One progress line for two readers of one log: each reports how far it
+// got, the first from the log's start, the second from its own.
+class SplitProgress {
+ public:
+  explicit SplitProgress(Io& io) {
+    if (io.progress) line_ = std::make_unique<ProgressLine>(io.err);
+  }
+  void attach(Journal& journal, int part, std::int64_t base) {
+    if (!line_) return;
+    journal.setProgress([this, part, base](std::int64_t done, std::int64_t total) {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      done_[part] = done - base;
+      line_->update(done_[0] + done_[1], total);
+    });
+  }
+
+ private:
+  std::unique_ptr<ProgressLine> line_;
+  std::mutex mutex_;
+  std::int64_t done_[2] = {0, 0};
+};
+
+}  // namespace
+
+std::int64_t defaultSplitFrom() { return std::thread::hardware_concurrency() >= 2 ? kSplitFrom : -1; }
+
 int collect(const std::string& log, const PeriodOptions& period, const FilterOptions& filters, Tally& tally,
-            PeriodKeys& keys, Io& io) {
+            PeriodKeys& keys, Io& io, std::int64_t splitFrom) {
   Journal journal;
   journal.SetFilePath(fromUtf8(log));
   keys = applyPeriod(journal, period);
   applyFilters(journal, filters, io);
+  // Chosen here, before any second thread could race to choose it.
+  (void)CodePage::current();
+
+  // A period open at its start begins at the log's first byte: no search.
+  const std::int64_t start = keys.openBegin ? 1 : journal.FindPeriodStart();
+  if (journal.NumErr() != 0) return reportFailure(journal, io);
+  std::int64_t split = -1;
+  if (start >= 1 && splitFrom >= 0) {
+    const std::int64_t size = logSize(log);
+    if (size - start >= splitFrom) split = lineStartAfter(log, start + (size - start) / 2);
+  }
+
   std::int64_t next;
-  {
+  if (split > start) {
+    // Two halves at once, the second from a line start: its tally is kept
+    // only when the first half's scan got there, since a scan of the whole
+    // log would have stopped where the first one stopped.
+    Journal second;
+    second.SetFilePath(fromUtf8(log));
+    second.SetPeriodKeys(keys.begin, keys.end);
+    std::ostringstream notes;  // said once already, for the first reader
+    Io quiet{notes, notes, io.format, false};
+    applyFilters(second, filters, quiet);
+    Tally later(tally.keepErrors());
+    std::int64_t laterNext = -1;
+    {
+      SplitProgress progress(io);
+      progress.attach(journal, 0, 0);
+      progress.attach(second, 1, split - 1);
+      std::thread worker([&] { laterNext = second.GetRecords(split, later); });
+      next = journal.GetRecords(start, tally, split);
+      worker.join();
+      journal.setProgress(nullptr);
+      second.setProgress(nullptr);
+    }
+    if (journal.NumErr() == 0 && journal.ReachedStop()) {
+      if (second.NumErr() != 0) return reportFailure(second, io);
+      tally.append(later);
+      next = laterNext;
+    }
+  } else {
     ProgressScope progress(journal, io);
-    // A period open at its start begins at the log's first byte: no search.
-    next = journal.GetRecords(keys.openBegin ? 1 : 0, tally);
+    next = journal.GetRecords(start >= 1 ? start : 0, tally);
   }
   if (journal.NumErr() != 0) return reportFailure(journal, io);
   if (next < 0 && !fileExists(fromUtf8(log))) return reportMissingLog(log, io);

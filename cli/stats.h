@@ -3,6 +3,7 @@
 // apart. Bar charts on a terminal, rows (csv, tsv, jsonl) for programs.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "cli/commands.h"
@@ -25,8 +26,14 @@ int runStats(const StatsRequest& request, Io& io);
 // Streams the records of the query through tally: the reader set up with
 // the period and filters, read from the period's start. Returns kSuccess
 // when records were counted, or the exit code to end with (having said why).
+// From splitFrom bytes between the period's start and the log's end, the
+// two halves are counted at once and the tallies joined; a negative
+// splitFrom reads the log in one piece. By default a log is split from
+// kSplitFrom on, when the machine has a second core.
+inline constexpr std::int64_t kSplitFrom = std::int64_t{64} << 20;
+std::int64_t defaultSplitFrom();
 int collect(const std::string& log, const PeriodOptions& period, const FilterOptions& filters, Tally& tally,
-            PeriodKeys& keys, Io& io);
+            PeriodKeys& keys, Io& io, std::int64_t splitFrom = defaultSplitFrom());
 
 // The checked --by option (UsageError otherwise).
 std::optional<BucketSize> bucketOption(const std::string& by);

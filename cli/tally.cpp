@@ -60,6 +60,32 @@ std::vector<std::pair<std::string_view, Count>> ByteCounter::entries() const {
   return out;
 }
 
+void ByteCounter::add(const ByteCounter& other) {
+  for (const auto& [key, count] : other.entries()) {
+    Count& c = at(key);
+    c.records += count.records;
+    c.errors += count.errors;
+  }
+}
+
+void Tally::append(const Tally& later) {
+  if (later.total_.records == 0) return;
+  if (total_.records == 0) firstKey_ = later.firstKey_;
+  lastKey_ = later.lastKey_;
+  total_.records += later.total_.records;
+  total_.errors += later.total_.errors;
+  for (const auto& [key, activity] : later.hours_) {
+    const std::size_t i = hourIndex(key);
+    hours_[i].second.add(activity);
+  }
+  users_.add(later.users_);
+  events_.add(later.events_);
+  for (const ErrorRecord& e : later.errorRecords_) {
+    if (errorRecords_.size() >= keepErrors_) break;
+    errorRecords_.push_back(e);
+  }
+}
+
 std::size_t Tally::hourIndex(const HourKey& key) {
   const auto [it, added] = hourIndex_.try_emplace(key, hours_.size());
   if (added) hours_.emplace_back(key, Activity{});

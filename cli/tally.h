@@ -58,6 +58,8 @@ class ByteCounter {
     }
   }
   std::size_t size() const { return used_; }
+  // Adds every count of other to the count of the same key here.
+  void add(const ByteCounter& other);
   // The keys (log bytes) with their counts, in no particular order.
   std::vector<std::pair<std::string_view, Count>> entries() const;
 
@@ -119,6 +121,10 @@ class Tally : public RecordSink {
   // keepErrors: how many error records to keep whole, in log order.
   explicit Tally(std::size_t keepErrors = 0) : keepErrors_(keepErrors) {}
   bool record(const RecordFields& fields) override;
+  // Adds a tally of the records that follow this one's in the log (a log
+  // counted in two parts at once), as if they had been recorded here.
+  void append(const Tally& later);
+  std::size_t keepErrors() const { return keepErrors_; }
 
   const Count& total() const { return total_; }
   // Hours as raw keys: 8 date bytes and 2 hour bytes, as the log wrote them.

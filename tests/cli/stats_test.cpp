@@ -2,10 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/format.h"
+#include "cli/stats.h"
+#include "cli/summary.h"
 #include "cli_support.h"
 #include "sample/sample.h"
 
@@ -186,6 +189,56 @@ TEST_F(Stats, NothingFoundMissingLogAndBadBuckets) {
   EXPECT_EQ(bad.exitCode, 2);
   EXPECT_NE(bad.err.find("fortnight"), std::string::npos) << bad.err;
   EXPECT_EQ(runVelmora({"stats", dir.path("missing.log")}).exitCode, 3);
+}
+
+// Counted in two halves at once, as long logs are, the counts, the span and
+// the error records kept for the report are those of one reading; also when
+// the period ends before the log's middle and the second half is not used.
+TEST_F(Stats, ALogCountedInTwoHalvesGivesTheCountsOfOneReading) {
+  using namespace cli;
+  useSample(20, 300);
+  // The same log with a line without a key in its first quarter: a
+  // reading stops there, and so the second half must not count.
+  std::string broken = bytes;
+  broken.insert(broken.find("\r\n", broken.size() / 4) + 2, "a line without a key\r\n");
+  const std::string brokenLog = dir.path("broken.log");
+  writeFile(brokenLog, broken);
+  struct Case {
+    PeriodOptions period;
+    std::vector<std::string> filters;
+    std::string log;
+  };
+  const std::vector<Case> cases{
+      {{}, {}, log},
+      {{"2005-12-29", "", "2006-01-09", "12:00:00", ""}, {}, log},
+      {{}, {"FilterUsers=|Кладовщик|"}, log},
+      {{"", "", "2005-12-30", "", ""}, {}, log},
+      {{"2005-12-27", "", "2006-01-31", "", ""}, {}, brokenLog},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.period.from + ".." + c.period.to + (c.filters.empty() ? "" : " " + c.filters[0]) + " " + c.log);
+    std::ostringstream out, err;
+    Io io{out, err, Format::Csv, false};
+    FilterOptions filters;
+    filters.filters = c.filters;
+    Tally one(50), halves(50);
+    PeriodKeys oneKeys, halvesKeys;
+    ASSERT_EQ(collect(c.log, c.period, filters, one, oneKeys, io, -1), kSuccess) << err.str();
+    ASSERT_EQ(collect(c.log, c.period, filters, halves, halvesKeys, io, 0), kSuccess) << err.str();
+    auto rows = [](const Tally& t, const PeriodKeys& keys) {
+      std::vector<std::string> out;
+      for (const StatRow& r : statRows(summarise(t, keys, BucketSize::Hour, true), 0))
+        out.push_back(r.group + " " + r.key + " " + std::to_string(r.count.records) + " " + std::to_string(r.count.errors));
+      return out;
+    };
+    EXPECT_EQ(rows(halves, halvesKeys), rows(one, oneKeys));
+    EXPECT_EQ(halves.firstKey(), one.firstKey());
+    EXPECT_EQ(halves.lastKey(), one.lastKey());
+    ASSERT_EQ(halves.errorRecords().size(), one.errorRecords().size());
+    for (std::size_t i = 0; i < one.errorRecords().size(); ++i)
+      EXPECT_EQ(halves.errorRecords()[i].fields, one.errorRecords()[i].fields) << i;
+    EXPECT_GT(one.total().records, 0u);
+  }
 }
 
 }  // namespace

@@ -113,5 +113,53 @@ TEST(Tally, GrowsWithKeysNotRecords) {
   EXPECT_TRUE(tally.errorRecords().empty()) << "none kept unless asked";
 }
 
+// A log counted in two parts: the tally of the first with the tally of the
+// rest appended is the tally of the whole, wherever the cut, the parts
+// empty included.
+TEST(Tally, AppendingTheRestsTallyGivesTheWholesTally) {
+  const std::vector<Record> records{
+      {"20050103", "09:10:00", "Иванов", "E", "DocWrite", "1"},
+      {"20050103", "09:59:59", "Петров", "C", "RestructErr", "5"},
+      {"20050103", "10:00:00", "Иванов", "X", "DocWrite", "1"},
+      {"20050103", "10:00:01", "Иванов", "EC", "DocNotWrite", "5"},
+      {"20050103", "10:20:00", "Сидоров", "E", "DocOpen", "5"},
+      {"20050104", "10:00:00", "Петров", "D", "DocWrite", "1"},
+  };
+  using Counts = std::map<std::string, std::pair<std::uint64_t, std::uint64_t>>;
+  auto counts = [](const ByteCounter& c) {
+    Counts out;
+    for (const auto& [k, v] : c.entries()) out[std::string(k)] = {v.records, v.errors};
+    return out;
+  };
+  auto hours = [](const Tally& t) {
+    std::vector<std::string> out;  // in the order the tally gives them
+    for (const auto& h : t.hours()) {
+      std::string line = std::string(h.date) + " " + std::string(h.hour);
+      for (int m = 0; m < kModeSlots; ++m)
+        line += " " + std::to_string(h.activity->byMode[m]) + "/" + std::to_string(h.activity->errorsByMode[m]);
+      out.push_back(line + " " + std::to_string(h.activity->count.records) + "/" + std::to_string(h.activity->count.errors));
+    }
+    return out;
+  };
+  Tally whole(2);
+  for (const Record& r : records) whole.record(r.fields());
+  for (std::size_t cut = 0; cut <= records.size(); ++cut) {
+    SCOPED_TRACE(cut);
+    Tally first(2), rest(2);
+    for (std::size_t i = 0; i < records.size(); ++i) (i < cut ? first : rest).record(records[i].fields());
+    first.append(rest);
+    EXPECT_EQ(first.total().records, whole.total().records);
+    EXPECT_EQ(first.total().errors, whole.total().errors);
+    EXPECT_EQ(first.firstKey(), whole.firstKey());
+    EXPECT_EQ(first.lastKey(), whole.lastKey());
+    EXPECT_EQ(hours(first), hours(whole));
+    EXPECT_EQ(counts(first.users()), counts(whole.users()));
+    EXPECT_EQ(counts(first.events()), counts(whole.events()));
+    ASSERT_EQ(first.errorRecords().size(), 2u) << "as many kept as asked, the earliest";
+    EXPECT_EQ(first.errorRecords()[0].fields, whole.errorRecords()[0].fields);
+    EXPECT_EQ(first.errorRecords()[1].fields, whole.errorRecords()[1].fields);
+  }
+}
+
 }  // namespace
 }  // namespace velmora::cli
