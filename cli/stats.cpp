@@ -5,6 +5,7 @@
 #include <mutex>
 #include <ostream>
 #include <sstream>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -112,9 +113,19 @@ int collect(const std::string& log, const PeriodOptions& period, const FilterOpt
       SplitProgress progress(io);
       progress.attach(journal, 0, 0);
       progress.attach(second, 1, split - 1);
-      std::thread worker([&] { laterNext = second.GetRecords(split, later); });
+      const auto readSecond = [&] { laterNext = second.GetRecords(split, later); };
+      std::thread worker;
+      try {
+        worker = std::thread(readSecond);
+      } catch (const std::system_error&) {
+        // No thread to be had: the second half is read after the first.
+      }
       next = journal.GetRecords(start, tally, split);
-      worker.join();
+      if (worker.joinable()) {
+        worker.join();
+      } else if (journal.NumErr() == 0 && journal.ReachedStop()) {
+        readSecond();
+      }
       journal.setProgress(nullptr);
       second.setProgress(nullptr);
     }
