@@ -46,6 +46,13 @@ void addPeriodOptions(CLI::App& command, PeriodOptions& p) {
   command.add_option("--today", p.today, "the date that today, yesterday and -Nd count from")->group("");
 }
 
+// The options that stats and report share beyond the query.
+void addSummaryOptions(CLI::App& command, std::string& by, bool& raw) {
+  command.add_option("--by", by, "hour, day, week or month (default: chosen from the span)")
+      ->check(CLI::IsMember({"hour", "day", "week", "month"}));
+  command.add_flag("--raw", raw, "event codes and run modes as the log writes them, not in Russian");
+}
+
 void addFilterOptions(CLI::App& command, FilterOptions& f) {
   for (int k = 3; k <= 10; ++k) {
     const std::string name = plainFieldName(k);
@@ -136,9 +143,7 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
   statsCmd->add_option("LOG", stats.log, "the event log")->required();
   addPeriodOptions(*statsCmd, stats.period);
   addFilterOptions(*statsCmd, stats.filters);
-  statsCmd->add_option("--by", stats.by, "hour, day, week or month (default: chosen from the span)")
-      ->check(CLI::IsMember({"hour", "day", "week", "month"}));
-  statsCmd->add_flag("--raw", stats.raw, "event codes and run modes as the log writes them, not in Russian");
+  addSummaryOptions(*statsCmd, stats.by, stats.raw);
   statsCmd->add_option("--top", stats.top, "users and events shown, the most records first; 0: all "
                                            "(default: 20 in bars, all in rows)")
       ->check(CLI::NonNegativeNumber);
@@ -151,9 +156,7 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
   reportCmd->add_option("-o,--output", report.out, "the HTML file to write")->required();
   addPeriodOptions(*reportCmd, report.period);
   addFilterOptions(*reportCmd, report.filters);
-  reportCmd->add_option("--by", report.by, "hour, day, week or month (default: chosen from the span)")
-      ->check(CLI::IsMember({"hour", "day", "week", "month"}));
-  reportCmd->add_flag("--raw", report.raw, "event codes and run modes as the log writes them, not in Russian");
+  addSummaryOptions(*reportCmd, report.by, report.raw);
   reportCmd->add_option("--top", report.top, "users and events shown; 0: all")->capture_default_str()
       ->check(CLI::NonNegativeNumber);
   reportCmd->add_option("--error-rows", report.errorRows, "error records listed with their comments")

@@ -28,25 +28,20 @@ std::optional<BucketSize> bucketOption(const std::string& by) {
 
 namespace {
 
-// The start of the first line after the 1-based position, looked for in the
-// next MiB; -1 when there is none there or the log cannot be read (the
-// caller then reads the log in one piece, and reports any failure).
-std::int64_t lineStartAfter(const std::string& log, std::int64_t position) {
+// Where a second reader of the log may begin: the first line start after
+// the middle of [start, the log's end), looked for in the MiB after it.
+// -1 when less than splitFrom bytes lie there, no line starts in that MiB,
+// or the log cannot be read (the caller then reads the log in one piece,
+// and reports any failure).
+std::int64_t splitPoint(const std::string& log, std::int64_t start, std::int64_t splitFrom) {
   try {
     ReadFile file(fromUtf8(log));
+    if (file.size() - start < splitFrom) return -1;
+    const std::int64_t middle = start + (file.size() - start) / 2;
     std::vector<char> buf(std::size_t{1} << 20);
-    const std::size_t got = file.readAt(position, buf.data(), buf.size());
+    const std::size_t got = file.readAt(middle, buf.data(), buf.size());
     const char* cr = lines::findLineEnd(buf.data(), buf.data() + got);
-    return cr != nullptr ? position + (cr - buf.data()) + 2 : -1;
-  } catch (const Failure&) {
-    return -1;
-  }
-}
-
-// The log's length in bytes, or -1 when it cannot be opened.
-std::int64_t logSize(const std::string& log) {
-  try {
-    return ReadFile(fromUtf8(log)).size();
+    return cr != nullptr ? middle + (cr - buf.data()) + 2 : -1;
   } catch (const Failure&) {
     return -1;
   }
@@ -90,11 +85,7 @@ int collect(const std::string& log, const PeriodOptions& period, const FilterOpt
   // A period open at its start begins at the log's first byte: no search.
   const std::int64_t start = keys.openBegin ? 1 : journal.FindPeriodStart();
   if (journal.NumErr() != 0) return reportFailure(journal, io);
-  std::int64_t split = -1;
-  if (start >= 1 && splitFrom >= 0) {
-    const std::int64_t size = logSize(log);
-    if (size - start >= splitFrom) split = lineStartAfter(log, start + (size - start) / 2);
-  }
+  const std::int64_t split = start >= 1 && splitFrom >= 0 ? splitPoint(log, start, splitFrom) : -1;
 
   std::int64_t next;
   if (split > start) {

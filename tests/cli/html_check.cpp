@@ -46,6 +46,19 @@ bool nameChar(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
 }
 
+// The name of a tag from p, just after its "<": "/" first for a closing
+// tag. p is left after the name.
+std::string readTagName(std::string_view page, std::size_t& p) {
+  std::string name;
+  if (p < page.size() && page[p] == '/') {
+    name = "/";
+    ++p;
+  }
+  const std::size_t start = p;
+  while (p < page.size() && nameChar(page[p])) ++p;
+  return name.append(page.substr(start, p - start));
+}
+
 std::string checkText(std::string_view text) {
   for (char c : text) {
     if (c == '>') return "a \">\" in text: " + std::string(text.substr(0, 80));
@@ -69,15 +82,9 @@ std::string scanReportHtml(std::string_view page, std::vector<HtmlTag>& tags) {
     if (lt == std::string_view::npos) break;
     std::size_t p = lt + 1;
     HtmlTag tag;
-    if (p < page.size() && page[p] == '/') {
-      tag.name = "/";
-      ++p;
-    }
-    const std::size_t nameStart = p;
-    while (p < page.size() && nameChar(page[p])) ++p;
-    const std::string name(page.substr(nameStart, p - nameStart));
-    if (!kTags.count(name)) return "a tag that is not the report's own: <" + tag.name + name;
-    tag.name += name;
+    tag.name = readTagName(page, p);
+    if (!kTags.count(tag.name.substr(tag.name.rfind('/', 0) == 0 ? 1 : 0)))
+      return "a tag that is not the report's own: <" + tag.name;
     for (;;) {
       while (p < page.size() && page[p] == ' ') ++p;
       if (p >= page.size()) return "a tag left open";
@@ -128,13 +135,7 @@ std::vector<HtmlTag> scanDom(std::string_view page) {
       continue;
     }
     HtmlTag tag;
-    if (p < page.size() && page[p] == '/') {
-      tag.name = "/";
-      ++p;
-    }
-    const std::size_t nameStart = p;
-    while (p < page.size() && nameChar(page[p])) ++p;
-    tag.name += std::string(page.substr(nameStart, p - nameStart));
+    tag.name = readTagName(page, p);
     for (;;) {
       while (p < page.size() && (page[p] == ' ' || page[p] == '\n' || page[p] == '/')) ++p;
       if (p >= page.size() || page[p] == '>') {
