@@ -78,9 +78,7 @@ std::int32_t Journal::GetUsers(std::int32_t StartPos, ValueList& ListStr) {
         // The user field runs from the 19th byte to the next ";", which
         // must lie inside the record.
         if (E - I > 18) {
-          const void* hit = std::memchr(I + 18, ';', static_cast<std::size_t>(E - (I + 18)));
-          if (hit != nullptr) {
-            const char* S = static_cast<const char*>(hit);
+          if (const char* S = lines::findByte(I + 18, E, ';')) {
             note(std::string_view(I + 18, static_cast<std::size_t>(S - I - 18)));
           }
         }
