@@ -1,6 +1,7 @@
 #include "journal/fileio.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "journal/errors.h"
@@ -266,8 +267,7 @@ ReadFile::~ReadFile() {
   if (handle_ != -1) CloseHandle(asHandle(handle_));
 }
 
-std::size_t ReadFile::readAt(std::int64_t position, char* out, std::size_t n) {
-  if (position < 1) raise(Op::Read, path_, {ErrorNumber::DeviceIo, u"неверная позиция чтения"}, position);
+std::size_t ReadFile::readFile(std::int64_t position, char* out, std::size_t n) {
   std::size_t done = 0;
   while (done < n) {
     const std::int64_t offset = position - 1 + static_cast<std::int64_t>(done);
@@ -276,6 +276,7 @@ std::size_t ReadFile::readAt(std::int64_t position, char* out, std::size_t n) {
     at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
     const DWORD want = static_cast<DWORD>(std::min<std::size_t>(n - done, 1u << 30));
     DWORD got = 0;
+    ++readCalls_;
     if (!::ReadFile(asHandle(handle_), out + done, want, &got, &at)) {
       const DWORD code = GetLastError();
       if (code == ERROR_HANDLE_EOF) break;
@@ -313,10 +314,10 @@ ReadFile::~ReadFile() {
   if (handle_ != -1) ::close(static_cast<int>(handle_));
 }
 
-std::size_t ReadFile::readAt(std::int64_t position, char* out, std::size_t n) {
-  if (position < 1) raise(Op::Read, path_, {ErrorNumber::DeviceIo, u"неверная позиция чтения"}, position);
+std::size_t ReadFile::readFile(std::int64_t position, char* out, std::size_t n) {
   std::size_t done = 0;
   while (done < n) {
+    ++readCalls_;
     const ssize_t got = ::pread(static_cast<int>(handle_), out + done, n - done,
                                 static_cast<off_t>(position - 1 + static_cast<std::int64_t>(done)));
     if (got < 0) {
@@ -336,6 +337,37 @@ std::int64_t ReadFile::currentSize() const {
 }
 
 #endif
+
+std::size_t ReadFile::readAt(std::int64_t position, char* out, std::size_t n) {
+  if (position < 1) raise(Op::Read, path_, {ErrorNumber::DeviceIo, u"неверная позиция чтения"}, position);
+  const std::int64_t end = position + static_cast<std::int64_t>(n);
+  const bool follows = lastEnd_ != 0 && position > lastAt_ && position <= lastEnd_;
+  lastAt_ = position;
+  lastEnd_ = end;
+  // The block's bytes stand for the file's while the file still reaches
+  // past them: a log cut meanwhile is read as it is now, as without the
+  // block (a length costs no read, and no server round trip under Wine).
+  if (aheadAt_ != 0 && position >= aheadAt_ && end <= aheadAt_ + static_cast<std::int64_t>(aheadGot_) &&
+      currentSize() >= end - 1) {
+    std::memcpy(out, ahead_.data() + (position - aheadAt_), n);
+    return n;
+  }
+  if (!follows || n > kReadAheadMax / 2) return readFile(position, out, n);
+  // A block from the asked position, twice the last one (so that a short
+  // call reads little) up to the largest, and never shorter than asked.
+  const std::size_t block = std::clamp(std::max(2 * ahead_.size(), 2 * n), kReadAheadMin, kReadAheadMax);
+  if (ahead_.size() < block) {
+    ahead_.clear();
+    ahead_.shrink_to_fit();
+    ahead_.resize(block);
+  }
+  aheadAt_ = 0;  // not valid while being read: a read error leaves it so
+  aheadGot_ = readFile(position, ahead_.data(), ahead_.size());
+  aheadAt_ = position;
+  const std::size_t got = std::min(n, aheadGot_);
+  std::memcpy(out, ahead_.data(), got);
+  return got;
+}
 
 // ---- writing ------------------------------------------------------------
 
