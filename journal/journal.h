@@ -112,8 +112,12 @@ class Journal {
   struct FilterState;  // defined in filter_state.h
   void rebuildFilters(const CodePage& cp);
   // The search that lets the record loops pass over lines that no
-  // accepting filter can pass; nullptr when none pays.
-  std::unique_ptr<Prefilter> planPrefilter();
+  // accepting filter can pass, its bytes chosen by their rates in samples
+  // of the log; nullptr when none pays.
+  std::unique_ptr<Prefilter> planPrefilter(const std::vector<std::string_view>& samples);
+  // The same for a scan from start: sampled where the scan begins and at
+  // the log's end (the two ends of what a scan from there may read).
+  std::unique_ptr<Prefilter> planPrefilterAt(std::int64_t start);
 
   // start search (the log is open as file_)
   std::int64_t FindStartPos();
