@@ -110,8 +110,8 @@ std::int64_t Journal::scanPeriod(std::int64_t start, OnRecord&& onRecord, std::i
       reachedStop_ = true;
       return pos;
     }
-    const std::size_t got = readWindow(pos, W);
-    const char* buf = Buffer_.data();
+    const std::size_t got = scanWindow(pos, W);
+    const char* buf = window_;
     const char* end = buf + windowSize_;
     // Lines from stopAt on are another reader's: they are not examined here,
     // though the window is decided on whole, as in a scan without a stop.

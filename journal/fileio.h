@@ -4,6 +4,7 @@
 // stable number and a Russian text that names the file.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -44,19 +45,33 @@ class ReadFile {
   // The current length of the file (for following a growing log).
   std::int64_t currentSize() const;
   const U16String& path() const { return path_; }
+  // The n bytes from the 1-based position in place, in the block read
+  // ahead, followed by kViewPadding readable bytes; bytes past those read
+  // (got of them, fewer near the end of the file) are spaces. Valid until
+  // the next call on this file. nullptr when the read does not follow on
+  // from the one before: readAt then reads it.
+  const char* view(std::int64_t position, std::size_t n, std::size_t& got);
+  static constexpr std::size_t kViewPadding = 64;
   // System read calls made so far (for tests and benchmarks).
   std::uint64_t readCalls() const { return readCalls_; }
 
   static constexpr std::size_t kReadAheadMin = std::size_t{256} << 10;
-  static constexpr std::size_t kReadAheadMax = std::size_t{4} << 20;
+  static constexpr std::size_t kReadAheadMax = std::size_t{2} << 20;
 
  private:
   std::size_t readFile(std::int64_t position, char* out, std::size_t n);  // straight from the file
+  bool inBlock(std::int64_t position, std::size_t n) const;
+  bool follows(std::int64_t position) const;  // on from the read before
+  void fill(std::int64_t position, std::size_t n);
+  void restore();  // puts back the block's bytes that a view covered with spaces
 
   U16String path_;
   std::intptr_t handle_ = -1;
   std::int64_t size_ = 0;
-  std::vector<char> ahead_;     // the block read ahead
+  std::vector<char> ahead_;     // the block read ahead, and room for a view's padding
+  std::size_t blockSize_ = 0;
+  std::array<char, kViewPadding> saved_{};
+  std::size_t savedAt_ = 0, savedLength_ = 0;
   std::int64_t aheadAt_ = 0;    // its first byte's position (0: none)
   std::size_t aheadGot_ = 0;    // the bytes it holds
   std::int64_t lastAt_ = 0;     // the read before: [lastAt_, lastEnd_)

@@ -158,7 +158,7 @@ std::size_t Prefilter::pairCount(const Needle& n, const std::vector<std::string_
   const std::size_t reach = std::max(n.rare1, n.rare2);
   for (std::string_view s : samples) {
     for (std::size_t i = 0; i + reach < s.size(); ++i) {
-      count += one[static_cast<unsigned char>(s[i + n.rare1])] & two[static_cast<unsigned char>(s[i + n.rare2])];
+      count += static_cast<std::size_t>(one[static_cast<unsigned char>(s[i + n.rare1])] && two[static_cast<unsigned char>(s[i + n.rare2])]);
     }
   }
   return count;

@@ -70,8 +70,8 @@ std::int32_t Journal::GetUsers(std::int32_t StartPos, ValueList& ListStr) {
     std::vector<char> scratch;  // pieces of a record longer than the window
     std::string longUser;       // the user field of such a record
     do {
-      const std::size_t got = readWindow(P, kScanWindow);
-      const char* buf = Buffer_.data();
+      const std::size_t got = scanWindow(P, kScanWindow);
+      const char* buf = window_;
       const char* end = buf + windowSize_;
       const char* I = buf;
       while (const char* E = lines::findLineEnd(I, end)) {
