@@ -43,22 +43,57 @@ void setProperty(ILanguageExtender* ext, const wchar_t* name, const std::wstring
   setProp(ext, n, vstr(value));
 }
 
-// A host table that keeps nothing: what GetData costs apart from storing.
-class NullTable : public velmora::ValueTable {
+// A host value table that keeps nothing, answering IDispatch itself (no
+// handler tables, no counters): what GetData costs apart from the host.
+class NullTable : public IDispatch {
  public:
-  std::int32_t ColumnCount() override { return columns_; }
-  std::int32_t LinesCnt() override { return 0; }
-  void DeleteLines() override {}
-  void DeleteColumn(std::int32_t) override { --columns_; }
-  void NewColumn(velmora::U16View, velmora::U16View, std::optional<std::int16_t>) override { ++columns_; }
-  void NewLine() override {}
-  void SetValue(std::int32_t, std::int16_t, velmora::U16View) override {}
-  void SetValue(std::int32_t, velmora::U16View, std::int16_t) override {}
-  void GroupBy(velmora::U16View, velmora::U16View) override {}
-  void Sort(velmora::U16View) override {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (iid == IID_IUnknown || iid == IID_IDispatch) {
+      *out = static_cast<IDispatch*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs_; }  // on the stack
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override {
+    *n = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+    static const wchar_t* const kNames[] = {L"ColumnCount", L"LinesCnt", L"DeleteLines", L"DeleteColumn", L"NewColumn",
+                                            L"NewLine",     L"SetValue", L"GroupBy",     L"Sort"};
+    for (UINT i = 0; i < count; ++i) {
+      ids[i] = DISPID_UNKNOWN;
+      for (int k = 0; k < 9; ++k) {
+        if (lstrcmpiW(names[i], kNames[k]) == 0) ids[i] = k + 1;
+      }
+      if (ids[i] == DISPID_UNKNOWN) return DISP_E_UNKNOWNNAME;
+    }
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
+                                   UINT*) override {
+    switch (id) {
+      case 1:
+      case 2:
+        if (result) {
+          result->vt = VT_I4;
+          result->lVal = id == 1 ? columns_ : 0;
+        }
+        return S_OK;
+      case 4: --columns_; return S_OK;
+      case 5: ++columns_; return S_OK;
+      default: return S_OK;
+    }
+  }
 
  private:
-  std::int32_t columns_ = 0;
+  ULONG refs_ = 1;
+  long columns_ = 0;
 };
 
 constexpr long kGetData = 0, kSetDateTimes = 1, kSetFilter = 2;
@@ -104,8 +139,8 @@ int queries(const std::wstring& path, int turns) {
     for (int t = 0; t < n; ++t) {
       velmora::MemoryValueTable store;
       NullTable none;
-      auto table = q.stores ? make<Table>(store) : make<Table>(none);
-      ArgArray args{vlong(0), vobj(table.get())};
+      auto table = make<Table>(store);
+      ArgArray args{vlong(0), vobj(q.stores ? static_cast<IDispatch*>(table.get()) : &none)};
       LARGE_INTEGER t0, t1;
       QueryPerformanceCounter(&t0);
       addin.ext->CallAsFunc(kGetData, &r, args.put());
