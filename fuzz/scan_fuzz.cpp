@@ -17,6 +17,7 @@
 #include "fuzz/fuzz_util.h"
 #include "fuzz/reference_scan.h"
 #include "journal/journal.h"
+#include "journal/simd.h"
 #include "memhost/memory_host.h"
 #include "text/codepage.h"
 
@@ -94,6 +95,46 @@ void keepTimeOrder(std::string& log, std::int64_t start, const std::string& begi
   }
 }
 
+// The rows and positions of GetRecords (whole and in two parts) and of
+// GetData against the reference's.
+template <class Setting>
+void checkScan(velmora::Journal& j, const std::string& log, bool raw, std::int64_t start, std::size_t stopAfter,
+               const fuzz::reference::Result& want, Setting&& setting) {
+  Collect sink(stopAfter);
+  FUZZ_CHECK(j.GetRecords(start, sink) == want.position);
+  FUZZ_CHECK(j.NumErr() == 0);
+  FUZZ_CHECK(sink.rows == want.rows);
+
+  if (stopAfter == 0) {
+    // A log in time order read in two parts, the first up to a line start
+    // and the second from it, gives the same rows and the same end; or,
+    // when the first scan ends before that line for its own reasons,
+    // everything by itself. (Out of order, what the windows that a scan
+    // decides on whole pass over depends on where they lie.)
+    const std::uint32_t cut = setting(10) | setting(11) << 8 | setting(12) << 16;
+    const std::size_t cr = log.find("\r\n", cut % log.size());
+    const std::int64_t split = cr == std::string::npos ? 0 : static_cast<std::int64_t>(cr) + 3;
+    if (!raw && split > start) {
+      Collect first(0), second(0);
+      const std::int64_t firstEnd = j.GetRecords(start, first, split);
+      FUZZ_CHECK(j.NumErr() == 0);
+      if (j.ReachedStop()) {
+        FUZZ_CHECK(firstEnd == split);
+        FUZZ_CHECK(j.GetRecords(split, second) == want.position);
+        first.rows.insert(first.rows.end(), second.rows.begin(), second.rows.end());
+      } else {
+        FUZZ_CHECK(firstEnd == want.position);
+      }
+      FUZZ_CHECK(first.rows == want.rows);
+    }
+
+    velmora::MemoryValueTable table;
+    FUZZ_CHECK(j.GetStartPos(static_cast<std::int32_t>(start), table) == want.position);
+    FUZZ_CHECK(j.NumErr() == 0);
+    FUZZ_CHECK(table.rowCount() == static_cast<std::int32_t>(want.rows.size()));
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -141,38 +182,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const fuzz::reference::Result want =
       fuzz::reference::scan(log, start, kWindow, begin, end, filters, cp, stopAfter);
 
-  Collect sink(stopAfter);
-  FUZZ_CHECK(j.GetRecords(start, sink) == want.position);
-  FUZZ_CHECK(j.NumErr() == 0);
-  FUZZ_CHECK(sink.rows == want.rows);
-
-  if (stopAfter == 0) {
-    // A log in time order read in two parts, the first up to a line start
-    // and the second from it, gives the same rows and the same end; or,
-    // when the first scan ends before that line for its own reasons,
-    // everything by itself. (Out of order, what the windows that a scan
-    // decides on whole pass over depends on where they lie.)
-    const std::uint32_t cut = setting(10) | setting(11) << 8 | setting(12) << 16;
-    const std::size_t cr = log.find("\r\n", cut % log.size());
-    const std::int64_t split = cr == std::string::npos ? 0 : static_cast<std::int64_t>(cr) + 3;
-    if (!raw && split > start) {
-      Collect first(0), second(0);
-      const std::int64_t firstEnd = j.GetRecords(start, first, split);
-      FUZZ_CHECK(j.NumErr() == 0);
-      if (j.ReachedStop()) {
-        FUZZ_CHECK(firstEnd == split);
-        FUZZ_CHECK(j.GetRecords(split, second) == want.position);
-        first.rows.insert(first.rows.end(), second.rows.begin(), second.rows.end());
-      } else {
-        FUZZ_CHECK(firstEnd == want.position);
-      }
-      FUZZ_CHECK(first.rows == want.rows);
-    }
-
-    velmora::MemoryValueTable table;
-    FUZZ_CHECK(j.GetStartPos(static_cast<std::int32_t>(start), table) == want.position);
-    FUZZ_CHECK(j.NumErr() == 0);
-    FUZZ_CHECK(table.rowCount() == static_cast<std::int32_t>(want.rows.size()));
+  // Both forms of the byte searches: SSE2 where the processor has it, and
+  // the portable one (the only one of the portable build).
+  for (const bool sse2 : {true, false}) {
+    velmora::simd::forceSse2(sse2);
+    checkScan(j, log, raw, start, stopAfter, want, setting);
   }
+  velmora::simd::forceSse2(true);
   return 0;
 }

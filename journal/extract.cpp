@@ -7,6 +7,7 @@
 #include "text/codepage.h"
 #include "journal/failures.h"
 #include "journal/fileio.h"
+#include "journal/filter_state.h"
 #include "journal/journal.h"
 #include "journal/lines.h"
 #include "journal/long_lines.h"
@@ -41,12 +42,27 @@ void rebuildTable(ValueTable& table, std::int32_t columnCount, U16View insertCol
 
 }  // namespace
 
+std::unique_ptr<Prefilter> Journal::planPrefilterAt(std::int64_t start) {
+  if (!filters_->anyActive) return nullptr;
+  // A window's worth at each end; where they overlap, the log once.
+  constexpr std::int64_t kSample = static_cast<std::int64_t>(kScanWindow);
+  const std::int64_t headEnd = std::min(MyFileSize_ + 1, start + kSample);
+  const std::int64_t tailStart = std::max(headEnd, MyFileSize_ + 1 - kSample);
+  std::string sample(static_cast<std::size_t>((headEnd - start) + (MyFileSize_ + 1 - tailStart)), ' ');
+  const std::size_t head = file_->readAt(start, sample.data(), static_cast<std::size_t>(headEnd - start));
+  std::size_t tail = 0;
+  if (tailStart <= MyFileSize_) {
+    tail = file_->readAt(tailStart, sample.data() + head, static_cast<std::size_t>(MyFileSize_ + 1 - tailStart));
+  }
+  return planPrefilter({std::string_view(sample.data(), head), std::string_view(sample.data() + head, tail)});
+}
+
 template <class OnRecord>
 std::int64_t Journal::scanPeriod(std::int64_t start, OnRecord&& onRecord, std::int64_t stopAt) {
   if (start >= MyFileSize_ || start < 1) return start;
 
   const lines::Period period(DateBeginBytes_.data(), DateEndBytes_.data());
-  const std::unique_ptr<Prefilter> prefilter = planPrefilter();
+  const std::unique_ptr<Prefilter> prefilter = planPrefilterAt(start);
   const std::size_t W = templateSize_;
   std::vector<char> scratch;  // pieces of a record longer than a window
   std::string longRecord;     // such a record of the period, gathered whole
@@ -94,8 +110,8 @@ std::int64_t Journal::scanPeriod(std::int64_t start, OnRecord&& onRecord, std::i
       reachedStop_ = true;
       return pos;
     }
-    const std::size_t got = readWindow(pos, W);
-    const char* buf = Buffer_.data();
+    const std::size_t got = scanWindow(pos, W);
+    const char* buf = window_;
     const char* end = buf + windowSize_;
     // Lines from stopAt on are another reader's: they are not examined here,
     // though the window is decided on whole, as in a scan without a stop.

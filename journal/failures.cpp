@@ -27,6 +27,7 @@ void Journal::endCall() {
   file_.reset();
   Buffer_.clear();
   Buffer_.shrink_to_fit();
+  window_ = nullptr;
   windowSize_ = 0;
   templateSize_ = 0;
   // Fields point into the window; none may outlive it.

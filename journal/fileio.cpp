@@ -1,6 +1,7 @@
 #include "journal/fileio.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "journal/errors.h"
@@ -266,8 +267,7 @@ ReadFile::~ReadFile() {
   if (handle_ != -1) CloseHandle(asHandle(handle_));
 }
 
-std::size_t ReadFile::readAt(std::int64_t position, char* out, std::size_t n) {
-  if (position < 1) raise(Op::Read, path_, {ErrorNumber::DeviceIo, u"неверная позиция чтения"}, position);
+std::size_t ReadFile::readFile(std::int64_t position, char* out, std::size_t n) {
   std::size_t done = 0;
   while (done < n) {
     const std::int64_t offset = position - 1 + static_cast<std::int64_t>(done);
@@ -276,6 +276,7 @@ std::size_t ReadFile::readAt(std::int64_t position, char* out, std::size_t n) {
     at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
     const DWORD want = static_cast<DWORD>(std::min<std::size_t>(n - done, 1u << 30));
     DWORD got = 0;
+    ++readCalls_;
     if (!::ReadFile(asHandle(handle_), out + done, want, &got, &at)) {
       const DWORD code = GetLastError();
       if (code == ERROR_HANDLE_EOF) break;
@@ -313,10 +314,10 @@ ReadFile::~ReadFile() {
   if (handle_ != -1) ::close(static_cast<int>(handle_));
 }
 
-std::size_t ReadFile::readAt(std::int64_t position, char* out, std::size_t n) {
-  if (position < 1) raise(Op::Read, path_, {ErrorNumber::DeviceIo, u"неверная позиция чтения"}, position);
+std::size_t ReadFile::readFile(std::int64_t position, char* out, std::size_t n) {
   std::size_t done = 0;
   while (done < n) {
+    ++readCalls_;
     const ssize_t got = ::pread(static_cast<int>(handle_), out + done, n - done,
                                 static_cast<off_t>(position - 1 + static_cast<std::int64_t>(done)));
     if (got < 0) {
@@ -336,6 +337,81 @@ std::int64_t ReadFile::currentSize() const {
 }
 
 #endif
+
+bool ReadFile::inBlock(std::int64_t position, std::size_t n) const {
+  // The block's bytes stand for the file's while the file still reaches
+  // past them: a log cut meanwhile is read as it is now, as without the
+  // block (a length costs no read, and no server round trip under Wine).
+  const std::int64_t end = position + static_cast<std::int64_t>(n);
+  return aheadAt_ != 0 && position >= aheadAt_ && end <= aheadAt_ + static_cast<std::int64_t>(aheadGot_) &&
+         currentSize() >= end - 1;
+}
+
+bool ReadFile::follows(std::int64_t position) const {
+  return lastEnd_ != 0 && position > lastAt_ && position <= lastEnd_;
+}
+
+void ReadFile::fill(std::int64_t position, std::size_t n) {
+  // A block from the asked position, twice the last one (so that a short
+  // call reads little) up to the largest, and never shorter than asked.
+  const std::size_t block = std::clamp(std::max(2 * blockSize_, 2 * n), kReadAheadMin, kReadAheadMax);
+  if (blockSize_ < block) {
+    ahead_.clear();
+    ahead_.shrink_to_fit();
+    ahead_.resize(block + kViewPadding);
+    blockSize_ = block;
+  }
+  aheadAt_ = 0;  // not valid while being read: a read error leaves it so
+  aheadGot_ = readFile(position, ahead_.data(), blockSize_);
+  aheadAt_ = position;
+}
+
+void ReadFile::restore() {
+  if (savedLength_ == 0) return;
+  std::memcpy(ahead_.data() + savedAt_, saved_.data(), savedLength_);
+  savedLength_ = 0;
+}
+
+std::size_t ReadFile::readAt(std::int64_t position, char* out, std::size_t n) {
+  if (position < 1) raise(Op::Read, path_, {ErrorNumber::DeviceIo, u"неверная позиция чтения"}, position);
+  restore();
+  const bool next = follows(position);
+  lastAt_ = position;
+  lastEnd_ = position + static_cast<std::int64_t>(n);
+  if (inBlock(position, n)) {
+    std::memcpy(out, ahead_.data() + (position - aheadAt_), n);
+    return n;
+  }
+  if (!next || n > kReadAheadMax / 2) return readFile(position, out, n);
+  fill(position, n);
+  const std::size_t got = std::min(n, aheadGot_);
+  std::memcpy(out, ahead_.data(), got);
+  return got;
+}
+
+const char* ReadFile::view(std::int64_t position, std::size_t n, std::size_t& got) {
+  if (position < 1) raise(Op::Read, path_, {ErrorNumber::DeviceIo, u"неверная позиция чтения"}, position);
+  restore();
+  if (!inBlock(position, n)) {
+    if (!follows(position) || n > kReadAheadMax / 2) return nullptr;
+    fill(position, n);
+  }
+  lastAt_ = position;
+  lastEnd_ = position + static_cast<std::int64_t>(n);
+  const auto at = static_cast<std::size_t>(position - aheadAt_);
+  got = std::min(n, aheadGot_ - at);
+  // After the bytes read: spaces up to the padding's end, as a copied
+  // window has. Of the block's own bytes there, at most kViewPadding are
+  // overwritten (fewer bytes than asked are read only at the block's end),
+  // and kept to be put back before the block is used again.
+  char* const p = ahead_.data() + at;
+  const std::size_t spaces = n + kViewPadding - got;
+  savedAt_ = at + got;
+  savedLength_ = std::min(spaces, aheadGot_ - (at + got));
+  std::memcpy(saved_.data(), p + got, savedLength_);
+  std::memset(p + got, ' ', spaces);
+  return p;
+}
 
 // ---- writing ------------------------------------------------------------
 

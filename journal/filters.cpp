@@ -166,7 +166,7 @@ void Journal::rebuildFilters(const CodePage& cp) {
   st.builtFor = &cp;
 }
 
-std::unique_ptr<Prefilter> Journal::planPrefilter() {
+std::unique_ptr<Prefilter> Journal::planPrefilter(const std::vector<std::string_view>& samples) {
   FilterState& st = *filters_;
   if (!st.anyActive) return nullptr;
   const CodePage& cp = CodePage::current();
@@ -188,7 +188,7 @@ std::unique_ptr<Prefilter> Journal::planPrefilter() {
     }
     filters.push_back(std::move(patterns));
   }
-  return Prefilter::choose(filters, cp);
+  return Prefilter::choose(filters, cp, samples);
 }
 
 bool Journal::SetFilter(U16View FilterStr, U16View FilterName) {

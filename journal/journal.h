@@ -112,14 +112,22 @@ class Journal {
   struct FilterState;  // defined in filter_state.h
   void rebuildFilters(const CodePage& cp);
   // The search that lets the record loops pass over lines that no
-  // accepting filter can pass; nullptr when none pays.
-  std::unique_ptr<Prefilter> planPrefilter();
+  // accepting filter can pass, its bytes chosen by their rates in samples
+  // of the log; nullptr when none pays.
+  std::unique_ptr<Prefilter> planPrefilter(const std::vector<std::string_view>& samples);
+  // The same for a scan from start: sampled where the scan begins and at
+  // the log's end (the two ends of what a scan from there may read).
+  std::unique_ptr<Prefilter> planPrefilterAt(std::int64_t start);
 
   // start search (the log is open as file_)
   std::int64_t FindStartPos();
   bool WindowDates(std::string_view& FirstDate, std::string_view& LastDate) const;
   std::int64_t ScanForStart(std::int64_t WindowPos);
   std::size_t readWindow(std::int64_t position, std::size_t size);  // the bytes read
+  // The same window for the record loops, which only read it: in place in
+  // the file's read-ahead block when it follows on, else copied as above.
+  // Either way window_ points at it, padded with spaces.
+  std::size_t scanWindow(std::int64_t position, std::size_t size);
   // Opens the log and gives where a scan of the period starts: CurrentPos
   // when it is 1 or more, else the first record of the period (-1: none).
   // -1 with the log left closed when the period is not set or the log does
@@ -172,7 +180,8 @@ class Journal {
   RecordFields Fields_;  // positions 1..10, views into the window
   std::string padded_;   // a line given to FilterRecord, with room after it
   std::unique_ptr<ReadFile> file_;
-  std::vector<char> Buffer_;                 // the current read window
+  std::vector<char> Buffer_;                 // the current read window, when copied
+  const char* window_ = nullptr;             // the current read window (in Buffer_ or in file_)
   std::size_t windowSize_ = 0;               // bytes of Buffer_ in use (W)
   std::size_t templateSize_ = 0;             // size of the next record-loop window
   std::uint64_t windowReads_ = 0;

@@ -8,9 +8,7 @@
 #include <cstring>
 #include <string_view>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "journal/simd.h"
 
 namespace velmora::lines {
 
@@ -23,12 +21,63 @@ constexpr std::size_t kDate9Size = 9;  // the date and its ";"
 // a line cut into fields may be read in whole blocks (kCutBlock below).
 constexpr std::size_t kWindowPadding = 64;
 
+// The searches below read in 64-bit words or 16-byte vectors; a byte
+// equal to c shows as 0x80 in the word of zero-tests (exactly: no borrow
+// runs from byte to byte, so no false hits above a true one).
+inline std::uint64_t zeroBytes(std::uint64_t x) {
+  constexpr std::uint64_t kLows = 0x7F7F7F7F7F7F7F7Full;
+  return ~(((x & kLows) + kLows) | x | kLows);
+}
+inline std::uint64_t broadcast(unsigned char c) { return 0x0101010101010101ull * c; }
+inline std::uint64_t loadWord(const char* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);  // lowest address lowest
+  return v;
+}
+
+#if VELMORA_SSE2_CODE
+VELMORA_SSE2 inline const char* findByteSse2(const char* from, const char* end, char c) {
+  const __m128i needle = _mm_set1_epi8(c);
+  for (; end - from >= 16; from += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    const int bits = _mm_movemask_epi8(_mm_cmpeq_epi8(v, needle));
+    if (bits != 0) return from + std::countr_zero(static_cast<unsigned>(bits));
+  }
+  for (; from < end; ++from) {
+    if (*from == c) return from;
+  }
+  return nullptr;
+}
+#endif
+
+inline const char* findByteWords(const char* from, const char* end, char c) {
+  const std::uint64_t pattern = broadcast(static_cast<unsigned char>(c));
+  for (; end - from >= 8; from += 8) {
+    const std::uint64_t hits = zeroBytes(loadWord(from) ^ pattern);
+    if (hits != 0) return from + std::countr_zero(hits) / 8;
+  }
+  for (; from < end; ++from) {
+    if (*from == c) return from;
+  }
+  return nullptr;
+}
+
+// The first c in [from, end), or nullptr; reads nothing outside. Our own
+// search rather than memchr, whose speed depends on the C runtime the host
+// process has (a byte loop in some).
+inline const char* findByte(const char* from, const char* end, char c) {
+#if VELMORA_SSE2_CODE
+  if (simd::sse2()) return findByteSse2(from, end, c);
+#endif
+  return findByteWords(from, end, c);
+}
+
 // The CR of the first CR LF in [from, end), or nullptr.
 inline const char* findLineEnd(const char* from, const char* end) {
   while (from < end) {
-    const void* hit = std::memchr(from, '\r', static_cast<std::size_t>(end - from));
-    if (hit == nullptr) return nullptr;
-    const char* cr = static_cast<const char*>(hit);
+    const char* cr = findByte(from, end, '\r');
+    if (cr == nullptr) return nullptr;
     if (cr + 1 < end && cr[1] == '\n') return cr;
     from = cr + 1;
   }
@@ -38,12 +87,8 @@ inline const char* findLineEnd(const char* from, const char* end) {
 // Lines are read in blocks of this many bytes when they are cut into fields.
 constexpr std::size_t kCutBlock = 64;
 
-// Bit i is set where p[i] == c, for the kCutBlock bytes from p, all of which
-// must be readable. One mask a block means that finding the next field
-// costs a bit scan, not a branch per word whose outcome the field lengths
-// decide.
-inline std::uint64_t byteMask64(const char* p, char c) {
-#if defined(__SSE2__)
+#if VELMORA_SSE2_CODE
+VELMORA_SSE2 inline std::uint64_t byteMask64Sse2(const char* p, char c) {
   const __m128i needle = _mm_set1_epi8(c);
   std::uint64_t mask = 0;
   for (int k = 0; k < 4; ++k) {
@@ -51,25 +96,29 @@ inline std::uint64_t byteMask64(const char* p, char c) {
     mask |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, needle)))} << (16 * k);
   }
   return mask;
-#else
+}
+#endif
+
+inline std::uint64_t byteMask64Words(const char* p, char c) {
+  const std::uint64_t pattern = broadcast(static_cast<unsigned char>(c));
   std::uint64_t mask = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    constexpr std::uint64_t kLows = 0x7F7F7F7F7F7F7F7Full;
-    const std::uint64_t pattern = 0x0101010101010101ull * static_cast<unsigned char>(c);
-    for (int k = 0; k < 8; ++k) {
-      std::uint64_t v;
-      std::memcpy(&v, p + 8 * k, 8);
-      const std::uint64_t x = v ^ pattern;  // a zero byte where c stands
-      // 0x80 in exactly the zero bytes: no borrow runs from byte to byte.
-      const std::uint64_t high = ~(((x & kLows) + kLows) | x | kLows);
-      // The eight flags gathered into one byte, lowest address lowest.
-      mask |= (((high >> 7) * 0x0102040810204080ull) >> 56) << (8 * k);
-    }
-  } else {
-    for (int i = 0; i < 64; ++i) mask |= std::uint64_t{p[i] == c} << i;
+  for (int k = 0; k < 8; ++k) {
+    const std::uint64_t high = zeroBytes(loadWord(p + 8 * k) ^ pattern);
+    // The eight flags gathered into one byte, lowest address lowest.
+    mask |= (((high >> 7) * 0x0102040810204080ull) >> 56) << (8 * k);
   }
   return mask;
+}
+
+// Bit i is set where p[i] == c, for the kCutBlock bytes from p, all of which
+// must be readable. One mask a block means that finding the next field
+// costs a bit scan, not a branch per word whose outcome the field lengths
+// decide.
+inline std::uint64_t byteMask64(const char* p, char c) {
+#if VELMORA_SSE2_CODE
+  if (simd::sse2()) return byteMask64Sse2(p, c);
 #endif
+  return byteMask64Words(p, c);
 }
 
 // The places of one byte value in [begin, end), one after another, found a
@@ -108,7 +157,7 @@ using Semicolons = ByteHits<';'>;
 
 // The line ends of a window one after another: the CR of each CR LF in
 // [from, end). Found a block at a time, like the semicolons, since a call
-// of memchr per line of some hundred bytes costs more than the search.
+// of a search per line of some hundred bytes costs more than the search.
 class LineEnds {
  public:
   LineEnds(const char* from, const char* end) : crs_(from, end), end_(end) {}

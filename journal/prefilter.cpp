@@ -1,15 +1,14 @@
 #include "journal/prefilter.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <limits>
 
 #include "journal/byte_frequency.h"
+#include "journal/lines.h"
+#include "journal/simd.h"
 #include "text/codepage.h"
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 namespace velmora {
 namespace {
@@ -22,6 +21,8 @@ constexpr unsigned kMaxForms = 4;  // case forms compared per byte in one step
 constexpr double kPassCost = 1.0;
 constexpr double kCandidateCost = 400.0;
 constexpr double kPlainLoop = 7.0;
+// The fixed table counts as this many bytes of log beside the samples.
+constexpr double kPriorBytes = 4096.0;
 
 struct Forms {
   std::array<unsigned char, kMaxForms> bytes{};
@@ -31,9 +32,21 @@ struct Forms {
 
 }  // namespace
 
-std::unique_ptr<Prefilter> Prefilter::choose(const std::vector<Alternatives>& filters, const CodePage& cp) {
+std::unique_ptr<Prefilter> Prefilter::choose(const std::vector<Alternatives>& filters, const CodePage& cp,
+                                             const std::vector<std::string_view>& samples) {
   auto pre = std::unique_ptr<Prefilter>(new Prefilter);
+  pre->wide_ = simd::sse2();
   for (int b = 0; b < 256; ++b) pre->upper_[b] = cp.upperByte(static_cast<unsigned char>(b));
+  // How often each byte stands in the log: counted in the samples, with the
+  // fixed table as a prior worth kPriorBytes of log, so that a short sample
+  // does not make a byte it happens to lack look absent.
+  std::array<std::uint64_t, 256> counts{};
+  std::uint64_t sampled = 0;
+  for (std::string_view s : samples) {
+    for (char c : s) ++counts[static_cast<unsigned char>(c)];
+    sampled += s.size();
+  }
+  const double weight = 1.0 / (static_cast<double>(sampled) + kPriorBytes);
   // The bytes that upper-case to each byte: what a log may hold where a
   // pattern holds that byte.
   std::array<Forms, 256> forms;
@@ -41,7 +54,8 @@ std::unique_ptr<Prefilter> Prefilter::choose(const std::vector<Alternatives>& fi
     Forms& f = forms[pre->upper_[b]];
     if (f.count < kMaxForms) f.bytes[f.count] = static_cast<unsigned char>(b);
     ++f.count;
-    f.frequency += characterFrequency(cp.toUnit(static_cast<unsigned char>(b))) / 100000.0;
+    const double prior = characterFrequency(cp.toUnit(static_cast<unsigned char>(b))) / 100000.0;
+    f.frequency += (static_cast<double>(counts[b]) + kPriorBytes * prior) * weight;
   }
 
   double bestCost = std::numeric_limits<double>::max();
@@ -88,7 +102,14 @@ std::unique_ptr<Prefilter> Prefilter::choose(const std::vector<Alternatives>& fi
       }
       n.count1 = f1.count;
       n.count2 = f2.count;
-      rate += n.rare1 == n.rare2 ? f1.frequency : f1.frequency * f2.frequency;
+      n.words1 = WordForms(n.forms1, n.count1);
+      n.words2 = WordForms(n.forms2, n.count2);
+      // The rate of places the search stops at: the two bytes taken as
+      // independent, weighed as a prior against how often the pair
+      // actually stands at its distance in the samples (letters of codes
+      // and names come together, so the product misleads).
+      const double guess = n.rare1 == n.rare2 ? f1.frequency : f1.frequency * f2.frequency;
+      rate += (static_cast<double>(pairCount(n, samples)) + kPriorBytes * guess) * weight;
       needles.push_back(std::move(n));
     }
     if (!usable) continue;
@@ -118,16 +139,50 @@ bool Prefilter::matchesAt(const Needle& n, const char* at) const {
   return after == ';' || after == '|' || after == '\r';
 }
 
+Prefilter::WordForms::WordForms(const std::array<unsigned char, 4>& forms, unsigned count) {
+  const unsigned diff = count == 2 ? static_cast<unsigned>(forms[0] ^ forms[1]) : 0;
+  single = count == 1 || (diff != 0 && (diff & (diff - 1)) == 0);
+  bit = lines::broadcast(static_cast<unsigned char>(diff));
+  for (unsigned k = 0; k < 4; ++k) {
+    form[k] = lines::broadcast(single ? static_cast<unsigned char>(forms[0] | diff) : forms[k]);
+  }
+}
+
+std::size_t Prefilter::pairCount(const Needle& n, const std::vector<std::string_view>& samples) {
+  std::array<bool, 256> one{}, two{};
+  for (unsigned k = 0; k < kMaxForms; ++k) {
+    one[n.forms1[k]] = true;
+    two[n.forms2[k]] = true;
+  }
+  std::size_t count = 0;
+  const std::size_t reach = std::max(n.rare1, n.rare2);
+  for (std::string_view s : samples) {
+    for (std::size_t i = 0; i + reach < s.size(); ++i) {
+      count += static_cast<std::size_t>(one[static_cast<unsigned char>(s[i + n.rare1])] && two[static_cast<unsigned char>(s[i + n.rare2])]);
+    }
+  }
+  return count;
+}
+
 namespace {
 
-#ifdef __SSE2__
+// 0x80 in each byte of v that is one of the forms.
+inline std::uint64_t formHits(const std::uint64_t v, const std::uint64_t* form, std::uint64_t bit, bool single,
+                              unsigned count) {
+  if (single) return lines::zeroBytes((v | bit) ^ form[0]);
+  std::uint64_t hits = lines::zeroBytes(v ^ form[0]) | lines::zeroBytes(v ^ form[1]);
+  if (count > 2) hits |= lines::zeroBytes(v ^ form[2]) | lines::zeroBytes(v ^ form[3]);
+  return hits;
+}
+
+#if VELMORA_SSE2_CODE
 // One rare byte's case forms, compared 16 bytes at a time. A single form,
 // or two forms that differ in one bit (most letters of 1251 and 1252), take
 // one compare after setting that bit; others (866's second half of the
 // alphabet, Ё and ё in 1251, forms of more than two bytes) one per form.
 class FormMatch {
  public:
-  FormMatch(const std::array<unsigned char, 4>& forms, unsigned count) {
+  VELMORA_SSE2 FormMatch(const std::array<unsigned char, 4>& forms, unsigned count) {
     const unsigned diff = count == 2 ? static_cast<unsigned>(forms[0] ^ forms[1]) : 0;
     single_ = count == 1 || (diff != 0 && (diff & (diff - 1)) == 0);  // one bit, without a popcount call
     bit_ = _mm_set1_epi8(static_cast<char>(diff));
@@ -139,7 +194,7 @@ class FormMatch {
   bool single() const { return single_; }
   // Forms: 1 for a single compare, else the number of forms compared.
   template <unsigned Forms>
-  __m128i at(const char* p) const {
+  VELMORA_SSE2 __m128i at(const char* p) const {
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     if constexpr (Forms == 1) return _mm_cmpeq_epi8(_mm_or_si128(v, bit_), form_[0]);
     __m128i m = _mm_cmpeq_epi8(v, form_[0]);
@@ -153,20 +208,23 @@ class FormMatch {
   __m128i form_[4];
 };
 
+template <unsigned Forms1, unsigned Forms2>
+VELMORA_SSE2 inline __m128i bothAt(const char* q, std::size_t rare1, std::size_t rare2, const FormMatch& one,
+                                   const FormMatch& two) {
+  return _mm_and_si128(one.at<Forms1>(q + rare1), two.at<Forms2>(q + rare2));
+}
+
 // The first place in [p, last] whose two rare bytes match and whose whole
 // pattern passes check, 64 places a step while 64 remain; nullptr with p
 // moved to the first place not yet looked at.
 template <unsigned Forms1, unsigned Forms2, class Check>
-const char* scanPairs(const char*& p, const char* last, std::size_t rare1, std::size_t rare2, const FormMatch& one,
-                      const FormMatch& two, Check&& check) {
-  auto both = [&](const char* q) {
-    return _mm_and_si128(one.at<Forms1>(q + rare1), two.at<Forms2>(q + rare2));
-  };
+VELMORA_SSE2 const char* scanPairs(const char*& p, const char* last, std::size_t rare1, std::size_t rare2,
+                                   const FormMatch& one, const FormMatch& two, Check&& check) {
   while (last - p >= 63) {
-    const __m128i m0 = both(p);
-    const __m128i m1 = both(p + 16);
-    const __m128i m2 = both(p + 32);
-    const __m128i m3 = both(p + 48);
+    const __m128i m0 = bothAt<Forms1, Forms2>(p, rare1, rare2, one, two);
+    const __m128i m1 = bothAt<Forms1, Forms2>(p + 16, rare1, rare2, one, two);
+    const __m128i m2 = bothAt<Forms1, Forms2>(p + 32, rare1, rare2, one, two);
+    const __m128i m3 = bothAt<Forms1, Forms2>(p + 48, rare1, rare2, one, two);
     const __m128i any = _mm_or_si128(_mm_or_si128(m0, m1), _mm_or_si128(m2, m3));
     if (_mm_movemask_epi8(any) != 0) {
       const std::uint64_t bits = static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(m0))) |
@@ -184,8 +242,10 @@ const char* scanPairs(const char*& p, const char* last, std::size_t rare1, std::
 }
 
 template <class Check>
-const char* scanPairs(const char*& p, const char* last, std::size_t rare1, std::size_t rare2, const FormMatch& one,
-                      const FormMatch& two, unsigned count1, unsigned count2, Check&& check) {
+VELMORA_SSE2 const char* scanPairsSse2(const char*& p, const char* last, std::size_t rare1, std::size_t rare2,
+                                       const std::array<unsigned char, 4>& forms1, unsigned count1,
+                                       const std::array<unsigned char, 4>& forms2, unsigned count2, Check&& check) {
+  const FormMatch one(forms1, count1), two(forms2, count2);
   // The common shapes get loops of their own; the rest compare four forms.
   if (one.single() && two.single()) return scanPairs<1, 1>(p, last, rare1, rare2, one, two, check);
   if (count1 <= 2 && count2 <= 2) {
@@ -206,40 +266,38 @@ const char* Prefilter::search(const Needle& n, const char* from) const {
   if (to_ < from || static_cast<std::size_t>(to_ - from) < len) return nullptr;
   const char* const last = to_ - len;  // the last place a match may start
   const char* p = from;
-#ifdef __SSE2__
+  auto check = [&](const char* at) { return matchesAt(n, at); };
+#if VELMORA_SSE2_CODE
   // The loads reach at most last + 63 - 63 + rare + 15 < to_.
   if (wide_) {
-    const FormMatch one(n.forms1, n.count1), two(n.forms2, n.count2);
-    const char* hit =
-        scanPairs(p, last, n.rare1, n.rare2, one, two, n.count1, n.count2, [&](const char* at) { return matchesAt(n, at); });
+    const char* hit = scanPairsSse2(p, last, n.rare1, n.rare2, n.forms1, n.count1, n.forms2, n.count2, check);
     if (hit != nullptr) return hit;
   }
 #endif
-  // The rest (or everything, without SSE2): the rarest byte's forms by
-  // memchr, each form's next place kept so that none is searched twice.
-  const unsigned forms = n.count1 < kMaxForms ? n.count1 : kMaxForms;
-  const char* next[kMaxForms] = {};
-  const char* const lo = p + n.rare1;
-  const char* const hi = last + n.rare1 + 1;  // exclusive
-  if (lo >= hi) return nullptr;
-  for (unsigned k = 0; k < forms; ++k) {
-    next[k] = static_cast<const char*>(std::memchr(lo, n.forms1[k], static_cast<std::size_t>(hi - lo)));
-  }
-  for (;;) {
-    const char* q = nullptr;
-    for (unsigned k = 0; k < forms; ++k) {
-      if (next[k] != nullptr && (q == nullptr || next[k] < q)) q = next[k];
+  // The rest (or everything, without SSE2): eight places a step, the two
+  // rare bytes tested in 64-bit words. The loads reach at most
+  // last - 7 + rare + 7 < to_.
+  const WordForms& w1 = n.words1;
+  const WordForms& w2 = n.words2;
+  const unsigned c1 = n.count1 < kMaxForms ? n.count1 : kMaxForms;
+  const unsigned c2 = n.count2 < kMaxForms ? n.count2 : kMaxForms;
+  while (last - p >= 7) {
+    std::uint64_t hits = formHits(lines::loadWord(p + n.rare1), w1.form, w1.bit, w1.single, c1);
+    if (hits != 0) hits &= formHits(lines::loadWord(p + n.rare2), w2.form, w2.bit, w2.single, c2);
+    for (; hits != 0; hits &= hits - 1) {
+      const char* at = p + std::countr_zero(hits) / 8;
+      if (check(at)) return at;
     }
-    if (q == nullptr) return nullptr;
-    if (matchesAt(n, q - n.rare1)) return q - n.rare1;
-    for (unsigned k = 0; k < forms; ++k) {
-      if (next[k] == q) {
-        next[k] = q + 1 < hi ? static_cast<const char*>(std::memchr(q + 1, n.forms1[k], static_cast<std::size_t>(hi - q - 1)))
-                             : nullptr;
-      }
-    }
+    p += 8;
   }
+  const auto rare = static_cast<unsigned char>(n.upper[n.rare1]);
+  for (; p <= last; ++p) {
+    if (upper_[static_cast<unsigned char>(p[n.rare1])] == rare && check(p)) return p;
+  }
+  return nullptr;
 }
+
+void Prefilter::useWideSteps(bool on) { wide_ = on && simd::sse2Available(); }
 
 const char* Prefilter::next(const char* from) {
   const char* first = nullptr;

@@ -47,6 +47,19 @@ std::size_t Journal::readWindow(std::int64_t position, std::size_t size) {
   // Past the end of the file the window holds spaces, never a line end.
   std::memset(Buffer_.data() + got, ' ', room - got);
   windowSize_ = size;
+  window_ = Buffer_.data();
+  ++windowReads_;
+  if (progress_) progress_(std::min<std::int64_t>(position - 1 + static_cast<std::int64_t>(got), MyFileSize_), MyFileSize_);
+  return got;
+}
+
+std::size_t Journal::scanWindow(std::int64_t position, std::size_t size) {
+  static_assert(ReadFile::kViewPadding >= lines::kWindowPadding);
+  std::size_t got = 0;
+  const char* view = file_->view(position, size, got);
+  if (view == nullptr) return readWindow(position, size);
+  window_ = view;
+  windowSize_ = size;
   ++windowReads_;
   if (progress_) progress_(std::min<std::int64_t>(position - 1 + static_cast<std::int64_t>(got), MyFileSize_), MyFileSize_);
   return got;

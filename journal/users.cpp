@@ -70,17 +70,15 @@ std::int32_t Journal::GetUsers(std::int32_t StartPos, ValueList& ListStr) {
     std::vector<char> scratch;  // pieces of a record longer than the window
     std::string longUser;       // the user field of such a record
     do {
-      const std::size_t got = readWindow(P, kScanWindow);
-      const char* buf = Buffer_.data();
+      const std::size_t got = scanWindow(P, kScanWindow);
+      const char* buf = window_;
       const char* end = buf + windowSize_;
       const char* I = buf;
       while (const char* E = lines::findLineEnd(I, end)) {
         // The user field runs from the 19th byte to the next ";", which
         // must lie inside the record.
         if (E - I > 18) {
-          const void* hit = std::memchr(I + 18, ';', static_cast<std::size_t>(E - (I + 18)));
-          if (hit != nullptr) {
-            const char* S = static_cast<const char*>(hit);
+          if (const char* S = lines::findByte(I + 18, E, ';')) {
             note(std::string_view(I + 18, static_cast<std::size_t>(S - I - 18)));
           }
         }

@@ -15,7 +15,7 @@ all_packages=(
   wine wine32:i386 wine64 xvfb xauth
   chromium fonts-dejavu-core
   locales
-  ripgrep
+  ripgrep strace bc
 )
 
 case "${1:-}" in

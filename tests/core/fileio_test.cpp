@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #endif
 
+#include <algorithm>
 #include <filesystem>
+#include <string_view>
 
 #include "journal/errors.h"
 #include "journal/fileio.h"
@@ -36,6 +38,46 @@ TEST(FileIo, ReadsAtOneBasedPositionsAndStopsAtTheEnd) {
   EXPECT_EQ(readAll(f, 8, 100), "hij");  // short read at the end
   EXPECT_EQ(readAll(f, 11, 5), "");      // past the end: nothing, no failure
   EXPECT_EQ(readAll(f, 10, 1), "j");
+}
+
+// Windows read one after another, overlapping as the record loops read
+// them, in place and copied, at random lengths: the file's bytes, in few
+// system calls; and the block never hides a file that grew or was cut.
+TEST(FileIo, ReadAheadGivesTheFilesBytesInFewCalls) {
+  TempDir tmp;
+  std::string bytes(24u << 20, '\0');
+  std::uint32_t x = 7;
+  for (char& c : bytes) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+  tmp.write("log.txt", bytes);
+  ReadFile f(tmp.u16("log.txt"));
+  std::int64_t pos = 1;
+  std::string copy(65536, '\0');
+  while (pos <= f.size()) {
+    const std::size_t n = 65536 - static_cast<std::size_t>(x = x * 1103515245u + 12345u) % 1000;
+    const auto want = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(n), f.size() - pos + 1));
+    std::size_t got = 0;
+    const char* view = (x >> 20) % 2 ? f.view(pos, n, got) : nullptr;
+    if (view == nullptr) {
+      got = f.readAt(pos, copy.data(), n);
+      view = copy.data();
+    } else {
+      for (std::size_t i = got; i < n + ReadFile::kViewPadding; ++i) ASSERT_EQ(view[i], ' ') << pos;
+    }
+    ASSERT_EQ(got, want);
+    ASSERT_EQ(std::string_view(view, got), std::string_view(bytes).substr(static_cast<std::size_t>(pos - 1), got)) << pos;
+    pos += static_cast<std::int64_t>(got) - 100;  // the next window starts inside this one
+    if (got < n) break;
+  }
+  EXPECT_LE(f.readCalls(), 24u) << "24 MiB in blocks of up to 2 MiB";
+
+  // A cut below the block's end is read as the file is now; growth too.
+  ReadFile g(tmp.u16("log.txt"));
+  EXPECT_EQ(readAll(g, 1, 1000), bytes.substr(0, 1000));
+  EXPECT_EQ(readAll(g, 900, 1000), bytes.substr(899, 1000));  // follows on: a block from 900
+  fs::resize_file(tmp.path("log.txt"), 5000);
+  EXPECT_EQ(readAll(g, 1800, 10000), bytes.substr(1799, 3201));
+  tmp.append("log.txt", "grown");
+  EXPECT_EQ(readAll(g, 4990, 100), bytes.substr(4989, 11) + "grown");
 }
 
 TEST(FileIo, SizeIsTakenAtOpenWhileTheFileGrows) {

@@ -152,6 +152,27 @@ TEST(Prefilter, ChoosesTheRarestFilterAndRefusesCommonOnes) {
   EXPECT_EQ(pre->choice().rare2, std::vector<std::size_t>{2});
 }
 
+TEST(Prefilter, RareBytesAndThePayAreThoseOfTheLogBeingRead) {
+  const auto cp = CodePage::make(1251);
+  // Latin codes in every line, and a user name of k and v.
+  std::string sample;
+  while (sample.size() < 100000) sample += "20050101;10:00:00;kvkvkv;E;Docs;DocWrite;1;;O1;Doc\r\n";
+  const Prefilter::Alternatives event{{";DOCWRITE", true}};
+  ASSERT_NE(Prefilter::choose({event}, *cp), nullptr) << "W and I are rare by the table";
+  EXPECT_EQ(Prefilter::choose({event}, *cp, {sample}), nullptr) << "but stand in every line of this log";
+
+  // By the table K and V would be searched for; in this log H and L are
+  // rare (the table ranks those that the log lacks).
+  auto pre = one(*cp, {{"KLADOVSHIK", false}});
+  ASSERT_NE(pre, nullptr);
+  EXPECT_EQ(pre->choice().rare1, std::vector<std::size_t>{0});
+  pre = Prefilter::choose({{{"KLADOVSHIK", false}}}, *cp, {sample});
+  ASSERT_NE(pre, nullptr);
+  EXPECT_EQ(pre->choice().rare1, std::vector<std::size_t>{7});
+  EXPECT_EQ(pre->choice().rare2, std::vector<std::size_t>{1});
+  EXPECT_EQ(places(*pre, sample.substr(0, 60) + "kladovshik"), Places{60});
+}
+
 TEST(Prefilter, AFilterThatNoRecordCanPassFindsNothing) {
   const auto cp = CodePage::make(1251);
   // No pattern at all (a list without items), or only patterns that cannot
