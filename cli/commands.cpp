@@ -291,16 +291,22 @@ int runStripErrors(const StripRequest& r, Io& io) {
   Journal journal;
   journal.SetFilePath(u16(r.log));
   std::int32_t removed;
+  std::int64_t droppedBytes = 0;
   {
     ProgressScope progress(journal, io);
-    removed = journal.StoreErrRows(out.tempPath(), errors ? errors->tempPath() : U16String());
+    // Without ERRORS the error records still go to a temporary, never put
+    // in place, so that the bytes copied can be counted against the log.
+    std::optional<OutputFile> dropped;
+    if (!errors) dropped.emplace(out.toStdout() ? std::string("-") : out.target().string() + ".errors", "ERRORS");
+    removed = journal.StoreErrRows(out.tempPath(), (errors ? *errors : *dropped).tempPath());
+    droppedBytes = dropped ? dropped->tempSize() : 0;
   }
   if (journal.NumErr() != 0) return reportFailure(journal, io);
   if (removed < 0) {
     if (!fileExists(u16(r.log))) return reportMissingLog(r.log, io);
     throw UsageError("the log, OUT and ERRORS must name different files (and ERRORS, when given, must differ from OUT)");
   }
-  noteUncopied(r.log, out.tempSize() + (errors ? errors->tempSize() : 0), io);
+  noteUncopied(r.log, out.tempSize() + (errors ? errors->tempSize() : droppedBytes), io);
   out.commit(io.out);
   if (errors) errors->commit(io.out);
   if (!out.toStdout() && !(errors && errors->toStdout())) io.out << removed << "\n";
