@@ -184,10 +184,17 @@ int follow(Journal& journal, const DataRequest& r, Io& io, DataStream& stream, s
       if (!pending && (now.size != lastLength || stopping)) {
         lastLength = now.size;
         const std::size_t before = stream.printed();
-        const std::int64_t next = stream.read(position);
+        const std::int64_t next = stream.read(position, false);
         const bool gone = !fileState(r.log).exists;
+        // The bytes before the new position, taken before the rows go out.
+        std::string read;
+        if (next >= 1 && !gone) {
+          const std::int64_t from = std::max<std::int64_t>(1, next - static_cast<std::int64_t>(kAnchor));
+          read = bytesAt(r.log, from, static_cast<std::size_t>(next - from));
+        }
+        const auto failure = stream.finish(next >= 1);
         if (journal.NumErr() != 0 && !gone) return reportFailure(journal, io);
-        if (const auto failure = stream.finish(next >= 1)) return reportStreamFailure(*failure, io);
+        if (failure) return reportStreamFailure(*failure, io);
         io.out.flush();
         if (const int e = outputError(io.out)) {
           if (isClosedPipe(e) || stdoutReaderGone()) return readerGone();
@@ -196,8 +203,7 @@ int follow(Journal& journal, const DataRequest& r, Io& io, DataStream& stream, s
         if (next >= 1 && !gone) {
           position = next;  // -1: no record of the period yet; look again from its start
           safe = next;
-          const std::int64_t from = std::max<std::int64_t>(1, position - static_cast<std::int64_t>(kAnchor));
-          anchor = bytesAt(r.log, from, static_cast<std::size_t>(position - from));
+          anchor = std::move(read);
         }
         if (gone) lastLength = -2;
         if (stream.printed() > before) lastNews = Clock::now();
