@@ -10,6 +10,7 @@
 #include <ostream>
 
 #include "cli/commands.h"
+#include "cli/files.h"
 #include "cli/query.h"
 #include "cli/report.h"
 #include "cli/stats.h"
@@ -81,6 +82,9 @@ void addFilterOptions(CLI::App& command, FilterOptions& f) {
 
 // Byte counts for the sample size: a number with an optional K, M or G (powers of 1024).
 std::uint64_t parseSize(const std::string& text) {
+  // stoull would take "-5" as a huge number and "0x10" as 0.
+  if (text.empty() || text[0] < '0' || text[0] > '9')
+    throw UsageError("--size " + text + " is not a size; expected a number of bytes, optionally with K, M or G");
   std::size_t used = 0;
   unsigned long long value = 0;
   try {
@@ -97,6 +101,16 @@ std::uint64_t parseSize(const std::string& text) {
     throw UsageError("--size " + text + " is not a size; expected a number of bytes, optionally with K, M or G");
   if (shift && value > (~0ull >> shift)) throw UsageError("--size " + text + " is too large");
   return value << shift;
+}
+
+// A position printed by an earlier run: decimal digits only (CLI11 would read
+// 0x10 as 16 and 010 as 8).
+std::int64_t parsePosition(const std::string& text, const char* option) {
+  const bool digits = !text.empty() && text.size() <= 19 && text.find_first_not_of("0123456789") == std::string::npos;
+  if (!digits || (text.size() == 19 && text > "9223372036854775807"))
+    throw UsageError(std::string(option) + " " + text + " is not a position; expected a decimal number in the range 0 to "
+                     "9223372036854775807, as an earlier run printed");
+  return std::stoll(text);
 }
 
 int parseStartDate(const std::string& text) {
@@ -126,8 +140,8 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
                       "Russian text for codes: all, none, a list of date,mode,category,event, or 4 characters of 0/1");
   dataCmd->add_option("--group", data.group, "columns to group by, with a record count in the column Чис");
   dataCmd->add_option("--order", data.order, "columns to sort by");
-  dataCmd->add_option("--resume", data.resume, "resume at this position, printed by an earlier run")
-      ->check(CLI::Range(std::int64_t{0}, std::numeric_limits<std::int64_t>::max()));
+  std::string resumeText, startText;
+  dataCmd->add_option("--resume", resumeText, "resume at this position, printed by an earlier run");
   dataCmd->add_flag("--follow", data.follow, "keep reading: print new records as the log grows, until interrupted");
   dataCmd->add_option("--max-idle", data.maxIdle, "end --follow after this many seconds without new records")
       ->check(CLI::NonNegativeNumber)
@@ -167,8 +181,7 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
   UsersRequest users;
   auto* usersCmd = app.add_subcommand("users", "distinct user names of the log (the script method GetUsers)");
   usersCmd->add_option("LOG", users.log, "the event log")->required();
-  usersCmd->add_option("--start", users.start, "position to start at, printed by an earlier run")
-      ->check(CLI::Range(0, INT_MAX));
+  usersCmd->add_option("--start", startText, "position to start at, printed by an earlier run");
   addOutputOptions(*usersCmd, output);
 
   StripRequest strip;
@@ -191,6 +204,9 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
   std::string sampleSize, sampleStart;
   auto* sampleCmd = app.add_subcommand("sample", "write a realistic, deterministic sample log (Windows-1251)");
   sampleCmd->add_option("OUT", sample.out, "the file to write, or - for standard output")->required();
+  stripCmd->get_option("OUT")->description("the copy without error records, or - for standard output");
+  replaceCmd->get_option("OUT")->description("the copy, or - for standard output");
+  reportCmd->get_option("--output")->description("the HTML file to write, or - for standard output");
   sampleCmd->add_option("--days", sample.options.days, "calendar days")->capture_default_str()->check(CLI::NonNegativeNumber);
   sampleCmd->add_option("--per-day", sample.options.perDay, "records per day")
       ->capture_default_str()
@@ -246,8 +262,9 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
   if (!output.format.empty()) io.format = *parseFormat(output.format);
   io.progress = isTerminal(stderr);
 
-  try {
+  const auto run = [&]() -> int {
     if (dataCmd->parsed()) {
+      if (!resumeText.empty()) data.resume = parsePosition(resumeText, "--resume");
       selectCodePage(output.codepage);
       // Only a followed log ends on a signal by choice; any other run is
       // stopped by it at once, as usual.
@@ -263,6 +280,7 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
       return runReport(report, io);
     }
     if (usersCmd->parsed()) {
+      if (!startText.empty()) users.start = parsePosition(startText, "--start");
       selectCodePage(output.codepage);
       return runUsers(users, io);
     }
@@ -273,14 +291,23 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
       if (!sampleStart.empty()) sample.options.startDate = parseStartDate(sampleStart);
       return runSample(sample, io);
     }
+    return kBadUsage;
+  };
+  int code = kBadUsage;
+  try {
+    code = run();
   } catch (const UsageError& e) {
     err << "velmora: " << e.what() << "\n";
     return kBadUsage;
   } catch (const std::exception& e) {
     err << "velmora: failed: " << e.what() << "\n";
-    return kFailed;
+    code = kFailed;
   }
-  return kBadUsage;
+  // What a command printed last may still wait in the buffer.
+  out.flush();
+  if (const int e = outputError(out); e != 0 && !io.outputFailureSaid)
+    return reportOutputFailure(e, -1, nullptr, code, io);
+  return code;
 }
 
 }  // namespace velmora::cli

@@ -3,12 +3,16 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstring>
+#include <optional>
+#include <sstream>
 #include <filesystem>
 #include <memory>
 #include <ostream>
 #include <thread>
 
 #include "cli/data_stream.h"
+#include "cli/files.h"
 #include "cli/host_rows.h"
 #include "cli/progress.h"
 #include "cli/terminal.h"
@@ -16,6 +20,7 @@
 #include "journal/errors.h"
 #include "journal/fileio.h"
 #include "journal/journal.h"
+#include "journal/result_columns.h"
 #include "memhost/memory_host.h"
 #include "text/text.h"
 
@@ -85,48 +90,123 @@ void configure(Journal& journal, const DataRequest& r, Io& io) {
   if (r.order) journal.SetOrderBy(u16(*r.order));
 }
 
+void checkColumnLists(Journal& journal, const DataRequest& r) {
+  const std::vector<U16String> names =
+      RecordShaper(journal.InsertColumn(), journal.TransformStr(), CodePage::current()).columnNames();
+  std::vector<U16String> before = names, grouped;
+  before.emplace_back(kCountColumn);
+  if (r.group) journal.SetGroupBy(u16(checkedColumnList(*r.group, "--group", before, false, &grouped)));
+  if (r.order) {
+    std::vector<U16String> available;
+    for (const U16String& c : r.group ? before : names)
+      if (!r.group || c == kCountColumn || std::find(grouped.begin(), grouped.end(), c) != grouped.end())
+        available.push_back(c);
+    journal.SetOrderBy(u16(checkedColumnList(*r.order, "--order", available, true)));
+  }
+}
+
+int reportOutputFailure(int error, std::int64_t safe, const char* option, int code, Io& io) {
+  io.outputFailureSaid = true;
+  if (isClosedPipe(error)) return code;  // the reader went away, as with head
+  io.err << "velmora: failed: cannot write to standard output: " << std::strerror(error) << "\n";
+  if (option != nullptr) {
+    if (safe >= 1)
+      io.err << "velmora: rows after position " << safe << " may be missing; resume with " << option << " " << safe
+             << "\n";
+    else
+      io.err << "velmora: rows may be missing; run again from the start\n";
+  }
+  return kFailed;
+}
+
 namespace {
 
 // ---- following a growing log --------------------------------------------------
-
-std::int64_t currentLength(const std::string& log) {
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(std::filesystem::path(u16(log)), ec);
-  return ec ? -1 : static_cast<std::int64_t>(size);
-}
 
 int reportStreamFailure(const StreamFailure& failure, Io& io) {
   io.err << "velmora: failed, NumErr " << failure.number << ": " << toUtf8(failure.text) << "\n";
   return kFailed;
 }
 
-int follow(Journal& journal, const DataRequest& r, Io& io, DataStream& stream) {
+// A followed log ends when nobody reads its rows, as a write to a closed pipe
+// would end it.
+int readerGone() {
+#ifdef SIGPIPE
+  std::raise(SIGPIPE);
+#endif
+  return kSuccess;
+}
+
+// Follows the log as tail -F does: a log replaced by another file, shortened
+// or rewritten is said so and read again from its start; a missing log is
+// waited for. position 0 with pending: the resume position lay in a line
+// still unfinished, found once that line ends.
+int follow(Journal& journal, const DataRequest& r, Io& io, DataStream& stream, std::int64_t position, bool pending) {
   using Clock = std::chrono::steady_clock;
   const auto poll = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(r.pollInterval));
   const auto maxIdle = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(r.maxIdle));
-  std::int64_t position = r.resume;
+  constexpr std::size_t kAnchor = 64;  // the bytes before the position, to notice a rewrite
   auto lastNews = Clock::now();
   std::int64_t lastLength = -2;
+  std::int64_t safe = r.resume;  // all rows before it are written out
+  FileState seen = fileState(r.log);
+  std::string anchor;
+  bool missingSaid = false;
   for (;;) {
     // After a stop request one more look, so that what was appended just
     // before it is still shown.
     const bool stopping = stopRequested();
-    const std::int64_t length = currentLength(r.log);
-    if (length >= 0 && position > 1 && length < position - 1) {
-      io.err << "velmora: the log became shorter; reading it again from the start of the period\n";
-      position = 0;
-    }
-    if (length != lastLength || stopping) {
-      lastLength = length;
-      const std::size_t before = stream.printed();
-      const std::int64_t next = stream.read(position);
-      if (journal.NumErr() != 0) return reportFailure(journal, io);
-      if (next < 0 && !fileExists(u16(r.log))) return reportMissingLog(r.log, io);
-      if (const auto failure = stream.finish(next >= 1)) return reportStreamFailure(*failure, io);
-      if (next >= 1) position = next;  // -1: no record of the period yet; look again from its start
-      if (stream.printed() > before) {
-        if (!io.out) return kFailed;  // nobody reads any more
-        lastNews = Clock::now();
+    if (stdoutReaderGone()) return readerGone();
+    const FileState now = fileState(r.log);
+    if (!now.exists) {
+      if (!missingSaid) io.err << "velmora: the log " << quoted(r.log) << " is missing; waiting for it\n";
+      missingSaid = true;
+    } else {
+      std::string restart;
+      if (seen.exists && (now.device != seen.device || now.inode != seen.inode)) restart = "was replaced by another file";
+      else if (position > 1 && now.size < position - 1) restart = "became shorter";
+      else if (!anchor.empty() && bytesAt(r.log, position - static_cast<std::int64_t>(anchor.size()), anchor.size()) != anchor)
+        restart = "was rewritten";
+      if (!restart.empty()) {
+        io.err << "velmora: the log " << restart << "; reading it again from its start\n";
+        position = 0;
+        pending = false;
+        anchor.clear();
+        lastLength = -2;
+      }
+      seen = now;
+      missingSaid = false;
+      if (pending) {
+        std::ostringstream quiet;
+        position = lineStartAtOrAfter(r.log, r.resume, quiet, "--resume");
+        pending = position == 0;
+      }
+      if (!pending && (now.size != lastLength || stopping)) {
+        lastLength = now.size;
+        const std::size_t before = stream.printed();
+        const std::int64_t next = stream.read(position, false);
+        const bool gone = !fileState(r.log).exists;
+        // The bytes before the new position, taken before the rows go out.
+        std::string read;
+        if (next >= 1 && !gone) {
+          const std::int64_t from = std::max<std::int64_t>(1, next - static_cast<std::int64_t>(kAnchor));
+          read = bytesAt(r.log, from, static_cast<std::size_t>(next - from));
+        }
+        const auto failure = stream.finish(next >= 1);
+        if (journal.NumErr() != 0 && !gone) return reportFailure(journal, io);
+        if (failure) return reportStreamFailure(*failure, io);
+        io.out.flush();
+        if (const int e = outputError(io.out)) {
+          if (isClosedPipe(e) || stdoutReaderGone()) return readerGone();
+          return reportOutputFailure(e, safe, "--resume", kFailed, io);
+        }
+        if (next >= 1 && !gone) {
+          position = next;  // -1: no record of the period yet; look again from its start
+          safe = next;
+          anchor = std::move(read);
+        }
+        if (gone) lastLength = -2;
+        if (stream.printed() > before) lastNews = Clock::now();
       }
     }
     if (stopping) break;
@@ -135,6 +215,15 @@ int follow(Journal& journal, const DataRequest& r, Io& io, DataStream& stream) {
   }
   if (position >= 1) io.err << "velmora: resume with --resume " << position << "\n";
   return kSuccess;
+}
+
+// Bytes of the log after the last complete record are not copied: said, so
+// that a copy never looks whole when it is not.
+void noteUncopied(const std::string& log, std::int64_t copied, Io& io) {
+  const std::int64_t size = fileState(log).size;
+  if (size > copied)
+    io.err << "velmora: note: the last " << (size - copied) << " byte(s) of the log were not copied: they follow its "
+           << "last CR LF, a line without its end (a record still being written, or a cut file)\n";
 }
 
 }  // namespace
@@ -147,14 +236,25 @@ int runData(const DataRequest& r, Io& io) {
                      "group a finished period instead");
   Journal journal;
   configure(journal, r, io);
+  checkColumnLists(journal, r);
+  if (const int code = checkLog(r.log, io.err, r.follow, !r.follow)) return code;
+  // A position inside a line would give a torn first record.
+  std::int64_t start = r.resume;
+  if (start > 1) start = lineStartAtOrAfter(r.log, start, io.err, "--resume");
   // Rows go out as the reader finds them (cli/data_stream.h).
   DataStream stream(journal, io, io.progress && !r.follow);
-  if (r.follow) return follow(journal, r, io, stream);
+  if (r.follow) return follow(journal, r, io, stream, start, start == 0 && r.resume > 1);
+  if (start == 0 && r.resume > 1) {
+    io.err << "velmora: no record of the period passes the filters\n";
+    return kNothingFound;
+  }
 
-  const std::int64_t next = stream.read(r.resume);
+  const std::int64_t next = stream.read(start);
   if (journal.NumErr() != 0) return reportFailure(journal, io);
   if (next < 0 && !fileExists(u16(r.log))) return reportMissingLog(r.log, io);
   if (const auto failure = stream.finish(next >= 1)) return reportStreamFailure(*failure, io);
+  io.out.flush();
+  if (const int e = outputError(io.out)) return reportOutputFailure(e, r.resume, "--resume", kSuccess, io);
   if (next < 0) {
     io.err << "velmora: no record of the period passes the filters\n";
     return kNothingFound;
@@ -164,66 +264,94 @@ int runData(const DataRequest& r, Io& io) {
 }
 
 int runUsers(const UsersRequest& r, Io& io) {
+  if (const int code = checkLog(r.log, io.err)) return code;
   Journal journal;
   journal.SetFilePath(u16(r.log));
+  std::int64_t start = r.start;
+  if (start > 1) start = lineStartAtOrAfter(r.log, start, io.err, "--start");
   MemoryValueList list;
-  std::int32_t next;
-  {
+  std::int64_t next = -1;
+  if (start != 0 || r.start <= 1) {
     ProgressScope progress(journal, io);
-    next = journal.GetUsers(r.start, list);
+    next = journal.GetUsers64(start, list);
   }
   if (journal.NumErr() != 0) return reportFailure(journal, io);
-  if (next < 0) return reportMissingLog(r.log, io);
+  if (next < 0 && !fileExists(u16(r.log))) return reportMissingLog(r.log, io);
   ListRows rows(list, "Пользователь");
   RowPrinter printer(io.format, io.out);
   printer.print(rows);
-  io.err << "velmora: resume with --start " << next << "\n";
+  io.out.flush();
+  if (const int e = outputError(io.out)) return reportOutputFailure(e, r.start, "--start", kSuccess, io);
+  if (next >= 0) io.err << "velmora: resume with --start " << next << "\n";
   return rows.rows() > 0 ? kSuccess : kNothingFound;
 }
 
 int runStripErrors(const StripRequest& r, Io& io) {
+  // Every output is checked, and exists under a temporary name, before the
+  // log is read; the final names change only once both copies are complete.
+  OutputFile out(r.out, "OUT");
+  std::optional<OutputFile> errors;
+  if (!trimSpaces(u16(r.errors)).empty()) errors.emplace(r.errors, "ERRORS");
+  checkDistinct({r.log}, errors ? std::vector<const OutputFile*>{&out, &*errors} : std::vector<const OutputFile*>{&out});
+  if (const int code = checkLog(r.log, io.err)) return code;
   Journal journal;
   journal.SetFilePath(u16(r.log));
   std::int32_t removed;
+  std::int64_t droppedBytes = 0;
   {
     ProgressScope progress(journal, io);
-    removed = journal.StoreErrRows(u16(r.out), u16(r.errors));
+    // Without ERRORS the error records still go to a temporary, never put
+    // in place, so that the bytes copied can be counted against the log.
+    std::optional<OutputFile> dropped;
+    if (!errors) dropped.emplace(out.toStdout() ? std::string("-") : out.target().string() + ".errors", "ERRORS");
+    removed = journal.StoreErrRows(out.tempPath(), (errors ? *errors : *dropped).tempPath());
+    droppedBytes = dropped ? dropped->tempSize() : 0;
   }
   if (journal.NumErr() != 0) return reportFailure(journal, io);
   if (removed < 0) {
     if (!fileExists(u16(r.log))) return reportMissingLog(r.log, io);
     throw UsageError("the log, OUT and ERRORS must name different files (and ERRORS, when given, must differ from OUT)");
   }
-  io.out << removed << "\n";
-  io.err << "velmora: " << removed << " error record(s) removed; the other records are in " << quoted(r.out);
-  if (!trimSpaces(u16(r.errors)).empty()) io.err << ", the error records in " << quoted(r.errors);
+  noteUncopied(r.log, out.tempSize() + (errors ? errors->tempSize() : droppedBytes), io);
+  out.commit(io.out);
+  if (errors) errors->commit(io.out);
+  if (!out.toStdout() && !(errors && errors->toStdout())) io.out << removed << "\n";
+  io.err << "velmora: " << removed << " error record(s) removed; the other records are in "
+         << (out.toStdout() ? std::string("standard output") : quoted(r.out));
+  if (errors) io.err << ", the error records in " << (errors->toStdout() ? std::string("standard output") : quoted(r.errors));
   io.err << "\n";
   return kSuccess;
 }
 
 int runReplaceKeys(const ReplaceRequest& r, Io& io) {
+  OutputFile out(r.out, "OUT");
+  if (!fileExists(u16(r.list)))
+    throw UsageError("the list " + quoted(r.list) + " does not exist or is not a file; expected a file of lines: an "
+                     "18-character key YYYYMMDD;HH:MM:SS; followed by a record number");
+  checkDistinct({r.log, r.list}, {&out});
+  if (const int code = checkLog(r.log, io.err)) return code;
   Journal journal;
   journal.SetFilePath(u16(r.log));
   std::int32_t used;
   {
     ProgressScope progress(journal, io);
-    used = journal.ReplaceDateTimes(u16(r.out), u16(r.list));
+    used = journal.ReplaceDateTimes(out.tempPath(), u16(r.list));
   }
   if (journal.NumErr() != 0) return reportFailure(journal, io);
   if (used < 0) {
     if (!fileExists(u16(r.log))) return reportMissingLog(r.log, io);
-    if (!fileExists(u16(r.list)))
-      throw UsageError("the list " + quoted(r.list) + " does not exist; expected a file of lines: an 18-character key "
-                       "YYYYMMDD;HH:MM:SS; followed by a record number");
     throw UsageError("OUT must differ from the log and from the list");
   }
-  io.out << used << "\n";
   if (used == 0) {
+    if (!out.toStdout()) io.out << used << "\n";
     io.err << "velmora: the list holds no entry; nothing was written\n";
     return kNothingFound;
   }
+  noteUncopied(r.log, out.tempSize(), io);
+  out.commit(io.out);
+  if (!out.toStdout()) io.out << used << "\n";
   io.err << "velmora: " << used << " list entr" << (used == 1 ? "y" : "ies") << " used; the copy is in "
-         << quoted(r.out) << "\n";
+         << (out.toStdout() ? std::string("standard output") : quoted(r.out)) << "\n";
   return kSuccess;
 }
 
@@ -236,9 +364,13 @@ int runSample(const SampleRequest& r, Io& io) {
       summary = writeSampleLog(io.out, r.options);
       io.out.flush();
     } else {
-      WriteFile file(u16(r.out));
-      summary = writeSampleLog([&file](std::string_view block) { file.write(block); }, r.options);
-      file.close();
+      OutputFile target(r.out, "OUT");
+      {
+        WriteFile file(target.tempPath());
+        summary = writeSampleLog([&file](std::string_view block) { file.write(block); }, r.options);
+        file.close();
+      }
+      target.commit(io.out);
     }
   } catch (const std::invalid_argument& e) {
     throw UsageError(e.what());

@@ -39,6 +39,7 @@ struct Io {
   std::ostream& err;
   Format format = Format::Tsv;
   bool progress = false;  // a progress line on err (err is a terminal)
+  bool outputFailureSaid = false;  // a command reported a write error of out itself
 };
 
 struct DataRequest {
@@ -54,7 +55,7 @@ struct DataRequest {
 
 struct UsersRequest {
   std::string log;
-  std::int32_t start = 0;
+  std::int64_t start = 0;  // 64-bit, as --resume
 };
 
 struct StripRequest {
@@ -86,12 +87,22 @@ int reportMissingLog(const std::string& log, Io& io);
 // and the masks, as a host script would. UsageError for bad arguments.
 void configure(Journal& journal, const DataRequest& request, Io& io);
 
+// The --group and --order lists checked against the columns the configured
+// reader's table will have, and set in the table's own column names (English
+// names and numbers allowed); UsageError for a name of no such column.
+void checkColumnLists(Journal& journal, const DataRequest& request);
+
 // Chooses the code page through which the log's text is read; UsageError
 // for one the system does not know.
 void selectCodePage(unsigned number);
 
 // YYYY-MM-DD becomes YYYYMMDD; any other text is left for SetDateTimes to judge.
 std::string normaliseDate(const std::string& text);
+
+// A write error of standard output (error: its errno): a message, unless the
+// reader went away, that names the position from which nothing is lost
+// (safe < 1: from the start). Returns kFailed, or code for a closed pipe.
+int reportOutputFailure(int error, std::int64_t safe, const char* option, int code, Io& io);
 
 // Set by SIGINT/SIGTERM; --follow ends cleanly when it is.
 void installStopHandlers();

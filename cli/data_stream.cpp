@@ -113,7 +113,7 @@ DataStream::DataStream(Journal& journal, Io& io, bool progress)
 
 DataStream::~DataStream() { journal_.setProgress(nullptr); }
 
-std::int64_t DataStream::read(std::int64_t position) {
+std::int64_t DataStream::read(std::int64_t position, bool flush) {
   journal_.setProgress([this](std::int64_t done, std::int64_t total) {
     // A window begins when the rows of the one before are complete: they go
     // out now, not when some buffer happens to fill.
@@ -123,7 +123,7 @@ std::int64_t DataStream::read(std::int64_t position) {
   const std::int64_t next = journal_.GetRecords(position, *this);
   journal_.setProgress(nullptr);
   // The rows found go out even when the read failed after them.
-  if (!grouping_ && !ordering_) printer_.flush(true);
+  if (flush && !grouping_ && !ordering_) printer_.flush(true);
   return next;
 }
 

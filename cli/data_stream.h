@@ -41,7 +41,9 @@ class DataStream : public RecordSink {
   DataStream& operator=(const DataStream&) = delete;
 
   // One GetRecords call through this stream; its result.
-  std::int64_t read(std::int64_t position);
+  // flush: hand the last rows on at once, else at finish() (a followed log
+  // first notes what it read, before anyone can see the rows).
+  std::int64_t read(std::int64_t position, bool flush = true);
   // The end of a read (or of one look at a followed log): groups, sorts and
   // prints what was kept, and hands all output on. startFound: the read had
   // a start (GetData groups only then). A column list that names no column

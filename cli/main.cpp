@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "cli/app.h"
+#include "cli/files.h"
 #include "cli/terminal.h"
 #include "text/text.h"
 
@@ -17,11 +18,18 @@ int wmain(int argc, wchar_t** argv) {
   // Output bytes as written: CSV ends its records with CR LF itself, and a
   // text-mode stream would make that CR CR LF.
   velmora::cli::setBinaryStdout();
-  return velmora::cli::runApp(args, std::cout, std::cerr);
+  // Standard output through the system's write, so that a failed write is
+  // known and reported, not lost in a stream's state.
+  velmora::cli::StdoutBuffer buffer;
+  std::ostream out(&buffer);
+  return velmora::cli::runApp(args, out, std::cerr);
 }
 #else
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  return velmora::cli::runApp(args, std::cout, std::cerr);
+  velmora::cli::guardStandardDescriptors();
+  velmora::cli::StdoutBuffer buffer;
+  std::ostream out(&buffer);
+  return velmora::cli::runApp(args, out, std::cerr);
 }
 #endif

@@ -125,6 +125,11 @@ Bound parseBound(const std::string& given, const std::string& timeGiven, const c
 // a time that SetDateTimes would replace by its default is refused, since a
 // person who typed a time meant it.
 std::string keyOf(const Bound& b, bool begin, const std::string& given, const char* option, const char* timeOption) {
+  // SetDateTimes reads the digits it needs and lets a day past the month's
+  // end roll over; a person who typed a date meant that very day.
+  const int day = allDigits(b.date) && b.date.size() == 8 ? std::stoi(b.date) : 0;
+  if (day == 0 || civilFromDays(dayNumber(day)) != day || day % 100 == 0 || day / 100 % 100 == 0)
+    throw UsageError(std::string(option) + " " + inQuotes(given) + " is not a date of the calendar: " + kExpectedDate);
   Journal probe;
   const U16String date = fromUtf8(b.date), time = fromUtf8(b.time);
   const bool ok = begin ? probe.SetDateTimes(date, time, date, u"") : probe.SetDateTimes(date, u"", date, time);

@@ -5,6 +5,8 @@
 
 #include "cli/commands.h"
 #include "journal/journal.h"
+#include "journal/result_columns.h"
+#include "memhost/column_list.h"
 #include "text/text.h"
 #include "transform/catalogue.h"
 
@@ -116,6 +118,10 @@ FilterPlan planFilters(const FilterOptions& o) {
                        "; expected one of FilterUsers, FilterMode, FilterTypeObj, FilterOperation, FilterNum, "
                        "FilterRem, FilterIdObj, FilterDeclarationObj, their Russian names, or the numbers 3 to 10");
     s.option = "--filter " + given;
+    if (!setBy[static_cast<std::size_t>(s.field)].empty())
+      throw UsageError(s.option + " and " + setBy[static_cast<std::size_t>(s.field)] +
+                       " set the same filter; the second would replace the first. Write both values in one text, as "
+                       "FilterUsers=|A|B|");
     setBy[static_cast<std::size_t>(s.field)] = s.option;
     plan.settings.push_back(std::move(s));
   }
@@ -123,6 +129,9 @@ FilterPlan planFilters(const FilterOptions& o) {
   std::string invert(8, '0');
   bool anyExcluded = false;
   if (o.invert) {
+    if (o.invert->empty() || o.invert->size() > 8 || o.invert->find_first_not_of("01 ") != std::string::npos)
+      throw UsageError("--invert " + inQuotes(*o.invert) + " is not a mask; expected up to 8 characters of 0 and 1, "
+                       "one for each of the filters 3 to 10 (1 turns that filter into an exclusion)");
     // Normalised as the reader normalises InvertFilters.
     const U16String mask(trimSpaces(u16(*o.invert)));
     for (std::size_t k = 0; k < 8 && k < mask.size(); ++k) invert[k] = mask[k] == u'0' || mask[k] == u' ' ? '0' : '1';
@@ -231,10 +240,19 @@ std::vector<int> namedColumns(const std::string& text, const std::vector<int>& a
   return out;
 }
 
+// A mask longer than the columns it sets would be cut silently.
+const std::string& checkedMask(const std::string& text, std::size_t width, const char* option) {
+  if (text.size() > width)
+    throw UsageError(std::string(option) + " " + inQuotes(text) + " is not a mask: it has " +
+                     std::to_string(text.size()) + " characters, and a mask has at most " + std::to_string(width) +
+                     ", a 0 or 1 for each column");
+  return text;
+}
+
 }  // namespace
 
 std::string columnsMask(const std::string& text) {
-  if (isMask(text)) return text;
+  if (isMask(text)) return checkedMask(text, 10, "--columns");
   if (folded(u16(text)) == u"all") return "1111111111";
   std::vector<int> all;
   std::string expected = "all, a mask of ten 0/1, or names separated by commas:";
@@ -251,7 +269,7 @@ std::string columnsMask(const std::string& text) {
 }
 
 std::string translateMask(const std::string& text) {
-  if (isMask(text)) return text;
+  if (isMask(text)) return checkedMask(text, 4, "--translate");
   const U16String word = folded(u16(text));
   if (word == u"all") return "1111";
   if (word == u"none") return "0000";
@@ -263,6 +281,54 @@ std::string translateMask(const std::string& text) {
   std::string mask(4, '0');
   for (int k : named) mask[static_cast<std::size_t>(std::find(kTranslated.begin(), kTranslated.end(), k) - kTranslated.begin())] = '1';
   return mask;
+}
+
+std::string checkedColumnList(const std::string& text, const char* option, const std::vector<U16String>& available,
+                              bool sort, std::vector<U16String>* named) {
+  std::string expected = "expected column names separated by commas, among";
+  for (const U16String& a : available) {
+    std::string english = a == kCountColumn ? "count" : "";
+    for (const ColumnName& c : kColumnNames)
+      if (a == c.russian) english = c.english;
+    expected += std::string(expected.back() == 'g' ? " " : ", ") + english + " (" + toUtf8(a) + ")";
+  }
+  if (available.empty()) expected += " none";
+  std::string out;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',', start);
+    const std::string part = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    const U16String whole(trimSpaces(u16(part)));
+    if (whole.empty())
+      throw UsageError(std::string(option) + " " + inQuotes(text) + " holds an empty column name; " + expected);
+    const SortEntry e = sort ? parseSortEntry(whole) : SortEntry{whole, false};
+    const U16String name = folded(e.column);
+    U16String found;
+    for (const U16String& a : available) {
+      U16String english = a == kCountColumn ? U16String(u"count") : U16String();
+      for (const ColumnName& c : kColumnNames)
+        if (a == c.russian) english = U16String(c.english, c.english + std::char_traits<char>::length(c.english));
+      if (name == folded(a) || name == english) found = a;
+    }
+    U16String spelled = found;
+    if (found.empty()) {
+      // A number stays a number: the table resolves it against its columns.
+      const int number = findColumn(e.column, static_cast<int>(available.size()), [](U16View) { return 0; });
+      if (number > 0) {
+        found = available[static_cast<std::size_t>(number - 1)];
+        spelled = U16String(e.column);
+      }
+    }
+    if (found.empty())
+      throw UsageError(std::string(option) + ": " + inQuotes(toUtf8(whole)) + " is not a column of the output; " +
+                       expected);
+    if (named) named->push_back(found);
+    if (!out.empty()) out += ",";
+    out += toUtf8(spelled) + (e.descending ? " desc" : "");
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return out;
 }
 
 }  // namespace velmora::cli

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/period.h"
+#include "text/text.h"
 
 namespace velmora {
 class Journal;
@@ -64,5 +65,13 @@ std::string columnsMask(const std::string& text);
 // A --translate text as the TransformStr mask: a mask, all, none, or a list
 // of date, mode, category and event.
 std::string translateMask(const std::string& text);
+
+// A --group or --order list checked against the columns the table will
+// have (available: their names, in table order): English or Russian column
+// names in any letter case, "count" for the count column, or column numbers.
+// Returns the list in the table's own names; UsageError for an entry that
+// names no available column, or an empty entry.
+std::string checkedColumnList(const std::string& text, const char* option, const std::vector<U16String>& available,
+                              bool sort, std::vector<U16String>* named = nullptr);
 
 }  // namespace velmora::cli

@@ -6,6 +6,7 @@
 #include <memory>
 #include <ostream>
 
+#include "cli/files.h"
 #include "cli/html.h"
 #include "journal/errors.h"
 #include "journal/fileio.h"
@@ -330,7 +331,9 @@ std::string renderReport(const ReportPage& page) {
 int runReport(const ReportRequest& r, Io& io) {
   const std::optional<BucketSize> by = bucketOption(r.by);
   if (r.out.empty()) throw UsageError("-o FILE.html is required: the file to write the report to");
-  if (sameFile(fromUtf8(r.out), fromUtf8(r.log)))
+  // The output is checked, and held under a temporary name, before counting.
+  OutputFile out(r.out, "-o");
+  if (!out.toStdout() && sameFile(out.target().u16string(), fromUtf8(r.log)))
     throw UsageError("-o " + r.out + " names the log itself; the report needs a file of its own");
   Tally tally(static_cast<std::size_t>(std::max(0, r.errorRows)));
   PeriodKeys keys;
@@ -345,9 +348,16 @@ int runReport(const ReportRequest& r, Io& io) {
   page.top = r.top;
   const std::string text = renderReport(page);
   try {
-    WriteFile file(fromUtf8(r.out));
-    file.write(text);
-    file.close();
+    if (out.toStdout()) {
+      io.out << text;
+    } else {
+      {
+        WriteFile file(out.tempPath());
+        file.write(text);
+        file.close();
+      }
+      out.commit(io.out);
+    }
   } catch (const Failure& f) {
     io.err << "velmora: failed, NumErr " << f.number() << ": " << toUtf8(f.text()) << "\n";
     return kFailed;

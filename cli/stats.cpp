@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/files.h"
 #include "cli/progress.h"
 #include "cli/terminal.h"
 #include "journal/errors.h"
@@ -79,6 +80,8 @@ int collect(const std::string& log, const PeriodOptions& period, const FilterOpt
   journal.SetFilePath(fromUtf8(log));
   keys = applyPeriod(journal, period);
   applyFilters(journal, filters, io);
+  // Checked before the start search opens it: a FIFO would block it.
+  if (const int code = checkLog(log, io.err)) return code;
   // Chosen here, before any second thread could race to choose it.
   (void)CodePage::current();
 

@@ -81,6 +81,9 @@ class Journal {
   // reasons: the period's end, a failure, the sink.
   std::int64_t GetRecords(std::int64_t CurrentPos, RecordSink& sink, std::int64_t StopAt);
   bool ReachedStop() const { return reachedStop_; }
+  // Not visible to scripts: GetUsers with a 64-bit position, so that the
+  // tool lists the users of a log past 2 GiB.
+  std::int64_t GetUsers64(std::int64_t StartPos, ValueList& ListStr);
   // Not visible to scripts: where GetRecords(0, ...) would begin, found by
   // the same start search, as a 64-bit position; -1 when no record of the
   // period is found, the period is not set or the log does not exist.

@@ -1,6 +1,7 @@
 // GetUsers: the distinct user names of the log from a position on, into the
 // host value list.
 #include <cstring>
+#include <limits>
 #include <string>
 #include <unordered_set>
 
@@ -45,6 +46,17 @@ bool allSpaces(std::string_view s) { return s.find_first_not_of(' ') == std::str
 }  // namespace
 
 std::int32_t Journal::GetUsers(std::int32_t StartPos, ValueList& ListStr) {
+  const std::int64_t next = GetUsers64(StartPos, ListStr);
+  if (next <= std::numeric_limits<std::int32_t>::max()) return static_cast<std::int32_t>(next);
+  // A position past 2 GiB does not fit the script's result.
+  try {
+    return scriptResult(next, FilePath_);
+  } catch (...) {
+    return failCurrent();
+  }
+}
+
+std::int64_t Journal::GetUsers64(std::int64_t StartPos, ValueList& ListStr) {
   clearError();
   try {
     const AtScopeEnd done([this] { endCall(); });
@@ -116,7 +128,7 @@ std::int32_t Journal::GetUsers(std::int32_t StartPos, ValueList& ListStr) {
 
     file_.reset();
     if (ListStr.GetListSize() > 0) ListStr.Sort();
-    return scriptResult(P, FilePath_);
+    return P;
   } catch (...) {
     return failCurrent();
   }

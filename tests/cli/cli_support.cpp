@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
 
 #include "text/codepage.h"
 #include "text/text.h"
@@ -95,28 +96,40 @@ std::vector<std::string_view> splitOn(std::string_view text, char separator) {
   }
 }
 
+const char* velmoraProgram() {
+  const char* other = std::getenv("VELMORA_TEST_EXE");
+  return other && *other ? other : VELMORA_EXE;
+}
+
 namespace {
 
-pid_t spawn(const std::vector<std::string>& args, int& outFd, int& errFd) {
+pid_t spawn(const std::vector<std::string>& args, const Stdout& to, int& outFd, int& errFd) {
   int outPipe[2], errPipe[2];
   if (pipe(outPipe) != 0 || pipe(errPipe) != 0) throw std::runtime_error("pipe failed");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  if (to.closed) {
+    posix_spawn_file_actions_addclose(&actions, 1);
+  } else if (!to.file.empty()) {
+    posix_spawn_file_actions_addopen(&actions, 1, to.file.c_str(),
+                                     O_WRONLY | O_CREAT | (to.append ? O_APPEND : O_TRUNC), 0644);
+  } else {
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  }
   posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
   for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) posix_spawn_file_actions_addclose(&actions, fd);
-  std::vector<std::string> all{VELMORA_EXE};
+  std::vector<std::string> all{velmoraProgram()};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& a : all) argv.push_back(a.data());
   argv.push_back(nullptr);
   pid_t pid = -1;
-  const int rc = posix_spawn(&pid, VELMORA_EXE, &actions, nullptr, argv.data(), environ);
+  const int rc = posix_spawn(&pid, velmoraProgram(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(outPipe[1]);
   close(errPipe[1]);
-  if (rc != 0) throw std::runtime_error("cannot start " VELMORA_EXE);
+  if (rc != 0) throw std::runtime_error(std::string("cannot start ") + velmoraProgram());
   outFd = outPipe[0];
   errFd = errPipe[0];
   return pid;
@@ -131,7 +144,12 @@ int reap(pid_t pid) {
 
 }  // namespace
 
-Running::Running(const std::vector<std::string>& args) { pid_ = spawn(args, outFd_, errFd_); }
+Running::Running(const std::vector<std::string>& args, const Stdout& to) { pid_ = spawn(args, to, outFd_, errFd_); }
+
+void Running::closeOut() {
+  if (outFd_ >= 0) close(outFd_);
+  outFd_ = -1;
+}
 
 Running::~Running() {
   if (pid_ > 0) {
@@ -187,8 +205,23 @@ int Running::wait() {
   return code;
 }
 
-RunResult runVelmora(const std::vector<std::string>& args) {
-  Running running(args);
+int Running::waitUpTo(int ms) {
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < limit) {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      while (pump(100)) {
+      }
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    if (!pump(20)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return -2;
+}
+
+RunResult runVelmora(const std::vector<std::string>& args, const Stdout& to) {
+  Running running(args, to);
   RunResult result;
   result.exitCode = running.wait();
   result.out = running.out();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <signal.h>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -41,13 +42,25 @@ struct RunResult {
   std::string out, err;
 };
 
+// Where the tool's standard output goes: a pipe read by the test (the
+// default), a file (appended to or truncated), or nowhere (closed).
+struct Stdout {
+  std::string file;
+  bool append = false;
+  bool closed = false;
+};
+
+// The program run: the built tool, or the one named by VELMORA_TEST_EXE (to
+// check that a test fails on an older build).
+const char* velmoraProgram();
+
 // Runs the built tool with the arguments; standard input is empty.
-RunResult runVelmora(const std::vector<std::string>& args);
+RunResult runVelmora(const std::vector<std::string>& args, const Stdout& to = {});
 
 // The tool running in the background, read as it writes.
 class Running {
  public:
-  explicit Running(const std::vector<std::string>& args);
+  explicit Running(const std::vector<std::string>& args, const Stdout& to = {});
   ~Running();  // kills and reaps a process still running
   Running(const Running&) = delete;
   Running& operator=(const Running&) = delete;
@@ -57,8 +70,13 @@ class Running {
   // wait). Returns whether n lines arrived.
   bool waitForLines(std::size_t n);
   void signal(int number);
+  // The reader of standard output goes away, as head does after its lines.
+  void closeOut();
   // Waits for the end; returns the exit code, -1 if ended by a signal.
   int wait();
+  // Waits at most ms milliseconds for the end: the exit code as wait()
+  // gives it, or -2 when the program still runs.
+  int waitUpTo(int ms);
   const std::string& out() const { return out_; }
   const std::string& err() const { return err_; }
 

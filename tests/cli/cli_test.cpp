@@ -278,6 +278,24 @@ TEST_F(Cli, BadArgumentsSayWhatIsExpectedAndEndWithTwo) {
       {{"sample", dir.path("s.log"), "--days", "-1"}, "--days"},
       {{"sample", dir.path("s.log"), "--size", "12Q"}, "K, M or G"},
       {{"sample", dir.path("s.log"), "--start", "20050230"}, "date"},
+      // Refused before the log is read, not after it as a failure.
+      {{"data", log, "--order", "nosuch"}, "not a column"},
+      {{"data", log, "--columns", "date,time", "--order", "user"}, "not a column"},
+      {{"data", log, "--group", "user", "--order", "time"}, "not a column"},
+      {{"data", log, "--group", ","}, "empty column name"},
+      {{"report", log, "-o", dir.path("missing/r.html")}, "does not exist"},
+      // Values that were taken, and read as something else.
+      {{"data", log, "--from", "2005-02-30"}, "calendar"},
+      {{"data", log, "--to", "2005-04-31"}, "calendar"},
+      {{"data", log, "--from", "200501051"}, "calendar"},
+      {{"data", log, "--from", "20050105abc"}, "calendar"},
+      {{"data", log, "--invert", "yes"}, "mask"},
+      {{"data", log, "--columns", "11111111111"}, "at most 10"},
+      {{"data", log, "--translate", "11111"}, "at most 4"},
+      {{"data", log, "--resume", "0x10"}, "decimal"},
+      {{"users", log, "--start", "0x10"}, "decimal"},
+      {{"sample", dir.path("s.log"), "--size", "-5"}, "not a size"},
+      {{"data", log, "--filter", "FilterUsers=|A|", "--filter", "ФильтерПользователей=|B|"}, "same filter"},
   };
   for (const auto& [args, expected] : cases) {
     const RunResult r = runVelmora(args);
@@ -301,13 +319,24 @@ TEST_F(Cli, FailuresPrintTheErrorAndEndWithThree) {
   r = runVelmora({"users", dir.path("missing.log")});
   EXPECT_EQ(r.exitCode, 3);
 
+  // An output in a missing folder is refused before any work, as bad usage.
   r = runVelmora({"strip-errors", log, dir.path("no/such/folder/out.log")});
-  EXPECT_EQ(r.exitCode, 3) << r.err;
-  EXPECT_NE(r.err.find("NumErr"), std::string::npos) << r.err;
-  EXPECT_EQ(r.err.find("NumErr 0"), std::string::npos) << "a real error number: " << r.err;
+  EXPECT_EQ(r.exitCode, 2) << r.err;
+  EXPECT_NE(r.err.find("does not exist"), std::string::npos) << r.err;
 
   r = runVelmora({"sample", dir.path("no/such/folder/s.log")});
-  EXPECT_EQ(r.exitCode, 3) << r.err;
+  EXPECT_EQ(r.exitCode, 2) << r.err;
+}
+
+TEST_F(Cli, GroupAndOrderTakeTheColumnNamesOfColumns) {
+  // English, Russian in any case, and numbers name the same columns.
+  const RunResult english = data({"--format", "csv", "--group", "user,event", "--order", "count desc,user"});
+  const RunResult russian = data({"--format", "csv", "--group", "Пользователь,Действие", "--order", "Чис desc,1"});
+  const RunResult lower = data({"--format", "csv", "--group", "пользователь, действие", "--order", "чис-, Пользователь"});
+  ASSERT_EQ(english.exitCode, 0) << english.err;
+  EXPECT_GT(linesOf(english.out).size(), 10u);
+  EXPECT_EQ(english.out, russian.out);
+  EXPECT_EQ(english.out, lower.out);
 }
 
 TEST_F(Cli, HelpEndsWithZero) {

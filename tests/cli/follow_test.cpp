@@ -1,7 +1,11 @@
 // velmora data --follow: a growing log, read as the host appends to it.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <filesystem>
+#include <functional>
+#include <thread>
 #include <set>
 #include <string>
 
@@ -89,6 +93,58 @@ TEST_F(Follow, AShortenedLogIsReadAgainFromThePeriodsStart) {
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[3], "11:00:00\tновая");
   EXPECT_NE(velmora.err().find("shorter"), std::string::npos) << velmora.err();
+}
+
+TEST_F(Follow, ReplacedRewrittenOrMissingLogsLoseNoRecord) {
+  const std::string old = record("08:00:00", u"старая") + record("08:01:00", u"старая 2");
+  std::string fresh;
+  for (int k = 1; k <= 5; ++k) fresh += record("09:0" + std::to_string(k) + ":00", u"новая " + std::u16string(1, u'0' + k));
+  // Of exactly the old length, written in place.
+  const std::string same = record("09:00:00", u"новая!") + record("09:01:00", u"новая 2!");
+  ASSERT_EQ(same.size(), old.size());
+  struct Case {
+    const char* what;
+    std::function<void()> change;
+    std::string expectedLog;
+    const char* said;
+  };
+  const std::vector<Case> cases{
+      {"rotated", [&] { std::filesystem::rename(log, log + ".1"); writeFile(log, fresh); }, fresh, "replaced"},
+      {"rewritten in place, longer", [&] { writeFile(log, fresh); }, fresh, "the log"},
+      {"rewritten in place, same length", [&] { writeFile(log, same); }, same, "rewritten"},
+      {"missing for a while", [&] {
+         std::filesystem::remove(log);
+         std::this_thread::sleep_for(std::chrono::milliseconds(300));
+         writeFile(log, fresh);
+       }, fresh, "missing"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    writeFile(log, old);
+    Running velmora(args());
+    ASSERT_TRUE(velmora.waitForLines(3)) << velmora.err();
+    c.change();
+    const std::size_t want = 1 + 2 + linesOf(c.expectedLog).size();
+    ASSERT_TRUE(velmora.waitForLines(want)) << velmora.out() << velmora.err();
+    velmora.signal(SIGTERM);
+    EXPECT_EQ(velmora.wait(), 0) << velmora.err();
+    const auto lines = dataLines(velmora.out());
+    ASSERT_EQ(lines.size(), want) << velmora.out();
+    for (std::size_t k = 0; k < linesOf(c.expectedLog).size(); ++k) {
+      const auto fields = splitOn(linesOf(c.expectedLog)[k], ';');
+      EXPECT_EQ(lines[3 + k], std::string(fields[1]) + "\t" + utf8From1251(fields[7]));
+    }
+    EXPECT_NE(velmora.err().find(c.said), std::string::npos) << velmora.err();
+  }
+}
+
+TEST_F(Follow, EndsWhenItsReaderGoesAway) {
+  writeFile(log, record("08:00:00", u"одна") + record("08:01:00", u"две"));
+  // The idle limit only bounds a run that would otherwise never end.
+  Running velmora(args({"--max-idle", "30"}));
+  ASSERT_TRUE(velmora.waitForLines(3)) << velmora.err();
+  velmora.closeOut();
+  EXPECT_EQ(velmora.waitUpTo(20000), -1) << "ends by SIGPIPE, as tail -f | head does: " << velmora.err();
 }
 
 }  // namespace

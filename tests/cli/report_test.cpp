@@ -137,7 +137,7 @@ TEST_F(Report, RefusesToWriteOverTheLogAndWritesNothingForNothing) {
   report({"--user", "Никто"}, 1);
   EXPECT_FALSE(exists(page));
   r = runVelmora({"report", log, "-o", dir.path("no/such/folder/r.html")});
-  EXPECT_EQ(r.exitCode, 3) << r.err;
+  EXPECT_EQ(r.exitCode, 2) << r.err;
 }
 
 TEST(Html, EscapesWhatCouldEndTextOrAValue) {

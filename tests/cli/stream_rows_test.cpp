@@ -59,7 +59,11 @@ Outcome throughStream(const DataRequest& r, Format format) {
   Io io{out, err};
   io.format = format;
   Outcome o;
-  o.code = runData(r, io);
+  try {
+    o.code = runData(r, io);
+  } catch (const UsageError& e) {
+    return {kBadUsage, "", e.what()};
+  }
   o.out = out.str();
   const std::string text = err.str();
   if (const auto at = text.find("failed, "); at != std::string::npos) {
@@ -119,7 +123,7 @@ TEST_F(StreamRows, SameOutputAsTheTableForManyCombinationsOfOptions) {
 
   std::mt19937 random(20050317);
   auto pick = [&](const auto& v) -> const auto& { return v[random() % v.size()]; };
-  int withRows = 0, grouped = 0, sorted = 0, failures = 0;
+  int withRows = 0, grouped = 0, sorted = 0, failures = 0, refused = 0;
   for (int k = 0; k < 600; ++k) {
     DataRequest r = request();
     r.columns = pick(columns);
@@ -145,6 +149,15 @@ TEST_F(StreamRows, SameOutputAsTheTableForManyCombinationsOfOptions) {
     SCOPED_TRACE(shown);
     const Outcome table = throughTable(r, format);
     const Outcome stream = throughStream(r, format);
+    if (stream.code == kBadUsage) {
+      // The tool refuses a list naming a column the table lacks before it
+      // reads; the table fails on it once the period has a start.
+      EXPECT_NE(stream.tail.find("is not a column of the output"), std::string::npos) << stream.tail;
+      EXPECT_TRUE(table.code == kFailed || table.code == kNothingFound) << table;
+      ++refused;
+      failures += table.code == kFailed;
+      continue;
+    }
     ASSERT_EQ(stream, table);
     withRows += !table.out.empty();
     grouped += !table.out.empty() && r.group.has_value();
@@ -156,6 +169,7 @@ TEST_F(StreamRows, SameOutputAsTheTableForManyCombinationsOfOptions) {
   EXPECT_GT(grouped, 60);
   EXPECT_GT(sorted, 60);
   EXPECT_GT(failures, 30);
+  EXPECT_GT(refused, 30);
 }
 
 TEST_F(StreamRows, ResumingAtAReturnedPositionAgrees) {
