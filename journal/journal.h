@@ -81,6 +81,9 @@ class Journal {
   // reasons: the period's end, a failure, the sink.
   std::int64_t GetRecords(std::int64_t CurrentPos, RecordSink& sink, std::int64_t StopAt);
   bool ReachedStop() const { return reachedStop_; }
+  // During a sink's record call: the 1-based byte position at which that
+  // record's line starts.
+  std::int64_t RecordPosition() const { return recordPos_; }
   // Not visible to scripts: where GetRecords(0, ...) would begin, found by
   // the same start search, as a 64-bit position; -1 when no record of the
   // period is found, the period is not set or the log does not exist.
@@ -177,6 +180,7 @@ class Journal {
   std::size_t templateSize_ = 0;             // size of the next record-loop window
   std::uint64_t windowReads_ = 0;
   bool reachedStop_ = false;          // the last GetRecords got to its StopAt
+  std::int64_t recordPos_ = 0;        // the line of the record being handed out
   ProgressFn progress_;
 };
 
