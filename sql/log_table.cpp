@@ -239,7 +239,7 @@ struct Cursor : ScanSink {
   }
 
   bool record(const RecordFields& f, std::int64_t position) override {
-    if (only != 0 && position != only) return position < only;
+    if (only != 0 && position != only) return position < only;  // a seek: that one record
     if (!passes(f)) return true;
     Row& r = rows.emplace_back();
     r.pos = position;
@@ -454,21 +454,21 @@ int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int argc,
     Check check;
     check.op = op == 'I' ? '=' : op;
     check.column = column;
-    std::vector<sqlite3_value*> values;
-    if (op == 'I') {
-      sqlite3_value* item = nullptr;
-      for (int rc = sqlite3_vtab_in_first(v, &item); rc == SQLITE_OK && item; rc = sqlite3_vtab_in_next(v, &item))
-        if (sqlite3_value_type(item) != SQLITE_NULL) values.push_back(item);
-    } else {
-      values.push_back(v);
-      check.null = sqlite3_value_type(v) == SQLITE_NULL;
-      check.blob = sqlite3_value_type(v) == SQLITE_BLOB;
-    }
-    for (sqlite3_value* item : values) {
-      if (sqlite3_value_type(item) == SQLITE_BLOB && check.op == '=') continue;  // text never equals a blob
+    // Each value is taken at once: the next one of an IN list may reuse it.
+    auto take = [&](sqlite3_value* item) {
+      if (sqlite3_value_type(item) == SQLITE_BLOB && check.op == '=') return;  // text never equals a blob
       check.utf8.push_back(valueText(item));
       std::string bytes;
       if (logBytes(check.utf8.back(), cp, bytes)) check.bytes.push_back(std::move(bytes));
+    };
+    if (op == 'I') {
+      sqlite3_value* item = nullptr;
+      for (int rc = sqlite3_vtab_in_first(v, &item); rc == SQLITE_OK && item; rc = sqlite3_vtab_in_next(v, &item))
+        if (sqlite3_value_type(item) != SQLITE_NULL) take(item);
+    } else {
+      check.null = sqlite3_value_type(v) == SQLITE_NULL;
+      check.blob = sqlite3_value_type(v) == SQLITE_BLOB;
+      if (!check.null) take(v);
     }
     if (check.op == 'L' && !check.null) check.pattern = parsePattern(fromUtf8(check.utf8.at(0)), 0, cp);
     if (check.op == '=' && check.utf8.empty()) empty = true;
@@ -560,7 +560,9 @@ int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int argc,
   if (!c.scan->configure(q) || q.begin > q.end) return SQLITE_OK;
   if (c.only != 0) {
     c.next = c.only == 1 ? 1 : c.only - 2;  // from the line end before it: a line starts there
-    c.stopAt = c.only + 1;
+    // The reader examines the lines that end before the stop, so the stop
+    // lies a window on; the sink ends the scan at the first record after.
+    c.stopAt = c.only + Journal::kScanWindow;
   } else {
     c.next = c.scan->start();
     if (c.scan->failed()) return c.fail(c.scan->failure());
