@@ -150,6 +150,7 @@ struct Check {
 
 struct Row {
   std::int64_t pos;
+  std::uint64_t count;  // grouped: the rows of the group still to hand out
   bool error;
   std::array<std::uint32_t, 11> off, len;
 };
@@ -189,6 +190,14 @@ struct Cursor : ScanSink {
   std::size_t index = 0;
   std::int64_t next = -1, stopAt = INT64_MAX, only = 0;  // only: the pos of a seek
   bool finished = true;
+  // Grouped: rows that SQLite needs only adjacent (a GROUP BY or DISTINCT
+  // on the used columns alone) are counted per group while the log is
+  // read, and each group's row is handed out as many times, in the
+  // groups' sorted order, so that SQLite's sorter has nothing to do.
+  bool grouped = false, emitted = false;
+  std::string groupOrder;  // the columns SQLite groups by, as letters
+  std::string key;
+  std::unordered_map<std::string, std::uint64_t> groups;
   std::string file;
   std::string text;        // a converted cell, reused
   std::u16string units;    // folded units of a field, reused
@@ -241,8 +250,22 @@ struct Cursor : ScanSink {
   bool record(const RecordFields& f, std::int64_t position) override {
     if (only != 0 && position != only) return position < only;  // a seek: that one record
     if (!passes(f)) return true;
+    if (grouped) {
+      key.clear();
+      for (int k = 1; k <= 10; ++k) {
+        if (!copy[k]) continue;
+        const auto n = static_cast<std::uint32_t>(f[k].size());
+        key.append(reinterpret_cast<const char*>(&n), sizeof n);
+        key.append(f[k]);
+      }
+      auto it = groups.find(key);
+      if (it == groups.end()) it = groups.emplace(key, 0).first;
+      ++it->second;
+      return true;
+    }
     Row& r = rows.emplace_back();
     r.pos = position;
+    r.count = 1;
     r.error = wantError && ((f[7].size() == 1 && f[7][0] == '5') || f[8].data() == nullptr);
     for (int k = 1; k <= 10; ++k) {
       if (!copy[k]) continue;
@@ -265,7 +288,43 @@ struct Cursor : ScanSink {
       if (scan->failed()) return fail(scan->failure());
       finished = scan->done() || next >= stopAt;
     }
+    if (grouped && finished && !emitted) emitGroups();
     return SQLITE_OK;
+  }
+
+  void emitGroups() {
+    emitted = true;
+    for (const auto& [k, count] : groups) {
+      Row& r = rows.emplace_back();
+      r.pos = 0;
+      r.count = count;
+      r.error = false;
+      std::size_t at = 0;
+      for (int f = 1; f <= 10; ++f) {
+        if (!copy[f]) continue;
+        std::uint32_t n;
+        std::memcpy(&n, k.data() + at, sizeof n);
+        at += sizeof n;
+        r.off[f] = static_cast<std::uint32_t>(arena.size());
+        r.len[f] = n;
+        arena.insert(arena.end(), k.data() + at, k.data() + at + n);
+        at += n;
+      }
+    }
+    groups.clear();
+    // SQLite's order of the groups: BINARY on the UTF-8 of each column.
+    std::string a, b;
+    std::sort(rows.begin(), rows.end(), [&](const Row& x, const Row& y) {
+      for (char letter : groupOrder) {
+        const int f = fieldOf(letter - 'a');
+        a.clear();
+        b.clear();
+        utf8->append(std::string_view(arena.data() + x.off[f], x.len[f]), a);
+        utf8->append(std::string_view(arena.data() + y.off[f], y.len[f]), b);
+        if (const int c = a.compare(b); c != 0) return c < 0;
+      }
+      return false;
+    });
   }
 
   int fail(const std::string& message) {
@@ -309,6 +368,8 @@ int xBestIndex(sqlite3_vtab* v, sqlite3_index_info* info) {
   const Context* ctx = reinterpret_cast<LogVtab*>(v)->ctx;
   std::string plan;
   double cost = 1e7, rows = 1e6;
+  bool grouped = false;
+  std::string groupOrder;
   bool fileUnusable = false;
   for (int i = 0; i < info->nConstraint; ++i) {
     const auto& c = info->aConstraint[i];
@@ -358,8 +419,25 @@ int xBestIndex(sqlite3_vtab* v, sqlite3_index_info* info) {
       else consumed = false;
     }
     info->orderByConsumed = consumed ? 1 : 0;
+    const int distinct = consumed ? 0 : sqlite3_vtab_distinct(info);
+    if (distinct == 1) {  // GROUP BY; DISTINCT keeps the order of first sight
+      sqlite3_uint64 keys = 0;
+      bool ok = true;
+      for (int k = 0; k < info->nOrderBy; ++k) {
+        const auto& o = info->aOrderBy[k];
+        ok = ok && !o.desc && o.iColumn >= kDate && o.iColumn <= kObject;
+        if (!ok) break;
+        keys |= sqlite3_uint64{1} << o.iColumn;
+        groupOrder.push_back(static_cast<char>('a' + o.iColumn));
+      }
+      if (ok && (info->colUsed & ~keys & ~(sqlite3_uint64{1} << kFile)) == 0) {
+        info->orderByConsumed = 1;
+        grouped = true;
+      }
+    }
   }
-  info->idxNum = static_cast<int>(info->colUsed & 0xFFFF) | (info->colUsed >> 63 ? 0xFFFF : 0);
+  info->idxNum = static_cast<int>(info->colUsed & 0xFFFF) | (info->colUsed >> 63 ? 0xFFFF : 0) | (grouped ? 1 << 16 : 0);
+  if (grouped) plan += "#" + groupOrder;
   info->idxStr = sqlite3_mprintf("%s", plan.c_str());
   info->needToFreeIdxStr = 1;
   info->estimatedCost = cost;
@@ -431,7 +509,12 @@ int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int argc,
   std::string dateLo, dateHi;  // a date range both of whose ends are one day, for time bounds
   std::vector<std::pair<char, std::string>> times;
   std::array<int, 11> filterRank{};  // 3: = or IN, 2: LIKE, 1: !=
-  const std::size_t n = std::strlen(idxStr);
+  const std::size_t n = std::strcspn(idxStr, "#");
+  c.grouped = (idxNum & (1 << 16)) != 0;
+  c.emitted = false;
+  c.groups.clear();
+  c.groupOrder = c.grouped ? std::string(idxStr + n + 1) : std::string();
+  c.copy.fill(false);
   for (std::size_t k = 0; 2 * k + 1 < n && static_cast<int>(k) < argc; ++k) {
     const char op = idxStr[2 * k];
     const int column = idxStr[2 * k + 1] - 'a';
@@ -547,7 +630,7 @@ int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int argc,
       if (op == '<') q.end = std::min(q.end, day + t + '\0');
     }
   }
-  const int used = idxNum;
+  const int used = idxNum & 0xFFFF;
   for (int col = 0; col < kIsError; ++col)
     if (used & (1 << col)) c.copy[fieldOf(col)] = true;
   c.wantError = (used & (1 << kIsError)) != 0;
@@ -580,6 +663,10 @@ int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int argc,
 
 int xNext(sqlite3_vtab_cursor* base) {
   Cursor& c = *cursorOf(base);
+  if (c.grouped && c.rows[c.index].count > 1) {
+    --c.rows[c.index].count;
+    return SQLITE_OK;
+  }
   if (++c.index < c.rows.size()) return SQLITE_OK;
   return c.fill();
 }

@@ -82,6 +82,10 @@ TEST(Sql, PushDownGivesTheRowsSqliteFindsItself) {
     queries.push_back("SELECT pos FROM log WHERE " + w + " ORDER BY date, time, pos LIMIT 7");
   }
   queries.push_back("SELECT user, count(*) FROM log GROUP BY user");
+  queries.push_back("SELECT mode, user, count(*) FROM log WHERE date > '2005-03-15' GROUP BY mode, user");
+  queries.push_back("SELECT DISTINCT object FROM log WHERE object LIKE '%счёт%'");
+  queries.push_back("SELECT user, count(*) AS n FROM log GROUP BY user ORDER BY n DESC, user LIMIT 3");
+  queries.push_back("SELECT user, max(time) FROM log GROUP BY user");
   queries.push_back("SELECT date, count(*) FROM log WHERE date >= '2005-03-10' GROUP BY date ORDER BY date DESC");
   queries.push_back("SELECT pos, date FROM log ORDER BY pos DESC LIMIT 3");
   queries.push_back("SELECT pos FROM log ORDER BY time, pos LIMIT 5");
