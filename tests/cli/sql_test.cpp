@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -119,6 +120,17 @@ TEST(Sql, ErrorsAndExitCodes) {
   EXPECT_EQ(json.exitCode, 0);
   EXPECT_EQ(json.out.substr(0, 9), "{\"user\":\"") << json.out;
   EXPECT_NE(json.out.find("\"n\":1}"), std::string::npos) << json.out;
+}
+
+TEST(Sql, CtrlCStopsAQueryThatWouldNotEnd) {
+  TempDir dir;
+  const std::string log = makeLog(dir);
+  // Some 10^10 rows: without the interrupt this runs for hours.
+  Running run({"sql", log, "SELECT count(*) FROM log a, log b, log c"});
+  ::usleep(300000);
+  run.signal(SIGINT);
+  EXPECT_EQ(run.wait(), 130);
+  EXPECT_NE(run.err().find("interrupted"), std::string::npos) << run.err();
 }
 
 TEST(Sql, LoadableExtensionAnswersInTheSqliteShell) {
