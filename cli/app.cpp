@@ -13,6 +13,7 @@
 #include "cli/files.h"
 #include "cli/query.h"
 #include "cli/report.h"
+#include "cli/sql.h"
 #include "cli/stats.h"
 #include "cli/terminal.h"
 
@@ -215,7 +216,18 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
   sampleCmd->add_option("--start", sampleStart, "first day, YYYYMMDD or YYYY-MM-DD (default 20050101)");
   sampleCmd->add_option("--size", sampleSize, "write at least this many bytes (K, M, G allowed), ignoring --days");
 
-  for (auto* sub : {dataCmd, statsCmd, reportCmd, usersCmd, stripCmd, replaceCmd, sampleCmd})
+  SqlRequest sqlReq;
+  bool noPushDown = false;
+  std::string sqlQuery;
+  auto* sqlCmd = app.add_subcommand("sql", "SQL over the log: the table log (date, time, user, mode, category, event, "
+                                           "number, comment, id, object, mode_text, category_text, event_text, "
+                                           "is_error, pos); log('other.log') reads another");
+  sqlCmd->add_option("LOG", sqlReq.log, "the event log of the table log")->required();
+  sqlCmd->add_option("QUERY", sqlQuery, "SQL statements; default: read from standard input");
+  sqlCmd->add_flag("--no-pushdown", noPushDown, "SQLite checks every constraint itself")->group("");
+  addOutputOptions(*sqlCmd, output);
+
+  for (auto* sub : {dataCmd, statsCmd, reportCmd, usersCmd, stripCmd, replaceCmd, sampleCmd, sqlCmd})
     sub->footer("Exit codes: 0 success, 1 nothing found, 2 bad usage, 3 failure.");
 
   const std::vector<std::pair<CLI::App*, const char*>> usage{
@@ -225,6 +237,7 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
       {usersCmd, "velmora users LOG [--start POS]"},
       {stripCmd, "velmora strip-errors LOG OUT [ERRORS]"},
       {replaceCmd, "velmora replace-keys LOG LIST OUT"},
+      {sqlCmd, "velmora sql LOG [QUERY] [--format table|csv|tsv|jsonl] [--codepage N]"},
       {sampleCmd, "velmora sample OUT [--days N] [--per-day N] [--seed N] [--start DATE] [--size BYTES]"},
   };
   const bool known = !args.empty() && std::any_of(usage.begin(), usage.end(), [&](const auto& u) {
@@ -283,6 +296,12 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
       if (!startText.empty()) users.start = parsePosition(startText, "--start");
       selectCodePage(output.codepage);
       return runUsers(users, io);
+    }
+    if (sqlCmd->parsed()) {
+      selectCodePage(output.codepage);
+      if (sqlCmd->count("QUERY") > 0) sqlReq.query = sqlQuery;
+      sqlReq.pushDown = !noPushDown;
+      return runSql(sqlReq, io);
     }
     if (stripCmd->parsed()) return runStripErrors(strip, io);
     if (replaceCmd->parsed()) return runReplaceKeys(replace, io);

@@ -73,6 +73,7 @@ std::int64_t Journal::scanPeriod(std::int64_t start, OnRecord&& onRecord, std::i
   // scan. False when the scan ends with this line.
   auto examine = [&](const char* line, const char* cr) {
     if (period.contains(line)) {
+      recordPos_ = pos + (line - Buffer_.data());
       if (filterLine(std::string_view(line, static_cast<std::size_t>(cr - line))) && !onRecord()) go = false;
     } else if (period.endsBefore(line)) {
       go = false;
@@ -159,6 +160,7 @@ std::int64_t Journal::scanPeriod(std::int64_t start, OnRecord&& onRecord, std::i
     });
     if (cr < 0) return pos;
     if (inPeriod && !tooLong) {
+      recordPos_ = pos;
       const std::size_t length = longRecord.size();
       longRecord.append(lines::kCutBlock, ' ');  // room for the cutting's block reads
       if (filterLine(std::string_view(longRecord.data(), length)) && !onRecord()) go = false;

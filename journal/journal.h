@@ -84,6 +84,9 @@ class Journal {
   // Not visible to scripts: GetUsers with a 64-bit position, so that the
   // tool lists the users of a log past 2 GiB.
   std::int64_t GetUsers64(std::int64_t StartPos, ValueList& ListStr);
+  // During a sink's record call: the 1-based byte position at which that
+  // record's line starts.
+  std::int64_t RecordPosition() const { return recordPos_; }
   // Not visible to scripts: where GetRecords(0, ...) would begin, found by
   // the same start search, as a 64-bit position; -1 when no record of the
   // period is found, the period is not set or the log does not exist.
@@ -189,6 +192,7 @@ class Journal {
   std::size_t templateSize_ = 0;             // size of the next record-loop window
   std::uint64_t windowReads_ = 0;
   bool reachedStop_ = false;          // the last GetRecords got to its StopAt
+  std::int64_t recordPos_ = 0;        // the line of the record being handed out
   ProgressFn progress_;
 };
 

@@ -1,0 +1,28 @@
+// The log as SQL: the eponymous virtual table `log` (also `log('other.log')`)
+// and the case-folding like() of the reader, registered on a connection.
+#pragma once
+
+#include <csignal>
+#include <string>
+
+#include "sql/sqlite_api.h"
+
+namespace velmora::sql {
+
+struct SqlOptions {
+  std::string defaultLog;  // UTF-8 path read by a bare `log`; empty: a file must be named
+  bool pushDown = true;    // false: SQLite checks every constraint itself (for tests)
+  // Set when the user asks to stop; checked between stretches of the log.
+  const volatile std::sig_atomic_t* stop = nullptr;
+};
+
+// What the last failing statement met: true when the log failed (missing,
+// unreadable), not the statement.
+struct SqlState {
+  bool logFailed = false;
+};
+
+// Registers `log` and like() on db; the options and state live as long as db.
+int registerLogTable(sqlite3* db, const SqlOptions& options, SqlState* state);
+
+}  // namespace velmora::sql
