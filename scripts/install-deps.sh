@@ -15,6 +15,7 @@ all_packages=(
   wine wine32:i386 wine64 xvfb xauth
   chromium fonts-dejavu-core
   locales
+  tcl dpkg-dev
   ripgrep strace bc
 )
 
@@ -55,3 +56,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 if $everything; then ensure_ru_locale; fi
+# SQLite for velmora.exe, from Debian's source package, built once into the
+# tree. Without it the Windows tool still builds, and says it has no SQL.
+if $everything; then
+  bash "$(dirname "$0")/build-sqlite-win.sh" ||
+    echo "install-deps.sh: SQLite for Windows could not be built; velmora.exe will have no SQL" >&2
+fi

@@ -2,10 +2,11 @@
 # velmora.exe under Wine against the native velmora: the same sample log and
 # the same arguments must give the same bytes on standard output and the
 # same exit code.
-#   same_output.sh NATIVE_TOOL WINE_RUN PREFIX ARCH EXE
+#   same_output.sh NATIVE_TOOL WINE_RUN PREFIX ARCH EXE [sql|nosql]
+# nosql: EXE was built without SQLite and must say so for sql.
 # Exits 77 (skipped) only where Wine itself cannot run, as the harness says.
 set -u
-native=$1 wine_run=$2 prefix=$3 arch=$4 exe=$5
+native=$1 wine_run=$2 prefix=$3 arch=$4 exe=$5 sql=${6:-sql}
 
 if [ ! -x "$native" ]; then
   echo "FAIL: the native tool $native is missing: build the native preset first" \
@@ -58,6 +59,23 @@ same data events.log --format csv --translate event --group 'Пользоват�
 same users events.log
 same users events.log --format csv
 same stats events.log --format csv --by day
+if [ "$sql" = sql ]; then
+  # Push-down (a period, a Cyrillic LIKE, an IN list) and SQLite's own work
+  # (grouping, sorting) alike.
+  same sql events.log --format csv "SELECT user, event_text, count(*) AS n FROM log
+    WHERE date BETWEEN '2005-01-05' AND '2005-01-09' AND user LIKE '%ова%' GROUP BY 1, 2 ORDER BY 3 DESC, 1, 2"
+  same sql events.log --format jsonl "SELECT pos, time, comment, is_error FROM log
+    WHERE event IN ('DocWrite', 'DocPost') AND number = '5' OR comment LIKE '%ОШИБКА%' ORDER BY pos LIMIT 50"
+else
+  "$wine_run" "$prefix" "$arch" run "$exe" sql events.log "SELECT 1" >wine.out 2>wine.err
+  if [ $? -eq 3 ] && grep -q 'this build has no SQL' wine.err; then
+    passed=$((passed + 1))
+    echo "said: velmora.exe has no SQL"
+  else
+    failed=$((failed + 1))
+    echo "FAIL: velmora.exe built without SQLite did not say so" >&2
+  fi
+fi
 
 echo "$passed passed, $failed failed"
 [ $failed -eq 0 ]
