@@ -16,7 +16,7 @@ all_packages=(
   chromium fonts-dejavu-core
   locales
   tcl dpkg-dev
-  ripgrep strace bc
+  ripgrep strace bc time
 )
 
 case "${1:-}" in
