@@ -35,6 +35,8 @@ std::int64_t epoch(const std::string& k) {
 
 }  // namespace
 
+std::int64_t keySeconds(const std::string& key) { return epoch(key); }
+
 std::int64_t secondsBetween(const std::string& a, const std::string& b) {
   const std::int64_t x = epoch(a), y = epoch(b);
   return x < 0 || y < 0 ? -1 : y - x;

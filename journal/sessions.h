@@ -23,6 +23,8 @@ struct Session {
   std::string start, end;  // "YYYYMMDDHH:MM:SS" as in the record key; empty: unknown
 };
 
+// Seconds since 1970 of a key as in Session, or -1 when it is not a date and time.
+std::int64_t keySeconds(const std::string& key);
 // Seconds from a to b (keys as in Session), or -1 when either is not a date and time.
 std::int64_t secondsBetween(const std::string& a, const std::string& b);
 
