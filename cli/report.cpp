@@ -35,6 +35,7 @@ svg text { font: 11px "DejaVu Sans", Arial, sans-serif; fill: var(--soft); }
 .grid line { stroke: var(--rule); stroke-width: 1; }
 .mE { fill: var(--E); } .mC { fill: var(--C); } .mM { fill: var(--M); } .mD { fill: var(--D); } .mX { fill: var(--X); }
 .err { fill: var(--err); } .ok { fill: var(--E); }
+g.day line { stroke: var(--err); stroke-width: 1.5; }
 ul.legend { list-style: none; padding: 0; margin: 6px 0 0; display: flex; flex-wrap: wrap; gap: 4px 18px; }
 ul.legend li { display: flex; align-items: center; gap: 6px; }
 ul.legend svg { width: 12px; height: 12px; }
@@ -313,6 +314,8 @@ std::vector<HourPeak> hourlyPeaks(const std::vector<Session>& sessions, std::int
   int level = 0;
   std::size_t k = 0;
   for (std::int64_t h = first; h <= last; ++h) {
+    // A session closed at the hour's first second is not open in it.
+    for (; k < steps.size() && steps[k].first == h * 3600 && steps[k].second < 0; ++k) level += steps[k].second;
     int peak = level;
     for (; k < steps.size() && steps[k].first < (h + 1) * 3600; ++k) {
       level += steps[k].second;
@@ -382,7 +385,7 @@ void sessionsChart(std::string& o, const std::vector<HourPeak>& hours) {
     o += "<g class=\"day\" data-day=\"" + day + "\" data-peak=\"" + num(static_cast<std::uint64_t>(peak)) +
          "\"><title>" + day + ": at most " + num(static_cast<std::uint64_t>(peak)) + " sessions at once</title>"
          "<line x1=\"" + coord(x1) + "\" x2=\"" + coord(x2) + "\" y1=\"" + coord(y) + "\" y2=\"" + coord(y) +
-         "\" stroke=\"#d62728\" stroke-width=\"1.5\"/>";
+         "\"/>";
     if (x2 - x1 >= 14)
       o += "<text x=\"" + coord((x1 + x2) / 2) + "\" y=\"" + coord(y - 3) + "\" text-anchor=\"middle\">" +
            num(static_cast<std::uint64_t>(peak)) + "</text>";
