@@ -105,6 +105,12 @@ TEST(Sql, PushDownGivesTheRowsSqliteFindsItself) {
             "count(*)\n1\n");
   EXPECT_EQ(runVelmora({"sql", log, "SELECT is_error FROM log WHERE date = '2005-03-21' ORDER BY pos"}).out,
             "is_error\n0\n0\n1\n1\n");
+  // Every pos of a scan of the whole log is the start of its own record:
+  // a seek there finds the same record.
+  EXPECT_EQ(runVelmora({"sql", log,
+                        "SELECT count(*) FROM log a WHERE NOT EXISTS "
+                        "(SELECT 1 FROM log b WHERE b.pos = a.pos AND b.time = a.time AND b.user = a.user)"}).out,
+            "count(*)\n0\n");
 }
 
 TEST(Sql, SessionsTablePairsTheLogsOpenAndCloseRecords) {
