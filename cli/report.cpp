@@ -10,6 +10,7 @@
 #include "cli/html.h"
 #include "journal/errors.h"
 #include "journal/fileio.h"
+#include "journal/journal.h"
 #include "text/codepage.h"
 #include "text/text.h"
 #include "transform/transform.h"
@@ -34,6 +35,7 @@ svg text { font: 11px "DejaVu Sans", Arial, sans-serif; fill: var(--soft); }
 .grid line { stroke: var(--rule); stroke-width: 1; }
 .mE { fill: var(--E); } .mC { fill: var(--C); } .mM { fill: var(--M); } .mD { fill: var(--D); } .mX { fill: var(--X); }
 .err { fill: var(--err); } .ok { fill: var(--E); }
+g.day line { stroke: var(--err); stroke-width: 1.5; }
 ul.legend { list-style: none; padding: 0; margin: 6px 0 0; display: flex; flex-wrap: wrap; gap: 4px 18px; }
 ul.legend li { display: flex; align-items: center; gap: 6px; }
 ul.legend svg { width: 12px; height: 12px; }
@@ -282,6 +284,133 @@ void errorTable(std::string& o, const Summary& s, const std::vector<ErrorRecord>
   o += "</tbody></table></section>\n";
 }
 
+
+// Sessions open at once, hour by hour over the report's span: each hour's
+// peak, and each day's peak over its hours, what licences are counted by.
+// A session of unknown start counts from the span's start, one never
+// closed to its end; a Close and an Open in the same second do not overlap.
+struct HourPeak {
+  std::int64_t hour;  // seconds since 1970 / 3600
+  int peak;
+};
+
+std::vector<HourPeak> hourlyPeaks(const std::vector<Session>& sessions, std::int64_t from, std::int64_t to) {
+  std::vector<HourPeak> hours;
+  if (from < 0 || to < from) return hours;
+  const std::int64_t first = from / 3600, last = to / 3600;
+  if (last - first > 24 * 400) return hours;  // over a year of hours: not drawn
+  std::vector<std::pair<std::int64_t, int>> steps;  // time, -1 before +1
+  for (const Session& s : sessions) {
+    std::int64_t a = s.start.empty() ? from : keySeconds(s.start);
+    std::int64_t b = s.end.empty() ? to + 1 : keySeconds(s.end);
+    if (a < 0 || b < 0 || b < a) continue;
+    a = std::max(a, from);
+    b = std::min(b, to + 1);
+    if (a >= b) continue;
+    steps.emplace_back(a, 1);
+    steps.emplace_back(b, -1);
+  }
+  std::sort(steps.begin(), steps.end());
+  int level = 0;
+  std::size_t k = 0;
+  for (std::int64_t h = first; h <= last; ++h) {
+    // A session closed at the hour's first second is not open in it.
+    for (; k < steps.size() && steps[k].first == h * 3600 && steps[k].second < 0; ++k) level += steps[k].second;
+    int peak = level;
+    for (; k < steps.size() && steps[k].first < (h + 1) * 3600; ++k) {
+      level += steps[k].second;
+      peak = std::max(peak, level);
+    }
+    hours.push_back({h, peak});
+  }
+  return hours;
+}
+
+std::string hourText(std::int64_t hour, bool withHour) {
+  std::int64_t z = hour / 24 + 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::int64_t doe = z - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  const std::int64_t d = doy - (153 * mp + 2) / 5 + 1;
+  const std::int64_t m = mp < 10 ? mp + 3 : mp - 9;
+  const std::int64_t y = yoe + era * 400 + (m <= 2);
+  char buf[96];  // room for any 64-bit fields, so nothing is ever cut
+  if (withHour)
+    std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lld %02lld:00", static_cast<long long>(y), static_cast<long long>(m),
+                  static_cast<long long>(d), static_cast<long long>(hour % 24));
+  else
+    std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lld", static_cast<long long>(y), static_cast<long long>(m),
+                  static_cast<long long>(d));
+  return buf;
+}
+
+void sessionsChart(std::string& o, const std::vector<HourPeak>& hours) {
+  constexpr double W = 1000, H = 220, left = 58, right = 40, top = 18, bottom = 30;
+  constexpr double PW = W - left - right, PH = H - top - bottom;
+  int largest = 0;
+  for (const HourPeak& h : hours) largest = std::max(largest, h.peak);
+  const double step = niceStep(static_cast<double>(std::max(largest, 1)) / 4);
+  const double yMax = std::max(step, std::ceil(static_cast<double>(largest) / step) * step);
+  const std::size_t n = hours.size();
+  o += "<svg class=\"activity sessions\" viewBox=\"0 0 " + coord(W) + " " + coord(H) +
+       "\" role=\"img\" data-hours=\"" + num(n) + "\" aria-label=\"Sessions open at once by hour\">\n<g class=\"grid\">";
+  for (double v = 0; v <= yMax + step / 2; v += step) {
+    const double y = top + PH - v / yMax * PH;
+    o += "<line x1=\"" + coord(left) + "\" x2=\"" + coord(W - right) + "\" y1=\"" + coord(y) + "\" y2=\"" + coord(y) +
+         "\"/><text x=\"" + coord(left - 6) + "\" y=\"" + coord(y + 4) + "\" text-anchor=\"end\">" +
+         num(static_cast<std::uint64_t>(v)) + "</text>";
+  }
+  o += "</g>\n";
+  const double slot = n ? PW / static_cast<double>(n) : PW;
+  const double barWidth = std::max(slot - (slot >= 4 ? slot * 0.15 : 0), 0.5);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (hours[i].peak == 0) continue;
+    const double h = hours[i].peak / yMax * PH;
+    o += "<rect class=\"ok\" data-hour=\"" + hourText(hours[i].hour, true) + "\" data-peak=\"" +
+         num(static_cast<std::uint64_t>(hours[i].peak)) + "\" x=\"" + coord(left + static_cast<double>(i) * slot) +
+         "\" y=\"" + coord(top + PH - h) + "\" width=\"" + coord(barWidth) + "\" height=\"" + coord(h) + "\"><title>" +
+         hourText(hours[i].hour, true) + ": " + num(static_cast<std::uint64_t>(hours[i].peak)) + " at most</title></rect>";
+  }
+  o += "\n";
+  // Each day's peak: a line over its hours, its number above when there is room.
+  for (std::size_t i = 0; i < n;) {
+    std::size_t j = i;
+    int peak = 0;
+    while (j < n && hours[j].hour / 24 == hours[i].hour / 24) peak = std::max(peak, hours[j++].peak);
+    const double x1 = left + static_cast<double>(i) * slot, x2 = left + static_cast<double>(j) * slot;
+    const double y = top + PH - peak / yMax * PH;
+    const std::string day = hourText(hours[i].hour, false);
+    o += "<g class=\"day\" data-day=\"" + day + "\" data-peak=\"" + num(static_cast<std::uint64_t>(peak)) +
+         "\"><title>" + day + ": at most " + num(static_cast<std::uint64_t>(peak)) + " sessions at once</title>"
+         "<line x1=\"" + coord(x1) + "\" x2=\"" + coord(x2) + "\" y1=\"" + coord(y) + "\" y2=\"" + coord(y) +
+         "\"/>";
+    if (x2 - x1 >= 14)
+      o += "<text x=\"" + coord((x1 + x2) / 2) + "\" y=\"" + coord(y - 3) + "\" text-anchor=\"middle\">" +
+           num(static_cast<std::uint64_t>(peak)) + "</text>";
+    o += "</g>\n";
+    i = j;
+  }
+  o += "</svg>\n";
+}
+
+void sessionsSection(std::string& o, const Summary& s, const std::vector<Session>& sessions) {
+  // 'YYYY-MM-DD HH:MM:SS' as a key's "YYYYMMDDHH:MM:SS".
+  const auto key = [](const std::string& t) {
+    return t.size() == 19 ? t.substr(0, 4) + t.substr(5, 2) + t.substr(8, 2) + t.substr(11) : std::string();
+  };
+  const std::vector<HourPeak> hours = hourlyPeaks(sessions, keySeconds(key(s.first)), keySeconds(key(s.last)));
+  int peak = 0;
+  for (const HourPeak& h : hours) peak = std::max(peak, h.peak);
+  o += "<section id=\"sessions\"><h2>Sessions open at once, by hour</h2>\n<p class=\"meta\" data-sessions=\"" +
+       num(sessions.size()) + "\" data-peak=\"" + num(static_cast<std::uint64_t>(peak)) + "\"><b>" +
+       groupedNumber(sessions.size()) + "</b> sessions in the log; at most <b>" + num(static_cast<std::uint64_t>(peak)) +
+       "</b> at once in this span. Each day's peak is the red line.</p>\n";
+  if (!hours.empty()) sessionsChart(o, hours);
+  o += "</section>\n";
+}
+
 }  // namespace
 
 std::string renderReport(const ReportPage& page) {
@@ -320,12 +449,32 @@ std::string renderReport(const ReportPage& page) {
     o += "<p class=\"meta\" data-undated=\"" + num(s.undated.count.records) + "\">" +
          groupedNumber(s.undated.count.records) + " records carry no calendar date and are not on the chart.</p>\n";
   o += "</section>\n";
+  if (page.sessions) sessionsSection(o, s, *page.sessions);
   ranking(o, "users", "Top users", "User", "user", "users", s.users, page.top, false);
   ranking(o, "events", "Top events", "Event", "event", "events", s.events, page.top, !page.raw);
   static const std::vector<ErrorRecord> kNone;
   errorTable(o, s, page.errors ? *page.errors : kNone, page.raw);
   o += "<footer>Made by velmora 1.0.0 from the log as it stood when read.</footer>\n</body>\n</html>\n";
   return o;
+}
+
+// The whole log's sessions: one more pass, which the reader's prefilter
+// narrows to the two event codes.
+std::vector<Session> readSessions(const std::string& log) {
+  struct Sink : RecordSink {
+    SessionPairing pairing;
+    bool record(const RecordFields& f) override {
+      pairing.record(f);
+      return true;
+    }
+  } sink;
+  Journal j;
+  j.SetFilePath(fromUtf8(log));
+  j.SetPeriodKeys(std::string(18, '\0'), std::string(18, '\xFF'));
+  j.SetFilter(u"|OpenSession|CloseSession|", u"6");
+  const std::int64_t start = j.FindPeriodStart();
+  if (start >= 1) j.GetRecords(start, sink);
+  return sink.pairing.sessions();
 }
 
 int runReport(const ReportRequest& r, Io& io) {
@@ -344,6 +493,8 @@ int runReport(const ReportRequest& r, Io& io) {
   page.title = r.log;
   page.summary = &summary;
   page.errors = &tally.errorRecords();
+  const std::vector<Session> sessions = readSessions(r.log);
+  page.sessions = &sessions;
   page.raw = r.raw;
   page.top = r.top;
   const std::string text = renderReport(page);

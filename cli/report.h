@@ -9,6 +9,7 @@
 #include "cli/commands.h"
 #include "cli/query.h"
 #include "cli/summary.h"
+#include "journal/sessions.h"
 
 namespace velmora::cli {
 
@@ -29,6 +30,7 @@ struct ReportPage {
   std::string title;
   const Summary* summary = nullptr;
   const std::vector<ErrorRecord>* errors = nullptr;  // the first error records, log bytes
+  const std::vector<Session>* sessions = nullptr;   // the whole log's, paired
   bool raw = false;
   int top = 25;
 };

@@ -73,7 +73,7 @@ std::int64_t Journal::scanPeriod(std::int64_t start, OnRecord&& onRecord, std::i
   // scan. False when the scan ends with this line.
   auto examine = [&](const char* line, const char* cr) {
     if (period.contains(line)) {
-      recordPos_ = pos + (line - window_);
+      recordPos_ = pos + (line - window_);  // pos is where the window starts, which may lie outside Buffer_
       if (filterLine(std::string_view(line, static_cast<std::size_t>(cr - line))) && !onRecord()) go = false;
     } else if (period.endsBefore(line)) {
       go = false;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "sql/log_scan.h"
+#include "sql/sessions_table.h"
 #include "text/codepage.h"
 #include "transform/transform.h"
 
@@ -747,6 +748,7 @@ const sqlite3_module kModule = makeModule();
 int registerLogTable(sqlite3* db, const SqlOptions& options, SqlState* state) {
   auto* ctx = new Context{options, state};
   int rc = sqlite3_create_module_v2(db, "log", &kModule, ctx, [](void* p) { delete static_cast<Context*>(p); });
+  if (rc == SQLITE_OK) rc = registerSessionsTable(db, options, state);
   for (int args : {2, 3}) {
     if (rc == SQLITE_OK)
       rc = sqlite3_create_function(db, "like", args, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, likeFunction, nullptr, nullptr);

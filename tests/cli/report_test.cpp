@@ -85,6 +85,33 @@ TEST_F(Report, StandsAloneWithNothingToLoadOrRun) {
   EXPECT_LT(html.size(), 2u << 20);
 }
 
+TEST_F(Report, ChartsSessionsOpenAtOnceWithEachDaysPeak) {
+  // A opens before the log (closed 08:00) and again at 09:00, never closed;
+  // B twice, the second never closed; C on the next day.
+  writeFile(log,
+            "20050301;07:00:00;X;E;Docs;DocWrite;1;;;\r\n20050301;08:00:00;A;E;Sys;CloseSession;1;;;\r\n"
+            "20050301;09:00:00;A;E;Sys;OpenSession;1;;;\r\n20050301;09:30:00;B;C;Sys;OpenSession;1;;;\r\n"
+            "20050301;09:45:00;B;C;Sys;CloseSession;1;;;\r\n20050301;10:00:00;B;C;Sys;OpenSession;1;;;\r\n"
+            "20050302;10:00:00;C;E;Sys;OpenSession;1;;;\r\n20050302;11:00:00;A;E;Sys;CloseSession;1;;;\r\n"
+            "20050302;12:00:00;X;E;Docs;DocWrite;1;;;\r\n");
+  const auto tags = scanned(report({}));
+  std::map<std::string, std::string> days, hours;
+  std::string sessions, peak, drawn;
+  for (const HtmlTag& t : tags) {
+    if (t.name == "g" && t.attribute("class") == "day") days[t.attribute("data-day")] = t.attribute("data-peak");
+    if (t.name == "rect" && !t.attribute("data-hour").empty()) hours[t.attribute("data-hour")] = t.attribute("data-peak");
+    if (!t.attribute("data-sessions").empty()) sessions = t.attribute("data-sessions"), peak = t.attribute("data-peak");
+    if (t.name == "svg" && !t.attribute("data-hours").empty()) drawn = t.attribute("data-hours");
+  }
+  EXPECT_EQ(days, (std::map<std::string, std::string>{{"2005-03-01", "2"}, {"2005-03-02", "3"}}));
+  EXPECT_EQ(sessions, "5");
+  EXPECT_EQ(peak, "3");
+  EXPECT_EQ(drawn, "30");  // 07:00 of one day to 12:00 of the next
+  EXPECT_EQ(hours["2005-03-01 07:00"], "1");  // the session the log starts inside
+  EXPECT_EQ(hours.count("2005-03-01 08:00"), 0u);  // closed at its first second
+  EXPECT_EQ(hours["2005-03-02 11:00"], "2");
+}
+
 TEST_F(Report, HostileTextFromTheLogStaysText) {
   const std::string hostileComment =
       "</script><script>alert(1)</script><img src=x onerror=alert(2)> \"quoted\" 'single' ]]> <!-- "

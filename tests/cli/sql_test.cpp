@@ -105,6 +105,49 @@ TEST(Sql, PushDownGivesTheRowsSqliteFindsItself) {
             "count(*)\n1\n");
   EXPECT_EQ(runVelmora({"sql", log, "SELECT is_error FROM log WHERE date = '2005-03-21' ORDER BY pos"}).out,
             "is_error\n0\n0\n1\n1\n");
+  // Every pos of a scan of the whole log is the start of its own record:
+  // a seek there finds the same record.
+  EXPECT_EQ(runVelmora({"sql", log,
+                        "SELECT count(*) FROM log a WHERE NOT EXISTS "
+                        "(SELECT 1 FROM log b WHERE b.pos = a.pos AND b.time = a.time AND b.user = a.user)"}).out,
+            "count(*)\n0\n");
+}
+
+TEST(Sql, SessionsTablePairsTheLogsOpenAndCloseRecords) {
+  TempDir dir;
+  const std::string log = dir.path("events.log");
+  writeFile(log, cp1251(u"20050301;08:30:00;Петров;E;Sys;CloseSession;1;;;\r\n"
+                        u"20050301;09:00:00;Петров;E;Sys;OpenSession;1;;;\r\n"
+                        u"20050301;09:05:00;admin;C;Sys;OpenSession;1;;;\r\n"
+                        u"20050301;09:10:00;Петров;E;Docs;DocWrite;1;;;\r\n"
+                        u"20050301;23:00:00;Петров;E;Sys;CloseSession;1;;;\r\n"));
+  const std::string other = dir.path("other.log");
+  writeFile(other, "20050302;10:00:00;B;E;Sys;OpenSession;1;;;\r\n20050302;10:00:09;B;E;Sys;CloseSession;1;;;\r\n");
+  struct Case {
+    std::string query, csv;
+  };
+  const std::vector<Case> cases{
+      {"SELECT * FROM sessions",
+       "user,mode,start,end,seconds\r\n"
+       "Петров,E,,2005-03-01 08:30:00,\r\n"
+       "Петров,E,2005-03-01 09:00:00,2005-03-01 23:00:00,50400\r\n"
+       "admin,C,2005-03-01 09:05:00,,\r\n"},
+      {"SELECT user, start IS NULL, end IS NULL, seconds IS NULL FROM sessions WHERE seconds IS NULL",
+       "user,start IS NULL,end IS NULL,seconds IS NULL\r\nПетров,1,0,1\r\nadmin,0,1,1\r\n"},
+      {"SELECT user, seconds FROM sessions('" + other + "')", "user,seconds\r\nB,9\r\n"},
+      // The log's own records inside each closed session.
+      {"SELECT s.user, count(*) FROM sessions s JOIN log l ON l.user = s.user AND l.mode = s.mode "
+       "AND l.date || ' ' || l.time BETWEEN s.start AND s.end GROUP BY s.user",
+       "user,count(*)\r\nПетров,3\r\n"},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = runVelmora({"sql", log, c.query, "--format", "csv"});
+    EXPECT_EQ(r.exitCode, 0) << c.query << "\n" << r.err;
+    EXPECT_EQ(r.out, c.csv) << c.query;
+  }
+  const RunResult missing = runVelmora({"sql", log, "SELECT * FROM sessions('" + dir.path("none.log") + "')"});
+  EXPECT_EQ(missing.exitCode, 3);
+  EXPECT_NE(missing.err.find("does not exist"), std::string::npos) << missing.err;
 }
 
 TEST(Sql, ErrorsAndExitCodes) {

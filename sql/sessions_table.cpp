@@ -1,0 +1,213 @@
+// Sessions are few beside records: the cursor pairs the whole log's Open
+// and Close records at xFilter and hands the list out. A session may begin
+// before any period asked for, so no period is pushed down; the reader
+// narrows by the two event codes alone.
+#include "sql/sessions_table.h"
+
+#include <memory>
+#include <string>
+
+#include "journal/sessions.h"
+#include "sql/log_scan.h"
+#include "text/codepage.h"
+#include "text/text.h"
+
+namespace velmora::sql {
+namespace {
+
+enum Column : int { kUser, kMode, kStart, kEnd, kSeconds, kFile };
+
+constexpr const char* kSchema = "CREATE TABLE x(user TEXT, mode TEXT, start TEXT, end TEXT, seconds INTEGER, file HIDDEN)";
+
+struct Context {
+  SqlOptions options;
+  SqlState* state;
+};
+
+struct Vtab {
+  sqlite3_vtab base{};
+  Context* ctx = nullptr;
+};
+
+struct Cursor : ScanSink {
+  sqlite3_vtab* vtab = nullptr;
+  Context* ctx = nullptr;
+  SessionPairing pairing;
+  std::vector<Session> sessions;
+  std::size_t index = 0;
+  std::string file, text;
+
+  bool record(const RecordFields& f, std::int64_t) override {
+    pairing.record(f);
+    return true;
+  }
+  int fail(const std::string& message) {
+    sqlite3_free(vtab->zErrMsg);
+    vtab->zErrMsg = sqlite3_mprintf("%s", message.c_str());
+    if (ctx->state) ctx->state->logFailed = true;
+    return SQLITE_ERROR;
+  }
+};
+
+int xConnect(sqlite3* db, void* aux, int, const char* const*, sqlite3_vtab** out, char**) {
+  const int rc = sqlite3_declare_vtab(db, kSchema);
+  if (rc != SQLITE_OK) return rc;
+  auto* t = new Vtab;
+  t->ctx = static_cast<Context*>(aux);
+  *out = &t->base;
+  return SQLITE_OK;
+}
+
+int xDisconnect(sqlite3_vtab* v) {
+  delete reinterpret_cast<Vtab*>(v);
+  return SQLITE_OK;
+}
+
+// Only the file is taken; SQLite checks everything else.
+int xBestIndex(sqlite3_vtab*, sqlite3_index_info* info) {
+  for (int i = 0; i < info->nConstraint; ++i) {
+    const auto& c = info->aConstraint[i];
+    if (c.iColumn != kFile || c.op != SQLITE_INDEX_CONSTRAINT_EQ) continue;
+    if (!c.usable) return SQLITE_CONSTRAINT;
+    info->aConstraintUsage[i].argvIndex = 1;
+    info->aConstraintUsage[i].omit = 1;
+    info->idxNum = 1;
+  }
+  info->estimatedCost = 1e7;
+  info->estimatedRows = 1000;
+  return SQLITE_OK;
+}
+
+// What SQLite holds: its cursor base first, so that the one converts to the other.
+struct Handle {
+  sqlite3_vtab_cursor base;
+  Cursor* cursor;
+};
+
+int xOpen(sqlite3_vtab* v, sqlite3_vtab_cursor** out) {
+  auto* h = new Handle{};
+  h->cursor = new Cursor;
+  h->cursor->vtab = v;
+  h->cursor->ctx = reinterpret_cast<Vtab*>(v)->ctx;
+  *out = &h->base;
+  return SQLITE_OK;
+}
+
+Cursor* cursorOf(sqlite3_vtab_cursor* b) { return reinterpret_cast<Handle*>(b)->cursor; }
+
+int xClose(sqlite3_vtab_cursor* b) {
+  delete cursorOf(b);
+  delete reinterpret_cast<Handle*>(b);
+  return SQLITE_OK;
+}
+
+int xFilter(sqlite3_vtab_cursor* b, int idxNum, const char*, int argc, sqlite3_value** argv) {
+  Cursor& c = *cursorOf(b);
+  c.sessions.clear();
+  c.index = 0;
+  c.pairing = SessionPairing{};
+  c.file = c.ctx->options.defaultLog;
+  if (idxNum == 1 && argc == 1) {
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return SQLITE_OK;
+    const unsigned char* t = sqlite3_value_text(argv[0]);
+    c.file.assign(reinterpret_cast<const char*>(t), static_cast<std::size_t>(sqlite3_value_bytes(argv[0])));
+  }
+  if (c.file.empty()) return c.fail("the table sessions needs a log file: SELECT ... FROM sessions('events.log')");
+  ScanQuery q;
+  q.log = c.file;
+  q.filter[6] = "|OpenSession|CloseSession|";
+  LogScan scan;
+  if (!scan.configure(q)) return SQLITE_OK;
+  std::int64_t next = scan.start();
+  if (scan.failed()) return c.fail(scan.failure());
+  if (next < 1) {
+    if (!scan.logExists()) return c.fail("the log \"" + c.file + "\" does not exist or is not a file");
+    return SQLITE_OK;
+  }
+  constexpr std::int64_t kStretch = 32 << 20;  // read between looks at the stop flag
+  for (;;) {
+    if (c.ctx->options.stop != nullptr && *c.ctx->options.stop) return SQLITE_INTERRUPT;
+    next = scan.read(next, next > INT64_MAX - kStretch ? INT64_MAX : next + kStretch, c);
+    if (scan.failed()) return c.fail(scan.failure());
+    if (scan.done()) break;
+  }
+  c.sessions = c.pairing.sessions();
+  return SQLITE_OK;
+}
+
+int xNext(sqlite3_vtab_cursor* b) {
+  ++cursorOf(b)->index;
+  return SQLITE_OK;
+}
+
+int xEof(sqlite3_vtab_cursor* b) {
+  const Cursor& c = *cursorOf(b);
+  return c.index >= c.sessions.size();
+}
+
+// 'YYYY-MM-DD HH:MM:SS', as the log table's date and time joined by a blank.
+void appendMoment(const std::string& key, std::string& out) {
+  const std::string text = toUtf8(CodePage::current().decode(key));
+  if (key.size() == 16) out = text.substr(0, 4) + "-" + text.substr(4, 2) + "-" + text.substr(6, 2) + " " + text.substr(8);
+  else out = text;
+}
+
+int xColumn(sqlite3_vtab_cursor* b, sqlite3_context* ctx, int column) {
+  Cursor& c = *cursorOf(b);
+  const Session& s = c.sessions[c.index];
+  switch (column) {
+    case kUser: c.text = toUtf8(CodePage::current().decode(s.user)); break;
+    case kMode: c.text = toUtf8(CodePage::current().decode(s.mode)); break;
+    case kStart:
+    case kEnd: {
+      const std::string& key = column == kStart ? s.start : s.end;
+      if (key.empty()) {
+        sqlite3_result_null(ctx);
+        return SQLITE_OK;
+      }
+      appendMoment(key, c.text);
+      break;
+    }
+    case kSeconds: {
+      const std::int64_t n = s.start.empty() || s.end.empty() ? -1 : secondsBetween(s.start, s.end);
+      if (n < 0) sqlite3_result_null(ctx);
+      else sqlite3_result_int64(ctx, n);
+      return SQLITE_OK;
+    }
+    default: c.text = c.file;
+  }
+  sqlite3_result_text(ctx, c.text.data(), static_cast<int>(c.text.size()), SQLITE_TRANSIENT);
+  return SQLITE_OK;
+}
+
+int xRowid(sqlite3_vtab_cursor* b, sqlite3_int64* out) {
+  *out = static_cast<sqlite3_int64>(cursorOf(b)->index + 1);
+  return SQLITE_OK;
+}
+
+sqlite3_module makeModule() {
+  sqlite3_module m{};
+  m.xConnect = xConnect;
+  m.xBestIndex = xBestIndex;
+  m.xDisconnect = xDisconnect;
+  m.xDestroy = xDisconnect;
+  m.xOpen = xOpen;
+  m.xClose = xClose;
+  m.xFilter = xFilter;
+  m.xNext = xNext;
+  m.xEof = xEof;
+  m.xColumn = xColumn;
+  m.xRowid = xRowid;
+  return m;
+}
+
+const sqlite3_module kModule = makeModule();
+
+}  // namespace
+
+int registerSessionsTable(sqlite3* db, const SqlOptions& options, SqlState* state) {
+  auto* ctx = new Context{options, state};
+  return sqlite3_create_module_v2(db, "sessions", &kModule, ctx, [](void* p) { delete static_cast<Context*>(p); });
+}
+
+}  // namespace velmora::sql
