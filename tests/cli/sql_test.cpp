@@ -183,7 +183,10 @@ TEST(Sql, LoadableExtensionAnswersInTheSqliteShell) {
                         "') WHERE user LIKE '%ОВ%' OR user = 'admin' GROUP BY user ORDER BY user;";
   const std::string script = dir.path("script.sql");
   writeFile(script, ".load " VELMORA_SQLITE_EXTENSION "\n.mode csv\n.headers on\n" + q + "\n");
-  std::FILE* p = ::popen(("sqlite3 :memory: < '" + script + "' 2>&1").c_str(), "r");
+#ifndef VELMORA_SQLITE_SHELL_ENV
+#define VELMORA_SQLITE_SHELL_ENV ""
+#endif
+  std::FILE* p = ::popen((VELMORA_SQLITE_SHELL_ENV "sqlite3 :memory: < '" + script + "' 2>&1").c_str(), "r");
   ASSERT_NE(p, nullptr);
   std::string shell;
   char buf[4096];
