@@ -39,6 +39,7 @@ struct Io {
   std::ostream& err;
   Format format = Format::Tsv;
   bool progress = false;  // a progress line on err (err is a terminal)
+  bool outIsTerminal = false;  // out is a terminal: control characters escaped in every format
   bool outputFailureSaid = false;  // a command reported a write error of out itself
 };
 

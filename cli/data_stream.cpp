@@ -57,7 +57,7 @@ DataStream::DataStream(Journal& journal, Io& io, bool progress)
     : journal_(journal),
       io_(io),
       shaper_(journal.InsertColumn(), journal.TransformStr(), CodePage::current()),
-      printer_(io.format, io.out, CodePage::current()),
+      printer_(io.format, io.out, CodePage::current(), io.outIsTerminal),
       utf8_(CodePage::current()) {
   const std::vector<U16String> names = shaper_.columnNames();
   const std::size_t n = names.size();

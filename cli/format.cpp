@@ -64,6 +64,12 @@ void appendTsvField(std::string& out, std::string_view text) { appendEscaped(out
 // people read them; only line-breaking characters are shown escaped.
 void appendTableCell(std::string& out, std::string_view text) { appendEscaped(out, text, false); }
 
+void appendCsvFieldShown(std::string& out, std::string_view text) {
+  std::string shown;
+  appendTableCell(shown, text);
+  appendCsvField(out, shown);
+}
+
 void appendJsonString(std::string& out, std::string_view text) {
   out.push_back('"');
   for (char c : text) {
@@ -125,7 +131,7 @@ void RowPrinter::printDelimited(const RowSource& source) {
   const bool csv = format_ == Format::Csv;
   const char* const end = csv ? "\r\n" : "\n";  // RFC 4180 ends records with CR LF
   const char separator = csv ? ',' : '\t';
-  const auto append = csv ? appendCsvField : appendTsvField;
+  const auto append = !csv ? appendTsvField : onTerminal_ ? appendCsvFieldShown : appendCsvField;
   std::string line, cell;
   if (!headerDone_) {
     for (std::size_t c = 0; c < source.columns(); ++c) {

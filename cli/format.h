@@ -33,7 +33,10 @@ class RowSource {
 // its column widths from batch to batch, widening them when it must.
 class RowPrinter {
  public:
-  RowPrinter(Format format, std::ostream& out) : format_(format), out_(out) {}
+  // onTerminal: CSV escapes control characters as the table does (an ESC
+  // would drive the terminal); elsewhere CSV keeps the data exact.
+  RowPrinter(Format format, std::ostream& out, bool onTerminal = false)
+      : format_(format), out_(out), onTerminal_(onTerminal) {}
   void print(const RowSource& source);
   std::size_t printed() const { return printed_; }
 
@@ -44,6 +47,7 @@ class RowPrinter {
 
   Format format_;
   std::ostream& out_;
+  bool onTerminal_;
   bool headerDone_ = false;
   std::size_t printed_ = 0;
   std::vector<std::size_t> widths_;  // table format
@@ -51,6 +55,8 @@ class RowPrinter {
 
 // Field encodings, exposed for tests.
 void appendCsvField(std::string& out, std::string_view text);
+// A CSV field for the screen: control characters escaped as in a table cell.
+void appendCsvFieldShown(std::string& out, std::string_view text);
 void appendTsvField(std::string& out, std::string_view text);   // \t \n \r \\ escaped
 void appendJsonString(std::string& out, std::string_view text);
 // A table cell on one line: control characters escaped as in TSV.

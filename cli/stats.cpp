@@ -293,7 +293,7 @@ int runStats(const StatsRequest& r, Io& io) {
     printCharts(io.out, r.log, summary, r.top < 0 ? 20 : r.top, terminalColumns(stdout));
   } else {
     const std::vector<StatRow> rows = statRows(summary, r.top < 0 ? 0 : r.top);
-    RowPrinter printer(io.format, io.out);
+    RowPrinter printer(io.format, io.out, io.outIsTerminal);
     printer.print(StatRowSource(rows));
   }
   io.out.flush();

@@ -105,7 +105,8 @@ class StreamPrinter {
   static constexpr std::size_t kTableBatch = 1000;
   static constexpr std::chrono::milliseconds kTableWait{1000};
 
-  StreamPrinter(Format format, std::ostream& out, const CodePage& cp,
+  // onTerminal: CSV escapes control characters, as RowPrinter does there.
+  StreamPrinter(Format format, std::ostream& out, const CodePage& cp, bool onTerminal = false,
                 std::chrono::steady_clock::duration tableWait = kTableWait);
   ~StreamPrinter();
   StreamPrinter(const StreamPrinter&) = delete;
@@ -139,6 +140,7 @@ class StreamPrinter {
 
   Format format_;
   std::ostream& out_;
+  bool shownCsv_;  // CSV on a terminal: every field through appendCsvFieldShown
   Utf8Table utf8_;
   std::vector<std::string> names_;
   std::vector<bool> numeric_;
