@@ -279,6 +279,7 @@ int runUsers(const UsersRequest& r, Io& io) {
   if (next < 0 && !fileExists(u16(r.log))) return reportMissingLog(r.log, io);
   ListRows rows(list, "Пользователь");
   RowPrinter printer(io.format, io.out, io.outIsTerminal);
+  printer.setNotes(&io.err);
   printer.print(rows);
   io.out.flush();
   if (const int e = outputError(io.out)) return reportOutputFailure(e, r.start, "--start", kSuccess, io);

@@ -39,6 +39,12 @@ class RowPrinter {
       : format_(format), out_(out), onTerminal_(onTerminal) {}
   void print(const RowSource& source);
   std::size_t printed() const { return printed_; }
+  // Where the table says, once, that it cut a value.
+  void setNotes(std::ostream* notes) { notes_ = notes; }
+
+  // A table column is at most this wide: a longer value is cut, ending in
+  // "…", so one huge value cannot pad every row to its width.
+  static constexpr std::size_t kMaxCellWidth = 60;
 
  private:
   void printTable(const RowSource& source);
@@ -48,6 +54,8 @@ class RowPrinter {
   Format format_;
   std::ostream& out_;
   bool onTerminal_;
+  std::ostream* notes_ = nullptr;
+  bool cutSaid_ = false;
   bool headerDone_ = false;
   std::size_t printed_ = 0;
   std::vector<std::size_t> widths_;  // table format
@@ -63,6 +71,9 @@ void appendJsonString(std::string& out, std::string_view text);
 void appendTableCell(std::string& out, std::string_view text);
 // Characters on screen of UTF-8 text (code points; combining marks aside).
 std::size_t displayWidth(std::string_view text);
+// Cuts UTF-8 text wider than width to width characters, the last one "…";
+// true if it cut.
+bool cutToWidth(std::string& text, std::size_t width);
 // -?digits(.digits)?: what JSON accepts as a number (and the table aligns
 // right); a number column's other texts print as strings.
 bool isJsonNumber(std::string_view text);

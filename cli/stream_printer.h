@@ -123,6 +123,10 @@ class StreamPrinter {
   // their batch is complete, unless final.
   void flush(bool final);
   std::size_t printed() const { return printed_; }
+  // Where the table says that it cut a value (RowPrinter::setNotes).
+  void setNotes(std::ostream* notes) {
+    if (table_) table_->setNotes(notes);
+  }
 
  private:
   void putText(std::string_view utf8, bool numeric);
