@@ -82,6 +82,8 @@ int runSample(const SampleRequest& request, Io& io);
 // Report what stopped the reader: the NumErr and TextErr it recorded, or a
 // log that is missing. Both give kFailed.
 int reportFailure(const Journal& journal, Io& io);
+// Says how many records were too long to read (none: nothing said).
+void noteOversize(std::int64_t count, std::int64_t first, Io& io);
 int reportMissingLog(const std::string& log, Io& io);
 
 // Sets up a reader for the data command: the log, the period, the filters

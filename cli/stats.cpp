@@ -123,14 +123,19 @@ int collect(const std::string& log, const PeriodOptions& period, const FilterOpt
       journal.setProgress(nullptr);
       second.setProgress(nullptr);
     }
+    std::int64_t oversize = journal.OversizeRecords(), first = journal.FirstOversizeRecord();
     if (journal.NumErr() == 0 && journal.ReachedStop()) {
       if (second.NumErr() != 0) return reportFailure(second, io);
       tally.append(later);
       next = laterNext;
+      if (oversize == 0) first = second.FirstOversizeRecord();
+      oversize += second.OversizeRecords();
     }
+    noteOversize(oversize, first, io);
   } else {
     ProgressScope progress(journal, io);
     next = journal.GetRecords(start >= 1 ? start : 0, tally);
+    noteOversize(journal.OversizeRecords(), journal.FirstOversizeRecord(), io);
   }
   if (journal.NumErr() != 0) return reportFailure(journal, io);
   if (next < 0 && !fileExists(fromUtf8(log))) return reportMissingLog(log, io);
