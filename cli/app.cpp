@@ -274,6 +274,7 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
   io.format = isTerminal(stdout) ? Format::Table : Format::Tsv;
   if (!output.format.empty()) io.format = *parseFormat(output.format);
   io.progress = isTerminal(stderr);
+  io.outIsTerminal = isTerminal(stdout);
 
   const auto run = [&]() -> int {
     if (dataCmd->parsed()) {

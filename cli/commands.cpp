@@ -75,6 +75,13 @@ int reportFailure(const Journal& journal, Io& io) {
   return kFailed;
 }
 
+void noteOversize(std::int64_t count, std::int64_t first, Io& io) {
+  if (count == 0) return;
+  io.err << "velmora: " << count << (count == 1 ? " record" : " records")
+         << " of the period over 64 MiB left out (a damaged stretch of the log?), the first at position " << first
+         << "\n";
+}
+
 int reportMissingLog(const std::string& log, Io& io) {
   io.err << "velmora: the log " << quoted(log) << " does not exist or is not a file\n";
   return kFailed;
@@ -185,6 +192,7 @@ int follow(Journal& journal, const DataRequest& r, Io& io, DataStream& stream, s
         lastLength = now.size;
         const std::size_t before = stream.printed();
         const std::int64_t next = stream.read(position, false);
+        noteOversize(journal.OversizeRecords(), journal.FirstOversizeRecord(), io);
         const bool gone = !fileState(r.log).exists;
         // The bytes before the new position, taken before the rows go out.
         std::string read;
@@ -251,6 +259,7 @@ int runData(const DataRequest& r, Io& io) {
 
   const std::int64_t next = stream.read(start);
   if (journal.NumErr() != 0) return reportFailure(journal, io);
+  noteOversize(journal.OversizeRecords(), journal.FirstOversizeRecord(), io);
   if (next < 0 && !fileExists(u16(r.log))) return reportMissingLog(r.log, io);
   if (const auto failure = stream.finish(next >= 1)) return reportStreamFailure(*failure, io);
   io.out.flush();
@@ -278,7 +287,8 @@ int runUsers(const UsersRequest& r, Io& io) {
   if (journal.NumErr() != 0) return reportFailure(journal, io);
   if (next < 0 && !fileExists(u16(r.log))) return reportMissingLog(r.log, io);
   ListRows rows(list, "Пользователь");
-  RowPrinter printer(io.format, io.out);
+  RowPrinter printer(io.format, io.out, io.outIsTerminal);
+  printer.setNotes(&io.err);
   printer.print(rows);
   io.out.flush();
   if (const int e = outputError(io.out)) return reportOutputFailure(e, r.start, "--start", kSuccess, io);

@@ -39,6 +39,7 @@ struct Io {
   std::ostream& err;
   Format format = Format::Tsv;
   bool progress = false;  // a progress line on err (err is a terminal)
+  bool outIsTerminal = false;  // out is a terminal: control characters escaped in every format
   bool outputFailureSaid = false;  // a command reported a write error of out itself
 };
 
@@ -81,6 +82,8 @@ int runSample(const SampleRequest& request, Io& io);
 // Report what stopped the reader: the NumErr and TextErr it recorded, or a
 // log that is missing. Both give kFailed.
 int reportFailure(const Journal& journal, Io& io);
+// Says how many records were too long to read (none: nothing said).
+void noteOversize(std::int64_t count, std::int64_t first, Io& io);
 int reportMissingLog(const std::string& log, Io& io);
 
 // Sets up a reader for the data command: the log, the period, the filters

@@ -57,7 +57,7 @@ DataStream::DataStream(Journal& journal, Io& io, bool progress)
     : journal_(journal),
       io_(io),
       shaper_(journal.InsertColumn(), journal.TransformStr(), CodePage::current()),
-      printer_(io.format, io.out, CodePage::current()),
+      printer_(io.format, io.out, CodePage::current(), io.outIsTerminal),
       utf8_(CodePage::current()) {
   const std::vector<U16String> names = shaper_.columnNames();
   const std::size_t n = names.size();
@@ -106,6 +106,7 @@ DataStream::DataStream(Journal& journal, Io& io, bool progress)
   // Without a start GetData never groups, and sorts the plain table.
   orderPlain_ = resolveOrder(journal.OrderBy(), names, plainNumeric_);
   if (ordering_ && !grouping_) store_ = std::make_unique<RowStore>(n);
+  printer_.setNotes(&io_.err);
   printer_.setColumns(grouping_ ? groupedNames_ : plainNames_, grouping_ ? groupedNumeric_ : plainNumeric_);
   // Rows printed to the terminal as they come show the progress themselves.
   if (progress && (grouping_ || ordering_ || !isTerminal(stdout))) progress_ = std::make_unique<ProgressLine>(io.err);

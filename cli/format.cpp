@@ -64,6 +64,12 @@ void appendTsvField(std::string& out, std::string_view text) { appendEscaped(out
 // people read them; only line-breaking characters are shown escaped.
 void appendTableCell(std::string& out, std::string_view text) { appendEscaped(out, text, false); }
 
+void appendCsvFieldShown(std::string& out, std::string_view text) {
+  std::string shown;
+  appendTableCell(shown, text);
+  appendCsvField(out, shown);
+}
+
 void appendJsonString(std::string& out, std::string_view text) {
   out.push_back('"');
   for (char c : text) {
@@ -109,6 +115,17 @@ std::size_t displayWidth(std::string_view text) {
   return n;
 }
 
+bool cutToWidth(std::string& text, std::size_t width) {
+  if (width == 0 || displayWidth(text) <= width) return false;
+  std::size_t kept = 0, at = 0;
+  for (; at < text.size(); ++at) {
+    if ((static_cast<unsigned char>(text[at]) & 0xC0) != 0x80 && kept++ == width - 1) break;
+  }
+  text.resize(at);
+  text += "\u2026";
+  return true;
+}
+
 void RowPrinter::print(const RowSource& source) {
   if (source.rows() == 0 || source.columns() == 0) return;
   switch (format_) {
@@ -125,7 +142,7 @@ void RowPrinter::printDelimited(const RowSource& source) {
   const bool csv = format_ == Format::Csv;
   const char* const end = csv ? "\r\n" : "\n";  // RFC 4180 ends records with CR LF
   const char separator = csv ? ',' : '\t';
-  const auto append = csv ? appendCsvField : appendTsvField;
+  const auto append = !csv ? appendTsvField : onTerminal_ ? appendCsvFieldShown : appendCsvField;
   std::string line, cell;
   if (!headerDone_) {
     for (std::size_t c = 0; c < source.columns(); ++c) {
@@ -182,6 +199,7 @@ void RowPrinter::printTable(const RowSource& source) {
   std::vector<std::string> names(n);
   for (std::size_t c = 0; c < n; ++c) {
     appendTableCell(names[c], source.columnName(c));
+    cutToWidth(names[c], kMaxCellWidth);
     widths_[c] = std::max(widths_[c], displayWidth(names[c]));
   }
   for (std::size_t r = 0; r < source.rows(); ++r)
@@ -189,7 +207,7 @@ void RowPrinter::printTable(const RowSource& source) {
       source.cell(r, c, cell);
       shown.clear();
       appendTableCell(shown, cell);
-      widths_[c] = std::max(widths_[c], displayWidth(shown));
+      widths_[c] = std::max(widths_[c], std::min(displayWidth(shown), kMaxCellWidth));
     }
 
   std::string line;
@@ -219,6 +237,11 @@ void RowPrinter::printTable(const RowSource& source) {
       source.cell(r, c, cell);
       texts[c].clear();
       appendTableCell(texts[c], cell);
+      if (cutToWidth(texts[c], kMaxCellWidth) && notes_ && !cutSaid_) {
+        *notes_ << "velmora: values wider than " << kMaxCellWidth
+                << " characters are cut in the table (ending in \u2026); --format csv, tsv or jsonl prints them whole\n";
+        cutSaid_ = true;
+      }
     }
     emit(texts);
   }

@@ -33,9 +33,18 @@ class RowSource {
 // its column widths from batch to batch, widening them when it must.
 class RowPrinter {
  public:
-  RowPrinter(Format format, std::ostream& out) : format_(format), out_(out) {}
+  // onTerminal: CSV escapes control characters as the table does (an ESC
+  // would drive the terminal); elsewhere CSV keeps the data exact.
+  RowPrinter(Format format, std::ostream& out, bool onTerminal = false)
+      : format_(format), out_(out), onTerminal_(onTerminal) {}
   void print(const RowSource& source);
   std::size_t printed() const { return printed_; }
+  // Where the table says, once, that it cut a value.
+  void setNotes(std::ostream* notes) { notes_ = notes; }
+
+  // A table column is at most this wide: a longer value is cut, ending in
+  // "…", so one huge value cannot pad every row to its width.
+  static constexpr std::size_t kMaxCellWidth = 60;
 
  private:
   void printTable(const RowSource& source);
@@ -44,6 +53,9 @@ class RowPrinter {
 
   Format format_;
   std::ostream& out_;
+  bool onTerminal_;
+  std::ostream* notes_ = nullptr;
+  bool cutSaid_ = false;
   bool headerDone_ = false;
   std::size_t printed_ = 0;
   std::vector<std::size_t> widths_;  // table format
@@ -51,12 +63,17 @@ class RowPrinter {
 
 // Field encodings, exposed for tests.
 void appendCsvField(std::string& out, std::string_view text);
+// A CSV field for the screen: control characters escaped as in a table cell.
+void appendCsvFieldShown(std::string& out, std::string_view text);
 void appendTsvField(std::string& out, std::string_view text);   // \t \n \r \\ escaped
 void appendJsonString(std::string& out, std::string_view text);
 // A table cell on one line: control characters escaped as in TSV.
 void appendTableCell(std::string& out, std::string_view text);
 // Characters on screen of UTF-8 text (code points; combining marks aside).
 std::size_t displayWidth(std::string_view text);
+// Cuts UTF-8 text wider than width to width characters, the last one "…";
+// true if it cut.
+bool cutToWidth(std::string& text, std::size_t width);
 // -?digits(.digits)?: what JSON accepts as a number (and the table aligns
 // right); a number column's other texts print as strings.
 bool isJsonNumber(std::string_view text);

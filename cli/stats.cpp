@@ -123,14 +123,19 @@ int collect(const std::string& log, const PeriodOptions& period, const FilterOpt
       journal.setProgress(nullptr);
       second.setProgress(nullptr);
     }
+    std::int64_t oversize = journal.OversizeRecords(), first = journal.FirstOversizeRecord();
     if (journal.NumErr() == 0 && journal.ReachedStop()) {
       if (second.NumErr() != 0) return reportFailure(second, io);
       tally.append(later);
       next = laterNext;
+      if (oversize == 0) first = second.FirstOversizeRecord();
+      oversize += second.OversizeRecords();
     }
+    noteOversize(oversize, first, io);
   } else {
     ProgressScope progress(journal, io);
     next = journal.GetRecords(start >= 1 ? start : 0, tally);
+    noteOversize(journal.OversizeRecords(), journal.FirstOversizeRecord(), io);
   }
   if (journal.NumErr() != 0) return reportFailure(journal, io);
   if (next < 0 && !fileExists(fromUtf8(log))) return reportMissingLog(log, io);
@@ -293,7 +298,7 @@ int runStats(const StatsRequest& r, Io& io) {
     printCharts(io.out, r.log, summary, r.top < 0 ? 20 : r.top, terminalColumns(stdout));
   } else {
     const std::vector<StatRow> rows = statRows(summary, r.top < 0 ? 0 : r.top);
-    RowPrinter printer(io.format, io.out);
+    RowPrinter printer(io.format, io.out, io.outIsTerminal);
     printer.print(StatRowSource(rows));
   }
   io.out.flush();

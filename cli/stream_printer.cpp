@@ -72,9 +72,9 @@ void Utf8Table::append(std::string_view bytes, std::string& out) const {
   }
 }
 
-StreamPrinter::StreamPrinter(Format format, std::ostream& out, const CodePage& cp,
+StreamPrinter::StreamPrinter(Format format, std::ostream& out, const CodePage& cp, bool onTerminal,
                              std::chrono::steady_clock::duration tableWait)
-    : format_(format), out_(out), utf8_(cp), tableWait_(tableWait) {
+    : format_(format), out_(out), shownCsv_(onTerminal && format == Format::Csv), utf8_(cp), tableWait_(tableWait) {
   if (format_ == Format::Table) table_ = std::make_unique<RowPrinter>(Format::Table, out_);
 }
 
@@ -114,7 +114,7 @@ void StreamPrinter::append(std::string_view bytes) {
 void StreamPrinter::putEscaped(std::string_view utf8) {
   scratch_.clear();
   switch (format_) {
-    case Format::Csv: appendCsvField(scratch_, utf8); break;
+    case Format::Csv: (shownCsv_ ? appendCsvFieldShown : appendCsvField)(scratch_, utf8); break;
     case Format::Tsv: appendTsvField(scratch_, utf8); break;
     case Format::Jsonl: appendJsonString(scratch_, utf8); break;
     case Format::Table: break;
@@ -179,7 +179,8 @@ void StreamPrinter::row(const Cell* cells) {
       p += keyLengths_[c];
     }
     const Cell& cell = cells[c];
-    if (!cell.logBytes || numeric_[c]) {
+    // A terminal is slower than the text path: no fast path needed there.
+    if (!cell.logBytes || numeric_[c] || shownCsv_) {
       used_ = static_cast<std::size_t>(p - buffer_.get());
       if (cell.logBytes) {
         text_.clear();

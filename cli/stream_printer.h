@@ -105,7 +105,8 @@ class StreamPrinter {
   static constexpr std::size_t kTableBatch = 1000;
   static constexpr std::chrono::milliseconds kTableWait{1000};
 
-  StreamPrinter(Format format, std::ostream& out, const CodePage& cp,
+  // onTerminal: CSV escapes control characters, as RowPrinter does there.
+  StreamPrinter(Format format, std::ostream& out, const CodePage& cp, bool onTerminal = false,
                 std::chrono::steady_clock::duration tableWait = kTableWait);
   ~StreamPrinter();
   StreamPrinter(const StreamPrinter&) = delete;
@@ -122,6 +123,10 @@ class StreamPrinter {
   // their batch is complete, unless final.
   void flush(bool final);
   std::size_t printed() const { return printed_; }
+  // Where the table says that it cut a value (RowPrinter::setNotes).
+  void setNotes(std::ostream* notes) {
+    if (table_) table_->setNotes(notes);
+  }
 
  private:
   void putText(std::string_view utf8, bool numeric);
@@ -139,6 +144,7 @@ class StreamPrinter {
 
   Format format_;
   std::ostream& out_;
+  bool shownCsv_;  // CSV on a terminal: every field through appendCsvFieldShown
   Utf8Table utf8_;
   std::vector<std::string> names_;
   std::vector<bool> numeric_;

@@ -59,6 +59,8 @@ std::unique_ptr<Prefilter> Journal::planPrefilterAt(std::int64_t start) {
 
 template <class OnRecord>
 std::int64_t Journal::scanPeriod(std::int64_t start, OnRecord&& onRecord, std::int64_t stopAt) {
+  oversizeRecords_ = 0;
+  firstOversize_ = -1;
   if (start >= MyFileSize_ || start < 1) return start;
 
   const lines::Period period(DateBeginBytes_.data(), DateEndBytes_.data());
@@ -159,6 +161,9 @@ std::int64_t Journal::scanPeriod(std::int64_t start, OnRecord&& onRecord, std::i
       longRecord.append(piece);
     });
     if (cr < 0) return pos;
+    if (inPeriod && tooLong) {
+      if (oversizeRecords_++ == 0) firstOversize_ = pos;
+    }
     if (inPeriod && !tooLong) {
       recordPos_ = pos;
       const std::size_t length = longRecord.size();

@@ -133,6 +133,24 @@ TEST(TableFormat, CellsStayOnOneLineAndWidthsOnlyGrow) {
   EXPECT_EQ(lines[2], "x  line\\nbreak");
   EXPECT_EQ(lines[3], "wider text  y");
   EXPECT_EQ(lines[4], "z           w") << "the widened column stays wide";
+
+  // A huge value is cut to the cap, with a mark and one note of how to get
+  // it whole; it pads no row beyond the cap.
+  std::string huge;
+  for (int i = 0; i < 100000; ++i) huge += "Ёж";
+  Rows big({"a", "b"}, {{huge, "y"}, {huge, "y"}});
+  std::ostringstream out, notes;
+  RowPrinter printer(Format::Table, out);
+  printer.setNotes(&notes);
+  printer.print(first);
+  printer.print(big);
+  const auto cut = linesOf(out.str(), "\n");
+  ASSERT_EQ(cut.size(), 5u);
+  const std::size_t most = RowPrinter::kMaxCellWidth + 2 + 1;
+  for (const auto& line : cut) EXPECT_LE(displayWidth(line), most) << line.substr(0, 80);
+  EXPECT_EQ(cut[3], huge.substr(0, (RowPrinter::kMaxCellWidth - 1) * 2) + "\u2026  y");
+  EXPECT_EQ(notes.str().find("--format csv"), notes.str().rfind("--format csv")) << "said once";
+  EXPECT_NE(notes.str().find("--format csv"), std::string::npos);
 }
 
 TEST(Formats, NamesAndWidths) {

@@ -203,6 +203,17 @@ TEST_F(Reliability, BadLogsAndPositionsAreNamedNotMisread) {
   EXPECT_EQ(far.exitCode, 0) << far.err;
   EXPECT_FALSE(far.out.empty());
   EXPECT_GT(resumePosition(far.err, "--start"), static_cast<long long>(at)) << far.err;
+
+  // A record over 64 MiB (a damaged stretch) is left out, and said so.
+  const std::string huge = dir.path("huge.log");
+  const std::size_t second = lines[0].size() + 2;
+  writeFile(huge, bytes.substr(0, second) + std::string(lines[1]) + std::string(65 << 20, 'x') + bytes.substr(second));
+  for (const char* command : {"data", "stats"}) {
+    const RunResult r = runVelmora({command, huge, "--format", "csv"});
+    EXPECT_EQ(r.exitCode, 0) << command << ": " << r.err;
+    EXPECT_NE(r.err.find("1 record of the period over 64 MiB left out"), std::string::npos) << command << ": " << r.err;
+    EXPECT_NE(r.err.find("position " + std::to_string(second + 1) + "\n"), std::string::npos) << r.err;
+  }
 }
 
 }  // namespace

@@ -52,10 +52,12 @@ TEST(StreamPrinter, LogBytesPrintAsRowPrinterPrintsTheirText) {
 
   for (unsigned page : {1251u, 1252u, 866u}) {
     const auto cp = CodePage::make(page);
-    for (const Format format : {Format::Csv, Format::Tsv, Format::Jsonl, Format::Table}) {
-      SCOPED_TRACE("code page " + std::to_string(page) + ", format " + std::to_string(static_cast<int>(format)));
+    for (const Format format : {Format::Csv, Format::Tsv, Format::Jsonl, Format::Table})
+    for (const bool terminal : {false, true}) {
+      SCOPED_TRACE("code page " + std::to_string(page) + ", format " + std::to_string(static_cast<int>(format)) +
+                   (terminal ? ", on a terminal" : ""));
       std::ostringstream streamed, printed;
-      StreamPrinter printer(format, streamed, *cp);
+      StreamPrinter printer(format, streamed, *cp, terminal);
       printer.setColumns({"Поле", "Второе"}, {false, false});
       std::vector<std::vector<std::string>> texts;
       for (const std::string& bytes : raw) {
@@ -64,9 +66,29 @@ TEST(StreamPrinter, LogBytesPrintAsRowPrinterPrintsTheirText) {
         texts.push_back({toUtf8(cp->decode(bytes)), "текст, \"utf-8\""});
       }
       printer.flush(true);
-      RowPrinter(format, printed).print(Texts({"Поле", "Второе"}, texts));
+      RowPrinter(format, printed, terminal).print(Texts({"Поле", "Второе"}, texts));
       EXPECT_EQ(streamed.str(), printed.str());
       EXPECT_EQ(printer.printed(), raw.size());
+      // On a terminal each record is one line free of control characters
+      // (an ESC would drive the screen); elsewhere CSV keeps the bytes.
+      const std::string& out = streamed.str();
+      if (!terminal) {
+        if (format == Format::Csv) {
+          EXPECT_NE(out.find('\x1b'), std::string::npos);
+        }
+        continue;
+      }
+      const std::size_t headers = format == Format::Jsonl ? 0 : format == Format::Table ? 2 : 1;
+      std::size_t lines = 0;
+      for (std::size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1, ++lines) {
+        std::string line = out.substr(at, end - at);
+        if (format == Format::Csv && !line.empty() && line.back() == '\r') line.pop_back();
+        for (const char c : line) {
+          const bool separator = format == Format::Tsv && c == '\t';
+          EXPECT_TRUE(separator || static_cast<unsigned char>(c) >= 0x20) << "line " << lines;
+        }
+      }
+      EXPECT_EQ(lines, raw.size() + headers);
     }
   }
 }
@@ -75,7 +97,7 @@ TEST(StreamPrinter, ATableSizesItsColumnsByTheFirstRowsAndThenWidensThem) {
   const auto cp = CodePage::make(1251);
   std::ostringstream out;
   // Rows only decide here, however slowly the test runs.
-  StreamPrinter printer(Format::Table, out, *cp, std::chrono::hours(1));
+  StreamPrinter printer(Format::Table, out, *cp, false, std::chrono::hours(1));
   printer.setColumns({"a", "b"}, {false, false});
   std::vector<std::string> keep;
   for (std::size_t k = 0; k < StreamPrinter::kTableBatch + 200; ++k) {
