@@ -386,9 +386,11 @@ void sessionsChart(std::string& o, const std::vector<HourPeak>& hours) {
          "\"><title>" + day + ": at most " + num(static_cast<std::uint64_t>(peak)) + " sessions at once</title>"
          "<line x1=\"" + coord(x1) + "\" x2=\"" + coord(x2) + "\" y1=\"" + coord(y) + "\" y2=\"" + coord(y) +
          "\"/>";
-    if (x2 - x1 >= 14)
-      o += "<text x=\"" + coord((x1 + x2) / 2) + "\" y=\"" + coord(y - 3) + "\" text-anchor=\"middle\">" +
-           num(static_cast<std::uint64_t>(peak)) + "</text>";
+    // About 6.5 pixels a digit at the chart's type size, and a gap between
+    // neighbours: narrower days keep their number in the title only.
+    const std::string label = num(static_cast<std::uint64_t>(peak));
+    if (x2 - x1 >= 6.5 * static_cast<double>(label.size()) + 6)
+      o += "<text x=\"" + coord((x1 + x2) / 2) + "\" y=\"" + coord(y - 3) + "\" text-anchor=\"middle\">" + label + "</text>";
     o += "</g>\n";
     i = j;
   }
