@@ -195,7 +195,8 @@ void legend(std::string& o, const Summary& s, const ModeNames& names) {
 }
 
 void ranking(std::string& o, const char* id, const char* title, const char* heading, const char* group,
-             const char* noun, const std::vector<Ranked>& list, int top, bool showCode) {
+             const char* noun, const RankedList& ranking, int top, bool showCode) {
+  const std::vector<Ranked>& list = ranking.top;
   const std::size_t n = top > 0 ? std::min(list.size(), static_cast<std::size_t>(top)) : list.size();
   std::uint64_t largest = 0;
   for (std::size_t i = 0; i < n; ++i) largest = std::max(largest, list[i].count.records);
@@ -226,10 +227,10 @@ void ranking(std::string& o, const char* id, const char* title, const char* head
     o += "</svg></td><td class=\"n\">" + groupedNumber(r.count.records) + "</td><td class=\"n\">" +
          groupedNumber(r.count.errors) + "</td></tr>\n";
   }
-  if (n < list.size()) {
-    std::uint64_t rest = 0;
+  if (n < list.size() || ranking.more > 0) {
+    std::uint64_t rest = ranking.moreRecords;
     for (std::size_t i = n; i < list.size(); ++i) rest += list[i].count.records;
-    o += "<tr class=\"more\"><td colspan=\"4\">… " + num(list.size() - n) + " more " + noun + " with " +
+    o += "<tr class=\"more\"><td colspan=\"4\">… " + num(list.size() - n + ranking.more) + " more " + noun + " with " +
          groupedNumber(rest) + " records</td></tr>\n";
   }
   o += "</tbody></table></section>\n";
@@ -490,7 +491,8 @@ int runReport(const ReportRequest& r, Io& io) {
   PeriodKeys keys;
   const int code = collect(r.log, r.period, r.filters, tally, keys, io);
   if (code != kSuccess) return code;
-  const Summary summary = summarise(tally, keys, by, r.raw);
+  // Only the users and events the page shows are decoded and kept.
+  const Summary summary = summarise(tally, keys, by, r.raw, static_cast<std::size_t>(std::max(r.top, 0)));
   ReportPage page;
   page.title = r.log;
   page.summary = &summary;

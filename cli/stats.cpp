@@ -152,7 +152,8 @@ std::vector<StatRow> statRows(const Summary& s, int top) {
   for (const Bucket& b : s.timeline) rows.push_back({bucketName(s.by), b.key, b.activity.count});
   if (s.undated.count.records) rows.push_back({bucketName(s.by), "undated", s.undated.count});
   for (const Ranked& m : s.modes) rows.push_back({"mode", m.label, m.count});
-  auto ranked = [&](const char* group, const std::vector<Ranked>& list) {
+  auto ranked = [&](const char* group, const RankedList& ranking) {
+    const std::vector<Ranked>& list = ranking.top;
     const std::size_t n = top > 0 ? std::min(list.size(), static_cast<std::size_t>(top)) : list.size();
     for (std::size_t i = 0; i < n; ++i) rows.push_back({group, list[i].label, list[i].count});
   };
@@ -268,15 +269,16 @@ void printCharts(std::ostream& out, const std::string& log, const Summary& s, in
   for (const Ranked& m : s.modes) lines.push_back({m.label, m.count});
   chart(out, "by run mode", lines, columns, "");
 
-  auto ranked = [&](const char* title, const char* noun, const std::vector<Ranked>& list) {
+  auto ranked = [&](const char* title, const char* noun, const RankedList& ranking) {
+    const std::vector<Ranked>& list = ranking.top;
     const std::size_t n = top > 0 ? std::min(list.size(), static_cast<std::size_t>(top)) : list.size();
     std::vector<ChartLine> shown;
     for (std::size_t i = 0; i < n; ++i) shown.push_back({list[i].label, list[i].count});
     std::string more;
-    if (n < list.size()) {
-      std::uint64_t rest = 0;
+    if (n < list.size() || ranking.more > 0) {
+      std::uint64_t rest = ranking.moreRecords;
       for (std::size_t i = n; i < list.size(); ++i) rest += list[i].count.records;
-      more = "… " + std::to_string(list.size() - n) + " more " + noun + " with " + std::to_string(rest) +
+      more = "… " + std::to_string(list.size() - n + ranking.more) + " more " + noun + " with " + std::to_string(rest) +
              " records (--top 0 shows all)";
     }
     chart(out, title, shown, columns, more);
@@ -293,9 +295,11 @@ int runStats(const StatsRequest& r, Io& io) {
   PeriodKeys keys;
   const int code = collect(r.log, r.period, r.filters, tally, keys, io);
   if (code != kSuccess) return code;
-  const Summary summary = summarise(tally, keys, by, r.raw);
+  // Only the users and events shown are decoded and kept.
+  const int top = io.format == Format::Table ? (r.top < 0 ? 20 : r.top) : std::max(r.top, 0);
+  const Summary summary = summarise(tally, keys, by, r.raw, static_cast<std::size_t>(top));
   if (io.format == Format::Table) {
-    printCharts(io.out, r.log, summary, r.top < 0 ? 20 : r.top, terminalColumns(stdout));
+    printCharts(io.out, r.log, summary, top, terminalColumns(stdout));
   } else {
     const std::vector<StatRow> rows = statRows(summary, r.top < 0 ? 0 : r.top);
     RowPrinter printer(io.format, io.out, io.outIsTerminal);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "cli/commands.h"
 #include "cli/query.h"
@@ -41,10 +42,14 @@ std::optional<BucketSize> bucketOption(const std::string& by);
 // The rows that stats prints for programs: group, key, records, errors.
 // Groups: total (key all), the bucket size (hour, day, week, month), mode,
 // user and event; top limits users and events (0: all).
+// Views into the summary the rows were made of (or into literals), so that
+// the rows of a log with millions of users hold no second copy of them.
 struct StatRow {
-  std::string group, key;
+  std::string_view group, key;
   Count count;
 };
 std::vector<StatRow> statRows(const Summary& summary, int top);
+// The rows are views into the summary: it must outlive them.
+std::vector<StatRow> statRows(const Summary&& summary, int top) = delete;
 
 }  // namespace velmora::cli

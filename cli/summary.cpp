@@ -111,27 +111,67 @@ std::string readableKey(const std::string& key) {
   return key.substr(0, 4) + "-" + key.substr(4, 2) + "-" + key.substr(6, 2) + " " + decoded(key.substr(9));
 }
 
-std::vector<Ranked> ranked(const ByteCounter& counter, Transform* translator, std::int16_t field) {
-  std::vector<Ranked> out;
-  for (const auto& [bytes, count] : counter.entries()) {
-    U16String text = CodePage::current().decode(bytes);
-    Ranked r;
-    r.code = toUtf8(text);
-    if (translator) translator->TransformCol(text, field);
-    r.label = toUtf8(text);
-    r.count = count;
-    out.push_back(std::move(r));
+Ranked rankedOf(std::string_view bytes, const Count& count, Transform* translator, std::int16_t field) {
+  U16String text = CodePage::current().decode(bytes);
+  Ranked r;
+  r.code = toUtf8(text);
+  if (translator) translator->TransformCol(text, field);
+  r.label = toUtf8(text);
+  r.count = count;
+  return r;
+}
+
+bool ranksBefore(const Ranked& a, const Ranked& b) {
+  if (a.count.records != b.count.records) return a.count.records > b.count.records;
+  return a.label != b.label ? a.label < b.label : a.code < b.code;
+}
+
+// The first keep keys in ranking order (all when keep is 0), the rest only
+// counted. A key is decoded only when it can be among those kept: those
+// counted more often than the keep-th are; of those that tie with it, a
+// heap keeps the best keep, so memory stays with keep whatever the keys.
+RankedList ranked(const ByteCounter& counter, Transform* translator, std::int16_t field, std::size_t keep) {
+  auto entries = counter.entries();
+  RankedList out;
+  if (keep == 0 || keep >= entries.size()) {
+    out.top.reserve(entries.size());
+    for (const auto& [bytes, count] : entries) out.top.push_back(rankedOf(bytes, count, translator, field));
+  } else {
+    auto more = [](const auto& a, const auto& b) { return a.second.records > b.second.records; };
+    std::nth_element(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(keep - 1), entries.end(), more);
+    const std::uint64_t edge = entries[keep - 1].second.records;
+    out.top.reserve(keep);
+    for (const auto& [bytes, count] : entries)
+      if (count.records > edge) out.top.push_back(rankedOf(bytes, count, translator, field));
+    std::vector<Ranked> ties;  // a heap, the worst of the best on top
+    const std::size_t room = keep - out.top.size();
+    for (const auto& [bytes, count] : entries) {
+      if (count.records != edge) continue;
+      Ranked r = rankedOf(bytes, count, translator, field);
+      if (ties.size() < room) {
+        ties.push_back(std::move(r));
+        std::push_heap(ties.begin(), ties.end(), ranksBefore);
+      } else if (ranksBefore(r, ties.front())) {
+        std::pop_heap(ties.begin(), ties.end(), ranksBefore);
+        ties.back() = std::move(r);
+        std::push_heap(ties.begin(), ties.end(), ranksBefore);
+      }
+    }
+    for (Ranked& r : ties) out.top.push_back(std::move(r));
+    out.more = entries.size() - out.top.size();
+    std::uint64_t kept = 0, all = 0;
+    for (const Ranked& r : out.top) kept += r.count.records;
+    for (const auto& e : entries) all += e.second.records;
+    out.moreRecords = all - kept;
   }
-  std::sort(out.begin(), out.end(), [](const Ranked& a, const Ranked& b) {
-    if (a.count.records != b.count.records) return a.count.records > b.count.records;
-    return a.label != b.label ? a.label < b.label : a.code < b.code;
-  });
+  std::sort(out.top.begin(), out.top.end(), ranksBefore);
   return out;
 }
 
 }  // namespace
 
-Summary summarise(const Tally& tally, const PeriodKeys& period, std::optional<BucketSize> by, bool raw) {
+Summary summarise(const Tally& tally, const PeriodKeys& period, std::optional<BucketSize> by, bool raw,
+                  std::size_t keep) {
   Summary s;
   s.total = tally.total();
   s.first = tally.firstKey().empty() ? std::string() : readableKey(tally.firstKey());
@@ -188,8 +228,8 @@ Summary summarise(const Tally& tally, const PeriodKeys& period, std::optional<Bu
     translator = std::make_unique<Transform>();
     translator->SetTransformStr(u"0101");  // run modes and event codes
   }
-  s.users = ranked(tally.users(), nullptr, 3);
-  s.events = ranked(tally.events(), translator.get(), 6);
+  s.users = ranked(tally.users(), nullptr, 3, keep);
+  s.events = ranked(tally.events(), translator.get(), 6, keep);
   for (int m = 0; m < kModeSlots; ++m) {
     if (all.byMode[static_cast<std::size_t>(m)] == 0) continue;
     Ranked r;

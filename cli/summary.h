@@ -35,6 +35,14 @@ struct Ranked {
   Count count;
 };
 
+// The keys ranked first, and how many others there are with how many
+// records: a report or a chart shows a few, whatever the keys of the log.
+struct RankedList {
+  std::vector<Ranked> top;  // most records first, then by text
+  std::size_t more = 0;
+  std::uint64_t moreRecords = 0;
+};
+
 struct Summary {
   Count total;
   BucketSize by = BucketSize::Day;
@@ -43,7 +51,7 @@ struct Summary {
   // false when a span of more than kMaxFilledBuckets shows only those with records.
   bool filled = true;
   Activity undated;  // records whose date or hour is no calendar one
-  std::vector<Ranked> users, events;  // most records first, then by text
+  RankedList users, events;
   std::vector<Ranked> modes;          // E, C, M, D, then any other code, those with records
   std::string first, last;            // YYYY-MM-DD HH:MM:SS of the first and last record in log order
 };
@@ -52,6 +60,8 @@ inline constexpr long long kMaxFilledBuckets = 100000;
 
 // The span of the timeline: the period's given bounds, and where a bound is
 // open the first or last bucket with records.
-Summary summarise(const Tally& tally, const PeriodKeys& period, std::optional<BucketSize> by, bool raw);
+// keep: how many users and events to keep ranked (0: all).
+Summary summarise(const Tally& tally, const PeriodKeys& period, std::optional<BucketSize> by, bool raw,
+                  std::size_t keep = 0);
 
 }  // namespace velmora::cli

@@ -227,8 +227,9 @@ TEST_F(Stats, ALogCountedInTwoHalvesGivesTheCountsOfOneReading) {
     ASSERT_EQ(collect(c.log, c.period, filters, halves, halvesKeys, io, 0), kSuccess) << err.str();
     auto rows = [](const Tally& t, const PeriodKeys& keys) {
       std::vector<std::string> out;
-      for (const StatRow& r : statRows(summarise(t, keys, BucketSize::Hour, true), 0))
-        out.push_back(r.group + " " + r.key + " " + std::to_string(r.count.records) + " " + std::to_string(r.count.errors));
+      const Summary summary = summarise(t, keys, BucketSize::Hour, true);
+      for (const StatRow& r : statRows(summary, 0))
+        out.push_back(std::string(r.group) + " " + std::string(r.key) + " " + std::to_string(r.count.records) + " " + std::to_string(r.count.errors));
       return out;
     };
     EXPECT_EQ(rows(halves, halvesKeys), rows(one, oneKeys));

@@ -2,9 +2,13 @@
 // length, and memory that follows the distinct keys, not the records.
 #include "cli/tally.h"
 
+#include "cli/period.h"
+#include "cli/summary.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -158,6 +162,51 @@ TEST(Tally, AppendingTheRestsTallyGivesTheWholesTally) {
     ASSERT_EQ(first.errorRecords().size(), 2u) << "as many kept as asked, the earliest";
     EXPECT_EQ(first.errorRecords()[0].fields, whole.errorRecords()[0].fields);
     EXPECT_EQ(first.errorRecords()[1].fields, whole.errorRecords()[1].fields);
+  }
+}
+
+
+// Ranking only the first k keys decodes no more than it must, yet gives the
+// first k of the whole ranking, ties broken by text as there, and counts the
+// rest exactly.
+TEST(Summary, KeepingTheFirstKeysGivesTheWholeRankingsHead) {
+  std::mt19937 random(11);
+  for (int round = 0; round < 40; ++round) {
+    SCOPED_TRACE(round);
+    // Few counts over many keys, so that many keys tie at the cut.
+    const int keys = 1 + static_cast<int>(random() % 60);
+    std::vector<Record> records;
+    for (int k = 0; k < keys; ++k) {
+      const int times = 1 + static_cast<int>(random() % 4);
+      const std::string user = (k % 3 ? "\xC8\xE2\xE0\xED" : "user") + std::to_string(random() % 1000);
+      const std::string event = k % 2 ? "DocWrite" : "Ev" + std::to_string(k % 7);
+      for (int t = 0; t < times; ++t) records.emplace_back("20050105", "10:00:00", user, "E", event, t % 3 ? "1" : "5");
+    }
+    Tally tally;
+    for (const Record& r : records) tally.record(r.fields());
+    const PeriodKeys keysOfPeriod{"20050105;00:00:00;", "20050105;23:59:59;", false, false};
+    const Summary whole = summarise(tally, keysOfPeriod, BucketSize::Hour, false);
+    for (std::size_t keep : {1u, 2u, 3u, 5u, 17u, 100u}) {
+      SCOPED_TRACE(keep);
+      const Summary head = summarise(tally, keysOfPeriod, BucketSize::Hour, false, keep);
+      for (const auto& [all, some] : {std::pair{&whole.users, &head.users}, std::pair{&whole.events, &head.events}}) {
+        const std::size_t n = std::min(keep, all->top.size());
+        ASSERT_EQ(some->top.size(), n);
+        std::uint64_t rest = 0;
+        for (std::size_t i = 0; i < all->top.size(); ++i) {
+          if (i >= n) {
+            rest += all->top[i].count.records;
+            continue;
+          }
+          EXPECT_EQ(some->top[i].label, all->top[i].label) << i;
+          EXPECT_EQ(some->top[i].code, all->top[i].code) << i;
+          EXPECT_EQ(some->top[i].count.records, all->top[i].count.records) << i;
+          EXPECT_EQ(some->top[i].count.errors, all->top[i].count.errors) << i;
+        }
+        EXPECT_EQ(some->more, all->top.size() - n);
+        EXPECT_EQ(some->moreRecords, rest);
+      }
+    }
   }
 }
 
