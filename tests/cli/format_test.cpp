@@ -144,7 +144,8 @@ TEST(TableFormat, CellsStayOnOneLineAndWidthsOnlyGrow) {
   printer.setNotes(&notes);
   printer.print(first);
   printer.print(big);
-  const auto cut = linesOf(out.str(), "\n");
+  const std::string printed = out.str();  // the lines are views into it
+  const auto cut = linesOf(printed, "\n");
   ASSERT_EQ(cut.size(), 5u);
   const std::size_t most = RowPrinter::kMaxCellWidth + 2 + 1;
   for (const auto& line : cut) EXPECT_LE(displayWidth(line), most) << line.substr(0, 80);
