@@ -8,19 +8,19 @@ namespace {
 
 // Numbered as the Props enumeration of the type library.
 constexpr std::array<PropertyEntry, 13> kProperties{{
-    {u"FilePath,ПутьКФайлу", ReadAs::String, WriteAs::String},
-    {u"FileSize,РазмерФайла", ReadAs::Long, WriteAs::ReadOnly},
-    {u"ListStrSize,РазмерСпискаСтрок", ReadAs::Long, WriteAs::ReadOnly},
-    {u"DateBegin,НачалоПериода", ReadAs::String, WriteAs::ReadOnly},
-    {u"DateEnd,ОкончаниеПериода", ReadAs::String, WriteAs::ReadOnly},
-    {u"NumErr,НомерОшибки", ReadAs::Short, WriteAs::ReadOnly},
-    {u"InsertColumn,ДобавитьСтолбец", ReadAs::String, WriteAs::String},
-    {u"TransformStr,Преобразовывать", ReadAs::String, WriteAs::String},
-    {u"GroupBy,Группировать", ReadAs::String, WriteAs::String},
-    {u"OrderBy,Сортировать", ReadAs::String, WriteAs::String},
-    {u"TextErr,ОписаниеОшибки", ReadAs::String, WriteAs::ReadOnly},
-    {u"InvertFilters,ИнвертироватьФильтры", ReadAs::String, WriteAs::String},
-    {u"CoincidenceObject,СовпадениеОбъекта", ReadAs::Short, WriteAs::Long},
+    {u"FilePath,ПутьКФайлу", WriteAs::String},
+    {u"FileSize,РазмерФайла", WriteAs::ReadOnly},
+    {u"ListStrSize,РазмерСпискаСтрок", WriteAs::ReadOnly},
+    {u"DateBegin,НачалоПериода", WriteAs::ReadOnly},
+    {u"DateEnd,ОкончаниеПериода", WriteAs::ReadOnly},
+    {u"NumErr,НомерОшибки", WriteAs::ReadOnly},
+    {u"InsertColumn,ДобавитьСтолбец", WriteAs::String},
+    {u"TransformStr,Преобразовывать", WriteAs::String},
+    {u"GroupBy,Группировать", WriteAs::String},
+    {u"OrderBy,Сортировать", WriteAs::String},
+    {u"TextErr,ОписаниеОшибки", WriteAs::ReadOnly},
+    {u"InvertFilters,ИнвертироватьФильтры", WriteAs::String},
+    {u"CoincidenceObject,СовпадениеОбъекта", WriteAs::Long},
 }};
 
 // Numbered as the Methods enumeration of the type library.

@@ -11,12 +11,9 @@ namespace velmora {
 
 // How a written property value is converted before the reader sees it.
 enum class WriteAs : std::uint8_t { ReadOnly, String, Long };
-// The kind of value a property read returns to the script.
-enum class ReadAs : std::uint8_t { String, Long, Short };
 
 struct PropertyEntry {
   const char16_t* names;  // "English,Russian"
-  ReadAs read;
   WriteAs write;
 };
 

@@ -29,8 +29,6 @@ class HostCaller {
   // A value read without arguments (a count), converted to a 32-bit integer.
   std::int32_t readLong(std::size_t member);
 
-  IDispatch* object() const { return object_.get(); }
-
  private:
   DISPID dispid(std::size_t member);
 

@@ -54,8 +54,6 @@ ClassFactory g_factory;
 
 }  // namespace
 
-HMODULE moduleHandle() { return g_module; }
-
 HRESULT modulePath(wchar_t (&path)[MAX_PATH]) {
   DWORD n = GetModuleFileNameW(g_module, path, MAX_PATH);
   if (n == 0) return HRESULT_FROM_WIN32(GetLastError());

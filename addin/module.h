@@ -1,4 +1,4 @@
-// What the rest of the add-in needs from the library itself: its handle and
+// What the rest of the add-in needs from the library itself: its path and
 // the counts of live objects and locks that decide DllCanUnloadNow.
 #pragma once
 
@@ -6,7 +6,6 @@
 
 namespace velmora {
 
-HMODULE moduleHandle();
 // The library's full path, as registered and as its type library is loaded.
 HRESULT modulePath(wchar_t (&path)[MAX_PATH]);
 // Server locks and class factory references. Unlocking more often than

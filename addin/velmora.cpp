@@ -670,20 +670,12 @@ void Velmora::setPropVal(long number, VARIANT* value) {
   if (!inTable(number, table.size())) return;
   if (table[number].write == WriteAs::ReadOnly) return;
   Exclusive call(*this);
-  switch (table[number].write) {
-    case WriteAs::ReadOnly:
-      return;
-    case WriteAs::String: {
-      Journal& j = reader();
-      U16String text = variantToString(*value);
-      kStringSetters[number](j, text);
-      return;
-    }
-    case WriteAs::Long: {
-      Journal& j = reader();
-      j.SetCoincidenceObject(variantToLong(*value));
-      return;
-    }
+  Journal& j = reader();
+  if (table[number].write == WriteAs::Long) {
+    j.SetCoincidenceObject(variantToLong(*value));
+  } else {
+    U16String text = variantToString(*value);
+    kStringSetters[number](j, text);
   }
 }
 
