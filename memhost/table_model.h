@@ -119,7 +119,9 @@ class Grouping {
       const View v = cellAt(c);
       // The length first, so that no two different rows give one key.
       const auto n = static_cast<std::uint32_t>(v.size());
-      key_.append(reinterpret_cast<const Char*>(&n), sizeof n / sizeof(Char));
+      Char length[sizeof n / sizeof(Char)];
+      std::memcpy(length, &n, sizeof n);
+      key_.append(length, sizeof n / sizeof(Char));
       key_.append(v);
     }
     auto it = index_.find(View(key_));
