@@ -7,6 +7,7 @@
 #include "journal/errors.h"
 #include "journal/result_columns.h"
 #include "memhost/column_list.h"
+#include "memhost/table_model.h"
 #include "memhost/memory_host.h"
 #include "text/codepage.h"
 
@@ -40,15 +41,11 @@ DataStream::Order DataStream::resolveOrder(U16View list, const std::vector<U16St
     }
     return 0;
   };
-  for (U16View entry : splitColumnList(list)) {
-    const SortEntry e = parseSortEntry(entry);
-    const int column = findColumn(e.column, static_cast<int>(names.size()), index);
-    if (column == 0) {
-      order.failure = noColumn(e.column);
-      break;
-    }
-    const auto c = static_cast<std::size_t>(column - 1);
-    order.keys.push_back(RowStore::Key{c, e.descending, numeric[c]});
+  U16View missing;
+  if (!resolveSortList(
+          list, static_cast<int>(names.size()), index, [&](std::size_t c) { return numeric[c]; }, order.keys,
+          missing)) {
+    order.failure = noColumn(missing);
   }
   return order;
 }
@@ -81,26 +78,20 @@ DataStream::DataStream(Journal& journal, Io& io, bool progress)
       return 0;
     };
     std::vector<std::size_t> grouped;
-    for (U16View entry : splitColumnList(journal.GroupBy())) {
-      const int column = findColumn(entry, static_cast<int>(before.size()), index);
-      if (column == 0) {
-        groupFailure_ = noColumn(entry);
-        break;
-      }
-      grouped.push_back(static_cast<std::size_t>(column - 1));
-      if (grouped.back() != count) groupedColumns_.push_back(grouped.back());
+    U16View missing;
+    if (!resolveColumnList(journal.GroupBy(), static_cast<int>(before.size()), index, grouped, missing)) {
+      groupFailure_ = noColumn(missing);
     }
-    // Grouping keeps the grouping columns and the summed count, in table order.
-    std::vector<std::size_t> kept;
+    for (std::size_t c : grouped) {
+      if (c != count) groupedColumns_.push_back(c);
+    }
+    grouper_ = std::make_unique<Grouper>(std::move(grouped), count, before.size());
     std::vector<U16String> keptNames;
-    for (std::size_t c = 0; c < before.size(); ++c) {
-      if (c != count && std::find(grouped.begin(), grouped.end(), c) == grouped.end()) continue;
-      kept.push_back(c);
-      keptNames.push_back(before[c]);
-      groupedNumeric_.push_back(c == count);
+    for (const GroupLayout::Kept& k : grouper_->layout().kept) {
+      keptNames.push_back(before[k.column]);
+      groupedNumeric_.push_back(k.column == count);
     }
     groupedNames_ = utf8Names(keptNames);
-    grouper_ = std::make_unique<Grouper>(std::move(grouped), count, std::move(kept));
     orderGrouped_ = resolveOrder(journal.OrderBy(), keptNames, groupedNumeric_);
   }
   // Without a start GetData never groups, and sorts the plain table.

@@ -57,7 +57,7 @@ class DataStream : public RecordSink {
   // A column list resolved against some columns: the sort keys, or the
   // failure that the table would report.
   struct Order {
-    std::vector<RowStore::Key> keys;
+    std::vector<SortKey> keys;
     std::optional<StreamFailure> failure;
   };
   static Order resolveOrder(U16View list, const std::vector<U16String>& names, const std::vector<bool>& numeric);

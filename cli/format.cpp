@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <ostream>
 
+#include "cli/stream_printer.h"
+#include "text/codepage.h"
+
 namespace velmora::cli {
 
 std::optional<Format> parseFormat(std::string_view name) {
@@ -126,125 +129,26 @@ bool cutToWidth(std::string& text, std::size_t width) {
   return true;
 }
 
+RowPrinter::RowPrinter(Format format, std::ostream& out, bool onTerminal)
+    : core_(std::make_unique<StreamPrinter>(format, out, CodePage::current(), onTerminal)) {}
+
+RowPrinter::~RowPrinter() = default;
+
 void RowPrinter::print(const RowSource& source) {
   if (source.rows() == 0 || source.columns() == 0) return;
-  switch (format_) {
-    case Format::Table: printTable(source); break;
-    case Format::Csv:
-    case Format::Tsv: printDelimited(source); break;
-    case Format::Jsonl: printJsonl(source); break;
-  }
-  printed_ += source.rows();
-  out_.flush();
-}
-
-void RowPrinter::printDelimited(const RowSource& source) {
-  const bool csv = format_ == Format::Csv;
-  const char* const end = csv ? "\r\n" : "\n";  // RFC 4180 ends records with CR LF
-  const char separator = csv ? ',' : '\t';
-  const auto append = !csv ? appendTsvField : onTerminal_ ? appendCsvFieldShown : appendCsvField;
-  std::string line, cell;
-  if (!headerDone_) {
-    for (std::size_t c = 0; c < source.columns(); ++c) {
-      if (c) line.push_back(separator);
-      append(line, source.columnName(c));
-    }
-    line += end;
-    out_ << line;
-    headerDone_ = true;
-  }
-  for (std::size_t r = 0; r < source.rows(); ++r) {
-    line.clear();
-    for (std::size_t c = 0; c < source.columns(); ++c) {
-      if (c) line.push_back(separator);
-      source.cell(r, c, cell);
-      append(line, cell);
-    }
-    // A blank line is no record to CSV readers: a lone empty field is quoted.
-    if (csv && line.empty()) line = "\"\"";
-    line += end;
-    out_ << line;
-  }
-}
-
-void RowPrinter::printJsonl(const RowSource& source) {
-  std::vector<std::string> keys;
+  std::vector<std::string> names;
+  std::vector<bool> numeric;
   for (std::size_t c = 0; c < source.columns(); ++c) {
-    keys.emplace_back();
-    appendJsonString(keys.back(), source.columnName(c));
-    keys.back().push_back(':');
+    names.push_back(source.columnName(c));
+    numeric.push_back(source.numeric(c));
   }
-  std::string line, cell;
-  for (std::size_t r = 0; r < source.rows(); ++r) {
-    line.clear();
-    line.push_back('{');
-    for (std::size_t c = 0; c < source.columns(); ++c) {
-      if (c) line.push_back(',');
-      line += keys[c];
-      source.cell(r, c, cell);
-      // A number column holds numbers; anything else there still prints as text.
-      if (source.numeric(c) && isJsonNumber(cell)) line += cell;
-      else appendJsonString(line, cell);
-    }
-    line += "}\n";
-    out_ << line;
-  }
-  headerDone_ = true;
+  core_->setColumns(std::move(names), std::move(numeric));
+  core_->printAll(source);
+  core_->flush(true);
 }
 
-void RowPrinter::printTable(const RowSource& source) {
-  const std::size_t n = source.columns();
-  std::string cell, shown;
-  widths_.resize(n, 0);
-  std::vector<std::string> names(n);
-  for (std::size_t c = 0; c < n; ++c) {
-    appendTableCell(names[c], source.columnName(c));
-    cutToWidth(names[c], kMaxCellWidth);
-    widths_[c] = std::max(widths_[c], displayWidth(names[c]));
-  }
-  for (std::size_t r = 0; r < source.rows(); ++r)
-    for (std::size_t c = 0; c < n; ++c) {
-      source.cell(r, c, cell);
-      shown.clear();
-      appendTableCell(shown, cell);
-      widths_[c] = std::max(widths_[c], std::min(displayWidth(shown), kMaxCellWidth));
-    }
+std::size_t RowPrinter::printed() const { return core_->printed(); }
 
-  std::string line;
-  auto emit = [&](const std::vector<std::string>& texts) {
-    line.clear();
-    for (std::size_t c = 0; c < n; ++c) {
-      if (c) line += "  ";
-      const std::size_t pad = widths_[c] - std::min(widths_[c], displayWidth(texts[c]));
-      if (source.numeric(c)) line.append(pad, ' ');
-      line += texts[c];
-      if (!source.numeric(c) && c + 1 < n) line.append(pad, ' ');
-    }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    line.push_back('\n');
-    out_ << line;
-  };
-  if (!headerDone_) {
-    emit(names);
-    std::vector<std::string> rule(n);
-    for (std::size_t c = 0; c < n; ++c) rule[c].assign(widths_[c], '-');
-    emit(rule);
-    headerDone_ = true;
-  }
-  std::vector<std::string> texts(n);
-  for (std::size_t r = 0; r < source.rows(); ++r) {
-    for (std::size_t c = 0; c < n; ++c) {
-      source.cell(r, c, cell);
-      texts[c].clear();
-      appendTableCell(texts[c], cell);
-      if (cutToWidth(texts[c], kMaxCellWidth) && notes_ && !cutSaid_) {
-        *notes_ << "velmora: values wider than " << kMaxCellWidth
-                << " characters are cut in the table (ending in \u2026); --format csv, tsv or jsonl prints them whole\n";
-        cutSaid_ = true;
-      }
-    }
-    emit(texts);
-  }
-}
+void RowPrinter::setNotes(std::ostream* notes) { core_->setNotes(notes); }
 
 }  // namespace velmora::cli

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,38 +28,29 @@ class RowSource {
   virtual void cell(std::size_t row, std::size_t column, std::string& out) const = 0;
 };
 
-// Prints batches of rows in one format. The header goes out once, just
-// before the first row, so a run that finds nothing prints nothing. Later
-// batches (a followed log) continue the same output; the table format keeps
-// its column widths from batch to batch, widening them when it must.
+class StreamPrinter;
+
+// Prints batches of rows held in a RowSource, through the one printer of
+// every format (stream_printer.h). Later batches (a followed log) continue
+// the same output; each batch is sized and written whole.
 class RowPrinter {
  public:
-  // onTerminal: CSV escapes control characters as the table does (an ESC
-  // would drive the terminal); elsewhere CSV keeps the data exact.
-  RowPrinter(Format format, std::ostream& out, bool onTerminal = false)
-      : format_(format), out_(out), onTerminal_(onTerminal) {}
+  // onTerminal: CSV escapes control characters as the table does.
+  RowPrinter(Format format, std::ostream& out, bool onTerminal = false);
+  ~RowPrinter();
+  RowPrinter(const RowPrinter&) = delete;
+  RowPrinter& operator=(const RowPrinter&) = delete;
   void print(const RowSource& source);
-  std::size_t printed() const { return printed_; }
+  std::size_t printed() const;
   // Where the table says, once, that it cut a value.
-  void setNotes(std::ostream* notes) { notes_ = notes; }
+  void setNotes(std::ostream* notes);
 
   // A table column is at most this wide: a longer value is cut, ending in
   // "…", so one huge value cannot pad every row to its width.
   static constexpr std::size_t kMaxCellWidth = 60;
 
  private:
-  void printTable(const RowSource& source);
-  void printDelimited(const RowSource& source);
-  void printJsonl(const RowSource& source);
-
-  Format format_;
-  std::ostream& out_;
-  bool onTerminal_;
-  std::ostream* notes_ = nullptr;
-  bool cutSaid_ = false;
-  bool headerDone_ = false;
-  std::size_t printed_ = 0;
-  std::vector<std::size_t> widths_;  // table format
+  std::unique_ptr<StreamPrinter> core_;
 };
 
 // Field encodings, exposed for tests.

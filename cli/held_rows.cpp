@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "memhost/column_list.h"
-
 namespace velmora::cli {
 namespace {
 
@@ -39,21 +37,14 @@ std::size_t lengthBytes(std::size_t n) {
   return k;
 }
 
-// A cell of a number column as the value table reads it.
-double numberOf(std::string_view text) {
-  U16String units;
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) return 0;  // no number holds other characters
-    units.push_back(static_cast<char16_t>(c));
+// The cell of a packed row.
+std::string_view cellOf(const char* p, std::size_t column) {
+  std::size_t n = 0;
+  for (std::size_t c = 0;; ++c) {
+    p = getLength(p, n);
+    if (c == column) return {p, n};
+    p += n;
   }
-  return parseNumber(units);
-}
-
-void appendKeyPart(std::string& key, std::string_view value) {
-  // The length first, so that no two different rows give one key.
-  const auto n = static_cast<std::uint32_t>(value.size());
-  key.append(reinterpret_cast<const char*>(&n), sizeof n);
-  key.append(value);
 }
 
 }  // namespace
@@ -74,98 +65,42 @@ void RowStore::add(const std::string_view* cells) {
     p += cells[c].size();
   }
   chunkUsed_ += need;
-  bytes_ += need;
   rows_.push_back(row);
 }
 
-std::string_view RowStore::cell(std::size_t row, std::size_t column) const {
-  const char* p = rows_[row];
-  std::size_t n = 0;
-  for (std::size_t c = 0;; ++c) {
-    p = getLength(p, n);
-    if (c == column) return {p, n};
-    p += n;
-  }
-}
+std::string_view RowStore::cell(std::size_t row, std::size_t column) const { return cellOf(rows_[row], column); }
 
 void RowStore::clear() {
   chunks_.clear();
   chunkSize_ = chunkUsed_ = 0;
   rows_.clear();
   rows_.shrink_to_fit();
-  bytes_ = 0;
 }
 
-void RowStore::sort(const std::vector<Key>& keys) {
-  std::vector<std::size_t> order(rows_.size());
-  for (std::size_t r = 0; r < order.size(); ++r) order[r] = r;
-  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-    for (const Key& k : keys) {
-      int sign = 0;
-      const std::string_view x = cell(a, k.column), y = cell(b, k.column);
-      if (k.numeric) {
-        const double u = numberOf(x), v = numberOf(y);
-        sign = u < v ? -1 : u > v ? 1 : 0;
-      } else {
-        // UTF-8 bytes in order are the code units in order: the cells hold
-        // no character beyond the 16-bit range.
-        sign = x.compare(y);
-      }
-      if (sign != 0) return k.descending ? sign > 0 : sign < 0;
-    }
-    return false;
-  });
-  std::vector<const char*> sorted(rows_.size());
-  for (std::size_t r = 0; r < order.size(); ++r) sorted[r] = rows_[order[r]];
-  rows_ = std::move(sorted);
-}
+void RowStore::sort(const std::vector<SortKey>& keys) { sortRows(rows_, keys, cellOf); }
 
-Grouper::Grouper(std::vector<std::size_t> grouped, std::size_t countColumn, std::vector<std::size_t> kept)
-    : grouped_(std::move(grouped)), countColumn_(countColumn), kept_(std::move(kept)) {}
-
-void Grouper::add(const std::string_view* cells) {
-  key_.clear();
-  for (std::size_t g : grouped_) appendKeyPart(key_, g == countColumn_ ? std::string_view("1") : cells[g]);
-  auto it = index_.find(std::string_view(key_));
-  if (it == index_.end()) {
-    it = index_.emplace(key_, counts_.size()).first;
-    keys_.push_back(&it->first);
-    counts_.push_back(0);
-  }
-  ++counts_[it->second];
-}
+Grouper::Grouper(std::vector<std::size_t> grouped, std::size_t countColumn, std::size_t width)
+    : countColumn_(countColumn), groups_(layoutGroups(std::move(grouped), {countColumn}, width)) {}
 
 RowStore Grouper::rows() const {
-  RowStore store(kept_.size());
-  std::vector<std::string_view> values(grouped_.size()), cells(kept_.size());
-  std::vector<std::string> counts(1);
-  for (std::size_t g = 0; g < counts_.size(); ++g) {
-    const char* p = keys_[g]->data();
-    for (std::string_view& v : values) {
-      std::uint32_t n = 0;
-      std::memcpy(&n, p, sizeof n);
-      v = std::string_view(p + sizeof n, n);
-      p += sizeof n + n;
-    }
-    counts[0] = std::to_string(counts_[g]);
-    for (std::size_t i = 0; i < kept_.size(); ++i) {
-      // The count column gives the sum, even when it is grouped by as well.
-      if (kept_[i] == countColumn_) {
-        cells[i] = counts[0];
-        continue;
+  const GroupLayout& layout = groups_.layout();
+  RowStore store(layout.kept.size());
+  std::vector<std::string_view> values, cells(layout.kept.size());
+  std::string sum;
+  for (std::size_t g = 0; g < groups_.groups(); ++g) {
+    groups_.values(g, values);
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+      const GroupLayout::Kept& k = layout.kept[i];
+      if (k.sum) {
+        sum = toUtf8(formatNumber(groups_.sum(g, k.index)));
+        cells[i] = sum;
+      } else {
+        cells[i] = values[k.index];
       }
-      const auto at = std::find(grouped_.begin(), grouped_.end(), kept_[i]) - grouped_.begin();
-      cells[i] = values[static_cast<std::size_t>(at)];
     }
     store.add(cells.data());
   }
   return store;
-}
-
-void Grouper::clear() {
-  index_.clear();
-  keys_.clear();
-  counts_.clear();
 }
 
 }  // namespace velmora::cli

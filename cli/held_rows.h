@@ -5,14 +5,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "cli/format.h"
+#include "memhost/table_model.h"
 
 namespace velmora::cli {
 
@@ -25,24 +24,14 @@ class RowStore {
   void add(const std::string_view* cells);
   std::string_view cell(std::size_t row, std::size_t column) const;
   void clear();
-  // Bytes held for the cells (for the benchmarks' figures).
-  std::size_t bytes() const { return bytes_; }
-
-  // A stable sort as the value table's Sort: keys in turn, a number column
-  // by value, any other code unit by code unit.
-  struct Key {
-    std::size_t column;
-    bool descending = false;
-    bool numeric = false;
-  };
-  void sort(const std::vector<Key>& keys);
+  // A stable sort as the value table's Sort (memhost/table_model.h).
+  void sort(const std::vector<SortKey>& keys);
 
  private:
   std::size_t columns_;
   std::vector<std::unique_ptr<char[]>> chunks_;  // never moved once written
   std::size_t chunkSize_ = 0, chunkUsed_ = 0;
   std::vector<const char*> rows_;
-  std::size_t bytes_ = 0;
 };
 
 // The rows of a RowStore under column names, for the printers.
@@ -64,34 +53,27 @@ class StoredRows : public RowSource {
   const std::vector<bool>& numeric_;
 };
 
-// Grouping as the value table's GroupBy with the count column summed: one
-// row per distinct combination of the grouping columns' values, in the order
-// of the groups' first rows, holding the grouping columns and the count.
+// Grouping as the value table's GroupBy with the count column summed
+// (memhost/table_model.h): one row per group, counted as the rows arrive.
 class Grouper {
  public:
-  // Columns are numbered from 0 among a row's columns before grouping, the
-  // count column among them (each row holds 1 there). grouped: the grouping
-  // columns in the list's order (a repeat changes nothing); kept: the
-  // columns of a grouped row, in table order.
-  Grouper(std::vector<std::size_t> grouped, std::size_t countColumn, std::vector<std::size_t> kept);
+  // Columns are numbered from 0 among a row's columns before grouping
+  // (width of them), the count column among them (each row holds 1 there).
+  // grouped: the grouping columns in the list's order.
+  Grouper(std::vector<std::size_t> grouped, std::size_t countColumn, std::size_t width);
+  // The columns a grouped row keeps.
+  const GroupLayout& layout() const { return groups_.layout(); }
   // cells: the row's UTF-8 texts; only the grouping columns are read.
-  void add(const std::string_view* cells);
-  std::size_t groups() const { return counts_.size(); }
+  void add(const std::string_view* cells) {
+    groups_.add([&](std::size_t c) { return c == countColumn_ ? std::string_view("1") : cells[c]; });
+  }
+  std::size_t groups() const { return groups_.groups(); }
   RowStore rows() const;
-  void clear();
+  void clear() { groups_.clear(); }
 
  private:
-  struct Hash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-  };
-  std::vector<std::size_t> grouped_;
   std::size_t countColumn_;
-  std::vector<std::size_t> kept_;
-  std::unordered_map<std::string, std::size_t, Hash, std::equal_to<>> index_;
-  std::vector<const std::string*> keys_;  // of each group, in order
-  std::vector<std::int64_t> counts_;
-  std::string key_;
+  Grouping<std::string_view> groups_;
 };
 
 }  // namespace velmora::cli

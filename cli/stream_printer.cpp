@@ -75,7 +75,6 @@ void Utf8Table::append(std::string_view bytes, std::string& out) const {
 StreamPrinter::StreamPrinter(Format format, std::ostream& out, const CodePage& cp, bool onTerminal,
                              std::chrono::steady_clock::duration tableWait)
     : format_(format), out_(out), shownCsv_(onTerminal && format == Format::Csv), utf8_(cp), tableWait_(tableWait) {
-  if (format_ == Format::Table) table_ = std::make_unique<RowPrinter>(Format::Table, out_);
 }
 
 StreamPrinter::~StreamPrinter() = default;
@@ -229,9 +228,69 @@ void StreamPrinter::writeHeader() {
 
 void StreamPrinter::printTableBatch() {
   if (batch_.empty()) return;
-  table_->print(Batch(names_, numeric_, batch_));
+  printTable(Batch(names_, numeric_, batch_));
   batch_.clear();
   firstBatchDone_ = true;
+}
+
+void StreamPrinter::printTable(const RowSource& source) {
+  const std::size_t n = source.columns();
+  if (source.rows() == 0 || n == 0) return;
+  constexpr std::size_t kMaxCellWidth = RowPrinter::kMaxCellWidth;
+  std::string cell, shown;
+  widths_.resize(n, 0);
+  std::vector<std::string> names(n);
+  for (std::size_t c = 0; c < n; ++c) {
+    appendTableCell(names[c], source.columnName(c));
+    cutToWidth(names[c], kMaxCellWidth);
+    widths_[c] = std::max(widths_[c], displayWidth(names[c]));
+  }
+  for (std::size_t r = 0; r < source.rows(); ++r)
+    for (std::size_t c = 0; c < n; ++c) {
+      source.cell(r, c, cell);
+      shown.clear();
+      appendTableCell(shown, cell);
+      widths_[c] = std::max(widths_[c], std::min(displayWidth(shown), kMaxCellWidth));
+    }
+
+  std::string line;
+  auto emit = [&](const std::vector<std::string>& texts) {
+    line.clear();
+    for (std::size_t c = 0; c < n; ++c) {
+      if (c) line += "  ";
+      const std::size_t pad = widths_[c] - std::min(widths_[c], displayWidth(texts[c]));
+      if (source.numeric(c)) line.append(pad, ' ');
+      line += texts[c];
+      if (!source.numeric(c) && c + 1 < n) line.append(pad, ' ');
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    line.push_back('\n');
+    append(line);
+    if (used_ >= kWriteSize) writeOut();
+  };
+  if (!headerDone_) {
+    emit(names);
+    std::vector<std::string> rule(n);
+    for (std::size_t c = 0; c < n; ++c) rule[c].assign(widths_[c], '-');
+    emit(rule);
+    headerDone_ = true;
+  }
+  std::vector<std::string> texts(n);
+  for (std::size_t r = 0; r < source.rows(); ++r) {
+    for (std::size_t c = 0; c < n; ++c) {
+      source.cell(r, c, cell);
+      texts[c].clear();
+      appendTableCell(texts[c], cell);
+      if (cutToWidth(texts[c], kMaxCellWidth) && notes_ && !cutSaid_) {
+        *notes_ << "velmora: values wider than " << kMaxCellWidth
+                << " characters are cut in the table (ending in \u2026); --format csv, tsv or jsonl prints them whole\n";
+        cutSaid_ = true;
+      }
+    }
+    emit(texts);
+  }
+  writeOut();
+  out_.flush();
 }
 
 void StreamPrinter::writeOut() {
@@ -255,7 +314,7 @@ void StreamPrinter::printAll(const RowSource& rows) {
   if (format_ == Format::Table) {
     // Held rows are complete: sized and printed as one batch.
     printTableBatch();
-    table_->print(rows);
+    printTable(rows);
     printed_ += rows.rows();
     firstBatchDone_ = true;
     return;

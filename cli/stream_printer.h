@@ -1,7 +1,12 @@
-// Rows printed as they arrive: the streaming counterpart of RowPrinter
-// (format.h), writing the same bytes for the same cells. A cell may still be
-// log bytes, which go from the code page to UTF-8 and through the format's
-// escaping in one pass, so that a row costs no conversion of its own.
+// The printer of every output format: rows as they arrive, and rows held
+// whole (RowPrinter in format.h is its adapter for a RowSource). A cell may
+// still be log bytes, which go from the code page to UTF-8 and through the
+// format's escaping in one pass, so that a row costs no conversion of its own.
+//
+// The header goes out once, just before the first row, so a run that finds
+// nothing prints nothing. The table format sizes its columns by a batch of
+// rows held back; widths only grow from batch to batch, and a cell is cut at
+// RowPrinter::kMaxCellWidth, ending in "…" (said once on the notes stream).
 #pragma once
 
 #include <array>
@@ -105,7 +110,8 @@ class StreamPrinter {
   static constexpr std::size_t kTableBatch = 1000;
   static constexpr std::chrono::milliseconds kTableWait{1000};
 
-  // onTerminal: CSV escapes control characters, as RowPrinter does there.
+  // onTerminal: CSV escapes control characters as the table does (an ESC
+  // would drive the terminal); elsewhere CSV keeps the data exact.
   StreamPrinter(Format format, std::ostream& out, const CodePage& cp, bool onTerminal = false,
                 std::chrono::steady_clock::duration tableWait = kTableWait);
   ~StreamPrinter();
@@ -123,10 +129,8 @@ class StreamPrinter {
   // their batch is complete, unless final.
   void flush(bool final);
   std::size_t printed() const { return printed_; }
-  // Where the table says that it cut a value (RowPrinter::setNotes).
-  void setNotes(std::ostream* notes) {
-    if (table_) table_->setNotes(notes);
-  }
+  // Where the table says, once, that it cut a value.
+  void setNotes(std::ostream* notes) { notes_ = notes; }
 
  private:
   void putText(std::string_view utf8, bool numeric);
@@ -141,6 +145,7 @@ class StreamPrinter {
   void writeHeader();
   void writeOut();
   void printTableBatch();
+  void printTable(const RowSource& rows);
 
   Format format_;
   std::ostream& out_;
@@ -160,7 +165,9 @@ class StreamPrinter {
   std::string scratch_, text_;  // for cells that need escaping
 
   // table format
-  std::unique_ptr<RowPrinter> table_;
+  std::vector<std::size_t> widths_;
+  std::ostream* notes_ = nullptr;
+  bool cutSaid_ = false;
   std::vector<std::vector<std::string>> batch_;
   bool firstBatchDone_ = false;
   std::chrono::steady_clock::duration tableWait_;

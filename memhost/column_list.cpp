@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <type_traits>
 
 #include "memhost/memory_host.h"
 
@@ -67,19 +68,23 @@ void throwNoColumn(U16View entry) {
   throw HostError(kMemoryHostError, std::move(text));
 }
 
-double parseNumber(U16View text) {
+namespace {
+
+template <class Char>
+double parseNumberOf(std::basic_string_view<Char> text) {
   // Counts are short runs of digits: read those directly.
   if (!text.empty() && text.size() < 10 &&
-      std::all_of(text.begin(), text.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; })) {
+      std::all_of(text.begin(), text.end(), [](Char c) { return c >= '0' && c <= '9'; })) {
     long value = 0;
-    for (char16_t c : text) value = value * 10 + (c - u'0');
+    for (Char c : text) value = value * 10 + (c - '0');
     return static_cast<double>(value);
   }
-  text = trimBlanks(text);
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
   std::string narrow;
-  for (char16_t c : text) {
-    if (c > 0x7F) return 0;
-    narrow.push_back(c == u',' ? '.' : static_cast<char>(c));
+  for (Char c : text) {
+    if (static_cast<std::make_unsigned_t<Char>>(c) > 0x7F) return 0;
+    narrow.push_back(c == ',' ? '.' : static_cast<char>(c));
   }
   double value = 0;
   const char* first = narrow.data();
@@ -88,6 +93,11 @@ double parseNumber(U16View text) {
   if (ec != std::errc() || end != narrow.data() + narrow.size()) return 0;
   return value;
 }
+
+}  // namespace
+
+double parseNumber(U16View text) { return parseNumberOf(text); }
+double parseNumber(std::string_view utf8) { return parseNumberOf(utf8); }
 
 U16String formatNumber(double value) {
   char buf[64];

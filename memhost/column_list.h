@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "text/text.h"
@@ -44,7 +45,9 @@ int findColumn(U16View entry, int width, NameIndex&& nameIndex) {
 [[noreturn]] void throwNoColumn(U16View entry);
 
 // A cell of a "Число" column as a number: 0 for an empty or non-numeric cell.
+// UTF-8 text reads as its UTF-16 would.
 double parseNumber(U16View text);
+double parseNumber(std::string_view utf8);
 // A number as the table stores it: integers without a fraction.
 U16String formatNumber(double value);
 

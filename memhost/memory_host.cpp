@@ -1,9 +1,9 @@
 #include "memhost/memory_host.h"
 
 #include <algorithm>
-#include <unordered_map>
 
 #include "memhost/column_list.h"
+#include "memhost/table_model.h"
 
 namespace velmora {
 namespace {
@@ -118,82 +118,46 @@ void MemoryValueTable::SetValue(std::int32_t row, U16View columnName, std::int16
 }
 
 void MemoryValueTable::GroupBy(U16View columns, U16View summedColumn) {
-  std::vector<int> grouped, summed;
-  for (U16View entry : splitColumnList(columns)) grouped.push_back(requireColumn(entry));
-  for (U16View entry : splitColumnList(summedColumn)) summed.push_back(requireColumn(entry));
-  std::vector<int> kept;  // table order
-  for (int c = 1; c <= width(); ++c) {
-    if (std::find(grouped.begin(), grouped.end(), c) != grouped.end() ||
-        std::find(summed.begin(), summed.end(), c) != summed.end()) {
-      kept.push_back(c);
-    }
+  std::vector<std::size_t> grouped, summed;
+  U16View missing;
+  const auto index = [this](U16View name) { return columnIndex(name); };
+  if (!resolveColumnList(columns, width(), index, grouped, missing) ||
+      !resolveColumnList(summedColumn, width(), index, summed, missing)) {
+    throwNoColumn(missing);
   }
-
-  std::vector<std::int32_t> firstRows;  // of each group, in order
-  std::vector<std::vector<double>> sums;
-  std::unordered_map<U16String, std::size_t> groups;
-  U16String key;
+  Grouping<U16View> groups(layoutGroups(std::move(grouped), std::move(summed), columns_.size()));
   for (std::int32_t r = 1; r <= rows_; ++r) {
-    key.clear();
-    for (int c : grouped) {
-      const U16View v = cell(r, c);
-      // The length first, so that no two different rows give one key.
-      key.push_back(static_cast<char16_t>(v.size() >> 16));
-      key.push_back(static_cast<char16_t>(v.size() & 0xFFFF));
-      key.append(v);
-    }
-    const auto [it, fresh] = groups.try_emplace(key, firstRows.size());
-    if (fresh) {
-      firstRows.push_back(r);
-      sums.emplace_back(summed.size(), 0.0);
-    }
-    for (std::size_t s = 0; s < summed.size(); ++s) sums[it->second][s] += parseNumber(cell(r, summed[s]));
+    groups.add([&](std::size_t c) { return cell(r, static_cast<int>(c + 1)); });
   }
 
   Arena arena;
   CellStore cells;
-  for (std::size_t g = 0; g < firstRows.size(); ++g) {
-    for (int c : kept) {
-      const auto s = std::find(summed.begin(), summed.end(), c);
-      cells.push_back(s == summed.end() ? arena.put(cell(firstRows[g], c))
-                                        : arena.put(formatNumber(sums[g][static_cast<std::size_t>(s - summed.begin())])));
+  std::vector<U16View> values;
+  for (std::size_t g = 0; g < groups.groups(); ++g) {
+    groups.values(g, values);
+    for (const GroupLayout::Kept& k : groups.layout().kept) {
+      cells.push_back(k.sum ? arena.put(formatNumber(groups.sum(g, k.index))) : arena.put(values[k.index]));
     }
   }
   std::vector<Column> keptColumns;
-  for (int c : kept) keptColumns.push_back(columns_[static_cast<std::size_t>(c - 1)]);
+  for (const GroupLayout::Kept& k : groups.layout().kept) keptColumns.push_back(columns_[k.column]);
   columns_ = std::move(keptColumns);
   cells_ = std::move(cells);
   arena_ = std::move(arena);
-  rows_ = static_cast<std::int32_t>(firstRows.size());
+  rows_ = static_cast<std::int32_t>(groups.groups());
 }
 
 void MemoryValueTable::Sort(U16View columns) {
-  struct Key {
-    int column;
-    bool descending;
-    bool numeric;
-  };
-  std::vector<Key> keys;
-  for (U16View entry : splitColumnList(columns)) {
-    const SortEntry e = parseSortEntry(entry);
-    const int column = requireColumn(e.column);
-    keys.push_back(Key{column, e.descending, isNumber(column)});
+  std::vector<SortKey> keys;
+  U16View missing;
+  if (!resolveSortList(
+          columns, width(), [this](U16View name) { return columnIndex(name); },
+          [this](std::size_t c) { return isNumber(static_cast<int>(c + 1)); }, keys, missing)) {
+    throwNoColumn(missing);
   }
   std::vector<std::int32_t> order(static_cast<std::size_t>(rows_));
   for (std::int32_t r = 0; r < rows_; ++r) order[static_cast<std::size_t>(r)] = r + 1;
-  std::stable_sort(order.begin(), order.end(), [&](std::int32_t a, std::int32_t b) {
-    for (const Key& k : keys) {
-      int sign = 0;
-      if (k.numeric) {
-        const double x = parseNumber(cell(a, k.column)), y = parseNumber(cell(b, k.column));
-        sign = x < y ? -1 : x > y ? 1 : 0;
-      } else {
-        sign = cell(a, k.column).compare(cell(b, k.column));
-      }
-      if (sign != 0) return k.descending ? sign > 0 : sign < 0;
-    }
-    return false;
-  });
+  sortRows(order, keys, [this](std::int32_t r, std::size_t c) { return cell(r, static_cast<int>(c + 1)); });
   CellStore sorted;
   for (std::int32_t r : order) {
     for (int c = 1; c <= width(); ++c) sorted.push_back(at(r, c));
