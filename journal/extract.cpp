@@ -172,9 +172,16 @@ ScanResult Reader::Impl::scanPeriod(std::int64_t start, RecordSink& sink, std::i
     const std::size_t got = scanWindow(pos, W);
     const char* buf = window;
     const char* end = buf + windowSize;
-    // Lines from stopAt on are another reader's: they are not examined here,
-    // though the window is decided on whole, as in a scan without a stop.
-    const char* limit = buf + static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(windowSize), stopAt - pos));
+    // Lines that start from stopAt on are another reader's: they are not
+    // examined here, though the window is decided on whole, as in a scan
+    // without a stop. A line that starts before stopAt is this scan's, even
+    // when it ends after it: limit is the first line start at or after
+    // stopAt (pos, a line start, lies before it), or the window's end.
+    const char* limit = end;
+    if (stopAt - pos < static_cast<std::int64_t>(windowSize)) {
+      const auto stop = static_cast<std::size_t>(stopAt - pos);
+      if (const char* cr = lines::findLineEnd(buf + (stop < 2 ? 0 : stop - 2), end)) limit = cr + 2;
+    }
     const char* c = buf;
     const char* d = nullptr;
     if (prefilter) {
