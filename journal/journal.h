@@ -22,7 +22,6 @@ namespace velmora {
 
 class ReadFile;
 class CodePage;
-class Prefilter;
 
 class Journal {
  public:
