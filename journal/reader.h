@@ -90,6 +90,9 @@ class Reader {
   // secondKept: the first half got to the split, as a whole scan would
   // have; the caller then merges second into first. No split for a stretch
   // of less than splitFrom bytes (or splitFrom < 0): all goes to first.
+  // The second half's failure, or what its sink throws, counts only when
+  // it is kept. During the second sink's calls recordPosition() gives that
+  // sink's record.
   struct Halves : ScanResult {
     bool secondKept = false;
   };
