@@ -198,6 +198,14 @@ std::int64_t LineSource::walk(std::int64_t from, Consumer& consumer) {
       line.gathered = std::string_view(gathered_.data(), length);
     }
     go = consumer.longLine(line);
+    if constexpr (policy == LongLines::Gather) {
+      if (over) {
+        // A line over the limit is a damaged stretch, not a record: what
+        // was gathered of it is not kept for the next long line.
+        gathered_.clear();
+        gathered_.shrink_to_fit();
+      }
+    }
     if constexpr (policy == LongLines::CopyThrough) {
       readPieces(file_, pos, cr + 1, scratch(), [&](std::int64_t at, std::string_view piece) {
         consumer.copy(at - pos, scratch_.data(), piece.size());
