@@ -112,13 +112,11 @@ bool Tally::record(const RecordFields& f) {
   }
   std::memcpy(lastKey_.data(), f[1].data(), 17);
 
-  // The record up to the byte after its seventh field, told by the record
-  // rule: that byte is the ";" ending the field when it has one (past the
-  // record's end the reader's bytes are its CR LF or padding, never a ";").
-  // A record without a seventh field has no ";" ending it.
-  const bool error =
-      f[7].data() == nullptr ||
-      record::isErrorRecord(std::string_view(f[1].data(), static_cast<std::size_t>(f[7].data() + f[7].size() + 1 - f[1].data())));
+  // The record rule on the seventh field as the reader cut it. The byte
+  // after the field is the ";" ending it when it has one: past a record's
+  // end the reader's bytes are its CR LF or padding, never a ";". A record
+  // without a seventh field has no ";" ending it.
+  const bool error = record::isErrorRecord(f[7], f[7].data() != nullptr && f[7].data()[f[7].size()] == ';');
   int mode = kModeOther;
   if (f[4].size() == 1) {
     for (int m = 0; m < 4; ++m)
