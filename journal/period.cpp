@@ -121,6 +121,7 @@ bool Journal::SetDateTimes(U16View Date1, U16View Time1, U16View Date2, U16View 
   DateEndBytes_ = endKey;
   DateBegin_ = widen(beginKey);
   DateEnd_ = widen(endKey);
+  readerStale_ = true;
   return true;
 }
 
