@@ -96,8 +96,19 @@ class LineSource {
   //   void copy(std::int64_t offset, char* piece, std::size_t n);  CopyThrough,
   //       after longLine(): the line with its CR LF; the piece may be
   //       written before it is used
+  //   const char* window(const char* buf, const char* end, const char* limit, bool& go);
+  //       optional: before a window's lines, [buf, end), are handed out one
+  //       by one; it may consume complete lines itself, from buf up to
+  //       limit, and gives the start of the first it did not (buf: none);
+  //       go false ends the walk after them
+  // Lines that start at or after stopAt are not handed out (another walk's),
+  // though each window is decided on whole, as in a walk without a stop; a
+  // line that starts before stopAt is this walk's even when it ends after
+  // it. reachedStop() then says whether the walk got there.
+  static constexpr std::int64_t kNoStop = INT64_MAX;
   template <class Consumer>
-  std::int64_t walk(std::int64_t from, Consumer& consumer);
+  std::int64_t walk(std::int64_t from, Consumer& consumer, std::int64_t stopAt = kNoStop);
+  bool reachedStop() const { return reachedStop_; }
 
   std::int64_t size() const { return size_; }  // the log's length at open
   // During line(): the position of a byte of the window.
@@ -119,10 +130,11 @@ class LineSource {
   std::vector<char> scratch_;  // pieces of a long line
   std::string gathered_;       // a long line gathered
   std::uint64_t windows_ = 0;
+  bool reachedStop_ = false;
 };
 
 template <class Consumer>
-std::int64_t LineSource::walk(std::int64_t from, Consumer& consumer) {
+std::int64_t LineSource::walk(std::int64_t from, Consumer& consumer, std::int64_t stopAt) {
   constexpr bool writes = [] {
     if constexpr (requires { Consumer::kWritesLines; }) return Consumer::kWritesLines;
     return false;
@@ -134,7 +146,12 @@ std::int64_t LineSource::walk(std::int64_t from, Consumer& consumer) {
                      ? static_cast<std::size_t>(std::min<std::int64_t>(size_, static_cast<std::int64_t>(options_.window)))
                      : options_.window;
   std::int64_t pos = from;
+  reachedStop_ = false;
   for (;;) {
+    if (pos >= stopAt) {
+      reachedStop_ = true;
+      return pos;
+    }
     const auto want = options_.withinOpenLength
                           ? static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(W), size_ - pos + 1))
                           : W;
@@ -147,14 +164,24 @@ std::int64_t LineSource::walk(std::int64_t from, Consumer& consumer) {
       buf = window_;
     }
     Byte* end = buf + want;
+    // The first line start at or after stopAt (pos, a line start, lies
+    // before it), or the window's end.
+    Byte* limit = end;
+    if (stopAt - pos < static_cast<std::int64_t>(want)) {
+      const auto stop = static_cast<std::size_t>(stopAt - pos);
+      if (const char* cr = findLineEnd(buf + (stop < 2 ? 0 : stop - 2), end)) limit = buf + (cr - buf) + 2;
+    }
     Byte* c = buf;
     bool go = true;
-    LineEnds ends(c, end);
-    while (const char* d = ends.next()) {
-      Byte* cr = buf + (d - buf);
-      go = consumer.line(c, cr);
-      c = cr + 2;
-      if (!go) break;
+    if constexpr (requires { consumer.window(c, c, c, go); }) c = buf + (consumer.window(buf, end, limit, go) - buf);
+    if (go) {
+      LineEnds ends(c, limit);
+      while (const char* d = ends.next()) {
+        Byte* cr = buf + (d - buf);
+        go = consumer.line(c, cr);
+        c = cr + 2;
+        if (!go) break;
+      }
     }
     if (c != buf) {
       if constexpr (requires { consumer.consumed(c, c); }) consumer.consumed(buf, c);
@@ -168,17 +195,17 @@ std::int64_t LineSource::walk(std::int64_t from, Consumer& consumer) {
     line.start = pos;
     line.head = std::string_view(window_, want);
     constexpr LongLines policy = Consumer::kLongLines;
-    std::size_t limit = 0;
+    std::size_t gatherUpTo = 0;
     if constexpr (policy == LongLines::Gather) {
-      limit = consumer.gatherLimit(line.head);
+      gatherUpTo = consumer.gatherLimit(line.head);
       gathered_.clear();
     }
     bool over = false;
     auto onPiece = [&](std::int64_t at, std::string_view piece) {
       if constexpr (policy == LongLines::Gather) {
         if (over) return;
-        if (piece.size() > limit - gathered_.size()) {
-          gathered_.append(piece.substr(0, limit - gathered_.size()));
+        if (piece.size() > gatherUpTo - gathered_.size()) {
+          gathered_.append(piece.substr(0, gatherUpTo - gathered_.size()));
           over = true;
           return;
         }
