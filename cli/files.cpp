@@ -10,7 +10,8 @@
 
 #include "cli/commands.h"
 #include "journal/errors.h"
-#include "journal/fileio.h"
+#include "journal/file_paths.h"
+#include "journal/log_probe.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -258,14 +259,11 @@ FileState fileState(const std::string& path) {
 }
 
 std::string bytesAt(const std::string& path, std::int64_t position, std::size_t n) {
-  std::string out(n, '\0');
   try {
-    ReadFile file(fromUtf8(path));
-    out.resize(file.readAt(position, out.data(), n));
+    return readLogBytes(fromUtf8(path), position, n);
   } catch (const std::exception&) {
-    out.clear();
+    return {};
   }
-  return out;
 }
 
 int checkLog(const std::string& log, std::ostream& err, bool missingOk, bool needLineEnd) {
@@ -289,18 +287,7 @@ int checkLog(const std::string& log, std::ostream& err, bool missingOk, bool nee
   // A record ends with CR LF; a file without one holds no record at all.
   std::int64_t size = 0;
   try {
-    ReadFile file(fromUtf8(log));
-    size = file.size();
-    std::string block(1 << 16, '\0');
-    char last = 0;
-    for (std::int64_t at = 1; at <= size;) {
-      const std::size_t got = file.readAt(at, block.data(), block.size());
-      if (got == 0) break;
-      if (last == '\r' && block[0] == '\n') return kSuccess;
-      if (std::string_view(block.data(), got).find("\r\n") != std::string_view::npos) return kSuccess;
-      last = block[got - 1];
-      at += static_cast<std::int64_t>(got);
-    }
+    if (holdsLineEnd(fromUtf8(log), size)) return kSuccess;
   } catch (const Failure& f) {
     err << "velmora: failed, NumErr " << f.number() << ": " << toUtf8(f.text()) << "\n";
     return kFailed;
@@ -321,28 +308,20 @@ std::int64_t lineStartAtOrAfter(const std::string& log, std::int64_t position, s
         << " bytes); nothing there to read yet\n";
     return position;
   }
-  // A line starts after CR LF.
-  if (position >= 3 && bytesAt(log, position - 2, 2) == "\r\n") return position;
-  std::int64_t at = position;
-  char last = position >= 2 ? bytesAt(log, position - 1, 1).c_str()[0] : 0;
-  for (;;) {
-    const std::string block = bytesAt(log, at, 1 << 16);
-    if (block.empty()) {
-      err << "velmora: " << option << " " << position << " lies inside the log's last line, which has no end yet\n";
-      return 0;
-    }
-    std::size_t found = std::string::npos;
-    if (last == '\r' && block[0] == '\n') found = 0;
-    else if (const std::size_t k = block.find("\r\n"); k != std::string::npos) found = k + 1;
-    if (found != std::string::npos) {
-      const std::int64_t next = at + static_cast<std::int64_t>(found) + 1;
-      err << "velmora: " << option << " " << position << " lies inside a record; starting at the next one, position "
-          << next << "\n";
-      return next;
-    }
-    last = block.back();
-    at += static_cast<std::int64_t>(block.size());
+  std::int64_t next = -1;
+  try {
+    next = velmora::lineStartAtOrAfter(fromUtf8(log), position);
+  } catch (const std::exception&) {
+    next = -1;  // an unreadable log: no line start is found in it
   }
+  if (next == position) return position;
+  if (next < 0) {
+    err << "velmora: " << option << " " << position << " lies inside the log's last line, which has no end yet\n";
+    return 0;
+  }
+  err << "velmora: " << option << " " << position << " lies inside a record; starting at the next one, position " << next
+      << "\n";
+  return next;
 }
 
 // ---- standard output ---------------------------------------------------------------

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "journal/record_format.h"
+
 namespace velmora::cli {
 
 void Activity::add(const Activity& other) {
@@ -110,7 +112,11 @@ bool Tally::record(const RecordFields& f) {
   }
   std::memcpy(lastKey_.data(), f[1].data(), 17);
 
-  const bool error = f[7].size() == 1 && f[7][0] == '5';
+  // The record rule on the seventh field as the reader cut it. The byte
+  // after the field is the ";" ending it when it has one: past a record's
+  // end the reader's bytes are its CR LF or padding, never a ";". A record
+  // without a seventh field has no ";" ending it.
+  const bool error = record::isErrorRecord(f[7], f[7].data() != nullptr && f[7].data()[f[7].size()] == ';');
   int mode = kModeOther;
   if (f[4].size() == 1) {
     for (int m = 0; m < 4; ++m)

@@ -19,7 +19,7 @@ namespace velmora::cli {
 
 struct Count {
   std::uint64_t records = 0;
-  std::uint64_t errors = 0;  // of those, error records (number field "5")
+  std::uint64_t errors = 0;  // of those, error records (record::isErrorRecord)
 };
 
 // The four run modes of the catalogue, then any other code.

@@ -9,8 +9,7 @@
 #include "journal/failures.h"
 #include "journal/fileio.h"
 #include "journal/journal.h"
-#include "journal/lines.h"
-#include "journal/long_lines.h"
+#include "journal/line_source.h"
 #include "journal/prefilter.h"
 #include "journal/reader_impl.h"
 #include "journal/result_columns.h"
@@ -18,7 +17,6 @@
 namespace velmora {
 namespace {
 
-constexpr std::int64_t kEndMargin = record::kEndMargin;
 // A record of the period longer than a window is gathered whole for the
 // filters, up to this size. A longer one (no real event has a comment of
 // 64 MiB; it would be a damaged stretch of the log) is treated as rejected by
@@ -92,6 +90,96 @@ class TableSink final : public RecordSink {
   bool begun_ = false;
 };
 
+// The record loop's consumer: a line of the period goes to the filters and
+// each that passes to the sink; a line past the period's end ends the walk.
+// Impl is the reader's working storage (a template parameter, as its type
+// is the reader's own).
+template <class Impl>
+class PeriodLines {
+ public:
+  static constexpr lines::LongLines kLongLines = lines::LongLines::Gather;
+
+  PeriodLines(Impl& reader, const lines::LineSource& source, const lines::Period& period, Prefilter* prefilter,
+              RecordSink& sink)
+      : reader_(reader), source_(source), period_(period), prefilter_(prefilter), sink_(sink) {}
+
+  bool line(const char* line, const char* cr) {
+    if (period_.contains(line)) {
+      reader_.recordPos = source_.positionOf(line);
+      if (reader_.filterLine(std::string_view(line, static_cast<std::size_t>(cr - line))) && !sink_.record(reader_.fields)) go_ = false;
+    } else if (period_.endsBefore(line)) {
+      go_ = false;
+    }
+    return go_;
+  }
+
+  // The period is decided once for the whole window when it can be: when
+  // its first and last lines lie in the period, so do all between them (the
+  // log is in time order), and only a line that holds a match of the
+  // prefilter can pass the filters. Such lines are examined like any other;
+  // the rest are passed over uncut; so are the lines from limit on.
+  const char* window(const char* buf, const char* end, const char* limit, bool& go) {
+    if (prefilter_ == nullptr) return buf;
+    const char* last = lines::findLastLineEnd(buf, end);
+    if (last == nullptr) return buf;
+    const char* before = lines::findLastLineEnd(buf, last);
+    const char* lastStart = before != nullptr ? before + 2 : buf;
+    if (!period_.contains(buf) || !period_.contains(lastStart)) return buf;
+    const char* c = examineMatches(buf, last, limit);
+    go = go_;
+    return c;
+  }
+
+  // A record longer than a window is gathered whole when it lies in the
+  // period; one past the period's end ends the walk after it.
+  std::size_t gatherLimit(std::string_view head) {
+    inPeriod_ = period_.contains(head.data());
+    if (!inPeriod_ && period_.endsBefore(head.data())) go_ = false;
+    return inPeriod_ ? kLongRecordLimit : 0;
+  }
+  bool longLine(const lines::LongLine& line) {
+    if (!inPeriod_) return go_;
+    if (!line.whole) {
+      if (reader_.oversizeRecords++ == 0) reader_.firstOversize = line.start;
+      return go_;
+    }
+    reader_.recordPos = line.start;
+    if (reader_.filterLine(line.gathered) && !sink_.record(reader_.fields)) go_ = false;
+    return go_;
+  }
+
+ private:
+  // The complete lines [buf, last + 2) of a window that lies in the period,
+  // those the prefilter matches examined; gives the start of the first line
+  // not examined.
+  const char* examineMatches(const char* buf, const char* last, const char* limit) {
+    prefilter_->begin(last);
+    const char* c = buf;     // the first line not yet examined
+    const char* from = buf;  // where the next match is looked for
+    while (const char* hit = prefilter_->next(from)) {
+      const char* before = lines::findLastLineEnd(c, hit);
+      const char* lineStart = before != nullptr ? before + 2 : c;
+      if (lineStart >= limit) return limit;
+      const char* cr = lines::findLineEnd(lineStart, last + 2);
+      if (hit + prefilter_->matchLength() > cr) {
+        from = hit + 1;  // a match across a line end is none
+        continue;
+      }
+      if (!line(lineStart, cr)) return cr + 2;
+      c = from = cr + 2;
+    }
+    return std::min(last + 2, limit);
+  }
+
+  Impl& reader_;
+  const lines::LineSource& source_;
+  const lines::Period& period_;
+  Prefilter* prefilter_;
+  RecordSink& sink_;
+  bool go_ = true;
+  bool inPeriod_ = false;  // of the long record being followed
+};
+
 }  // namespace
 
 std::unique_ptr<Prefilter> Reader::Impl::planPrefilterAt(std::int64_t start) {
@@ -111,131 +199,23 @@ std::unique_ptr<Prefilter> Reader::Impl::planPrefilterAt(std::int64_t start) {
 
 ScanResult Reader::Impl::scanPeriod(std::int64_t start, RecordSink& sink, std::int64_t stopAt) {
   ScanResult result;
-  auto finish = [&result](std::int64_t next) {
-    result.next = next;
-    return result;
-  };
   oversizeRecords = 0;
   firstOversize = -1;
-  if (start >= fileSize || start < 1) return finish(start);
-
+  if (start >= fileSize || start < 1) {
+    result.next = start;
+    return result;
+  }
   const lines::Period period(query.begin.data(), query.end.data());
   const std::unique_ptr<Prefilter> prefilter = planPrefilterAt(start);
-  const std::size_t W = templateSize;
-  std::vector<char> scratch;  // pieces of a record longer than a window
-  std::string longRecord;     // such a record of the period, gathered whole
-  std::int64_t pos = start;
-  bool go = true;
-
-  // A line of the period goes to the filters; a line past the end stops the
-  // scan. False when the scan ends with this line.
-  auto examine = [&](const char* line, const char* cr) {
-    if (period.contains(line)) {
-      recordPos = pos + (line - window);  // pos is where the window starts, which may lie outside Buffer_
-      if (filterLine(std::string_view(line, static_cast<std::size_t>(cr - line))) && !sink.record(fields)) go = false;
-    } else if (period.endsBefore(line)) {
-      go = false;
-    }
-    return go;
-  };
-
-  // The complete lines [buf, last + 2) of a window whose first and last
-  // lines lie in the period: as the log is in time order, so do all between
-  // them, and only a line that holds a match of the prefilter can pass the
-  // filters. Such lines are examined like any other; the rest are passed
-  // over uncut; so are the lines from limit on. Returns the start of the
-  // first line not examined.
-  auto examineMatches = [&](const char* buf, const char* last, const char* limit) {
-    prefilter->begin(last);
-    const char* c = buf;     // the first line not yet examined
-    const char* from = buf;  // where the next match is looked for
-    while (const char* hit = prefilter->next(from)) {
-      const char* before = lines::findLastLineEnd(c, hit);
-      const char* lineStart = before != nullptr ? before + 2 : c;
-      if (lineStart >= limit) return limit;
-      const char* cr = lines::findLineEnd(lineStart, last + 2);
-      if (hit + prefilter->matchLength() > cr) {
-        from = hit + 1;  // a match across a line end is none
-        continue;
-      }
-      if (!examine(lineStart, cr)) return cr + 2;
-      c = from = cr + 2;
-    }
-    return std::min(last + 2, limit);
-  };
-
-  for (;;) {
-    if (pos >= stopAt) {
-      result.reachedStop = true;
-      return finish(pos);
-    }
-    const std::size_t got = scanWindow(pos, W);
-    const char* buf = window;
-    const char* end = buf + windowSize;
-    // Lines that start from stopAt on are another reader's: they are not
-    // examined here, though the window is decided on whole, as in a scan
-    // without a stop. A line that starts before stopAt is this scan's, even
-    // when it ends after it: limit is the first line start at or after
-    // stopAt (pos, a line start, lies before it), or the window's end.
-    const char* limit = end;
-    if (stopAt - pos < static_cast<std::int64_t>(windowSize)) {
-      const auto stop = static_cast<std::size_t>(stopAt - pos);
-      if (const char* cr = lines::findLineEnd(buf + (stop < 2 ? 0 : stop - 2), end)) limit = cr + 2;
-    }
-    const char* c = buf;
-    const char* d = nullptr;
-    if (prefilter) {
-      // The period is decided once for the whole window when it can be.
-      if (const char* last = lines::findLastLineEnd(buf, end)) {
-        const char* before = lines::findLastLineEnd(buf, last);
-        const char* lastStart = before != nullptr ? before + 2 : buf;
-        if (period.contains(buf) && period.contains(lastStart)) c = examineMatches(buf, last, limit);
-      }
-    }
-    lines::LineEnds ends(c, limit);
-    while (go && (d = ends.next()) != nullptr) {
-      examine(c, d);
-      c = d + 2;
-    }
-    if (c != buf) {
-      pos += c - buf;
-      if (fileSize - kEndMargin < pos || !go) return finish(pos);
-      continue;
-    }
-    // A window without a complete line. When it ends at the end of the log
-    // (as found at open) that is the unterminated last line, which the host
-    // is still writing: stop at it so that a later call reads it once it is
-    // complete. Otherwise it is a record longer than the window, followed to
-    // its CR LF; without one within the log it too is left for later.
-    if (got < W || fileSize - pos < static_cast<std::int64_t>(W)) return finish(pos);
-    const bool inPeriod = period.contains(buf);
-    if (!inPeriod && period.endsBefore(buf)) go = false;
-    if (scratch.empty()) scratch.resize(lines::kLongLinePiece);
-    longRecord.clear();
-    bool tooLong = false;
-    const std::int64_t cr = lines::followLine<false>(*file, pos, fileSize, scratch, [&](std::int64_t, std::string_view piece) {
-      if (!inPeriod || tooLong) return;
-      if (piece.size() > kLongRecordLimit - longRecord.size()) {
-        tooLong = true;
-        longRecord.clear();
-        longRecord.shrink_to_fit();
-        return;
-      }
-      longRecord.append(piece);
-    });
-    if (cr < 0) return finish(pos);
-    if (inPeriod && tooLong) {
-      if (oversizeRecords++ == 0) firstOversize = pos;
-    }
-    if (inPeriod && !tooLong) {
-      recordPos = pos;
-      const std::size_t length = longRecord.size();
-      longRecord.append(lines::kCutBlock, ' ');  // room for the cutting's block reads
-      if (filterLine(std::string_view(longRecord.data(), length)) && !sink.record(fields)) go = false;
-    }
-    pos = cr + 2;
-    if (fileSize - kEndMargin < pos || !go) return finish(pos);
-  }
+  lines::SourceOptions options;
+  options.window = templateSize;
+  options.progress = &progress;
+  lines::LineSource source(*file, options);
+  const AtScopeEnd counted([&] { windowReads += source.windows(); });
+  PeriodLines<Impl> consumer(*this, source, period, prefilter.get(), sink);
+  result.next = source.walk(start, consumer, stopAt);
+  result.reachedStop = source.reachedStop();
+  return result;
 }
 
 std::int32_t Journal::GetStartPos(std::int32_t CurrentPos, ValueTable& ListStr) {

@@ -10,17 +10,10 @@
 #include <string_view>
 #include <vector>
 
+#include "journal/file_paths.h"
 #include "text/text.h"
 
 namespace velmora {
-
-// True when path names an existing regular file (not a folder).
-bool fileExists(U16View path);
-
-// True when both paths name the same file: the same existing file through
-// any spelling, link or relative path, or, for files that do not exist yet,
-// the same name in the same folder.
-bool sameFile(U16View a, U16View b);
 
 // A file opened for reading, shared with other readers and writers.
 //

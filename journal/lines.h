@@ -8,13 +8,13 @@
 #include <cstring>
 #include <string_view>
 
+#include "journal/record_format.h"
 #include "journal/simd.h"
 
 namespace velmora::lines {
 
-constexpr std::size_t kKeySize = 18;   // date;time; at the start of a record
-constexpr std::size_t kDateSize = 8;   // YYYYMMDD
-constexpr std::size_t kDate9Size = 9;  // the date and its ";"
+constexpr std::size_t kKeySize = record::kKeySize;    // date;time; at the start of a record
+constexpr std::size_t kDate9Size = record::kDate9Size;  // the date and its ";"
 
 // Bytes kept after a window's end so that a key taken at any line start in
 // the window can be read whole (a short last line is followed by these), and

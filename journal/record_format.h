@@ -58,5 +58,11 @@ class ErrorRule {
 // record: one line without its CR LF, key included.
 bool isErrorRecord(std::string_view record);
 
+// The same rule for a record already cut into fields, without a second
+// pass over it: seventh is its seventh field, closed whether a ";" ends it.
+inline bool isErrorRecord(std::string_view seventh, bool closed) {
+  return !closed || (seventh.size() == 1 && seventh[0] == '5');
+}
+
 }  // namespace record
 }  // namespace velmora

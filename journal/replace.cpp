@@ -13,13 +13,12 @@
 #include "journal/failures.h"
 #include "journal/fileio.h"
 #include "journal/journal.h"
-#include "journal/lines.h"
-#include "journal/long_lines.h"
+#include "journal/line_source.h"
+#include "journal/record_format.h"
 
 namespace velmora {
 namespace {
 
-constexpr std::int64_t kEndMargin = 18;  // no window starts this close to the end
 // A list is read whole; one larger than this is refused rather than
 // exhausting the address space of a 32-bit process.
 constexpr std::int64_t kMaxListSize = std::int64_t{1} << 30;
@@ -81,9 +80,10 @@ std::vector<Slot> readSlots(const std::string& list, U16View path) {
   const char* d = begin;
   while (const char* c = lines::findLineEnd(d, end)) {
     Slot slot;
-    if (c - d >= 19) {
+    if (c - d > static_cast<std::ptrdiff_t>(record::kKeySize)) {
       double value = 0;
-      if (!leadingNumber(std::string_view(d + 18, static_cast<std::size_t>(c - d - 18)), value)) {
+      const std::string_view number(d + record::kKeySize, static_cast<std::size_t>(c - d) - record::kKeySize);
+      if (!leadingNumber(number, value)) {
         badNumber(slots.size() + 1, path);
       }
       // Halves go to the even neighbour.
@@ -99,6 +99,57 @@ std::vector<Slot> readSlots(const std::string& list, U16View path) {
   }
   return slots;
 }
+
+// Counts the records and writes each window's lines to the copy, the key
+// of each record that the next slot names replaced first. A record longer
+// than a window is copied through, its key replaced in its first piece.
+class KeyReplacer {
+ public:
+  static constexpr lines::LongLines kLongLines = lines::LongLines::CopyThrough;
+  static constexpr bool kWritesLines = true;
+
+  KeyReplacer(const std::vector<Slot>& slots, WriteFile& out) : slots_(slots), out_(out) {}
+
+  bool line(char* begin, char* cr) {
+    if (const char* key = take()) {
+      // A record shorter than a key has none to replace: writing the key
+      // would garble it, eat its line end or spill into the next record.
+      // Its entry is used all the same.
+      if (cr - begin >= static_cast<std::ptrdiff_t>(record::kKeySize)) std::memcpy(begin, key, record::kKeySize);
+    }
+    return true;
+  }
+  void consumed(const char* begin, const char* end) { out_.write(std::string_view(begin, static_cast<std::size_t>(end - begin))); }
+  void inspect(std::int64_t, std::string_view) {}
+  bool longLine(const lines::LongLine&) {
+    key_ = take();
+    return true;
+  }
+  void copy(std::int64_t offset, char* piece, std::size_t n) {
+    if (key_ != nullptr && offset == 0) std::memcpy(piece, key_, std::min(record::kKeySize, n));
+    out_.write(std::string_view(piece, n));
+  }
+
+  // The slots used: all of them once the last was.
+  std::size_t used() const { return j_ + 1 < slots_.size() ? j_ : slots_.size(); }
+
+ private:
+  // The next record's new key, or nullptr when the pending slot names
+  // another record.
+  const char* take() {
+    ++r_;
+    if (static_cast<double>(r_) != slots_[j_].number) return nullptr;
+    const char* key = slots_[j_].key;
+    if (j_ + 1 < slots_.size()) ++j_;
+    return key;
+  }
+
+  const std::vector<Slot>& slots_;
+  WriteFile& out_;
+  std::int64_t r_ = 0;   // records seen
+  std::size_t j_ = 0;    // the pending slot
+  const char* key_ = nullptr;  // of the long record being copied
+};
 
 }  // namespace
 
@@ -123,66 +174,26 @@ std::int32_t Journal::ReplaceDateTimes(U16View FlPath, U16View ErrPath) {
     }
     const std::vector<Slot> slots = readSlots(list, ErrPath);
     if (slots.empty()) return 0;
-    const std::size_t n = slots.size();
 
-    file_ = std::make_unique<ReadFile>(FilePath_);
-    MyFileSize_ = file_->size();
+    ReadFile file(FilePath_);
+    MyFileSize_ = file.size();
     WriteFile out(FlPath);
-    const auto W = std::min<std::int64_t>(MyFileSize_, kScanWindow);
-    std::vector<char> scratch;  // for a record longer than a window
-    std::int64_t r = 0;  // records seen
-    std::size_t j = 0;   // the pending slot
-    std::int64_t pos = 1;
-    do {
-      // Records appended while the copy runs are left out: no window
-      // reaches past the length found at open. A log cut meanwhile cannot
-      // give a whole copy.
-      const auto want = static_cast<std::size_t>(std::min(W, MyFileSize_ - pos + 1));
-      if (readWindow(pos, want) < want) throwLogCut(FilePath_);
-      char* buf = Buffer_.data();
-      const char* end = buf + windowSize_;
-      char* h = buf;
-      while (const char* l = lines::findLineEnd(h, end)) {
-        ++r;
-        if (static_cast<double>(r) == slots[j].number) {
-          // A record shorter than a key has none to replace: writing the key
-          // would garble it, eat its line end or spill into the next record.
-          // Its entry is used all the same.
-          if (l - h >= static_cast<std::ptrdiff_t>(lines::kKeySize)) std::memcpy(h, slots[j].key, lines::kKeySize);
-          if (j + 1 < n) ++j;
-        }
-        h = buf + (l - buf) + 2;
-      }
-      if (h != buf) {
-        out.write(std::string_view(buf, static_cast<std::size_t>(h - buf)));
-        pos += h - buf;
-        continue;
-      }
-      // No complete record in the window. At the end of the log that is its
-      // unterminated last line, which is no record; elsewhere it is a record
-      // longer than the window, copied piece by piece.
-      if (pos + static_cast<std::int64_t>(want) - 1 >= MyFileSize_) break;
-      if (scratch.empty()) scratch.resize(lines::kLongLinePiece);
-      const std::int64_t cr = lines::followLine(*file_, pos, MyFileSize_, scratch, [](std::int64_t, std::string_view) {});
-      if (cr < 0) break;
-      ++r;
-      const char* key = nullptr;
-      if (static_cast<double>(r) == slots[j].number) {
-        key = slots[j].key;
-        if (j + 1 < n) ++j;
-      }
-      lines::readPieces(*file_, pos, cr + 1, scratch, [&](std::int64_t at, std::string_view piece) {
-        if (key != nullptr && at == pos) {
-          std::memcpy(scratch.data(), key, std::min(lines::kKeySize, piece.size()));
-        }
-        out.write(piece);
-      });
-      pos = cr + 2;
-    } while (pos <= MyFileSize_ - kEndMargin);
+    // Records appended while the copy runs are left out: no window reaches
+    // past the length found at open. A log cut meanwhile cannot give a
+    // whole copy.
+    lines::SourceOptions options;
+    options.window = kScanWindow;
+    options.inPlace = false;
+    options.withinOpenLength = true;
+    options.cutThrows = true;
+    options.progress = &progress_;
+    lines::LineSource source(file, options);
+    const AtScopeEnd counted([&] { windowReads_ += source.windows(); });
+    KeyReplacer replacer(slots, out);
+    source.walk(1, replacer);
 
-    file_.reset();
     out.close();
-    return static_cast<std::int32_t>(j + 1 < n ? j : n);
+    return static_cast<std::int32_t>(replacer.used());
   } catch (...) {
     return failCurrent();
   }

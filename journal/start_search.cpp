@@ -5,14 +5,14 @@
 
 #include "journal/fileio.h"
 #include "journal/reader_impl.h"
-#include "journal/lines.h"
-#include "journal/long_lines.h"
+#include "journal/failures.h"
+#include "journal/line_source.h"
 
 namespace velmora {
 namespace {
 
 constexpr std::int64_t kWholeFileLimit = 65536;  // smaller logs are read in one window
-constexpr std::int64_t kEndMargin = 18;          // no scan window starts this close to the end
+using record::kEndMargin;
 
 using lines::findLineEnd;
 
@@ -35,6 +35,33 @@ void scanLines(const lines::Period& period, const char* buf, std::size_t n, std:
     d = findLineEnd(buf + a, buf + n);
   }
 }
+
+// The forward scan after the first window: the first line of the period is
+// the start (a line longer than a window is placed by its first bytes like
+// any other); a line past the period's end ends the scan without one.
+class StartLines {
+ public:
+  static constexpr lines::LongLines kLongLines = lines::LongLines::Skip;
+
+  StartLines(const lines::LineSource& source, const lines::Period& period) : source_(source), period_(period) {}
+
+  bool line(const char* line, const char*) { return place(line, source_.positionOf(line)); }
+  bool longLine(const lines::LongLine& line) { return place(line.head.data(), line.start); }
+  std::int64_t found() const { return found_; }  // -1: none
+
+ private:
+  bool place(const char* key, std::int64_t position) {
+    if (period_.contains(key)) {
+      found_ = position;
+      return false;
+    }
+    return !period_.endsBefore(key);
+  }
+
+  const lines::LineSource& source_;
+  const lines::Period& period_;
+  std::int64_t found_ = -1;
+};
 
 }  // namespace
 
@@ -130,29 +157,16 @@ std::int64_t Reader::Impl::scanForStart(std::int64_t WindowPos) {
     P = WindowPos + static_cast<std::int64_t>(a);
   }
 
-  for (;;) {
-    const std::size_t got = readWindow(P, Reader::kScanWindow);
-    buf = buffer.data();
-    n = windowSize;
-    a = 0;
-    scanLines(period, buf, n, a, findLineEnd(buf, buf + n), P, result, go);
-    if (a != 0) {
-      P += static_cast<std::int64_t>(a);
-    } else {
-      // A window without a complete line. One that reaches the end of the
-      // log holds its unterminated last line, which is no record: the scan
-      // ends. Otherwise the line is longer than the window: followed to its
-      // CR LF, it is placed against the period like any other.
-      if (got < Reader::kScanWindow || fileSize - P < static_cast<std::int64_t>(Reader::kScanWindow)) return -1;
-      const std::int64_t cr = lineEnd(P);
-      if (cr < 0) return -1;
-      if (period.contains(buf)) return P;
-      if (period.endsBefore(buf)) return -1;
-      P = cr + 2;
-    }
-    if (fileSize - kEndMargin < P || result >= 0 || !go) break;
-  }
-  return result;
+  // On from there in windows of their own, copied as the probes are.
+  lines::SourceOptions options;
+  options.window = Reader::kScanWindow;
+  options.inPlace = false;
+  options.progress = &progress;
+  lines::LineSource source(*file, options);
+  const AtScopeEnd counted([&] { windowReads += source.windows(); });
+  StartLines consumer(source, period);
+  source.walk(P, consumer);
+  return consumer.found();
 }
 
 std::int64_t Reader::Impl::findStartPos() {

@@ -9,13 +9,12 @@
 #include "journal/failures.h"
 #include "journal/fileio.h"
 #include "journal/journal.h"
-#include "journal/lines.h"
-#include "journal/long_lines.h"
+#include "journal/line_source.h"
+#include "journal/record_format.h"
 
 namespace velmora {
 namespace {
 
-constexpr std::int64_t kEndMargin = 18;  // no window starts this close to the end
 // A user field of a record longer than the window is gathered up to this
 // size; a longer one (a damaged stretch of the log, not a name) is skipped
 // like a record without the ";" after its user.
@@ -43,6 +42,47 @@ class SeenUsers {
 
 bool allSpaces(std::string_view s) { return s.find_first_not_of(' ') == std::string_view::npos; }
 
+// The user field of each line into the list, once per name. The field runs
+// from the 19th byte to the next ";", which must lie inside the record.
+class UserLines {
+ public:
+  static constexpr lines::LongLines kLongLines = lines::LongLines::Gather;
+
+  UserLines(const CodePage& cp, ValueList& list) : cp_(cp), list_(list) {}
+
+  bool line(const char* begin, const char* cr) {
+    if (cr - begin > static_cast<std::ptrdiff_t>(record::kKeySize)) {
+      if (const char* s = lines::findByte(begin + record::kKeySize, cr, ';')) {
+        note(std::string_view(begin + record::kKeySize, static_cast<std::size_t>(s - begin - record::kKeySize)));
+      }
+    }
+    return true;
+  }
+  // The key, a user field up to the limit and its ";".
+  std::size_t gatherLimit(std::string_view) { return record::kKeySize + kLongUserLimit + 1; }
+  bool longLine(const lines::LongLine& line) {
+    if (line.gathered.size() > record::kKeySize) {
+      const std::string_view fields = line.gathered.substr(record::kKeySize);
+      const std::size_t semicolon = fields.find(';');
+      if (semicolon != std::string_view::npos) note(fields.substr(0, semicolon));
+    }
+    return true;
+  }
+
+ private:
+  void note(std::string_view name) {
+    if (seen_.firstTime(name) && !allSpaces(name)) {
+      cp_.decode(name, user_);
+      list_.AddValue(user_, user_);
+    }
+  }
+
+  const CodePage& cp_;
+  ValueList& list_;
+  SeenUsers seen_;
+  U16String user_;
+};
+
 }  // namespace
 
 std::int32_t Journal::GetUsers(std::int32_t StartPos, ValueList& ListStr) {
@@ -62,71 +102,19 @@ std::int64_t Journal::GetUsers64(std::int64_t StartPos, ValueList& ListStr) {
     const AtScopeEnd done([this] { endCall(); });
     if (!fileExists(FilePath_)) return -1;
     ListStr.RemoveAll();
-    file_ = std::make_unique<ReadFile>(FilePath_);
-    MyFileSize_ = file_->size();
-    if (StartPos >= MyFileSize_) return StartPos;
-
-    templateSize_ = kScanWindow;
-    const CodePage& cp = CodePage::current();
-    SeenUsers seen;
-    U16String user;
-    std::int64_t P = StartPos >= 1 ? StartPos : 1;
-    auto note = [&](std::string_view name) {
-      if (seen.firstTime(name)) {
-        if (!allSpaces(name)) {
-          cp.decode(name, user);
-          ListStr.AddValue(user, user);
-        }
-      }
-    };
-    std::vector<char> scratch;  // pieces of a record longer than the window
-    std::string longUser;       // the user field of such a record
-    do {
-      const std::size_t got = scanWindow(P, kScanWindow);
-      const char* buf = window_;
-      const char* end = buf + windowSize_;
-      const char* I = buf;
-      while (const char* E = lines::findLineEnd(I, end)) {
-        // The user field runs from the 19th byte to the next ";", which
-        // must lie inside the record.
-        if (E - I > 18) {
-          if (const char* S = lines::findByte(I + 18, E, ';')) {
-            note(std::string_view(I + 18, static_cast<std::size_t>(S - I - 18)));
-          }
-        }
-        I = E + 2;
-      }
-      if (I != buf) {
-        P += I - buf;
-        continue;
-      }
-      // A window without a complete line. When it reaches the end of the log
-      // (as found at open) that is the unterminated last record: the scan
-      // ends at its start. Otherwise it is a record longer than the window,
-      // followed to its CR LF (the scan also ends at it when there is none).
-      if (got < kScanWindow || MyFileSize_ - P < static_cast<std::int64_t>(kScanWindow)) break;
-      if (scratch.empty()) scratch.resize(lines::kLongLinePiece);
-      longUser.clear();
-      bool named = false, tooLong = false;
-      const std::int64_t from = P + 18;
-      const std::int64_t cr = lines::followLine<false>(*file_, P, MyFileSize_, scratch, [&](std::int64_t at, std::string_view piece) {
-        if (named || tooLong || at + static_cast<std::int64_t>(piece.size()) <= from) return;
-        if (at < from) piece.remove_prefix(static_cast<std::size_t>(from - at));
-        const std::size_t semicolon = piece.find(';');
-        named = semicolon != std::string_view::npos;
-        piece = piece.substr(0, semicolon);
-        if (piece.size() > kLongUserLimit - longUser.size()) {
-          tooLong = true;
-          return;
-        }
-        longUser.append(piece);
-      });
-      if (cr < 0) break;
-      if (named && !tooLong) note(longUser);
-      P = cr + 2;
-    } while (MyFileSize_ - kEndMargin >= P);
-
-    file_.reset();
+    std::int64_t P = StartPos;
+    {
+      ReadFile file(FilePath_);
+      MyFileSize_ = file.size();
+      if (StartPos >= MyFileSize_) return StartPos;
+      lines::SourceOptions options;
+      options.window = kScanWindow;
+      options.progress = &progress_;
+      lines::LineSource source(file, options);
+      const AtScopeEnd counted([&] { windowReads_ += source.windows(); });
+      UserLines users(CodePage::current(), ListStr);
+      P = source.walk(StartPos >= 1 ? StartPos : 1, users);
+    }  // the log is closed before the sort
     if (ListStr.GetListSize() > 0) ListStr.Sort();
     return P;
   } catch (...) {
