@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "cli/commands.h"
+#include "journal/filter_names.h"
 #include "journal/journal.h"
 #include "journal/result_columns.h"
 #include "memhost/column_list.h"
@@ -48,16 +49,6 @@ U16String folded(U16View text) {
     else if (c == 0x0401) c = 0x0451;
   }
   return out;
-}
-
-// The field (3..10) that a filter name of SetFilter addresses, or 0. Asked
-// of a reader, so that the tool knows exactly the names scripts use.
-int fieldOfFilterName(const std::string& name) {
-  Journal probe;
-  if (!probe.SetFilter(u"|x|", u16(name))) return 0;
-  for (int f = 3; f <= 10; ++f)
-    if (!probe.GetFilter(u16(std::to_string(f))).empty()) return f;
-  return 0;
 }
 
 // A value of a mode, category or event option that is a Russian name of
@@ -112,7 +103,7 @@ FilterPlan planFilters(const FilterOptions& o) {
     FilterSetting s;
     s.name = given.substr(0, eq);
     s.text = given.substr(eq + 1);
-    s.field = fieldOfFilterName(s.name);
+    s.field = filterField(u16(s.name));
     if (s.field == 0)
       throw UsageError("--filter: unknown filter name " + inQuotes(s.name) +
                        "; expected one of FilterUsers, FilterMode, FilterTypeObj, FilterOperation, FilterNum, "
