@@ -48,11 +48,12 @@ bool stopRequested() { return gStop != 0; }
 
 // ---- shared helpers -------------------------------------------------------------
 
-void selectCodePage(unsigned number) {
-  // The reader decodes the log's text through the current code page.
-  if (!CodePage::select(number))
+std::unique_ptr<CodePage> makeCodePage(unsigned number) {
+  std::unique_ptr<CodePage> page = CodePage::make(number);
+  if (!page || !CodePage::select(number))
     throw UsageError("--codepage " + std::to_string(number) +
                      " is not a code page this system knows; expected a single-byte code page such as 1251, 1252 or 866");
+  return page;
 }
 
 std::string normaliseDate(const std::string& text) {
@@ -99,7 +100,7 @@ void configure(Journal& journal, const DataRequest& r, Io& io) {
 
 void checkColumnLists(Journal& journal, const DataRequest& r) {
   const std::vector<U16String> names =
-      RecordShaper(journal.InsertColumn(), journal.TransformStr(), CodePage::current()).columnNames();
+      RecordShaper(journal.InsertColumn(), journal.TransformStr(), defaultCodePage()).columnNames();
   std::vector<U16String> before = names, grouped;
   before.emplace_back(kCountColumn);
   if (r.group) journal.SetGroupBy(u16(checkedColumnList(*r.group, "--group", before, false, &grouped)));

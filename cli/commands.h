@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -41,6 +42,10 @@ struct Io {
   bool progress = false;  // a progress line on err (err is a terminal)
   bool outIsTerminal = false;  // out is a terminal: control characters escaped in every format
   bool outputFailureSaid = false;  // a command reported a write error of out itself
+  // The log's code page, from --codepage; nullptr: the default one. It
+  // outlives the command.
+  const CodePage* codepage = nullptr;
+  const CodePage& codePage() const { return codepage ? *codepage : defaultCodePage(); }
 };
 
 struct DataRequest {
@@ -95,9 +100,10 @@ void configure(Journal& journal, const DataRequest& request, Io& io);
 // names and numbers allowed); UsageError for a name of no such column.
 void checkColumnLists(Journal& journal, const DataRequest& request);
 
-// Chooses the code page through which the log's text is read; UsageError
-// for one the system does not know.
-void selectCodePage(unsigned number);
+// The code page of --codepage; UsageError for one the system does not know.
+// Also chosen as the scripts' reader's own, for the reads still made
+// through it.
+std::unique_ptr<CodePage> makeCodePage(unsigned number);
 
 // YYYY-MM-DD becomes YYYYMMDD; any other text is left for SetDateTimes to judge.
 std::string normaliseDate(const std::string& text);

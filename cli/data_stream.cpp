@@ -56,9 +56,9 @@ DataStream::Order DataStream::resolveOrder(U16View list, const std::vector<U16St
 DataStream::DataStream(Journal& journal, Io& io, bool progress)
     : journal_(journal),
       io_(io),
-      shaper_(journal.InsertColumn(), journal.TransformStr(), CodePage::current()),
-      printer_(io.format, io.out, CodePage::current(), io.outIsTerminal),
-      utf8_(CodePage::current()) {
+      shaper_(journal.InsertColumn(), journal.TransformStr(), io.codePage()),
+      printer_(io.format, io.out, io.codePage(), io.outIsTerminal),
+      utf8_(io.codePage()) {
   const std::vector<U16String> names = shaper_.columnNames();
   const std::size_t n = names.size();
   plainNames_ = utf8Names(names);

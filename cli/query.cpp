@@ -1,6 +1,7 @@
 #include "cli/query.h"
 
 #include <algorithm>
+#include <memory>
 #include <ostream>
 
 #include "cli/commands.h"
@@ -8,6 +9,7 @@
 #include "journal/journal.h"
 #include "journal/result_columns.h"
 #include "memhost/column_list.h"
+#include "text/codepage.h"
 #include "text/text.h"
 #include "transform/catalogue.h"
 
@@ -87,6 +89,11 @@ std::string filterTextOf(int field, const std::vector<std::string>& values, cons
 }
 
 }  // namespace
+
+const CodePage& defaultCodePage() {
+  static const std::unique_ptr<CodePage> page = CodePage::make(1251);
+  return *page;
+}
 
 const char* plainFieldName(int field) { return field >= 3 && field <= 10 ? kPlainFields[field].option : ""; }
 const char* plainFieldHelp(int field) { return field >= 3 && field <= 10 ? kPlainFields[field].help : ""; }

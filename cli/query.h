@@ -14,12 +14,17 @@
 #include "text/text.h"
 
 namespace velmora {
+class CodePage;
 class Journal;
 }
 
 namespace velmora::cli {
 
 struct Io;
+
+// The code page the tool reads logs through when --codepage is not given:
+// 1251, on every system.
+const CodePage& defaultCodePage();
 
 // Values of one record field given with the plain options: --user and
 // --not-user fill include and exclude of field 3, and so on.

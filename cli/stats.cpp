@@ -82,8 +82,6 @@ int collect(const std::string& log, const PeriodOptions& period, const FilterOpt
   applyFilters(journal, filters, io);
   // Checked before the start search opens it: a FIFO would block it.
   if (const int code = checkLog(log, io.err)) return code;
-  // Chosen here, before any second thread could race to choose it.
-  (void)CodePage::current();
 
   // A period open at its start begins at the log's first byte: no search.
   const std::int64_t start = keys.openBegin ? 1 : journal.FindPeriodStart();
@@ -100,6 +98,7 @@ int collect(const std::string& log, const PeriodOptions& period, const FilterOpt
     second.SetPeriodKeys(keys.begin, keys.end);
     std::ostringstream notes;  // said once already, for the first reader
     Io quiet{notes, notes, io.format, false};
+    quiet.codepage = io.codepage;
     applyFilters(second, filters, quiet);
     Tally later(tally.keepErrors());
     std::int64_t laterNext = -1;
@@ -297,7 +296,7 @@ int runStats(const StatsRequest& r, Io& io) {
   if (code != kSuccess) return code;
   // Only the users and events shown are decoded and kept.
   const int top = io.format == Format::Table ? (r.top < 0 ? 20 : r.top) : std::max(r.top, 0);
-  const Summary summary = summarise(tally, keys, by, r.raw, static_cast<std::size_t>(top));
+  const Summary summary = summarise(tally, keys, by, r.raw, static_cast<std::size_t>(top), io.codePage());
   if (io.format == Format::Table) {
     printCharts(io.out, r.log, summary, top, terminalColumns(stdout));
   } else {

@@ -98,7 +98,7 @@ void foldUtf8(std::string_view text, const CodePage& cp, std::u16string& out) {
 }
 
 void likeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  const CodePage& cp = CodePage::current();
+  const CodePage& cp = codePageOf(*static_cast<const SqlOptions*>(sqlite3_user_data(ctx)));
   for (int i = 0; i < argc; ++i)
     if (sqlite3_value_type(argv[i]) == SQLITE_NULL) return;  // NULL
   char16_t escape = 0;
@@ -496,7 +496,7 @@ bool logBytes(const std::string& utf8, const CodePage& cp, std::string& out) {
 
 int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int argc, sqlite3_value** argv) {
   Cursor& c = *cursorOf(base);
-  const CodePage& cp = CodePage::current();
+  const CodePage& cp = codePageOf(c.ctx->options);
   if (!c.utf8) c.utf8 = std::make_unique<Utf8Bytes>(cp);
   c.checks.clear();
   c.rows.clear();
@@ -704,7 +704,7 @@ int xColumn(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int column) {
       auto it = cache.find(std::string(code));
       if (it == cache.end()) {
         if (cache.size() > 4096) cache.clear();  // a damaged log's ever new codes
-        std::u16string units = CodePage::current().decode(code);
+        std::u16string units = codePageOf(c.ctx->options).decode(code);
         c.transform.TransformCol(units, static_cast<std::int16_t>(field));
         it = cache.emplace(std::string(code), toUtf8(units)).first;
       }
@@ -745,13 +745,20 @@ const sqlite3_module kModule = makeModule();
 
 }  // namespace
 
+const CodePage& codePageOf(const SqlOptions& options) {
+  static const std::unique_ptr<CodePage> fallback = CodePage::make(1251);
+  return options.codepage ? options.codepage() : *fallback;
+}
+
 int registerLogTable(sqlite3* db, const SqlOptions& options, SqlState* state) {
   auto* ctx = new Context{options, state};
   int rc = sqlite3_create_module_v2(db, "log", &kModule, ctx, [](void* p) { delete static_cast<Context*>(p); });
   if (rc == SQLITE_OK) rc = registerSessionsTable(db, options, state);
   for (int args : {2, 3}) {
     if (rc == SQLITE_OK)
-      rc = sqlite3_create_function(db, "like", args, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, likeFunction, nullptr, nullptr);
+      rc = sqlite3_create_function_v2(db, "like", args, SQLITE_UTF8 | SQLITE_DETERMINISTIC, new SqlOptions(options),
+                                      likeFunction, nullptr, nullptr,
+                                      [](void* p) { delete static_cast<SqlOptions*>(p); });
   }
   return rc;
 }

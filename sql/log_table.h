@@ -4,9 +4,14 @@
 #pragma once
 
 #include <csignal>
+#include <functional>
 #include <string>
 
 #include "sql/sqlite_api.h"
+
+namespace velmora {
+class CodePage;
+}
 
 namespace velmora::sql {
 
@@ -15,7 +20,12 @@ struct SqlOptions {
   bool pushDown = true;    // false: SQLite checks every constraint itself (for tests)
   // Set when the user asks to stop; checked between stretches of the log.
   const volatile std::sig_atomic_t* stop = nullptr;
+  // The log's code page, asked at each statement (the extension lets SQL
+  // change it); empty: 1251.
+  std::function<const CodePage&()> codepage;
 };
+
+const CodePage& codePageOf(const SqlOptions& options);
 
 // What the last failing statement met: true when the log failed (missing,
 // unreadable), not the statement.

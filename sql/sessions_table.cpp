@@ -146,8 +146,8 @@ int xEof(sqlite3_vtab_cursor* b) {
 }
 
 // 'YYYY-MM-DD HH:MM:SS', as the log table's date and time joined by a blank.
-void appendMoment(const std::string& key, std::string& out) {
-  const std::string text = toUtf8(CodePage::current().decode(key));
+void appendMoment(const std::string& key, const CodePage& cp, std::string& out) {
+  const std::string text = toUtf8(cp.decode(key));
   if (key.size() == 16) out = text.substr(0, 4) + "-" + text.substr(4, 2) + "-" + text.substr(6, 2) + " " + text.substr(8);
   else out = text;
 }
@@ -156,8 +156,8 @@ int xColumn(sqlite3_vtab_cursor* b, sqlite3_context* ctx, int column) {
   Cursor& c = *cursorOf(b);
   const Session& s = c.sessions[c.index];
   switch (column) {
-    case kUser: c.text = toUtf8(CodePage::current().decode(s.user)); break;
-    case kMode: c.text = toUtf8(CodePage::current().decode(s.mode)); break;
+    case kUser: c.text = toUtf8(codePageOf(c.ctx->options).decode(s.user)); break;
+    case kMode: c.text = toUtf8(codePageOf(c.ctx->options).decode(s.mode)); break;
     case kStart:
     case kEnd: {
       const std::string& key = column == kStart ? s.start : s.end;
@@ -165,7 +165,7 @@ int xColumn(sqlite3_vtab_cursor* b, sqlite3_context* ctx, int column) {
         sqlite3_result_null(ctx);
         return SQLITE_OK;
       }
-      appendMoment(key, c.text);
+      appendMoment(key, codePageOf(c.ctx->options), c.text);
       break;
     }
     case kSeconds: {
