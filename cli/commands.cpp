@@ -98,21 +98,6 @@ void configure(Journal& journal, const DataRequest& r, Io& io) {
   if (r.order) journal.SetOrderBy(u16(*r.order));
 }
 
-void checkColumnLists(Journal& journal, const DataRequest& r) {
-  const std::vector<U16String> names =
-      RecordShaper(journal.InsertColumn(), journal.TransformStr(), defaultCodePage()).columnNames();
-  std::vector<U16String> before = names, grouped;
-  before.emplace_back(kCountColumn);
-  if (r.group) journal.SetGroupBy(u16(checkedColumnList(*r.group, "--group", before, false, &grouped)));
-  if (r.order) {
-    std::vector<U16String> available;
-    for (const U16String& c : r.group ? before : names)
-      if (!r.group || c == kCountColumn || std::find(grouped.begin(), grouped.end(), c) != grouped.end())
-        available.push_back(c);
-    journal.SetOrderBy(u16(checkedColumnList(*r.order, "--order", available, true)));
-  }
-}
-
 int reportOutputFailure(int error, std::int64_t safe, const char* option, int code, Io& io) {
   io.outputFailureSaid = true;
   if (isClosedPipe(error)) return code;  // the reader went away, as with head
@@ -243,15 +228,19 @@ int runData(const DataRequest& r, Io& io) {
   if (r.follow && r.group)
     throw UsageError("--follow cannot be combined with --group: each look at the log would be counted on its own; "
                      "group a finished period instead");
-  Journal journal;
-  configure(journal, r, io);
-  checkColumnLists(journal, r);
+  const DataQuery query = dataQuery(r, io);
   if (const int code = checkLog(r.log, io.err, r.follow, !r.follow)) return code;
+  Journal journal;
+  journal.SetFilePath(query.log);
+  journal.SetPeriodKeys(query.read.begin, query.read.end);
+  std::ostringstream notes;  // said once already, for the query
+  Io quiet{notes, notes, io.format, false};
+  applyFilters(journal, r.filters, quiet);
   // A position inside a line would give a torn first record.
   std::int64_t start = r.resume;
   if (start > 1) start = lineStartAtOrAfter(r.log, start, io.err, "--resume");
   // Rows go out as the reader finds them (cli/data_stream.h).
-  DataStream stream(journal, io, io.progress && !r.follow);
+  DataStream stream(journal, query, io, io.progress && !r.follow);
   if (r.follow) return follow(journal, r, io, stream, start, start == 0 && r.resume > 1);
   if (start == 0 && r.resume > 1) {
     io.err << "velmora: no record of the period passes the filters\n";

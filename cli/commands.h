@@ -95,11 +95,6 @@ int reportMissingLog(const std::string& log, Io& io);
 // and the masks, as a host script would. UsageError for bad arguments.
 void configure(Journal& journal, const DataRequest& request, Io& io);
 
-// The --group and --order lists checked against the columns the configured
-// reader's table will have, and set in the table's own column names (English
-// names and numbers allowed); UsageError for a name of no such column.
-void checkColumnLists(Journal& journal, const DataRequest& request);
-
 // The code page of --codepage; UsageError for one the system does not know.
 // Also chosen as the scripts' reader's own, for the reads still made
 // through it.

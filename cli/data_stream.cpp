@@ -13,16 +13,6 @@
 namespace velmora::cli {
 namespace {
 
-// The failure of a list entry that names no column, worded and numbered as
-// the table's own.
-StreamFailure noColumn(U16View entry) {
-  try {
-    throwNoColumn(entry);
-  } catch (const HostError& e) {
-    return StreamFailure{foldErrorNumber(e.number()), e.description()};
-  }
-}
-
 std::vector<std::string> utf8Names(const std::vector<U16String>& names) {
   std::vector<std::string> out;
   for (const U16String& name : names) out.push_back(toUtf8(name));
@@ -31,80 +21,51 @@ std::vector<std::string> utf8Names(const std::vector<U16String>& names) {
 
 }  // namespace
 
-DataStream::Order DataStream::resolveOrder(U16View list, const std::vector<U16String>& names,
-                                           const std::vector<bool>& numeric) {
-  Order order;
-  const auto index = [&](U16View name) {
-    for (std::size_t c = 0; c < names.size(); ++c) {
-      if (names[c] == name) return static_cast<int>(c + 1);
-    }
-    return 0;
-  };
-  for (U16View entry : splitColumnList(list)) {
-    const SortEntry e = parseSortEntry(entry);
-    const int column = findColumn(e.column, static_cast<int>(names.size()), index);
-    if (column == 0) {
-      order.failure = noColumn(e.column);
-      break;
-    }
-    const auto c = static_cast<std::size_t>(column - 1);
-    order.keys.push_back(RowStore::Key{c, e.descending, numeric[c]});
-  }
-  return order;
+std::vector<RowStore::Key> DataStream::sortKeys(const ResolvedList& order, const std::vector<bool>& numeric) {
+  std::vector<RowStore::Key> keys;
+  for (const ColumnRef& c : order.columns) keys.push_back(RowStore::Key{c.column, c.descending, numeric[c.column]});
+  return keys;
 }
 
-DataStream::DataStream(Journal& journal, Io& io, bool progress)
+DataStream::DataStream(Journal& journal, const DataQuery& query, Io& io, bool progress)
     : journal_(journal),
+      query_(query),
       io_(io),
-      shaper_(journal.InsertColumn(), journal.TransformStr(), io.codePage()),
+      shaper_(query.fields, query.translated, io.codePage()),
       printer_(io.format, io.out, io.codePage(), io.outIsTerminal),
       utf8_(io.codePage()) {
-  const std::vector<U16String> names = shaper_.columnNames();
+  const std::vector<U16String> names = query.columnNames();
   const std::size_t n = names.size();
   plainNames_ = utf8Names(names);
   plainNumeric_.assign(n, false);
   cells_.resize(n);
   texts_.resize(n + 1);
   views_.resize(n + 1);
-  grouping_ = !journal.GroupBy().empty();
-  ordering_ = !journal.OrderBy().empty();
+  grouping_ = query.grouping;
+  ordering_ = query.ordering;
 
   if (grouping_) {
     // The table before grouping: the chosen columns and the count column.
     std::vector<U16String> before = names;
     before.emplace_back(kCountColumn);
-    const std::size_t count = n;
-    const auto index = [&](U16View name) {
-      for (std::size_t c = 0; c < before.size(); ++c) {
-        if (before[c] == name) return static_cast<int>(c + 1);
-      }
-      return 0;
-    };
+    const std::size_t count = query.countColumn();
     std::vector<std::size_t> grouped;
-    for (U16View entry : splitColumnList(journal.GroupBy())) {
-      const int column = findColumn(entry, static_cast<int>(before.size()), index);
-      if (column == 0) {
-        groupFailure_ = noColumn(entry);
-        break;
-      }
-      grouped.push_back(static_cast<std::size_t>(column - 1));
-      if (grouped.back() != count) groupedColumns_.push_back(grouped.back());
+    for (const ColumnRef& g : query.group.columns) {
+      grouped.push_back(g.column);
+      if (g.column != count) groupedColumns_.push_back(g.column);
     }
     // Grouping keeps the grouping columns and the summed count, in table order.
-    std::vector<std::size_t> kept;
     std::vector<U16String> keptNames;
-    for (std::size_t c = 0; c < before.size(); ++c) {
-      if (c != count && std::find(grouped.begin(), grouped.end(), c) == grouped.end()) continue;
-      kept.push_back(c);
+    for (std::size_t c : query.kept) {
       keptNames.push_back(before[c]);
       groupedNumeric_.push_back(c == count);
     }
     groupedNames_ = utf8Names(keptNames);
-    grouper_ = std::make_unique<Grouper>(std::move(grouped), count, std::move(kept));
-    orderGrouped_ = resolveOrder(journal.OrderBy(), keptNames, groupedNumeric_);
+    grouper_ = std::make_unique<Grouper>(std::move(grouped), count, query.kept);
+    orderGrouped_ = sortKeys(query.orderGrouped, groupedNumeric_);
   }
   // Without a start GetData never groups, and sorts the plain table.
-  orderPlain_ = resolveOrder(journal.OrderBy(), names, plainNumeric_);
+  orderPlain_ = sortKeys(query.orderPlain, plainNumeric_);
   if (ordering_ && !grouping_) store_ = std::make_unique<RowStore>(n);
   printer_.setNotes(&io_.err);
   printer_.setColumns(grouping_ ? groupedNames_ : plainNames_, grouping_ ? groupedNumeric_ : plainNumeric_);
@@ -155,16 +116,17 @@ bool DataStream::record(const RecordFields& fields) {
 std::optional<StreamFailure> DataStream::finish(bool startFound) {
   if (progress_) progress_->clear();
   const bool grouped = grouping_ && startFound;
-  if (grouped && groupFailure_) return groupFailure_;
-  const Order& order = grouped ? orderGrouped_ : orderPlain_;
+  if (grouped && query_.group.failure) return query_.group.failure;
+  const ResolvedList& order = grouped ? query_.orderGrouped : query_.orderPlain;
   if (ordering_ && order.failure) return order.failure;
+  const std::vector<RowStore::Key>& keys = grouped ? orderGrouped_ : orderPlain_;
   if (grouped) {
     RowStore rows = grouper_->rows();
     grouper_->clear();
-    if (ordering_) rows.sort(order.keys);
+    if (ordering_) rows.sort(keys);
     printer_.printAll(StoredRows(rows, groupedNames_, groupedNumeric_));
   } else if (ordering_ && !grouping_) {
-    store_->sort(order.keys);
+    store_->sort(keys);
     printer_.printAll(StoredRows(*store_, plainNames_, plainNumeric_));
     store_->clear();
   }

@@ -1,6 +1,6 @@
 // The data command's rows as the reader finds them: a RecordSink that does
-// what the script settings mean (column choice, translation, grouping with a
-// count, sorting) and prints in any of the four formats. The rows are those
+// what the query asks (column choice, translation, grouping with a count,
+// sorting; cli/data_query.h) and prints in any of the four formats. The rows are those
 // that GetData would put into the in-memory value table, except that values
 // are whole where the table cuts them to its column widths (8, 2, 30).
 //
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/data_query.h"
 #include "cli/held_rows.h"
 #include "cli/record_shaper.h"
 #include "cli/stream_printer.h"
@@ -25,17 +26,12 @@ namespace velmora::cli {
 
 class ProgressLine;
 
-// A failure found in the column lists, as the host's table reports it.
-struct StreamFailure {
-  std::int16_t number;
-  U16String text;
-};
-
 class DataStream : public RecordSink {
  public:
-  // Takes the settings from the configured journal; progress: show a
-  // progress line on io.err while reading.
-  DataStream(Journal& journal, Io& io, bool progress);
+  // Reads through journal, set to the query's period and filters; the
+  // query outlives the stream. progress: show a progress line on io.err
+  // while reading.
+  DataStream(Journal& journal, const DataQuery& query, Io& io, bool progress);
   ~DataStream() override;
   DataStream(const DataStream&) = delete;
   DataStream& operator=(const DataStream&) = delete;
@@ -54,15 +50,11 @@ class DataStream : public RecordSink {
   bool record(const RecordFields& fields) override;
 
  private:
-  // A column list resolved against some columns: the sort keys, or the
-  // failure that the table would report.
-  struct Order {
-    std::vector<RowStore::Key> keys;
-    std::optional<StreamFailure> failure;
-  };
-  static Order resolveOrder(U16View list, const std::vector<U16String>& names, const std::vector<bool>& numeric);
+  // The sort keys of an order list, against rows of those numeric columns.
+  static std::vector<RowStore::Key> sortKeys(const ResolvedList& order, const std::vector<bool>& numeric);
 
   Journal& journal_;
+  const DataQuery& query_;
   Io& io_;
   RecordShaper shaper_;
   StreamPrinter printer_;
@@ -73,14 +65,13 @@ class DataStream : public RecordSink {
   // grouping
   bool grouping_ = false;
   std::unique_ptr<Grouper> grouper_;
-  std::optional<StreamFailure> groupFailure_;
   std::vector<std::size_t> groupedColumns_;
   std::vector<std::string> texts_;  // UTF-8 of the grouping columns of a record
   std::vector<std::string_view> views_;
 
   // sorting: against the grouped rows, or the plain ones
   bool ordering_ = false;
-  Order orderGrouped_, orderPlain_;
+  std::vector<RowStore::Key> orderGrouped_, orderPlain_;
   std::unique_ptr<RowStore> store_;
 
   std::vector<std::string> plainNames_, groupedNames_;

@@ -161,7 +161,7 @@ PeriodKeys resolvePeriod(const PeriodOptions& o, int today) {
   return keys;
 }
 
-PeriodKeys applyPeriod(Journal& journal, const PeriodOptions& o) {
+PeriodKeys resolvePeriod(const PeriodOptions& o) {
   int today = localToday();
   if (!o.today.empty()) {
     const std::string digits = normaliseDate(o.today);
@@ -170,7 +170,11 @@ PeriodKeys applyPeriod(Journal& journal, const PeriodOptions& o) {
       throw UsageError("--today " + inQuotes(o.today) + " is not a date; expected YYYY-MM-DD");
     today = y;
   }
-  const PeriodKeys keys = resolvePeriod(o, today);
+  return resolvePeriod(o, today);
+}
+
+PeriodKeys applyPeriod(Journal& journal, const PeriodOptions& o) {
+  const PeriodKeys keys = resolvePeriod(o);
   journal.SetPeriodKeys(keys.begin, keys.end);
   return keys;
 }
