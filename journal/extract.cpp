@@ -1,5 +1,6 @@
-// GetData: the records of the period that pass the filters, appended to the
-// host value table, optionally translated, grouped with a count and sorted.
+// The record loop of the typed reader, and GetData on top of it: the records
+// of the period that pass the filters, appended to the host value table,
+// optionally translated, grouped with a count and sorted.
 #include <algorithm>
 #include <array>
 #include <optional>
@@ -7,17 +8,17 @@
 #include "text/codepage.h"
 #include "journal/failures.h"
 #include "journal/fileio.h"
-#include "journal/filter_state.h"
 #include "journal/journal.h"
 #include "journal/lines.h"
 #include "journal/long_lines.h"
 #include "journal/prefilter.h"
+#include "journal/reader_impl.h"
 #include "journal/result_columns.h"
 
 namespace velmora {
 namespace {
 
-constexpr std::int64_t kEndMargin = 18;  // no window starts this close to the end
+constexpr std::int64_t kEndMargin = record::kEndMargin;
 // A record of the period longer than a window is gathered whole for the
 // filters, up to this size. A longer one (no real event has a comment of
 // 64 MiB; it would be a damaged stretch of the log) is treated as rejected by
@@ -40,32 +41,87 @@ void rebuildTable(ValueTable& table, std::int32_t columnCount, U16View insertCol
   }
 }
 
+// One row for each record that passed the filters. The start is checked
+// before the first row (and the count column made then), as a position past
+// 2 GiB could not be handed back to the script.
+template <bool Selected, bool Transformed, bool Counted>
+class TableSink final : public RecordSink {
+ public:
+  TableSink(const Reader& reader, ValueTable& table, std::int32_t& rows, U16View insertColumn, Transform* translator,
+            const CodePage& cp, U16View path)
+      : reader_(reader), table_(table), rows_(rows), translator_(translator), cp_(cp), path_(path) {
+    if constexpr (Selected) {
+      for (int k = 1; k <= 10; ++k) mask_[k] = insertColumn[static_cast<std::size_t>(k - 1)] != u'0';
+    }
+    cell_.reserve(256);
+  }
+  // Before the first row, or after a scan that wrote none.
+  void begin() {
+    if (begun_) return;
+    begun_ = true;
+    scriptResult(reader_.scanStart(), path_);
+    if constexpr (Counted) table_.NewColumn(kCountColumn, kNumberType, kCountLength);
+  }
+  bool record(const RecordFields& fields) override {
+    begin();
+    ++rows_;
+    table_.NewLine();
+    std::int16_t g = 0;
+    for (std::int16_t k = 1; k <= 10; ++k) {
+      if constexpr (Selected) {
+        if (!mask_[k]) continue;
+      }
+      ++g;
+      cp_.decode(fields[k], cell_);
+      if constexpr (Transformed) translator_->TransformCol(cell_, k);
+      table_.SetValue(rows_, g, cell_);
+    }
+    if constexpr (Counted) table_.SetValue(rows_, kCountColumn, std::int16_t{1});
+    return true;
+  }
+
+ private:
+  const Reader& reader_;
+  ValueTable& table_;
+  std::int32_t& rows_;
+  Transform* translator_;
+  const CodePage& cp_;
+  U16View path_;
+  std::array<bool, 11> mask_{};
+  U16String cell_;  // reused for every field written
+  bool begun_ = false;
+};
+
 }  // namespace
 
-std::unique_ptr<Prefilter> Journal::planPrefilterAt(std::int64_t start) {
-  if (!filters_->anyActive) return nullptr;
+std::unique_ptr<Prefilter> Reader::Impl::planPrefilterAt(std::int64_t start) {
+  if (!anyActive) return nullptr;
   // A window's worth at each end; where they overlap, the log once.
-  constexpr std::int64_t kSample = static_cast<std::int64_t>(kScanWindow);
-  const std::int64_t headEnd = std::min(MyFileSize_ + 1, start + kSample);
-  const std::int64_t tailStart = std::max(headEnd, MyFileSize_ + 1 - kSample);
-  std::string sample(static_cast<std::size_t>((headEnd - start) + (MyFileSize_ + 1 - tailStart)), ' ');
-  const std::size_t head = file_->readAt(start, sample.data(), static_cast<std::size_t>(headEnd - start));
+  constexpr std::int64_t kSample = static_cast<std::int64_t>(Reader::kScanWindow);
+  const std::int64_t headEnd = std::min(fileSize + 1, start + kSample);
+  const std::int64_t tailStart = std::max(headEnd, fileSize + 1 - kSample);
+  std::string sample(static_cast<std::size_t>((headEnd - start) + (fileSize + 1 - tailStart)), ' ');
+  const std::size_t head = file->readAt(start, sample.data(), static_cast<std::size_t>(headEnd - start));
   std::size_t tail = 0;
-  if (tailStart <= MyFileSize_) {
-    tail = file_->readAt(tailStart, sample.data() + head, static_cast<std::size_t>(MyFileSize_ + 1 - tailStart));
+  if (tailStart <= fileSize) {
+    tail = file->readAt(tailStart, sample.data() + head, static_cast<std::size_t>(fileSize + 1 - tailStart));
   }
   return planPrefilter({std::string_view(sample.data(), head), std::string_view(sample.data() + head, tail)});
 }
 
-template <class OnRecord>
-std::int64_t Journal::scanPeriod(std::int64_t start, OnRecord&& onRecord, std::int64_t stopAt) {
-  oversizeRecords_ = 0;
-  firstOversize_ = -1;
-  if (start >= MyFileSize_ || start < 1) return start;
+ScanResult Reader::Impl::scanPeriod(std::int64_t start, RecordSink& sink, std::int64_t stopAt) {
+  ScanResult result;
+  auto finish = [&result](std::int64_t next) {
+    result.next = next;
+    return result;
+  };
+  oversizeRecords = 0;
+  firstOversize = -1;
+  if (start >= fileSize || start < 1) return finish(start);
 
-  const lines::Period period(DateBeginBytes_.data(), DateEndBytes_.data());
+  const lines::Period period(query.begin.data(), query.end.data());
   const std::unique_ptr<Prefilter> prefilter = planPrefilterAt(start);
-  const std::size_t W = templateSize_;
+  const std::size_t W = templateSize;
   std::vector<char> scratch;  // pieces of a record longer than a window
   std::string longRecord;     // such a record of the period, gathered whole
   std::int64_t pos = start;
@@ -75,8 +131,8 @@ std::int64_t Journal::scanPeriod(std::int64_t start, OnRecord&& onRecord, std::i
   // scan. False when the scan ends with this line.
   auto examine = [&](const char* line, const char* cr) {
     if (period.contains(line)) {
-      recordPos_ = pos + (line - window_);  // pos is where the window starts, which may lie outside Buffer_
-      if (filterLine(std::string_view(line, static_cast<std::size_t>(cr - line))) && !onRecord()) go = false;
+      recordPos = pos + (line - window);  // pos is where the window starts, which may lie outside Buffer_
+      if (filterLine(std::string_view(line, static_cast<std::size_t>(cr - line))) && !sink.record(fields)) go = false;
     } else if (period.endsBefore(line)) {
       go = false;
     }
@@ -110,15 +166,22 @@ std::int64_t Journal::scanPeriod(std::int64_t start, OnRecord&& onRecord, std::i
 
   for (;;) {
     if (pos >= stopAt) {
-      reachedStop_ = true;
-      return pos;
+      result.reachedStop = true;
+      return finish(pos);
     }
     const std::size_t got = scanWindow(pos, W);
-    const char* buf = window_;
-    const char* end = buf + windowSize_;
-    // Lines from stopAt on are another reader's: they are not examined here,
-    // though the window is decided on whole, as in a scan without a stop.
-    const char* limit = buf + static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(windowSize_), stopAt - pos));
+    const char* buf = window;
+    const char* end = buf + windowSize;
+    // Lines that start from stopAt on are another reader's: they are not
+    // examined here, though the window is decided on whole, as in a scan
+    // without a stop. A line that starts before stopAt is this scan's, even
+    // when it ends after it: limit is the first line start at or after
+    // stopAt (pos, a line start, lies before it), or the window's end.
+    const char* limit = end;
+    if (stopAt - pos < static_cast<std::int64_t>(windowSize)) {
+      const auto stop = static_cast<std::size_t>(stopAt - pos);
+      if (const char* cr = lines::findLineEnd(buf + (stop < 2 ? 0 : stop - 2), end)) limit = cr + 2;
+    }
     const char* c = buf;
     const char* d = nullptr;
     if (prefilter) {
@@ -136,7 +199,7 @@ std::int64_t Journal::scanPeriod(std::int64_t start, OnRecord&& onRecord, std::i
     }
     if (c != buf) {
       pos += c - buf;
-      if (MyFileSize_ - kEndMargin < pos || !go) return pos;
+      if (fileSize - kEndMargin < pos || !go) return finish(pos);
       continue;
     }
     // A window without a complete line. When it ends at the end of the log
@@ -144,13 +207,13 @@ std::int64_t Journal::scanPeriod(std::int64_t start, OnRecord&& onRecord, std::i
     // is still writing: stop at it so that a later call reads it once it is
     // complete. Otherwise it is a record longer than the window, followed to
     // its CR LF; without one within the log it too is left for later.
-    if (got < W || MyFileSize_ - pos < static_cast<std::int64_t>(W)) return pos;
+    if (got < W || fileSize - pos < static_cast<std::int64_t>(W)) return finish(pos);
     const bool inPeriod = period.contains(buf);
     if (!inPeriod && period.endsBefore(buf)) go = false;
     if (scratch.empty()) scratch.resize(lines::kLongLinePiece);
     longRecord.clear();
     bool tooLong = false;
-    const std::int64_t cr = lines::followLine<false>(*file_, pos, MyFileSize_, scratch, [&](std::int64_t, std::string_view piece) {
+    const std::int64_t cr = lines::followLine<false>(*file, pos, fileSize, scratch, [&](std::int64_t, std::string_view piece) {
       if (!inPeriod || tooLong) return;
       if (piece.size() > kLongRecordLimit - longRecord.size()) {
         tooLong = true;
@@ -160,65 +223,24 @@ std::int64_t Journal::scanPeriod(std::int64_t start, OnRecord&& onRecord, std::i
       }
       longRecord.append(piece);
     });
-    if (cr < 0) return pos;
+    if (cr < 0) return finish(pos);
     if (inPeriod && tooLong) {
-      if (oversizeRecords_++ == 0) firstOversize_ = pos;
+      if (oversizeRecords++ == 0) firstOversize = pos;
     }
     if (inPeriod && !tooLong) {
-      recordPos_ = pos;
+      recordPos = pos;
       const std::size_t length = longRecord.size();
       longRecord.append(lines::kCutBlock, ' ');  // room for the cutting's block reads
-      if (filterLine(std::string_view(longRecord.data(), length)) && !onRecord()) go = false;
+      if (filterLine(std::string_view(longRecord.data(), length)) && !sink.record(fields)) go = false;
     }
     pos = cr + 2;
-    if (MyFileSize_ - kEndMargin < pos || !go) return pos;
+    if (fileSize - kEndMargin < pos || !go) return finish(pos);
   }
-}
-
-template <bool Selected, bool Transformed, bool Counted>
-std::int64_t Journal::readRecords(std::int64_t start, ValueTable& table) {
-  std::array<bool, 11> mask{};
-  if constexpr (Selected) {
-    for (int k = 1; k <= 10; ++k) mask[k] = InsertColumn_[static_cast<std::size_t>(k - 1)] != u'0';
-  }
-  const CodePage& cp = CodePage::current();
-  U16String cell;  // reused for every field written
-  cell.reserve(256);
-  // One row for a record that passed the filters, its fields in Fields_.
-  return scanPeriod(start, [&] {
-    ++ListStrSize_;
-    table.NewLine();
-    std::int16_t g = 0;
-    for (std::int16_t k = 1; k <= 10; ++k) {
-      if constexpr (Selected) {
-        if (!mask[k]) continue;
-      }
-      ++g;
-      cp.decode(Fields_[k], cell);
-      if constexpr (Transformed) Translator_->TransformCol(cell, k);
-      table.SetValue(ListStrSize_, g, cell);
-    }
-    if constexpr (Counted) table.SetValue(ListStrSize_, kCountColumn, std::int16_t{1});
-    return true;
-  });
-}
-
-std::int64_t Journal::openPeriodScan(std::int64_t CurrentPos) {
-  if (DateBegin_.size() != lines::kKeySize || DateEnd_.size() != lines::kKeySize ||
-      DateBeginBytes_.size() != lines::kKeySize || DateEndBytes_.size() != lines::kKeySize ||
-      !fileExists(FilePath_)) {
-    return -1;
-  }
-  file_ = std::make_unique<ReadFile>(FilePath_);
-  MyFileSize_ = file_->size();
-  templateSize_ = kSearchWindow;
-  return CurrentPos >= 1 ? CurrentPos : FindStartPos();
 }
 
 std::int32_t Journal::GetStartPos(std::int32_t CurrentPos, ValueTable& ListStr) {
   clearError();
   try {
-    const AtScopeEnd done([this] { endCall(); });
     const std::int32_t columnCount = ListStr.ColumnCount();
     if (columnCount == ColumnTotal_) {
       ListStrSize_ = ListStr.LinesCnt();
@@ -226,31 +248,24 @@ std::int32_t Journal::GetStartPos(std::int32_t CurrentPos, ValueTable& ListStr) 
       rebuildTable(ListStr, columnCount, InsertColumn_);
       ListStrSize_ = 0;
     }
+    if (!periodSet() || !fileExists(FilePath_)) return -1;  // neither rows nor sorting
 
-    const std::int64_t start = openPeriodScan(CurrentPos);
-    if (!file_) return -1;  // no log, or no period: neither rows nor sorting
+    Reader& r = reader();
+    const bool selected = ColumnTotal_ != 10;
+    const bool transformed = TransformStr_ != u"0000" && Translator_ != nullptr;
+    const bool counted = !GroupBy_.empty();
+    // Indexed by selected columns (1), translation (2) and counting (4).
+    using Run = ScanResult (*)(Journal&, Reader&, std::int64_t, ValueTable&);
+    static constexpr std::array<Run, 8> kRuns{
+        &runTable<false, false, false>, &runTable<true, false, false>, &runTable<false, true, false>,
+        &runTable<true, true, false>,   &runTable<false, false, true>, &runTable<true, false, true>,
+        &runTable<false, true, true>,   &runTable<true, true, true>,
+    };
+    const ScanResult scan = kRuns[(selected ? 1 : 0) | (transformed ? 2 : 0) | (counted ? 4 : 0)](*this, r, CurrentPos, ListStr);
+    if (scan.failure) throw *scan.failure;
     std::int32_t result = -1;
-    if (start < 1) {
-      file_.reset();
-    } else {
-      // A start past 2 GiB could not be handed back as the next position.
-      scriptResult(start, FilePath_);
-      using Loop = std::int64_t (Journal::*)(std::int64_t, ValueTable&);
-      // Indexed by selected columns (1), translation (2) and counting (4).
-      static constexpr std::array<Loop, 8> kLoops{
-          &Journal::readRecords<false, false, false>, &Journal::readRecords<true, false, false>,
-          &Journal::readRecords<false, true, false>,  &Journal::readRecords<true, true, false>,
-          &Journal::readRecords<false, false, true>,  &Journal::readRecords<true, false, true>,
-          &Journal::readRecords<false, true, true>,   &Journal::readRecords<true, true, true>,
-      };
-      const bool selected = ColumnTotal_ != 10;
-      const bool transformed = TransformStr_ != u"0000" && Translator_ != nullptr;
-      const bool counted = !GroupBy_.empty();
-      const Loop loop = kLoops[(selected ? 1 : 0) | (transformed ? 2 : 0) | (counted ? 4 : 0)];
-      if (counted) ListStr.NewColumn(kCountColumn, kNumberType, kCountLength);
-      const std::int64_t next = (this->*loop)(start, ListStr);
-      file_.reset();
-      result = scriptResult(next, FilePath_);
+    if (scan.next >= 1) {
+      result = scriptResult(scan.next, FilePath_);
       if (counted) ListStr.GroupBy(GroupBy_, kCountColumn);
     }
     if (!OrderBy_.empty()) ListStr.Sort(OrderBy_);
@@ -260,18 +275,31 @@ std::int32_t Journal::GetStartPos(std::int32_t CurrentPos, ValueTable& ListStr) 
   }
 }
 
+template <bool Selected, bool Transformed, bool Counted>
+ScanResult Journal::runTable(Journal& j, Reader& r, std::int64_t from, ValueTable& table) {
+  TableSink<Selected, Transformed, Counted> sink(r, table, j.ListStrSize_, j.InsertColumn_, j.Translator_.get(), j.codePage(),
+                                                 j.FilePath_);
+  const AtScopeEnd keep([&] { j.keepCallState(r); });
+  ScanResult scan = r.scan(from >= 1 ? from : 0, sink);
+  // A scan that began but wrote no row, or failed after its start.
+  if (scan.next >= 1 || (scan.failure && r.scanStart() >= 1)) sink.begin();
+  return scan;
+}
+
 std::int64_t Journal::GetRecords(std::int64_t CurrentPos, RecordSink& sink) {
-  return GetRecords(CurrentPos, sink, kNoStop);
+  return GetRecords(CurrentPos, sink, Reader::kNoStop);
 }
 
 std::int64_t Journal::GetRecords(std::int64_t CurrentPos, RecordSink& sink, std::int64_t StopAt) {
   clearError();
   reachedStop_ = false;
   try {
-    const AtScopeEnd done([this] { endCall(); });
-    const std::int64_t start = openPeriodScan(CurrentPos);
-    if (start < 1) return -1;
-    return scanPeriod(start, [&] { return sink.record(Fields_); }, StopAt);
+    Reader& r = reader();
+    const AtScopeEnd keep([&] { keepCallState(r); });
+    const ScanResult scan = r.scan(CurrentPos >= 1 ? CurrentPos : 0, sink, StopAt);
+    if (scan.failure) throw *scan.failure;
+    reachedStop_ = scan.reachedStop;
+    return scan.next;
   } catch (...) {
     reachedStop_ = false;
     return failCurrent();
@@ -281,9 +309,13 @@ std::int64_t Journal::GetRecords(std::int64_t CurrentPos, RecordSink& sink, std:
 std::int64_t Journal::FindPeriodStart() {
   clearError();
   try {
-    const AtScopeEnd done([this] { endCall(); });
-    const std::int64_t start = openPeriodScan(0);
-    return start < 1 ? -1 : start;
+    Reader& r = reader();
+    const AtScopeEnd keep([&] {
+      if (r.logSize() >= 0) MyFileSize_ = r.logSize();
+    });
+    const ScanResult found = r.findStart();
+    if (found.failure) throw *found.failure;
+    return found.next < 1 ? -1 : found.next;
   } catch (...) {
     return failCurrent();
   }

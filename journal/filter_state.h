@@ -1,7 +1,8 @@
-// The byte forms of the filters, built by SetFilter for matching log bytes.
+// The byte forms of the filters, built by the reader for matching log bytes,
+// and the item lists that SetFilter keeps for the script class.
 //
 // Filter texts are kept as the script sees them (upper-cased code units) and
-// as log bytes of the current code page. A character that the code page
+// as log bytes of the reader's code page. A character that the code page
 // cannot write can never occur in a log field, so it must never help a match:
 // the byte text is split into segments at such characters, and an item that
 // holds one is left out of the byte list altogether.
@@ -50,13 +51,6 @@ struct Journal::FilterState {
   // The items of the comment, identifier and presentation filters, as
   // SetFilter cut them (upper-cased); index 0 is filter 8.
   std::array<std::vector<U16String>, 3> lists;  // RemList, IdObjList, DeclarationObjList
-
-  // Byte forms, valid for the code page they were built with.
-  const CodePage* builtFor = nullptr;
-  std::array<ExactList, 11> exact;  // positions 3..10
-  std::array<ItemList, 11> items;   // positions 8..10
-  std::array<bool, 11> active{};    // FilterText at the position is not empty
-  bool anyActive = false;
 };
 
 }  // namespace velmora

@@ -1,6 +1,6 @@
 #include <algorithm>
 
-#include "journal/filter_state.h"
+#include "journal/reader_impl.h"
 #include "journal/lines.h"
 #include "journal/prefilter.h"
 
@@ -150,51 +150,64 @@ bool ItemList::matches(std::string_view v, const CodePage& cp) const {
   return false;
 }
 
-// Byte forms of every filter for the code page cp.
-void Journal::rebuildFilters(const CodePage& cp) {
-  FilterState& st = *filters_;
-  st.anyActive = false;
-  for (int f = 3; f <= 10; ++f) {
-    st.active[f] = !FilterText_[f].empty();
-    st.anyActive = st.anyActive || st.active[f];
-    st.exact[f].clear();
-    st.items[f].clear();
-    if (!st.active[f]) continue;
-    st.exact[f].build(FilterText_[f], cp);
-    if (f >= kFirstListFilter) st.items[f].build(st.lists[f - kFirstListFilter], cp);
+void Reader::Impl::compile() {
+  anyActive = false;
+  for (int f = kFirstFilteredField; f <= kLastField; ++f) {
+    const FieldFilter& plan = query.filters[static_cast<std::size_t>(f)];
+    CompiledFilter& c = filters[static_cast<std::size_t>(f)];
+    c.active = plan.on;
+    c.exact = plan.exact;
+    c.invert = plan.invert;
+    c.exactList.clear();
+    c.items.clear();
+    if (!c.active) continue;
+    anyActive = true;
+    if (plan.exact) {
+      // The exact list of "|v1|v2|...|"; no values give the empty text,
+      // which matches nothing ("||" would match an empty field).
+      U16String text;
+      if (!plan.values.empty()) text.push_back(u'|');
+      for (const U16String& v : plan.values) {
+        text.append(upperText(v, cp));
+        text.push_back(u'|');
+      }
+      c.exactList.build(text, cp);
+    } else {
+      std::vector<U16String> upper;
+      upper.reserve(plan.values.size());
+      for (const U16String& v : plan.values) upper.push_back(upperText(v, cp));
+      c.items.build(upper, cp);
+    }
   }
-  st.builtFor = &cp;
 }
 
-std::unique_ptr<Prefilter> Journal::planPrefilter(const std::vector<std::string_view>& samples) {
-  FilterState& st = *filters_;
-  if (!st.anyActive) return nullptr;
-  const CodePage& cp = CodePage::current();
-  if (st.builtFor != &cp) rebuildFilters(cp);
-  std::vector<Prefilter::Alternatives> filters;
-  for (int f = 3; f <= 10; ++f) {
+std::unique_ptr<Prefilter> Reader::Impl::planPrefilter(const std::vector<std::string_view>& samples) const {
+  if (!anyActive) return nullptr;
+  std::vector<Prefilter::Alternatives> alternatives;
+  for (int f = kFirstFilteredField; f <= kLastField; ++f) {
+    const CompiledFilter& c = filters[static_cast<std::size_t>(f)];
     // An inverted filter keeps the records without its items.
-    if (!st.active[f] || FilterInvert_[f]) continue;
+    if (!c.active || c.invert) continue;
     Prefilter::Alternatives patterns;
-    if (f < kFirstListFilter || (f == 9 && CoincidenceObject_)) {
+    if (c.exact) {
       // A whole value: it follows the ";" that ends the field before it
       // (field 3 follows the key, whose last byte may be anything). An
       // empty item matches an empty or missing field, which no search finds.
-      const auto& items = st.exact[f].items();
+      const auto& items = c.exactList.items();
       if (std::find(items.begin(), items.end(), std::string()) != items.end()) continue;
       for (const std::string& item : items) patterns.push_back({f == 3 ? item : ";" + item, true});
     } else {
-      for (const std::string& item : st.items[f].items()) patterns.push_back({item, false});
+      for (const std::string& item : c.items.items()) patterns.push_back({item, false});
     }
-    filters.push_back(std::move(patterns));
+    alternatives.push_back(std::move(patterns));
   }
-  return Prefilter::choose(filters, cp, samples);
+  return Prefilter::choose(alternatives, cp, samples);
 }
 
 bool Journal::SetFilter(U16View FilterStr, U16View FilterName) {
   const int f = filterNumber(FilterName);
   if (f == 0) return false;
-  const CodePage& cp = CodePage::current();
+  const CodePage& cp = codePage();
   FilterText_[f] = upperText(trimSpaces(FilterStr), cp);
   bool set = true;
   if (f >= kFirstListFilter) {
@@ -217,7 +230,7 @@ bool Journal::SetFilter(U16View FilterStr, U16View FilterName) {
       }
     }
   }
-  rebuildFilters(cp);
+  readerStale_ = true;
   return set;
 }
 
@@ -227,12 +240,21 @@ U16String Journal::GetFilter(U16View FilterName) const {
 }
 
 bool Journal::FilterRecord(std::string_view Line) {
+  Reader& r = reader();
+  const bool passed = r.filterRecord(Line);
+  Fields_ = r.fields();
+  return passed;
+}
+
+bool Reader::filterRecord(std::string_view line) {
   // A line of the caller's own has no padding after it for the cutting's
   // block reads: it is cut from a copy that has.
-  padded_.assign(Line);
-  padded_.append(lines::kCutBlock, ' ');
-  return filterLine(std::string_view(padded_.data(), Line.size()));
+  impl_->padded.assign(line);
+  impl_->padded.append(lines::kCutBlock, ' ');
+  return impl_->filterLine(std::string_view(impl_->padded.data(), line.size()));
 }
+
+const RecordFields& Reader::fields() const { return impl_->fields; }
 
 namespace {
 
@@ -285,18 +307,14 @@ bool cutFields(std::string_view Line, RecordFields& fields, Accepts&& accepts) {
 
 }  // namespace
 
-bool Journal::filterLine(std::string_view Line) {
-  if (Line.size() <= 18) return false;  // a key alone, or less, is no record
-  FilterState& st = *filters_;
-  if (!st.anyActive) return cutFields<false>(Line, Fields_, [](int) { return true; });
-  // The code page matters only to filters; without any, none is looked up.
-  const CodePage& cp = CodePage::current();
-  if (st.builtFor != &cp) rebuildFilters(cp);
-  return cutFields<true>(Line, Fields_, [&](int f) {
-    if (!st.active[f]) return true;
-    const bool exact = f < kFirstListFilter || (f == 9 && CoincidenceObject_);
-    const bool matched = exact ? st.exact[f].matches(Fields_[f], cp) : st.items[f].matches(Fields_[f], cp);
-    return matched != FilterInvert_[f];
+bool Reader::Impl::filterLine(std::string_view line) {
+  if (line.size() <= 18) return false;  // a key alone, or less, is no record
+  if (!anyActive) return cutFields<false>(line, fields, [](int) { return true; });
+  return cutFields<true>(line, fields, [&](int f) {
+    const CompiledFilter& c = filters[static_cast<std::size_t>(f)];
+    if (!c.active) return true;
+    const bool matched = c.exact ? c.exactList.matches(fields[f], cp) : c.items.matches(fields[f], cp);
+    return matched != c.invert;
   });
 }
 

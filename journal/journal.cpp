@@ -1,19 +1,112 @@
 #include "journal/journal.h"
 
+#include <algorithm>
+#include <cstring>
 #include <limits>
 
 #include "journal/fileio.h"
 #include "journal/filter_state.h"
+#include "journal/lines.h"
 #include "transform/mask.h"
 
 namespace velmora {
 
 Journal::Journal() : filters_(std::make_unique<FilterState>()) {}
+Journal::Journal(const CodePage& cp) : filters_(std::make_unique<FilterState>()), cp_(&cp) {}
 Journal::~Journal() = default;
+
+const CodePage& Journal::codePage() const { return cp_ != nullptr ? *cp_ : CodePage::current(); }
+
+bool Journal::periodSet() const {
+  return DateBegin_.size() == lines::kKeySize && DateEnd_.size() == lines::kKeySize &&
+         DateBeginBytes_.size() == lines::kKeySize && DateEndBytes_.size() == lines::kKeySize;
+}
+
+ReadQuery Journal::query() const {
+  ReadQuery q;
+  if (periodSet()) {
+    q.begin = DateBeginBytes_;
+    q.end = DateEndBytes_;
+  }
+  for (int f = kFirstFilteredField; f <= kLastField; ++f) {
+    const U16String& text = FilterText_[f];
+    FieldFilter& plan = q.filters[static_cast<std::size_t>(f)];
+    plan.on = !text.empty();
+    plan.invert = FilterInvert_[f];
+    plan.exact = f < kCommentField || (f == kObjectIdField && CoincidenceObject_);
+    if (!plan.on) continue;
+    if (plan.exact) {
+      // "|v|" in the text: v is one of the pieces between neighbouring bars
+      // (a value holding bars spans several, joined again by the reader).
+      std::size_t bar = text.find(u'|');
+      while (bar != U16String::npos) {
+        const std::size_t next = text.find(u'|', bar + 1);
+        if (next == U16String::npos) break;
+        plan.values.push_back(text.substr(bar + 1, next - bar - 1));
+        bar = next;
+      }
+    } else {
+      plan.values = filters_->lists[static_cast<std::size_t>(f - kCommentField)];
+    }
+  }
+  return q;
+}
+
+Reader& Journal::reader() {
+  const CodePage& cp = codePage();
+  if (reader_ && !readerStale_ && readerCp_ == &cp) return *reader_;
+  if (reader_) windowReads_ += reader_->windowReads();
+  reader_ = std::make_unique<Reader>(FilePath_, query(), cp);
+  reader_->setProgress(progress_);
+  readerCp_ = &cp;
+  readerStale_ = false;
+  return *reader_;
+}
+
+void Journal::keepCallState(const Reader& r) {
+  if (r.logSize() >= 0) MyFileSize_ = r.logSize();
+  // Only a scan that began counts them afresh.
+  if (r.scanStart() < 1) return;
+  oversizeRecords_ = r.oversizeRecords();
+  firstOversize_ = r.firstOversize();
+}
+
+void Journal::setProgress(ProgressFn fn) {
+  progress_ = std::move(fn);
+  if (reader_) reader_->setProgress(progress_);
+}
+
+std::size_t Journal::readWindow(std::int64_t position, std::size_t size) {
+  // Room for a CR LF appended to the last probe window, and for a key read
+  // at the start of a short last line.
+  const std::size_t room = size + lines::kWindowPadding;
+  if (Buffer_.size() < room) Buffer_.resize(room);
+  const std::size_t got = file_->readAt(position, Buffer_.data(), size);
+  // Past the end of the file the window holds spaces, never a line end.
+  std::memset(Buffer_.data() + got, ' ', room - got);
+  windowSize_ = size;
+  window_ = Buffer_.data();
+  ++windowReads_;
+  if (progress_) progress_(std::min<std::int64_t>(position - 1 + static_cast<std::int64_t>(got), MyFileSize_), MyFileSize_);
+  return got;
+}
+
+std::size_t Journal::scanWindow(std::int64_t position, std::size_t size) {
+  static_assert(ReadFile::kViewPadding >= lines::kWindowPadding);
+  std::size_t got = 0;
+  const char* view = file_->view(position, size, got);
+  if (view == nullptr) return readWindow(position, size);
+  window_ = view;
+  windowSize_ = size;
+  ++windowReads_;
+  if (progress_) progress_(std::min<std::int64_t>(position - 1 + static_cast<std::int64_t>(got), MyFileSize_), MyFileSize_);
+  return got;
+}
 
 void Journal::SetInvertFilters(U16View value) {
   InvertFilters_ = normaliseMask(trimSpaces(value), 8, u'0');
   for (int k = 1; k <= 8; ++k) FilterInvert_[k + 2] = InvertFilters_[k - 1] == u'1';
+  readerStale_ = true;
 }
 
 void Journal::SetOrderBy(U16View value) { OrderBy_.assign(trimSpaces(value)); }

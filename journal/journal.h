@@ -1,5 +1,7 @@
-// The event-log reader: its properties, the period, the filters and the
-// methods that read the log into a value table or a value list.
+// The event-log reader as scripts see it: its properties, the period, the
+// filters and the methods that read the log into a value table or a value
+// list. The period scans run through a Reader (journal/reader.h) built from
+// the properties: the script texts become a typed filter plan there.
 #pragma once
 
 #include <array>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "journal/host.h"
+#include "journal/reader.h"
 #include "journal/record_sink.h"
 #include "text/text.h"
 #include "transform/transform.h"
@@ -21,20 +24,23 @@ class ReadFile;
 class CodePage;
 class Prefilter;
 
-// Called once per read window by the long methods, so that a caller can show
-// progress: bytes done so far and the log's length.
-using ProgressFn = std::function<void(std::int64_t done, std::int64_t total)>;
-
 class Journal {
  public:
+  // Follows CodePage::current(), the add-in's system code page, as it is
+  // at each call.
   Journal();
+  // Reads logs in cp alone.
+  explicit Journal(const CodePage& cp);
   ~Journal();
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
 
   // ---- properties -------------------------------------------------------
   std::int16_t CoincidenceObject() const { return CoincidenceObject_ ? 1 : 0; }
-  void SetCoincidenceObject(std::int32_t value) { CoincidenceObject_ = value >= 1; }
+  void SetCoincidenceObject(std::int32_t value) {
+    CoincidenceObject_ = value >= 1;
+    readerStale_ = true;
+  }
   const U16String& InvertFilters() const { return InvertFilters_; }
   void SetInvertFilters(U16View value);
   const U16String& TextErr() const { return TextErr_; }
@@ -45,7 +51,10 @@ class Journal {
   const U16String& TransformStr() const { return TransformStr_; }
   void SetTransformStr(U16View value);
   const U16String& FilePath() const { return FilePath_; }
-  void SetFilePath(U16View value) { FilePath_.assign(value); }
+  void SetFilePath(U16View value) {
+    FilePath_.assign(value);
+    readerStale_ = true;
+  }
   // The log's length as a 32-bit property; a log of 2 GiB or more shows
   // 2147483647 rather than a wrapped number.
   std::int32_t MyFileSize() const;
@@ -91,7 +100,7 @@ class Journal {
   std::int64_t GetUsers64(std::int64_t StartPos, ValueList& ListStr);
   // During a sink's record call: the 1-based byte position at which that
   // record's line starts.
-  std::int64_t RecordPosition() const { return recordPos_; }
+  std::int64_t RecordPosition() const { return reader_ ? reader_->recordPosition() : 0; }
   // Not visible to scripts: where GetRecords(0, ...) would begin, found by
   // the same start search, as a 64-bit position; -1 when no record of the
   // period is found, the period is not set or the log does not exist.
@@ -105,7 +114,7 @@ class Journal {
   bool SetPeriodKeys(std::string_view begin, std::string_view end);
 
   // Not visible to scripts: progress reports for the command-line tool.
-  void setProgress(ProgressFn fn) { progress_ = std::move(fn); }
+  void setProgress(ProgressFn fn);
 
   // ---- internals exposed for tests and benchmarks ------------------------
   // Cuts one record (a line without CR LF, log bytes) into Fields and applies
@@ -114,48 +123,32 @@ class Journal {
   bool FilterRecord(std::string_view Line);
   std::string_view Field(int k) const { return Fields_[k]; }  // k = 1..10
   // Windows read from logs since the reader was made (for benchmarks).
-  std::uint64_t windowReads() const { return windowReads_; }
+  std::uint64_t windowReads() const { return windowReads_ + (reader_ ? reader_->windowReads() : 0); }
 
-  static constexpr std::size_t kSearchWindow = 32768;
-  static constexpr std::size_t kScanWindow = 65536;
+  static constexpr std::size_t kSearchWindow = Reader::kSearchWindow;
+  static constexpr std::size_t kScanWindow = Reader::kScanWindow;
+
+  // The typed query the properties stand for (filters as plans, the period
+  // as keys), as the next period scan uses it.
+  ReadQuery query() const;
 
  private:
   struct FilterState;  // defined in filter_state.h
-  void rebuildFilters(const CodePage& cp);
-  // The search that lets the record loops pass over lines that no
-  // accepting filter can pass, its bytes chosen by their rates in samples
-  // of the log; nullptr when none pays.
-  std::unique_ptr<Prefilter> planPrefilter(const std::vector<std::string_view>& samples);
-  // The same for a scan from start: sampled where the scan begins and at
-  // the log's end (the two ends of what a scan from there may read).
-  std::unique_ptr<Prefilter> planPrefilterAt(std::int64_t start);
+  const CodePage& codePage() const;
+  bool periodSet() const;
+  // The reader of the current properties, made anew when one changed.
+  Reader& reader();
+  void keepCallState(const Reader& r);
+  template <bool Selected, bool Transformed, bool Counted>
+  static ScanResult runTable(Journal& j, Reader& r, std::int64_t from, ValueTable& table);
 
-  // start search (the log is open as file_)
-  std::int64_t FindStartPos();
-  bool WindowDates(std::string_view& FirstDate, std::string_view& LastDate) const;
-  std::int64_t ScanForStart(std::int64_t WindowPos);
+  // Windows of the methods that walk the log themselves (GetUsers,
+  // StoreErrRows, ReplaceDateTimes); the log is open as file_.
   std::size_t readWindow(std::int64_t position, std::size_t size);  // the bytes read
   // The same window for the record loops, which only read it: in place in
   // the file's read-ahead block when it follows on, else copied as above.
   // Either way window_ points at it, padded with spaces.
   std::size_t scanWindow(std::int64_t position, std::size_t size);
-  // Opens the log and gives where a scan of the period starts: CurrentPos
-  // when it is 1 or more, else the first record of the period (-1: none).
-  // -1 with the log left closed when the period is not set or the log does
-  // not exist.
-  std::int64_t openPeriodScan(std::int64_t CurrentPos);
-  // record loops: scanPeriod walks the records of the period from start and
-  // calls onRecord() for each that passes the filters, its fields in Fields_;
-  // onRecord returning false ends the scan after that record.
-  // FilterRecord for a line followed by at least lines::kCutBlock readable
-  // bytes (a line of the window, or a long record gathered with padding).
-  bool filterLine(std::string_view Line);
-  // A scan ends before the first line that starts at or after stopAt.
-  template <class OnRecord>
-  std::int64_t scanPeriod(std::int64_t start, OnRecord&& onRecord, std::int64_t stopAt = kNoStop);
-  static constexpr std::int64_t kNoStop = INT64_MAX;
-  template <bool Selected, bool Transformed, bool Counted>
-  std::int64_t readRecords(std::int64_t start, ValueTable& table);
   void fail(std::int16_t number, U16String text);
   // Inside a catch block of a method that traps its errors: closes the log,
   // records the error in NumErr/TextErr and gives the result -1.
@@ -186,10 +179,13 @@ class Journal {
   // filters: texts (positions 3..10) and their byte forms for matching
   std::array<U16String, 11> FilterText_;
   std::unique_ptr<FilterState> filters_;
+  const CodePage* cp_ = nullptr;  // nullptr: CodePage::current() at each call
+  std::unique_ptr<Reader> reader_;
+  const CodePage* readerCp_ = nullptr;  // the code page reader_ was made for
+  bool readerStale_ = true;
 
   // working storage of one call
-  RecordFields Fields_;  // positions 1..10, views into the window
-  std::string padded_;   // a line given to FilterRecord, with room after it
+  RecordFields Fields_;  // positions 1..10, as FilterRecord cut them
   std::unique_ptr<ReadFile> file_;
   std::vector<char> Buffer_;                 // the current read window, when copied
   const char* window_ = nullptr;             // the current read window (in Buffer_ or in file_)
@@ -197,7 +193,6 @@ class Journal {
   std::size_t templateSize_ = 0;             // size of the next record-loop window
   std::uint64_t windowReads_ = 0;
   bool reachedStop_ = false;          // the last GetRecords got to its StopAt
-  std::int64_t recordPos_ = 0;        // the line of the record being handed out
   std::int64_t oversizeRecords_ = 0, firstOversize_ = -1;
   ProgressFn progress_;
 };

@@ -131,6 +131,7 @@ bool Journal::SetDateTimes(U16View Date1, U16View Time1, U16View Date2, U16View 
   DateEndBytes_ = keys->end;
   DateBegin_ = widen(keys->begin);
   DateEnd_ = widen(keys->end);
+  readerStale_ = true;
   return true;
 }
 

@@ -18,6 +18,7 @@ bool Journal::SetPeriodKeys(std::string_view begin, std::string_view end) {
   };
   DateBegin_ = widen(begin);
   DateEnd_ = widen(end);
+  readerStale_ = true;
   return true;
 }
 

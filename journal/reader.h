@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "journal/errors.h"
@@ -63,6 +64,9 @@ struct ScanResult {
 class Reader {
  public:
   static constexpr std::int64_t kNoStop = INT64_MAX;
+  // The start search's probe windows, and the record loop's after it.
+  static constexpr std::size_t kSearchWindow = 32768;
+  static constexpr std::size_t kScanWindow = 65536;
 
   Reader(U16String path, ReadQuery query, const CodePage& cp);
   ~Reader();
@@ -93,12 +97,22 @@ class Reader {
 
   // During a sink's record call: the 1-based position of that record.
   std::int64_t recordPosition() const;
+  // During a sink's record call, or after a call: where the last scan (or
+  // start search) began; -1 when it found no start.
+  std::int64_t scanStart() const;
   // Records of the period over the long-record limit that the last scan
   // passed over, and the position of the first (-1 when none).
   std::int64_t oversizeRecords() const;
   std::int64_t firstOversize() const;
-  std::int64_t logSize() const;  // as found at the last call's open
+  std::int64_t logSize() const;  // as found at the last call's open; -1 when it opened none
   void setProgress(ProgressFn fn);
+
+  // Cuts one record (a line without CR LF, log bytes) into fields and
+  // applies the filters; true when it passes. The fields point into a copy
+  // of line kept until the next call.
+  bool filterRecord(std::string_view line);
+  const RecordFields& fields() const;
+  std::uint64_t windowReads() const;  // windows read since the reader was made
 
  private:
   struct Impl;

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "journal/fileio.h"
-#include "journal/journal.h"
+#include "journal/reader_impl.h"
 #include "journal/lines.h"
 #include "journal/long_lines.h"
 
@@ -38,38 +38,38 @@ void scanLines(const lines::Period& period, const char* buf, std::size_t n, std:
 
 }  // namespace
 
-std::size_t Journal::readWindow(std::int64_t position, std::size_t size) {
+std::size_t Reader::Impl::readWindow(std::int64_t position, std::size_t size) {
   // Room for a CR LF appended to the last probe window, and for a key read
   // at the start of a short last line.
   const std::size_t room = size + lines::kWindowPadding;
-  if (Buffer_.size() < room) Buffer_.resize(room);
-  const std::size_t got = file_->readAt(position, Buffer_.data(), size);
+  if (buffer.size() < room) buffer.resize(room);
+  const std::size_t got = file->readAt(position, buffer.data(), size);
   // Past the end of the file the window holds spaces, never a line end.
-  std::memset(Buffer_.data() + got, ' ', room - got);
-  windowSize_ = size;
-  window_ = Buffer_.data();
-  ++windowReads_;
-  if (progress_) progress_(std::min<std::int64_t>(position - 1 + static_cast<std::int64_t>(got), MyFileSize_), MyFileSize_);
+  std::memset(buffer.data() + got, ' ', room - got);
+  windowSize = size;
+  window = buffer.data();
+  ++windowReads;
+  if (progress) progress(std::min<std::int64_t>(position - 1 + static_cast<std::int64_t>(got), fileSize), fileSize);
   return got;
 }
 
-std::size_t Journal::scanWindow(std::int64_t position, std::size_t size) {
+std::size_t Reader::Impl::scanWindow(std::int64_t position, std::size_t size) {
   static_assert(ReadFile::kViewPadding >= lines::kWindowPadding);
   std::size_t got = 0;
-  const char* view = file_->view(position, size, got);
+  const char* view = file->view(position, size, got);
   if (view == nullptr) return readWindow(position, size);
-  window_ = view;
-  windowSize_ = size;
-  ++windowReads_;
-  if (progress_) progress_(std::min<std::int64_t>(position - 1 + static_cast<std::int64_t>(got), MyFileSize_), MyFileSize_);
+  window = view;
+  windowSize = size;
+  ++windowReads;
+  if (progress) progress(std::min<std::int64_t>(position - 1 + static_cast<std::int64_t>(got), fileSize), fileSize);
   return got;
 }
 
-bool Journal::WindowDates(std::string_view& FirstDate, std::string_view& LastDate) const {
+bool Reader::Impl::windowDates(std::string_view& FirstDate, std::string_view& LastDate) const {
   FirstDate = {};
   LastDate = {};
-  const char* buf = Buffer_.data();
-  const std::size_t n = windowSize_;
+  const char* buf = buffer.data();
+  const std::size_t n = windowSize;
   const char* end = buf + n;
   // The first line of a probe window is taken as partial; the second must be
   // complete.
@@ -94,14 +94,14 @@ bool Journal::WindowDates(std::string_view& FirstDate, std::string_view& LastDat
   return !LastDate.empty();
 }
 
-std::int64_t Journal::ScanForStart(std::int64_t WindowPos) {
-  templateSize_ = kScanWindow;  // every later read, here and in the record loop
-  const lines::Period period(DateBeginBytes_.data(), DateEndBytes_.data());
+std::int64_t Reader::Impl::scanForStart(std::int64_t WindowPos) {
+  templateSize = Reader::kScanWindow;  // every later read, here and in the record loop
+  const lines::Period period(query.begin.data(), query.end.data());
   std::int64_t result = -1;
   bool go = true;
 
-  const char* buf = Buffer_.data();
-  std::size_t n = windowSize_;
+  const char* buf = buffer.data();
+  std::size_t n = windowSize;
   std::size_t a = 0;
   const char* d = findLineEnd(buf, buf + n);
   std::vector<char> scratch;  // pieces of a line longer than a window
@@ -109,7 +109,7 @@ std::int64_t Journal::ScanForStart(std::int64_t WindowPos) {
   // open; -1 when it has none there (the unterminated last line).
   auto lineEnd = [&](std::int64_t at) {
     if (scratch.empty()) scratch.resize(lines::kLongLinePiece);
-    return lines::followLine<false>(*file_, at, MyFileSize_, scratch, [](std::int64_t, std::string_view) {});
+    return lines::followLine<false>(*file, at, fileSize, scratch, [](std::int64_t, std::string_view) {});
   };
   std::int64_t P = WindowPos;
   // A window read from inside the file starts, as a rule, inside a line;
@@ -119,21 +119,21 @@ std::int64_t Journal::ScanForStart(std::int64_t WindowPos) {
     const std::int64_t cr = lineEnd(WindowPos);
     if (cr < 0) return -1;
     P = cr + 2;
-    if (MyFileSize_ - kEndMargin < P) return -1;
+    if (fileSize - kEndMargin < P) return -1;
   } else {
     if (WindowPos > 1) {
       a = static_cast<std::size_t>(d - buf) + 2;
       d = findLineEnd(buf + a, buf + n);
     }
     scanLines(period, buf, n, a, d, WindowPos, result, go);
-    if (WindowPos + static_cast<std::int64_t>(a) + 1 >= MyFileSize_ || !go || result >= 0) return result;
+    if (WindowPos + static_cast<std::int64_t>(a) + 1 >= fileSize || !go || result >= 0) return result;
     P = WindowPos + static_cast<std::int64_t>(a);
   }
 
   for (;;) {
-    const std::size_t got = readWindow(P, kScanWindow);
-    buf = Buffer_.data();
-    n = windowSize_;
+    const std::size_t got = readWindow(P, Reader::kScanWindow);
+    buf = buffer.data();
+    n = windowSize;
     a = 0;
     scanLines(period, buf, n, a, findLineEnd(buf, buf + n), P, result, go);
     if (a != 0) {
@@ -143,27 +143,27 @@ std::int64_t Journal::ScanForStart(std::int64_t WindowPos) {
       // log holds its unterminated last line, which is no record: the scan
       // ends. Otherwise the line is longer than the window: followed to its
       // CR LF, it is placed against the period like any other.
-      if (got < kScanWindow || MyFileSize_ - P < static_cast<std::int64_t>(kScanWindow)) return -1;
+      if (got < Reader::kScanWindow || fileSize - P < static_cast<std::int64_t>(Reader::kScanWindow)) return -1;
       const std::int64_t cr = lineEnd(P);
       if (cr < 0) return -1;
       if (period.contains(buf)) return P;
       if (period.endsBefore(buf)) return -1;
       P = cr + 2;
     }
-    if (MyFileSize_ - kEndMargin < P || result >= 0 || !go) break;
+    if (fileSize - kEndMargin < P || result >= 0 || !go) break;
   }
   return result;
 }
 
-std::int64_t Journal::FindStartPos() {
-  if (MyFileSize_ < kWholeFileLimit) {
-    readWindow(1, static_cast<std::size_t>(MyFileSize_));
-    return ScanForStart(1);
+std::int64_t Reader::Impl::findStartPos() {
+  if (fileSize < kWholeFileLimit) {
+    readWindow(1, static_cast<std::size_t>(fileSize));
+    return scanForStart(1);
   }
-  const std::string_view begin9(DateBeginBytes_.data(), lines::kDate9Size);
-  const std::string_view end9(DateEndBytes_.data(), lines::kDate9Size);
-  constexpr auto W = static_cast<std::int64_t>(kSearchWindow);
-  std::int64_t hi = MyFileSize_ - W;
+  const std::string_view begin9(query.begin.data(), lines::kDate9Size);
+  const std::string_view end9(query.end.data(), lines::kDate9Size);
+  constexpr auto W = static_cast<std::int64_t>(Reader::kSearchWindow);
+  std::int64_t hi = fileSize - W;
   std::int64_t lo = 1;
   std::string_view firstDate, lastDate;
   auto startsHere = [&] { return firstDate < begin9 && begin9 <= lastDate; };
@@ -174,27 +174,27 @@ std::int64_t Journal::FindStartPos() {
   // lay wholly before the period).
   auto scanFrom = [&](std::int64_t position) {
     position = std::max<std::int64_t>(1, position);
-    readWindow(position, kSearchWindow);
-    return ScanForStart(position);
+    readWindow(position, Reader::kSearchWindow);
+    return scanForStart(position);
   };
 
   // The first window: the period may begin at or before the first record.
-  readWindow(1, kSearchWindow);
-  const std::string_view head = date9(Buffer_.data());
+  readWindow(1, Reader::kSearchWindow);
+  const std::string_view head = date9(buffer.data());
   if (end9 < head) return -1;
-  if (begin9 <= head) return ScanForStart(1);
-  if (!WindowDates(firstDate, lastDate)) return scanFrom(1);
-  if (startsHere()) return ScanForStart(1);
+  if (begin9 <= head) return scanForStart(1);
+  if (!windowDates(firstDate, lastDate)) return scanFrom(1);
+  if (startsHere()) return scanForStart(1);
 
   // The last window: the period may begin after the last record.
-  readWindow(hi, kSearchWindow);
-  if (std::memcmp(Buffer_.data() + windowSize_ - 2, "\r\n", 2) != 0) {
-    std::memcpy(Buffer_.data() + windowSize_, "\r\n", 2);
-    windowSize_ += 2;
+  readWindow(hi, Reader::kSearchWindow);
+  if (std::memcmp(buffer.data() + windowSize - 2, "\r\n", 2) != 0) {
+    std::memcpy(buffer.data() + windowSize, "\r\n", 2);
+    windowSize += 2;
   }
-  if (WindowDates(firstDate, lastDate)) {
+  if (windowDates(firstDate, lastDate)) {
     if (begin9 > lastDate) return -1;
-    if (startsHere()) return ScanForStart(hi);
+    if (startsHere()) return scanForStart(hi);
   }
 
   for (;;) {
@@ -204,9 +204,9 @@ std::int64_t Journal::FindStartPos() {
       return scanFrom((hi + lo - W) / 2);
     }
     const std::int64_t mid = (hi + lo) / 2;
-    readWindow(mid, kSearchWindow);
-    if (!WindowDates(firstDate, lastDate)) return scanFrom(lo == 1 ? 1 : lo - W);
-    if (startsHere()) return ScanForStart(mid);
+    readWindow(mid, Reader::kSearchWindow);
+    if (!windowDates(firstDate, lastDate)) return scanFrom(lo == 1 ? 1 : lo - W);
+    if (startsHere()) return scanForStart(mid);
     if (begin9 > lastDate) {
       lo = mid + W / 2;
     } else {
