@@ -20,6 +20,7 @@
 #include "journal/errors.h"
 #include "journal/fileio.h"
 #include "journal/journal.h"
+#include "journal/reader.h"
 #include "journal/result_columns.h"
 #include "memhost/memory_host.h"
 #include "text/text.h"
@@ -50,7 +51,7 @@ bool stopRequested() { return gStop != 0; }
 
 std::unique_ptr<CodePage> makeCodePage(unsigned number) {
   std::unique_ptr<CodePage> page = CodePage::make(number);
-  if (!page || !CodePage::select(number))
+  if (!page)
     throw UsageError("--codepage " + std::to_string(number) +
                      " is not a code page this system knows; expected a single-byte code page such as 1251, 1252 or 866");
   return page;
@@ -74,6 +75,29 @@ std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 int reportFailure(const Journal& journal, Io& io) {
   io.err << "velmora: failed, NumErr " << journal.NumErr() << ": " << toUtf8(journal.TextErr()) << "\n";
   return kFailed;
+}
+
+int reportFailure(const Failure& failure, Io& io) {
+  io.err << "velmora: failed, NumErr " << failure.number() << ": " << toUtf8(failure.text()) << "\n";
+  return kFailed;
+}
+
+Failure currentFailure() {
+  try {
+    throw;
+  } catch (const Failure& f) {
+    return f;
+  } catch (const HostError& e) {
+    U16String text = e.description();
+    if (text.empty()) text = u"Ошибка при обращении к объекту системы";
+    return Failure(foldErrorNumber(e.number()), std::move(text));
+  } catch (const std::bad_alloc&) {
+    return Failure(ErrorNumber::OutOfMemory, u"Недостаточно памяти");
+  } catch (const std::exception& e) {
+    return Failure(ErrorNumber::InternalError, u"Внутренняя ошибка: " + fromUtf8(e.what()));
+  } catch (...) {
+    return Failure(ErrorNumber::InternalError, u"Внутренняя ошибка");
+  }
 }
 
 void noteOversize(std::int64_t count, std::int64_t first, Io& io) {
@@ -134,7 +158,7 @@ int readerGone() {
 // or rewritten is said so and read again from its start; a missing log is
 // waited for. position 0 with pending: the resume position lay in a line
 // still unfinished, found once that line ends.
-int follow(Journal& journal, const DataRequest& r, Io& io, DataStream& stream, std::int64_t position, bool pending) {
+int follow(const DataRequest& r, Io& io, DataStream& stream, std::int64_t position, bool pending) {
   using Clock = std::chrono::steady_clock;
   const auto poll = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(r.pollInterval));
   const auto maxIdle = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(r.maxIdle));
@@ -177,8 +201,9 @@ int follow(Journal& journal, const DataRequest& r, Io& io, DataStream& stream, s
       if (!pending && (now.size != lastLength || stopping)) {
         lastLength = now.size;
         const std::size_t before = stream.printed();
-        const std::int64_t next = stream.read(position, false);
-        noteOversize(journal.OversizeRecords(), journal.FirstOversizeRecord(), io);
+        const ScanResult scan = stream.read(position, false);
+        const std::int64_t next = scan.next;
+        noteOversize(stream.oversizeRecords(), stream.firstOversize(), io);
         const bool gone = !fileState(r.log).exists;
         // The bytes before the new position, taken before the rows go out.
         std::string read;
@@ -187,7 +212,7 @@ int follow(Journal& journal, const DataRequest& r, Io& io, DataStream& stream, s
           read = bytesAt(r.log, from, static_cast<std::size_t>(next - from));
         }
         const auto failure = stream.finish(next >= 1);
-        if (journal.NumErr() != 0 && !gone) return reportFailure(journal, io);
+        if (scan.failure && !gone) return reportFailure(*scan.failure, io);
         if (failure) return reportStreamFailure(*failure, io);
         io.out.flush();
         if (const int e = outputError(io.out)) {
@@ -230,26 +255,22 @@ int runData(const DataRequest& r, Io& io) {
                      "group a finished period instead");
   const DataQuery query = dataQuery(r, io);
   if (const int code = checkLog(r.log, io.err, r.follow, !r.follow)) return code;
-  Journal journal;
-  journal.SetFilePath(query.log);
-  journal.SetPeriodKeys(query.read.begin, query.read.end);
-  std::ostringstream notes;  // said once already, for the query
-  Io quiet{notes, notes, io.format, false};
-  applyFilters(journal, r.filters, quiet);
+  Reader reader(query.log, query.read, io.codePage());
   // A position inside a line would give a torn first record.
   std::int64_t start = r.resume;
   if (start > 1) start = lineStartAtOrAfter(r.log, start, io.err, "--resume");
   // Rows go out as the reader finds them (cli/data_stream.h).
-  DataStream stream(journal, query, io, io.progress && !r.follow);
-  if (r.follow) return follow(journal, r, io, stream, start, start == 0 && r.resume > 1);
+  DataStream stream(reader, query, io, io.progress && !r.follow);
+  if (r.follow) return follow(r, io, stream, start, start == 0 && r.resume > 1);
   if (start == 0 && r.resume > 1) {
     io.err << "velmora: no record of the period passes the filters\n";
     return kNothingFound;
   }
 
-  const std::int64_t next = stream.read(start);
-  if (journal.NumErr() != 0) return reportFailure(journal, io);
-  noteOversize(journal.OversizeRecords(), journal.FirstOversizeRecord(), io);
+  const ScanResult scan = stream.read(start);
+  if (scan.failure) return reportFailure(*scan.failure, io);
+  const std::int64_t next = scan.next;
+  noteOversize(stream.oversizeRecords(), stream.firstOversize(), io);
   if (next < 0 && !fileExists(u16(r.log))) return reportMissingLog(r.log, io);
   if (const auto failure = stream.finish(next >= 1)) return reportStreamFailure(*failure, io);
   io.out.flush();
@@ -264,7 +285,7 @@ int runData(const DataRequest& r, Io& io) {
 
 int runUsers(const UsersRequest& r, Io& io) {
   if (const int code = checkLog(r.log, io.err)) return code;
-  Journal journal;
+  Journal journal(io.codePage());
   journal.SetFilePath(u16(r.log));
   std::int64_t start = r.start;
   if (start > 1) start = lineStartAtOrAfter(r.log, start, io.err, "--start");
@@ -294,7 +315,7 @@ int runStripErrors(const StripRequest& r, Io& io) {
   if (!trimSpaces(u16(r.errors)).empty()) errors.emplace(r.errors, "ERRORS");
   checkDistinct({r.log}, errors ? std::vector<const OutputFile*>{&out, &*errors} : std::vector<const OutputFile*>{&out});
   if (const int code = checkLog(r.log, io.err)) return code;
-  Journal journal;
+  Journal journal(io.codePage());
   journal.SetFilePath(u16(r.log));
   std::int32_t removed;
   std::int64_t droppedBytes = 0;
@@ -330,7 +351,7 @@ int runReplaceKeys(const ReplaceRequest& r, Io& io) {
                      "18-character key YYYYMMDD;HH:MM:SS; followed by a record number");
   checkDistinct({r.log, r.list}, {&out});
   if (const int code = checkLog(r.log, io.err)) return code;
-  Journal journal;
+  Journal journal(io.codePage());
   journal.SetFilePath(u16(r.log));
   std::int32_t used;
   {

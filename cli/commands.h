@@ -15,6 +15,7 @@
 #include "sample/sample.h"
 
 namespace velmora {
+class Failure;
 class Journal;
 }
 
@@ -87,6 +88,10 @@ int runSample(const SampleRequest& request, Io& io);
 // Report what stopped the reader: the NumErr and TextErr it recorded, or a
 // log that is missing. Both give kFailed.
 int reportFailure(const Journal& journal, Io& io);
+int reportFailure(const Failure& failure, Io& io);
+// Inside a catch block: the exception as the failure the script class
+// would record for it (its NumErr and TextErr).
+Failure currentFailure();
 // Says how many records were too long to read (none: nothing said).
 void noteOversize(std::int64_t count, std::int64_t first, Io& io);
 int reportMissingLog(const std::string& log, Io& io);
@@ -96,8 +101,6 @@ int reportMissingLog(const std::string& log, Io& io);
 void configure(Journal& journal, const DataRequest& request, Io& io);
 
 // The code page of --codepage; UsageError for one the system does not know.
-// Also chosen as the scripts' reader's own, for the reads still made
-// through it.
 std::unique_ptr<CodePage> makeCodePage(unsigned number);
 
 // YYYY-MM-DD becomes YYYYMMDD; any other text is left for SetDateTimes to judge.

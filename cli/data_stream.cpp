@@ -27,8 +27,8 @@ std::vector<RowStore::Key> DataStream::sortKeys(const ResolvedList& order, const
   return keys;
 }
 
-DataStream::DataStream(Journal& journal, const DataQuery& query, Io& io, bool progress)
-    : journal_(journal),
+DataStream::DataStream(Reader& reader, const DataQuery& query, Io& io, bool progress)
+    : reader_(reader),
       query_(query),
       io_(io),
       shaper_(query.fields, query.translated, io.codePage()),
@@ -73,20 +73,31 @@ DataStream::DataStream(Journal& journal, const DataQuery& query, Io& io, bool pr
   if (progress && (grouping_ || ordering_ || !isTerminal(stdout))) progress_ = std::make_unique<ProgressLine>(io.err);
 }
 
-DataStream::~DataStream() { journal_.setProgress(nullptr); }
+DataStream::~DataStream() { reader_.setProgress(nullptr); }
 
-std::int64_t DataStream::read(std::int64_t position, bool flush) {
-  journal_.setProgress([this](std::int64_t done, std::int64_t total) {
+ScanResult DataStream::read(std::int64_t position, bool flush) {
+  reader_.setProgress([this](std::int64_t done, std::int64_t total) {
     // A window begins when the rows of the one before are complete: they go
     // out now, not when some buffer happens to fill.
     if (!grouping_ && !ordering_) printer_.flush(false);
     if (progress_) progress_->update(done, total);
   });
-  const std::int64_t next = journal_.GetRecords(position, *this);
-  journal_.setProgress(nullptr);
+  ScanResult scan;
+  try {
+    scan = reader_.scan(position >= 1 ? position : 0, *this);
+  } catch (...) {
+    scan.next = -1;
+    scan.failure = currentFailure();
+  }
+  reader_.setProgress(nullptr);
+  // As the script class counts them: only a scan that began counts afresh.
+  if (reader_.scanStart() >= 1) {
+    oversize_ = reader_.oversizeRecords();
+    firstOversize_ = reader_.firstOversize();
+  }
   // The rows found go out even when the read failed after them.
   if (flush && !grouping_ && !ordering_) printer_.flush(true);
-  return next;
+  return scan;
 }
 
 bool DataStream::record(const RecordFields& fields) {

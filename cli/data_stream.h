@@ -20,7 +20,7 @@
 #include "cli/held_rows.h"
 #include "cli/record_shaper.h"
 #include "cli/stream_printer.h"
-#include "journal/journal.h"
+#include "journal/reader.h"
 
 namespace velmora::cli {
 
@@ -28,18 +28,23 @@ class ProgressLine;
 
 class DataStream : public RecordSink {
  public:
-  // Reads through journal, set to the query's period and filters; the
-  // query outlives the stream. progress: show a progress line on io.err
-  // while reading.
-  DataStream(Journal& journal, const DataQuery& query, Io& io, bool progress);
+  // Reads through reader, made of the query's ReadQuery; the query
+  // outlives the stream. progress: show a progress line on io.err while
+  // reading.
+  DataStream(Reader& reader, const DataQuery& query, Io& io, bool progress);
   ~DataStream() override;
   DataStream(const DataStream&) = delete;
   DataStream& operator=(const DataStream&) = delete;
 
-  // One GetRecords call through this stream; its result.
-  // flush: hand the last rows on at once, else at finish() (a followed log
-  // first notes what it read, before anyone can see the rows).
-  std::int64_t read(std::int64_t position, bool flush = true);
+  // One scan through this stream from position (0: the period's start);
+  // its result, with anything that stopped it as a failure. flush: hand the
+  // last rows on at once, else at finish() (a followed log first notes what
+  // it read, before anyone can see the rows).
+  ScanResult read(std::int64_t position, bool flush = true);
+  // The records over the long-record limit of the last scan that had a
+  // start, and the first of them (-1: none).
+  std::int64_t oversizeRecords() const { return oversize_; }
+  std::int64_t firstOversize() const { return firstOversize_; }
   // The end of a read (or of one look at a followed log): groups, sorts and
   // prints what was kept, and hands all output on. startFound: the read had
   // a start (GetData groups only then). A column list that names no column
@@ -53,8 +58,9 @@ class DataStream : public RecordSink {
   // The sort keys of an order list, against rows of those numeric columns.
   static std::vector<RowStore::Key> sortKeys(const ResolvedList& order, const std::vector<bool>& numeric);
 
-  Journal& journal_;
+  Reader& reader_;
   const DataQuery& query_;
+  std::int64_t oversize_ = 0, firstOversize_ = -1;
   Io& io_;
   RecordShaper shaper_;
   StreamPrinter printer_;

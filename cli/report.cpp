@@ -10,6 +10,7 @@
 #include "cli/html.h"
 #include "journal/errors.h"
 #include "journal/fileio.h"
+#include "journal/reader.h"
 #include "journal/journal.h"
 #include "text/codepage.h"
 #include "text/text.h"
@@ -464,7 +465,7 @@ std::string renderReport(const ReportPage& page) {
 
 // The whole log's sessions: one more pass, which the reader's prefilter
 // narrows to the two event codes.
-std::vector<Session> readSessions(const std::string& log) {
+std::vector<Session> readSessions(const std::string& log, const CodePage& cp) {
   struct Sink : RecordSink {
     SessionPairing pairing;
     bool record(const RecordFields& f) override {
@@ -472,12 +473,12 @@ std::vector<Session> readSessions(const std::string& log) {
       return true;
     }
   } sink;
-  Journal j;
-  j.SetFilePath(fromUtf8(log));
-  j.SetPeriodKeys(std::string(18, '\0'), std::string(18, '\xFF'));
-  j.SetFilter(u"|OpenSession|CloseSession|", u"6");
-  const std::int64_t start = j.FindPeriodStart();
-  if (start >= 1) j.GetRecords(start, sink);
+  ReadQuery query;
+  query.begin = std::string(18, '\0');
+  query.end = std::string(18, '\xFF');
+  query.filters[6] = FieldFilter{true, true, false, {u"OpenSession", u"CloseSession"}};
+  Reader reader(fromUtf8(log), std::move(query), cp);
+  reader.scan(0, sink);  // a log that fails to read has no sessions to show
   return sink.pairing.sessions();
 }
 
@@ -499,7 +500,7 @@ int runReport(const ReportRequest& r, Io& io) {
   page.title = r.log;
   page.summary = &summary;
   page.errors = &tally.errorRecords();
-  const std::vector<Session> sessions = readSessions(r.log);
+  const std::vector<Session> sessions = readSessions(r.log, io.codePage());
   page.sessions = &sessions;
   page.raw = r.raw;
   page.codepage = &io.codePage();
