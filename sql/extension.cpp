@@ -27,9 +27,7 @@ void codepageFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
   const auto number = static_cast<unsigned>(n);
   std::unique_ptr<velmora::CodePage>& page = gPages[n > 0 ? number : 0];
   if (n > 0 && !page) page = velmora::CodePage::make(number);
-  // The scripts' reader that the tables still read through filters by the
-  // process's code page.
-  if (!page || !velmora::CodePage::select(number)) {
+  if (!page) {
     sqlite3_result_error(ctx, "velmora_codepage: not a code page this system knows (1251, 1252 or 866)", -1);
     return;
   }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "journal/reader.h"
 #include "sql/sqlite_api.h"
 
 namespace velmora {
@@ -26,6 +27,14 @@ struct SqlOptions {
 };
 
 const CodePage& codePageOf(const SqlOptions& options);
+
+// Shared by the tables: the whole log as a period, no filter.
+ReadQuery wholeLog();
+// One stretch of a scan, [from, stopAt), with whatever the sink throws
+// (memory run out) given back as a failure, so that it never crosses
+// SQLite; and a failure as the message a table reports.
+ScanResult scanStretch(Reader& reader, std::int64_t from, RecordSink& sink, std::int64_t stopAt);
+std::string failureText(const Failure& failure);
 
 // What the last failing statement met: true when the log failed (missing,
 // unreadable), not the statement.
