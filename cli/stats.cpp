@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <memory>
 #include <ostream>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -13,7 +12,6 @@
 #include "journal/errors.h"
 #include "journal/fileio.h"
 #include "journal/reader.h"
-#include "journal/lines.h"
 #include "text/codepage.h"
 #include "text/text.h"
 
