@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <cstdio>
 #include <ostream>
 
@@ -16,6 +17,7 @@
 #include "cli/sql.h"
 #include "cli/stats.h"
 #include "cli/terminal.h"
+#include "text/codepage.h"
 
 namespace velmora::cli {
 namespace {
@@ -275,31 +277,37 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
   if (!output.format.empty()) io.format = *parseFormat(output.format);
   io.progress = isTerminal(stderr);
   io.outIsTerminal = isTerminal(stdout);
+  std::unique_ptr<CodePage> codepage;
 
   const auto run = [&]() -> int {
     if (dataCmd->parsed()) {
       if (!resumeText.empty()) data.resume = parsePosition(resumeText, "--resume");
-      selectCodePage(output.codepage);
+      codepage = makeCodePage(output.codepage);
+      io.codepage = codepage.get();
       // Only a followed log ends on a signal by choice; any other run is
       // stopped by it at once, as usual.
       if (data.follow) installStopHandlers();
       return runData(data, io);
     }
     if (statsCmd->parsed()) {
-      selectCodePage(output.codepage);
+      codepage = makeCodePage(output.codepage);
+      io.codepage = codepage.get();
       return runStats(stats, io);
     }
     if (reportCmd->parsed()) {
-      selectCodePage(output.codepage);
+      codepage = makeCodePage(output.codepage);
+      io.codepage = codepage.get();
       return runReport(report, io);
     }
     if (usersCmd->parsed()) {
       if (!startText.empty()) users.start = parsePosition(startText, "--start");
-      selectCodePage(output.codepage);
+      codepage = makeCodePage(output.codepage);
+      io.codepage = codepage.get();
       return runUsers(users, io);
     }
     if (sqlCmd->parsed()) {
-      selectCodePage(output.codepage);
+      codepage = makeCodePage(output.codepage);
+      io.codepage = codepage.get();
       if (sqlCmd->count("QUERY") > 0) sqlReq.query = sqlQuery;
       sqlReq.pushDown = !noPushDown;
       return runSql(sqlReq, io);

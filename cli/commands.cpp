@@ -20,6 +20,7 @@
 #include "journal/errors.h"
 #include "journal/fileio.h"
 #include "journal/journal.h"
+#include "journal/reader.h"
 #include "journal/result_columns.h"
 #include "memhost/memory_host.h"
 #include "text/text.h"
@@ -48,11 +49,12 @@ bool stopRequested() { return gStop != 0; }
 
 // ---- shared helpers -------------------------------------------------------------
 
-void selectCodePage(unsigned number) {
-  // The reader decodes the log's text through the current code page.
-  if (!CodePage::select(number))
+std::unique_ptr<CodePage> makeCodePage(unsigned number) {
+  std::unique_ptr<CodePage> page = CodePage::make(number);
+  if (!page)
     throw UsageError("--codepage " + std::to_string(number) +
                      " is not a code page this system knows; expected a single-byte code page such as 1251, 1252 or 866");
+  return page;
 }
 
 std::string normaliseDate(const std::string& text) {
@@ -75,6 +77,29 @@ int reportFailure(const Journal& journal, Io& io) {
   return kFailed;
 }
 
+int reportFailure(const Failure& failure, Io& io) {
+  io.err << "velmora: failed, NumErr " << failure.number() << ": " << toUtf8(failure.text()) << "\n";
+  return kFailed;
+}
+
+Failure currentFailure() {
+  try {
+    throw;
+  } catch (const Failure& f) {
+    return f;
+  } catch (const HostError& e) {
+    U16String text = e.description();
+    if (text.empty()) text = u"Ошибка при обращении к объекту системы";
+    return Failure(foldErrorNumber(e.number()), std::move(text));
+  } catch (const std::bad_alloc&) {
+    return Failure(ErrorNumber::OutOfMemory, u"Недостаточно памяти");
+  } catch (const std::exception& e) {
+    return Failure(ErrorNumber::InternalError, u"Внутренняя ошибка: " + fromUtf8(e.what()));
+  } catch (...) {
+    return Failure(ErrorNumber::InternalError, u"Внутренняя ошибка");
+  }
+}
+
 void noteOversize(std::int64_t count, std::int64_t first, Io& io) {
   if (count == 0) return;
   io.err << "velmora: " << count << (count == 1 ? " record" : " records")
@@ -95,21 +120,6 @@ void configure(Journal& journal, const DataRequest& r, Io& io) {
   if (r.translate) journal.SetTransformStr(u16(translateMask(*r.translate)));
   if (r.group) journal.SetGroupBy(u16(*r.group));
   if (r.order) journal.SetOrderBy(u16(*r.order));
-}
-
-void checkColumnLists(Journal& journal, const DataRequest& r) {
-  const std::vector<U16String> names =
-      RecordShaper(journal.InsertColumn(), journal.TransformStr(), CodePage::current()).columnNames();
-  std::vector<U16String> before = names, grouped;
-  before.emplace_back(kCountColumn);
-  if (r.group) journal.SetGroupBy(u16(checkedColumnList(*r.group, "--group", before, false, &grouped)));
-  if (r.order) {
-    std::vector<U16String> available;
-    for (const U16String& c : r.group ? before : names)
-      if (!r.group || c == kCountColumn || std::find(grouped.begin(), grouped.end(), c) != grouped.end())
-        available.push_back(c);
-    journal.SetOrderBy(u16(checkedColumnList(*r.order, "--order", available, true)));
-  }
 }
 
 int reportOutputFailure(int error, std::int64_t safe, const char* option, int code, Io& io) {
@@ -148,7 +158,7 @@ int readerGone() {
 // or rewritten is said so and read again from its start; a missing log is
 // waited for. position 0 with pending: the resume position lay in a line
 // still unfinished, found once that line ends.
-int follow(Journal& journal, const DataRequest& r, Io& io, DataStream& stream, std::int64_t position, bool pending) {
+int follow(const DataRequest& r, Io& io, DataStream& stream, std::int64_t position, bool pending) {
   using Clock = std::chrono::steady_clock;
   const auto poll = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(r.pollInterval));
   const auto maxIdle = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(r.maxIdle));
@@ -191,8 +201,9 @@ int follow(Journal& journal, const DataRequest& r, Io& io, DataStream& stream, s
       if (!pending && (now.size != lastLength || stopping)) {
         lastLength = now.size;
         const std::size_t before = stream.printed();
-        const std::int64_t next = stream.read(position, false);
-        noteOversize(journal.OversizeRecords(), journal.FirstOversizeRecord(), io);
+        const ScanResult scan = stream.read(position, false);
+        const std::int64_t next = scan.next;
+        noteOversize(stream.oversizeRecords(), stream.firstOversize(), io);
         const bool gone = !fileState(r.log).exists;
         // The bytes before the new position, taken before the rows go out.
         std::string read;
@@ -201,7 +212,7 @@ int follow(Journal& journal, const DataRequest& r, Io& io, DataStream& stream, s
           read = bytesAt(r.log, from, static_cast<std::size_t>(next - from));
         }
         const auto failure = stream.finish(next >= 1);
-        if (journal.NumErr() != 0 && !gone) return reportFailure(journal, io);
+        if (scan.failure && !gone) return reportFailure(*scan.failure, io);
         if (failure) return reportStreamFailure(*failure, io);
         io.out.flush();
         if (const int e = outputError(io.out)) {
@@ -242,24 +253,24 @@ int runData(const DataRequest& r, Io& io) {
   if (r.follow && r.group)
     throw UsageError("--follow cannot be combined with --group: each look at the log would be counted on its own; "
                      "group a finished period instead");
-  Journal journal;
-  configure(journal, r, io);
-  checkColumnLists(journal, r);
+  const DataQuery query = dataQuery(r, io);
   if (const int code = checkLog(r.log, io.err, r.follow, !r.follow)) return code;
+  Reader reader(query.log, query.read, io.codePage());
   // A position inside a line would give a torn first record.
   std::int64_t start = r.resume;
   if (start > 1) start = lineStartAtOrAfter(r.log, start, io.err, "--resume");
   // Rows go out as the reader finds them (cli/data_stream.h).
-  DataStream stream(journal, io, io.progress && !r.follow);
-  if (r.follow) return follow(journal, r, io, stream, start, start == 0 && r.resume > 1);
+  DataStream stream(reader, query, io, io.progress && !r.follow);
+  if (r.follow) return follow(r, io, stream, start, start == 0 && r.resume > 1);
   if (start == 0 && r.resume > 1) {
     io.err << "velmora: no record of the period passes the filters\n";
     return kNothingFound;
   }
 
-  const std::int64_t next = stream.read(start);
-  if (journal.NumErr() != 0) return reportFailure(journal, io);
-  noteOversize(journal.OversizeRecords(), journal.FirstOversizeRecord(), io);
+  const ScanResult scan = stream.read(start);
+  if (scan.failure) return reportFailure(*scan.failure, io);
+  const std::int64_t next = scan.next;
+  noteOversize(stream.oversizeRecords(), stream.firstOversize(), io);
   if (next < 0 && !fileExists(u16(r.log))) return reportMissingLog(r.log, io);
   if (const auto failure = stream.finish(next >= 1)) return reportStreamFailure(*failure, io);
   io.out.flush();
@@ -274,7 +285,7 @@ int runData(const DataRequest& r, Io& io) {
 
 int runUsers(const UsersRequest& r, Io& io) {
   if (const int code = checkLog(r.log, io.err)) return code;
-  Journal journal;
+  Journal journal(io.codePage());
   journal.SetFilePath(u16(r.log));
   std::int64_t start = r.start;
   if (start > 1) start = lineStartAtOrAfter(r.log, start, io.err, "--start");
@@ -304,7 +315,7 @@ int runStripErrors(const StripRequest& r, Io& io) {
   if (!trimSpaces(u16(r.errors)).empty()) errors.emplace(r.errors, "ERRORS");
   checkDistinct({r.log}, errors ? std::vector<const OutputFile*>{&out, &*errors} : std::vector<const OutputFile*>{&out});
   if (const int code = checkLog(r.log, io.err)) return code;
-  Journal journal;
+  Journal journal(io.codePage());
   journal.SetFilePath(u16(r.log));
   std::int32_t removed;
   std::int64_t droppedBytes = 0;
@@ -340,7 +351,7 @@ int runReplaceKeys(const ReplaceRequest& r, Io& io) {
                      "18-character key YYYYMMDD;HH:MM:SS; followed by a record number");
   checkDistinct({r.log, r.list}, {&out});
   if (const int code = checkLog(r.log, io.err)) return code;
-  Journal journal;
+  Journal journal(io.codePage());
   journal.SetFilePath(u16(r.log));
   std::int32_t used;
   {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -14,6 +15,7 @@
 #include "sample/sample.h"
 
 namespace velmora {
+class Failure;
 class Journal;
 }
 
@@ -41,6 +43,10 @@ struct Io {
   bool progress = false;  // a progress line on err (err is a terminal)
   bool outIsTerminal = false;  // out is a terminal: control characters escaped in every format
   bool outputFailureSaid = false;  // a command reported a write error of out itself
+  // The log's code page, from --codepage; nullptr: the default one. It
+  // outlives the command.
+  const CodePage* codepage = nullptr;
+  const CodePage& codePage() const { return codepage ? *codepage : defaultCodePage(); }
 };
 
 struct DataRequest {
@@ -82,6 +88,10 @@ int runSample(const SampleRequest& request, Io& io);
 // Report what stopped the reader: the NumErr and TextErr it recorded, or a
 // log that is missing. Both give kFailed.
 int reportFailure(const Journal& journal, Io& io);
+int reportFailure(const Failure& failure, Io& io);
+// Inside a catch block: the exception as the failure the script class
+// would record for it (its NumErr and TextErr).
+Failure currentFailure();
 // Says how many records were too long to read (none: nothing said).
 void noteOversize(std::int64_t count, std::int64_t first, Io& io);
 int reportMissingLog(const std::string& log, Io& io);
@@ -90,14 +100,8 @@ int reportMissingLog(const std::string& log, Io& io);
 // and the masks, as a host script would. UsageError for bad arguments.
 void configure(Journal& journal, const DataRequest& request, Io& io);
 
-// The --group and --order lists checked against the columns the configured
-// reader's table will have, and set in the table's own column names (English
-// names and numbers allowed); UsageError for a name of no such column.
-void checkColumnLists(Journal& journal, const DataRequest& request);
-
-// Chooses the code page through which the log's text is read; UsageError
-// for one the system does not know.
-void selectCodePage(unsigned number);
+// The code page of --codepage; UsageError for one the system does not know.
+std::unique_ptr<CodePage> makeCodePage(unsigned number);
 
 // YYYY-MM-DD becomes YYYYMMDD; any other text is left for SetDateTimes to judge.
 std::string normaliseDate(const std::string& text);

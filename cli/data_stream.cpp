@@ -7,22 +7,12 @@
 #include "journal/errors.h"
 #include "journal/result_columns.h"
 #include "memhost/column_list.h"
-#include "memhost/table_model.h"
 #include "memhost/memory_host.h"
+#include "memhost/table_model.h"
 #include "text/codepage.h"
 
 namespace velmora::cli {
 namespace {
-
-// The failure of a list entry that names no column, worded and numbered as
-// the table's own.
-StreamFailure noColumn(U16View entry) {
-  try {
-    throwNoColumn(entry);
-  } catch (const HostError& e) {
-    return StreamFailure{foldErrorNumber(e.number()), e.description()};
-  }
-}
 
 std::vector<std::string> utf8Names(const std::vector<U16String>& names) {
   std::vector<std::string> out;
@@ -32,70 +22,50 @@ std::vector<std::string> utf8Names(const std::vector<U16String>& names) {
 
 }  // namespace
 
-DataStream::Order DataStream::resolveOrder(U16View list, const std::vector<U16String>& names,
-                                           const std::vector<bool>& numeric) {
-  Order order;
-  const auto index = [&](U16View name) {
-    for (std::size_t c = 0; c < names.size(); ++c) {
-      if (names[c] == name) return static_cast<int>(c + 1);
-    }
-    return 0;
-  };
-  U16View missing;
-  if (!resolveSortList(
-          list, static_cast<int>(names.size()), index, [&](std::size_t c) { return numeric[c]; }, order.keys,
-          missing)) {
-    order.failure = noColumn(missing);
-  }
-  return order;
+std::vector<SortKey> DataStream::sortKeys(const ResolvedList& order, const std::vector<bool>& numeric) {
+  std::vector<SortKey> keys;
+  for (const ColumnRef& c : order.columns) keys.push_back(SortKey{c.column, c.descending, numeric[c.column]});
+  return keys;
 }
 
-DataStream::DataStream(Journal& journal, Io& io, bool progress)
-    : journal_(journal),
+DataStream::DataStream(Reader& reader, const DataQuery& query, Io& io, bool progress)
+    : reader_(reader),
+      query_(query),
       io_(io),
-      shaper_(journal.InsertColumn(), journal.TransformStr(), CodePage::current()),
-      printer_(io.format, io.out, CodePage::current(), io.outIsTerminal),
-      utf8_(CodePage::current()) {
-  const std::vector<U16String> names = shaper_.columnNames();
+      shaper_(query.fields, query.translated, io.codePage()),
+      printer_(io.format, io.out, io.codePage(), io.outIsTerminal),
+      utf8_(io.codePage()) {
+  const std::vector<U16String> names = query.columnNames();
   const std::size_t n = names.size();
   plainNames_ = utf8Names(names);
   plainNumeric_.assign(n, false);
   cells_.resize(n);
   texts_.resize(n + 1);
   views_.resize(n + 1);
-  grouping_ = !journal.GroupBy().empty();
-  ordering_ = !journal.OrderBy().empty();
+  grouping_ = query.grouping;
+  ordering_ = query.ordering;
 
   if (grouping_) {
     // The table before grouping: the chosen columns and the count column.
     std::vector<U16String> before = names;
     before.emplace_back(kCountColumn);
-    const std::size_t count = n;
-    const auto index = [&](U16View name) {
-      for (std::size_t c = 0; c < before.size(); ++c) {
-        if (before[c] == name) return static_cast<int>(c + 1);
-      }
-      return 0;
-    };
+    const std::size_t count = query.countColumn();
     std::vector<std::size_t> grouped;
-    U16View missing;
-    if (!resolveColumnList(journal.GroupBy(), static_cast<int>(before.size()), index, grouped, missing)) {
-      groupFailure_ = noColumn(missing);
-    }
-    for (std::size_t c : grouped) {
-      if (c != count) groupedColumns_.push_back(c);
+    for (const ColumnRef& g : query.group.columns) {
+      grouped.push_back(g.column);
+      if (g.column != count) groupedColumns_.push_back(g.column);
     }
     grouper_ = std::make_unique<Grouper>(std::move(grouped), count, before.size());
     std::vector<U16String> keptNames;
-    for (const GroupLayout::Kept& k : grouper_->layout().kept) {
-      keptNames.push_back(before[k.column]);
-      groupedNumeric_.push_back(k.column == count);
+    for (std::size_t c : query.kept) {
+      keptNames.push_back(before[c]);
+      groupedNumeric_.push_back(c == count);
     }
     groupedNames_ = utf8Names(keptNames);
-    orderGrouped_ = resolveOrder(journal.OrderBy(), keptNames, groupedNumeric_);
+    orderGrouped_ = sortKeys(query.orderGrouped, groupedNumeric_);
   }
   // Without a start GetData never groups, and sorts the plain table.
-  orderPlain_ = resolveOrder(journal.OrderBy(), names, plainNumeric_);
+  orderPlain_ = sortKeys(query.orderPlain, plainNumeric_);
   if (ordering_ && !grouping_) store_ = std::make_unique<RowStore>(n);
   printer_.setNotes(&io_.err);
   printer_.setColumns(grouping_ ? groupedNames_ : plainNames_, grouping_ ? groupedNumeric_ : plainNumeric_);
@@ -103,20 +73,31 @@ DataStream::DataStream(Journal& journal, Io& io, bool progress)
   if (progress && (grouping_ || ordering_ || !isTerminal(stdout))) progress_ = std::make_unique<ProgressLine>(io.err);
 }
 
-DataStream::~DataStream() { journal_.setProgress(nullptr); }
+DataStream::~DataStream() { reader_.setProgress(nullptr); }
 
-std::int64_t DataStream::read(std::int64_t position, bool flush) {
-  journal_.setProgress([this](std::int64_t done, std::int64_t total) {
+ScanResult DataStream::read(std::int64_t position, bool flush) {
+  reader_.setProgress([this](std::int64_t done, std::int64_t total) {
     // A window begins when the rows of the one before are complete: they go
     // out now, not when some buffer happens to fill.
     if (!grouping_ && !ordering_) printer_.flush(false);
     if (progress_) progress_->update(done, total);
   });
-  const std::int64_t next = journal_.GetRecords(position, *this);
-  journal_.setProgress(nullptr);
+  ScanResult scan;
+  try {
+    scan = reader_.scan(position >= 1 ? position : 0, *this);
+  } catch (...) {
+    scan.next = -1;
+    scan.failure = currentFailure();
+  }
+  reader_.setProgress(nullptr);
+  // As the script class counts them: only a scan that began counts afresh.
+  if (reader_.scanStart() >= 1) {
+    oversize_ = reader_.oversizeRecords();
+    firstOversize_ = reader_.firstOversize();
+  }
   // The rows found go out even when the read failed after them.
   if (flush && !grouping_ && !ordering_) printer_.flush(true);
-  return next;
+  return scan;
 }
 
 bool DataStream::record(const RecordFields& fields) {
@@ -146,16 +127,17 @@ bool DataStream::record(const RecordFields& fields) {
 std::optional<StreamFailure> DataStream::finish(bool startFound) {
   if (progress_) progress_->clear();
   const bool grouped = grouping_ && startFound;
-  if (grouped && groupFailure_) return groupFailure_;
-  const Order& order = grouped ? orderGrouped_ : orderPlain_;
+  if (grouped && query_.group.failure) return query_.group.failure;
+  const ResolvedList& order = grouped ? query_.orderGrouped : query_.orderPlain;
   if (ordering_ && order.failure) return order.failure;
+  const std::vector<SortKey>& keys = grouped ? orderGrouped_ : orderPlain_;
   if (grouped) {
     RowStore rows = grouper_->rows();
     grouper_->clear();
-    if (ordering_) rows.sort(order.keys);
+    if (ordering_) rows.sort(keys);
     printer_.printAll(StoredRows(rows, groupedNames_, groupedNumeric_));
   } else if (ordering_ && !grouping_) {
-    store_->sort(order.keys);
+    store_->sort(keys);
     printer_.printAll(StoredRows(*store_, plainNames_, plainNumeric_));
     store_->clear();
   }

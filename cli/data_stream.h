@@ -1,6 +1,6 @@
 // The data command's rows as the reader finds them: a RecordSink that does
-// what the script settings mean (column choice, translation, grouping with a
-// count, sorting) and prints in any of the four formats. The rows are those
+// what the query asks (column choice, translation, grouping with a count,
+// sorting; cli/data_query.h) and prints in any of the four formats. The rows are those
 // that GetData would put into the in-memory value table, except that values
 // are whole where the table cuts them to its column widths (8, 2, 30).
 //
@@ -16,34 +16,35 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/data_query.h"
 #include "cli/held_rows.h"
 #include "cli/record_shaper.h"
 #include "cli/stream_printer.h"
-#include "journal/journal.h"
+#include "journal/reader.h"
 
 namespace velmora::cli {
 
 class ProgressLine;
 
-// A failure found in the column lists, as the host's table reports it.
-struct StreamFailure {
-  std::int16_t number;
-  U16String text;
-};
-
 class DataStream : public RecordSink {
  public:
-  // Takes the settings from the configured journal; progress: show a
-  // progress line on io.err while reading.
-  DataStream(Journal& journal, Io& io, bool progress);
+  // Reads through reader, made of the query's ReadQuery; the query
+  // outlives the stream. progress: show a progress line on io.err while
+  // reading.
+  DataStream(Reader& reader, const DataQuery& query, Io& io, bool progress);
   ~DataStream() override;
   DataStream(const DataStream&) = delete;
   DataStream& operator=(const DataStream&) = delete;
 
-  // One GetRecords call through this stream; its result.
-  // flush: hand the last rows on at once, else at finish() (a followed log
-  // first notes what it read, before anyone can see the rows).
-  std::int64_t read(std::int64_t position, bool flush = true);
+  // One scan through this stream from position (0: the period's start);
+  // its result, with anything that stopped it as a failure. flush: hand the
+  // last rows on at once, else at finish() (a followed log first notes what
+  // it read, before anyone can see the rows).
+  ScanResult read(std::int64_t position, bool flush = true);
+  // The records over the long-record limit of the last scan that had a
+  // start, and the first of them (-1: none).
+  std::int64_t oversizeRecords() const { return oversize_; }
+  std::int64_t firstOversize() const { return firstOversize_; }
   // The end of a read (or of one look at a followed log): groups, sorts and
   // prints what was kept, and hands all output on. startFound: the read had
   // a start (GetData groups only then). A column list that names no column
@@ -54,15 +55,12 @@ class DataStream : public RecordSink {
   bool record(const RecordFields& fields) override;
 
  private:
-  // A column list resolved against some columns: the sort keys, or the
-  // failure that the table would report.
-  struct Order {
-    std::vector<SortKey> keys;
-    std::optional<StreamFailure> failure;
-  };
-  static Order resolveOrder(U16View list, const std::vector<U16String>& names, const std::vector<bool>& numeric);
+  // The sort keys of an order list, against rows of those numeric columns.
+  static std::vector<SortKey> sortKeys(const ResolvedList& order, const std::vector<bool>& numeric);
 
-  Journal& journal_;
+  Reader& reader_;
+  const DataQuery& query_;
+  std::int64_t oversize_ = 0, firstOversize_ = -1;
   Io& io_;
   RecordShaper shaper_;
   StreamPrinter printer_;
@@ -73,14 +71,13 @@ class DataStream : public RecordSink {
   // grouping
   bool grouping_ = false;
   std::unique_ptr<Grouper> grouper_;
-  std::optional<StreamFailure> groupFailure_;
   std::vector<std::size_t> groupedColumns_;
   std::vector<std::string> texts_;  // UTF-8 of the grouping columns of a record
   std::vector<std::string_view> views_;
 
   // sorting: against the grouped rows, or the plain ones
   bool ordering_ = false;
-  Order orderGrouped_, orderPlain_;
+  std::vector<SortKey> orderGrouped_, orderPlain_;
   std::unique_ptr<RowStore> store_;
 
   std::vector<std::string> plainNames_, groupedNames_;

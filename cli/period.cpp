@@ -5,6 +5,7 @@
 
 #include "cli/commands.h"
 #include "journal/journal.h"
+#include "journal/period.h"
 #include "text/text.h"
 
 #ifdef _WIN32
@@ -130,21 +131,19 @@ std::string keyOf(const Bound& b, bool begin, const std::string& given, const ch
   const int day = allDigits(b.date) && b.date.size() == 8 ? std::stoi(b.date) : 0;
   if (day == 0 || civilFromDays(dayNumber(day)) != day || day % 100 == 0 || day / 100 % 100 == 0)
     throw UsageError(std::string(option) + " " + inQuotes(given) + " is not a date of the calendar: " + kExpectedDate);
-  Journal probe;
-  const U16String date = fromUtf8(b.date), time = fromUtf8(b.time);
-  const bool ok = begin ? probe.SetDateTimes(date, time, date, u"") : probe.SetDateTimes(date, u"", date, time);
-  if (!ok) throw UsageError(std::string(option) + " " + inQuotes(given) + " is refused: " + kExpectedDate);
-  const U16String& key = begin ? probe.DateBegin() : probe.DateEnd();
+  const U16String time = fromUtf8(b.time);
+  const std::optional<std::string> key = periodKey(fromUtf8(b.date), time, begin, currentLocalYear());
+  if (!key) throw UsageError(std::string(option) + " " + inQuotes(given) + " is refused: " + kExpectedDate);
   const U16View trimmed = trimSpaces(time);
   if (!trimmed.empty()) {
-    const U16View k(key);
+    const U16String k(key->begin(), key->end());
     const bool taken = trimmed.size() >= 8 && trimmed.substr(0, 2) == k.substr(9, 2) &&
                        trimmed.substr(3, 2) == k.substr(12, 2) && trimmed.substr(6, 2) == k.substr(15, 2);
     if (!taken)
       throw UsageError(std::string(b.timeInText ? option : timeOption) + " " + inQuotes(b.time) +
                        " is not a time of day; expected HH:MM:SS, two digits each, as 09:05:00");
   }
-  return toUtf8(key);  // digits and separators only
+  return *key;  // digits and separators only
 }
 
 }  // namespace
@@ -162,7 +161,7 @@ PeriodKeys resolvePeriod(const PeriodOptions& o, int today) {
   return keys;
 }
 
-PeriodKeys applyPeriod(Journal& journal, const PeriodOptions& o) {
+PeriodKeys resolvePeriod(const PeriodOptions& o) {
   int today = localToday();
   if (!o.today.empty()) {
     const std::string digits = normaliseDate(o.today);
@@ -171,7 +170,11 @@ PeriodKeys applyPeriod(Journal& journal, const PeriodOptions& o) {
       throw UsageError("--today " + inQuotes(o.today) + " is not a date; expected YYYY-MM-DD");
     today = y;
   }
-  const PeriodKeys keys = resolvePeriod(o, today);
+  return resolvePeriod(o, today);
+}
+
+PeriodKeys applyPeriod(Journal& journal, const PeriodOptions& o) {
+  const PeriodKeys keys = resolvePeriod(o);
   journal.SetPeriodKeys(keys.begin, keys.end);
   return keys;
 }

@@ -35,6 +35,8 @@ int localToday();                   // YYYYMMDD of the local date
 // the current year, a time that must be a time of day); throws UsageError
 // with what is expected otherwise. today: YYYYMMDD.
 PeriodKeys resolvePeriod(const PeriodOptions& options, int today);
+// The same against the local date (or the hidden --today).
+PeriodKeys resolvePeriod(const PeriodOptions& options);
 // Resolves the period against the local date (or the hidden --today) and
 // sets it on the reader.
 PeriodKeys applyPeriod(Journal& journal, const PeriodOptions& options);

@@ -6,14 +6,15 @@
 
 #include "cli/commands.h"
 #include "cli/terminal.h"
-#include "journal/journal.h"
 
 namespace velmora::cli {
 
 // Connects the reader's progress reports to a progress line, when wanted.
+// Source: the script class or the typed reader.
+template <class Source>
 class ProgressScope {
  public:
-  ProgressScope(Journal& journal, Io& io) : journal_(journal) {
+  ProgressScope(Source& journal, Io& io) : journal_(journal) {
     if (!io.progress) return;
     line_ = std::make_unique<ProgressLine>(io.err);
     journal_.setProgress([line = line_.get()](std::int64_t done, std::int64_t total) { line->update(done, total); });
@@ -26,7 +27,7 @@ class ProgressScope {
   }
 
  private:
-  Journal& journal_;
+  Source& journal_;
   std::unique_ptr<ProgressLine> line_;
 };
 

@@ -1,12 +1,15 @@
 #include "cli/query.h"
 
 #include <algorithm>
+#include <memory>
 #include <ostream>
 
 #include "cli/commands.h"
+#include "journal/filter_names.h"
 #include "journal/journal.h"
 #include "journal/result_columns.h"
 #include "memhost/column_list.h"
+#include "text/codepage.h"
 #include "text/text.h"
 #include "transform/catalogue.h"
 
@@ -50,16 +53,6 @@ U16String folded(U16View text) {
   return out;
 }
 
-// The field (3..10) that a filter name of SetFilter addresses, or 0. Asked
-// of a reader, so that the tool knows exactly the names scripts use.
-int fieldOfFilterName(const std::string& name) {
-  Journal probe;
-  if (!probe.SetFilter(u"|x|", u16(name))) return 0;
-  for (int f = 3; f <= 10; ++f)
-    if (!probe.GetFilter(u16(std::to_string(f))).empty()) return f;
-  return 0;
-}
-
 // A value of a mode, category or event option that is a Russian name of
 // the catalogue also stands for its code: people copy names from stats.
 template <std::size_t N>
@@ -97,6 +90,11 @@ std::string filterTextOf(int field, const std::vector<std::string>& values, cons
 
 }  // namespace
 
+const CodePage& defaultCodePage() {
+  static const std::unique_ptr<CodePage> page = CodePage::make(1251);
+  return *page;
+}
+
 const char* plainFieldName(int field) { return field >= 3 && field <= 10 ? kPlainFields[field].option : ""; }
 const char* plainFieldHelp(int field) { return field >= 3 && field <= 10 ? kPlainFields[field].help : ""; }
 
@@ -112,12 +110,13 @@ FilterPlan planFilters(const FilterOptions& o) {
     FilterSetting s;
     s.name = given.substr(0, eq);
     s.text = given.substr(eq + 1);
-    s.field = fieldOfFilterName(s.name);
+    s.field = filterField(u16(s.name));
     if (s.field == 0)
       throw UsageError("--filter: unknown filter name " + inQuotes(s.name) +
                        "; expected one of FilterUsers, FilterMode, FilterTypeObj, FilterOperation, FilterNum, "
                        "FilterRem, FilterIdObj, FilterDeclarationObj, their Russian names, or the numbers 3 to 10");
     s.option = "--filter " + given;
+    s.typed = scriptFilter(s.field, u16(s.text), o.exactId, s.set);
     if (!setBy[static_cast<std::size_t>(s.field)].empty())
       throw UsageError(s.option + " and " + setBy[static_cast<std::size_t>(s.field)] +
                        " set the same filter; the second would replace the first. Write both values in one text, as "
@@ -157,6 +156,15 @@ FilterPlan planFilters(const FilterOptions& o) {
     s.name = kPlainFields[static_cast<std::size_t>(f)].filterName;
     s.text = filterTextOf(f, excluded ? p.exclude : p.include, option, o.exactId);
     s.option = option;
+    // The values as they are, each with the code its name stands for.
+    s.typed.on = true;
+    s.typed.exact = f < kFirstItemField || (f == 9 && o.exactId);
+    s.set = f < kFirstItemField;
+    for (const std::string& v : excluded ? p.exclude : p.include) {
+      s.typed.values.push_back(u16(v));
+      s.set = s.set || !v.empty();
+      if (const auto code = codeOfName(f, v)) s.typed.values.push_back(u16(*code));
+    }
     plan.settings.push_back(std::move(s));
     if (excluded) {
       invert[static_cast<std::size_t>(f - 3)] = '1';
@@ -167,20 +175,83 @@ FilterPlan planFilters(const FilterOptions& o) {
   return plan;
 }
 
+namespace {
+
+// What a filter that SetFilter takes may mean, or why it refuses one.
+void noteFilter(const FilterSetting& s, Io& io) {
+  if (s.option.rfind("--filter", 0) == 0 && !trimSpaces(u16(s.text)).empty() && s.text.find('|') == std::string::npos)
+    io.err << "velmora: note: filter " << s.name << " compares whole values written between \"|\", as |" << s.text
+           << "|; this text has no \"|\" and may match nothing\n";
+}
+
+[[noreturn]] void refuseFilter(const FilterSetting& s) {
+  throw UsageError("--filter " + s.name + ": " + inQuotes(s.text) +
+                   " holds no item; this filter expects items between \"|\" characters, as |text|other text|");
+}
+
+}  // namespace
+
 void applyFilters(Journal& journal, const FilterOptions& options, Io& io) {
   const FilterPlan plan = planFilters(options);
   for (const FilterSetting& s : plan.settings) {
-    if (journal.SetFilter(u16(s.text), u16(s.name))) {
-      if (s.option.rfind("--filter", 0) == 0 && !trimSpaces(u16(s.text)).empty() && s.text.find('|') == std::string::npos)
-        io.err << "velmora: note: filter " << s.name << " compares whole values written between \"|\", as |" << s.text
-               << "|; this text has no \"|\" and may match nothing\n";
-      continue;
-    }
-    throw UsageError("--filter " + s.name + ": " + inQuotes(s.text) +
-                     " holds no item; this filter expects items between \"|\" characters, as |text|other text|");
+    if (!journal.SetFilter(u16(s.text), u16(s.name))) refuseFilter(s);
+    noteFilter(s, io);
   }
   if (plan.invert) journal.SetInvertFilters(u16(*plan.invert));
   if (plan.exactId) journal.SetCoincidenceObject(1);
+}
+
+std::array<FieldFilter, kLastField + 1> readFilters(const FilterOptions& options, Io& io) {
+  const FilterPlan plan = planFilters(options);
+  std::array<FieldFilter, kLastField + 1> out;
+  for (const FilterSetting& s : plan.settings) {
+    if (!s.set) refuseFilter(s);
+    noteFilter(s, io);
+    out[static_cast<std::size_t>(s.field)] = s.typed;
+  }
+  for (int f = 3; f <= 10 && plan.invert; ++f) {
+    FieldFilter& filter = out[static_cast<std::size_t>(f)];
+    filter.invert = filter.on && (*plan.invert)[static_cast<std::size_t>(f - 3)] == '1';
+  }
+  return out;
+}
+
+FieldFilter scriptFilter(int field, U16View text, bool exactId, bool& set) {
+  FieldFilter out;
+  set = true;
+  const bool exact = field < kFirstItemField || (field == 9 && exactId);
+  if (field >= kFirstItemField) {
+    // A searched field takes the pieces that end at a "|" (what follows the
+    // last is left), untrimmed; fewer than two "|", or no piece: refused.
+    std::vector<U16String> pieces;
+    std::size_t start = 0, bars = 0;
+    for (std::size_t bar = text.find(u'|'); bar != U16View::npos; bar = text.find(u'|', start), ++bars) {
+      if (bar > start) pieces.emplace_back(text.substr(start, bar - start));
+      start = bar + 1;
+    }
+    if (bars < 2 || pieces.empty()) {
+      set = false;
+      return out;
+    }
+    if (!exact) {
+      out.on = true;
+      out.exact = false;
+      out.values = std::move(pieces);
+      return out;
+    }
+  }
+  // A compared field: the values between two neighbouring "|" of the
+  // trimmed text; a blank text sets no filter.
+  const U16View trimmed = trimSpaces(text);
+  if (trimmed.empty()) return out;
+  out.on = true;
+  for (std::size_t bar = trimmed.find(u'|'); bar != U16View::npos;) {
+    const std::size_t next = trimmed.find(u'|', bar + 1);
+    if (next == U16View::npos) break;
+    out.values.emplace_back(trimmed.substr(bar + 1, next - bar - 1));
+    bar = next;
+  }
+  return out;
 }
 
 // ---- columns and translation ---------------------------------------------------
@@ -249,11 +320,8 @@ const std::string& checkedMask(const std::string& text, std::size_t width, const
   return text;
 }
 
-}  // namespace
-
-std::string columnsMask(const std::string& text) {
-  if (isMask(text)) return checkedMask(text, 10, "--columns");
-  if (folded(u16(text)) == u"all") return "1111111111";
+// The columns (0..9) of a --columns text that is no mask and not all.
+std::vector<int> columnsNamed(const std::string& text) {
   std::vector<int> all;
   std::string expected = "all, a mask of ten 0/1, or names separated by commas:";
   for (int k = 0; k < 10; ++k) {
@@ -263,9 +331,60 @@ std::string columnsMask(const std::string& text) {
   expected += " (or the Russian column names)";
   const std::vector<int> named = namedColumns(text, all, "--columns", expected);
   if (named.empty()) throw UsageError("--columns " + inQuotes(text) + " names no column; expected " + expected);
+  return named;
+}
+
+// The translated columns (0, 3, 4, 5) of a --translate text that is no mask, all or none.
+constexpr std::array<int, 4> kTranslated{0, 3, 4, 5};
+std::vector<int> translatedNamed(const std::string& text) {
+  return namedColumns(text, std::vector<int>(kTranslated.begin(), kTranslated.end()), "--translate",
+                      "all, none, a mask of four 0/1, or a list of date, mode, category, event (or their Russian column names)");
+}
+
+}  // namespace
+
+std::string columnsMask(const std::string& text) {
+  if (isMask(text)) return checkedMask(text, 10, "--columns");
+  if (folded(u16(text)) == u"all") return "1111111111";
   std::string mask(10, '0');
-  for (int k : named) mask[static_cast<std::size_t>(k)] = '1';
+  for (int k : columnsNamed(text)) mask[static_cast<std::size_t>(k)] = '1';
   return mask;
+}
+
+std::vector<int> columnFields(const std::optional<std::string>& text) {
+  std::array<bool, 10> on{};
+  if (text && isMask(*text)) {
+    // As SetInsertColumn reads a mask: untrimmed, short ones padded off.
+    const std::string& mask = checkedMask(*text, 10, "--columns");
+    for (std::size_t k = 0; k < mask.size(); ++k) on[k] = mask[k] == '1';
+  } else if (text && folded(u16(*text)) != u"all") {
+    for (int k : columnsNamed(*text)) on[static_cast<std::size_t>(k)] = true;
+  }
+  std::vector<int> fields;
+  for (int k = 1; k <= 10; ++k)
+    if (on[static_cast<std::size_t>(k - 1)]) fields.push_back(k);
+  if (fields.empty())  // none chosen: all of them, as the reader takes it
+    for (int k = 1; k <= 10; ++k) fields.push_back(k);
+  return fields;
+}
+
+std::array<bool, kLastField + 1> translatedFields(const std::optional<std::string>& text) {
+  std::array<bool, kLastField + 1> out{};
+  if (!text) return out;
+  std::array<bool, 4> on{};
+  if (isMask(*text)) {
+    // As SetTransformStr reads a mask: trimmed first.
+    const U16View mask = trimSpaces(u16(checkedMask(*text, 4, "--translate")));
+    for (std::size_t k = 0; k < 4 && k < mask.size(); ++k) on[k] = mask[k] == u'1';
+  } else {
+    const U16String word = folded(u16(*text));
+    if (word == u"all") on.fill(true);
+    else if (word != u"none")
+      for (int k : translatedNamed(*text))
+        on[static_cast<std::size_t>(std::find(kTranslated.begin(), kTranslated.end(), k) - kTranslated.begin())] = true;
+  }
+  for (std::size_t i = 0; i < 4; ++i) out[static_cast<std::size_t>(kTranslated[i] + 1)] = on[i];
+  return out;
 }
 
 std::string translateMask(const std::string& text) {
@@ -274,17 +393,13 @@ std::string translateMask(const std::string& text) {
   if (word == u"all") return "1111";
   if (word == u"none") return "0000";
   // Translated fields in mask order: date, mode, category, event.
-  static const std::vector<int> kTranslated{0, 3, 4, 5};
-  const std::vector<int> named =
-      namedColumns(text, kTranslated, "--translate",
-                   "all, none, a mask of four 0/1, or a list of date, mode, category, event (or their Russian column names)");
   std::string mask(4, '0');
-  for (int k : named) mask[static_cast<std::size_t>(std::find(kTranslated.begin(), kTranslated.end(), k) - kTranslated.begin())] = '1';
+  for (int k : translatedNamed(text)) mask[static_cast<std::size_t>(std::find(kTranslated.begin(), kTranslated.end(), k) - kTranslated.begin())] = '1';
   return mask;
 }
 
 std::string checkedColumnList(const std::string& text, const char* option, const std::vector<U16String>& available,
-                              bool sort, std::vector<U16String>* named) {
+                              bool sort, std::vector<U16String>* named, std::vector<ColumnEntry>* entries) {
   std::string expected = "expected column names separated by commas, among";
   for (const U16String& a : available) {
     std::string english = a == kCountColumn ? "count" : "";
@@ -323,6 +438,7 @@ std::string checkedColumnList(const std::string& text, const char* option, const
       throw UsageError(std::string(option) + ": " + inQuotes(toUtf8(whole)) + " is not a column of the output; " +
                        expected);
     if (named) named->push_back(found);
+    if (entries) entries->push_back(ColumnEntry{spelled, e.descending});
     if (!out.empty()) out += ",";
     out += toUtf8(spelled) + (e.descending ? " desc" : "");
     if (comma == std::string::npos) break;

@@ -1,8 +1,9 @@
 // What a query asks of the log, in either spelling: the script-shaped
 // options (--filter NAME=TEXT, --invert MASK, --columns MASK, --translate
 // MASK) and the plain ones a shell user writes (--user NAME, --not-mode C,
-// --columns date,user, --translate all). Both end as the filter texts and
-// masks that a script sets on the reader, so both give the same rows.
+// --columns date,user, --translate all). Both end as the typed reader's
+// filter plan and column sets; the filter texts and masks a script would
+// set are kept beside them, for a reader set up as scripts set it.
 #pragma once
 
 #include <array>
@@ -11,15 +12,21 @@
 #include <vector>
 
 #include "cli/period.h"
+#include "journal/reader.h"
 #include "text/text.h"
 
 namespace velmora {
+class CodePage;
 class Journal;
 }
 
 namespace velmora::cli {
 
 struct Io;
+
+// The code page the tool reads logs through when --codepage is not given:
+// 1251, on every system.
+const CodePage& defaultCodePage();
 
 // Values of one record field given with the plain options: --user and
 // --not-user fill include and exclude of field 3, and so on.
@@ -40,6 +47,10 @@ struct FilterSetting {
   std::string name;  // a filter name SetFilter knows
   std::string text;
   std::string option;  // for messages: "--user", "--filter FilterUsers=..."
+  // The same filter typed (its invert aside), and whether SetFilter would
+  // take the text: a searched field needs an item between two "|".
+  FieldFilter typed;
+  bool set = true;
 };
 
 struct FilterPlan {
@@ -58,6 +69,11 @@ const char* plainFieldHelp(int field);
 FilterPlan planFilters(const FilterOptions& options);
 // Sets the plan on the reader; notes on io.err what may match nothing.
 void applyFilters(Journal& journal, const FilterOptions& options, Io& io);
+// The same plan for the typed reader, checked and noted the same way.
+std::array<FieldFilter, kLastField + 1> readFilters(const FilterOptions& options, Io& io);
+// A filter text as SetFilter reads it, for field (3..10); exactId: field 9
+// compares whole values. set: false when SetFilter would refuse the text.
+FieldFilter scriptFilter(int field, U16View text, bool exactId, bool& set);
 
 // A --columns text as the InsertColumn mask: a mask of 0 and 1 as it is, or
 // column names (English or the Russian column names) separated by commas.
@@ -65,6 +81,17 @@ std::string columnsMask(const std::string& text);
 // A --translate text as the TransformStr mask: a mask, all, none, or a list
 // of date, mode, category and event.
 std::string translateMask(const std::string& text);
+// The same, typed: the record fields (1..10) of the columns, in order, and
+// the translated fields (of 1, 4, 5, 6). Checked as the masks are.
+std::vector<int> columnFields(const std::optional<std::string>& text);
+std::array<bool, kLastField + 1> translatedFields(const std::optional<std::string>& text);
+
+// An entry of a checked --group or --order list: the table's name of its
+// column, or the number given, and the order.
+struct ColumnEntry {
+  U16String column;
+  bool descending = false;
+};
 
 // A --group or --order list checked against the columns the table will
 // have (available: their names, in table order): English or Russian column
@@ -72,6 +99,7 @@ std::string translateMask(const std::string& text);
 // Returns the list in the table's own names; UsageError for an entry that
 // names no available column, or an empty entry.
 std::string checkedColumnList(const std::string& text, const char* option, const std::vector<U16String>& available,
-                              bool sort, std::vector<U16String>* named = nullptr);
+                              bool sort, std::vector<U16String>* named = nullptr,
+                              std::vector<ColumnEntry>* entries = nullptr);
 
 }  // namespace velmora::cli

@@ -5,16 +5,11 @@
 
 namespace velmora::cli {
 
-RecordShaper::RecordShaper(U16View insertColumn, U16View transformStr, const CodePage& cp) : cp_(cp) {
-  // "" selects every column, as a ten-character mask of "1" does.
-  for (int k = 1; k <= 10; ++k) {
-    if (insertColumn.empty() || insertColumn[static_cast<std::size_t>(k - 1)] != u'0') fields_.push_back(k);
-  }
-  transform_.SetTransformStr(transformStr);
-  // Mask positions 1..4 switch fields 1, 4, 5 and 6.
-  static constexpr int kTranslatedField[4] = {1, 4, 5, 6};
-  const U16String& mask = transform_.TransformStr();
-  for (int i = 0; i < 4; ++i) translated_[kTranslatedField[i]] = mask[static_cast<std::size_t>(i)] == u'1';
+RecordShaper::RecordShaper(std::vector<int> fields, const std::array<bool, 11>& translated, const CodePage& cp)
+    : cp_(cp), fields_(std::move(fields)), translated_(translated) {
+  // The Transform class is switched by a script's mask; only the fields
+  // marked translated ever reach it, so it may translate all four.
+  transform_.SetTransformStr(u"1111");
 }
 
 std::vector<U16String> RecordShaper::columnNames() const {

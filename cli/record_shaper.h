@@ -1,5 +1,5 @@
-// A record of the log as the cells of an output row: the columns that
-// InsertColumn selects, in field order, the codes that TransformStr names
+// A record of the log as the cells of an output row: the columns of the
+// chosen fields, in field order, the codes of the translated fields
 // translated by the Transform class. Each distinct code is converted and
 // translated once; later records reuse the text.
 #pragma once
@@ -28,7 +28,8 @@ class RecordShaper {
   // without end: past this many texts per column it starts afresh.
   static constexpr std::size_t kCacheLimit = 4096;
 
-  RecordShaper(U16View insertColumn, U16View transformStr, const CodePage& cp);
+  // fields: 1..10, ascending; translated: of fields 1, 4, 5 and 6.
+  RecordShaper(std::vector<int> fields, const std::array<bool, 11>& translated, const CodePage& cp);
 
   // The record fields of the columns, in order (1 to 10).
   const std::vector<int>& fields() const { return fields_; }

@@ -10,6 +10,7 @@
 #include "cli/html.h"
 #include "journal/errors.h"
 #include "journal/fileio.h"
+#include "journal/reader.h"
 #include "journal/journal.h"
 #include "text/codepage.h"
 #include "text/text.h"
@@ -236,15 +237,16 @@ void ranking(std::string& o, const char* id, const char* title, const char* head
   o += "</tbody></table></section>\n";
 }
 
-std::string decoded(std::string_view bytes) { return toUtf8(CodePage::current().decode(bytes)); }
+std::string decoded(std::string_view bytes, const CodePage& cp) { return toUtf8(cp.decode(bytes)); }
 
-std::string isoDate(const std::string& bytes) {
+std::string isoDate(const std::string& bytes, const CodePage& cp) {
   if (bytes.size() == 8 && std::all_of(bytes.begin(), bytes.end(), [](char c) { return c >= '0' && c <= '9'; }))
     return bytes.substr(0, 4) + "-" + bytes.substr(4, 2) + "-" + bytes.substr(6, 2);
-  return decoded(bytes);
+  return decoded(bytes, cp);
 }
 
-void errorTable(std::string& o, const Summary& s, const std::vector<ErrorRecord>& errors, bool raw) {
+void errorTable(std::string& o, const Summary& s, const std::vector<ErrorRecord>& errors, bool raw,
+                const CodePage& cp) {
   o += "<section id=\"errors\" class=\"errors\"><h2>Error records</h2>\n<p class=\"meta\" data-error-total=\"" +
        num(s.total.errors) + "\" data-error-listed=\"" + num(errors.size()) + "\">";
   if (s.total.errors == 0) {
@@ -268,18 +270,18 @@ void errorTable(std::string& o, const Summary& s, const std::vector<ErrorRecord>
       o += "</td>";
     };
     auto translated = [&](const std::string& bytes, std::int16_t field) {
-      U16String text = CodePage::current().decode(bytes);
+      U16String text = cp.decode(bytes);
       if (!raw) t.TransformCol(text, field);
       return toUtf8(text);
     };
     o += "<tr>";
-    cell(isoDate(e.fields[1]));
-    cell(decoded(e.fields[2]));
-    cell(decoded(e.fields[3]));
+    cell(isoDate(e.fields[1], cp));
+    cell(decoded(e.fields[2], cp));
+    cell(decoded(e.fields[3], cp));
     cell(translated(e.fields[4], 4));
     cell(translated(e.fields[6], 6));
-    cell(decoded(e.fields[8]), "comment");
-    if (objects) cell(decoded(e.fields[10]));
+    cell(decoded(e.fields[8], cp), "comment");
+    if (objects) cell(decoded(e.fields[10], cp));
     o += "</tr>\n";
   }
   o += "</tbody></table></section>\n";
@@ -456,14 +458,14 @@ std::string renderReport(const ReportPage& page) {
   ranking(o, "users", "Top users", "User", "user", "users", s.users, page.top, false);
   ranking(o, "events", "Top events", "Event", "event", "events", s.events, page.top, !page.raw);
   static const std::vector<ErrorRecord> kNone;
-  errorTable(o, s, page.errors ? *page.errors : kNone, page.raw);
+  errorTable(o, s, page.errors ? *page.errors : kNone, page.raw, page.codepage ? *page.codepage : defaultCodePage());
   o += "<footer>Made by velmora 1.0.0 from the log as it stood when read.</footer>\n</body>\n</html>\n";
   return o;
 }
 
 // The whole log's sessions: one more pass, which the reader's prefilter
 // narrows to the two event codes.
-std::vector<Session> readSessions(const std::string& log) {
+std::vector<Session> readSessions(const std::string& log, const CodePage& cp) {
   struct Sink : RecordSink {
     SessionPairing pairing;
     bool record(const RecordFields& f) override {
@@ -471,12 +473,12 @@ std::vector<Session> readSessions(const std::string& log) {
       return true;
     }
   } sink;
-  Journal j;
-  j.SetFilePath(fromUtf8(log));
-  j.SetPeriodKeys(std::string(18, '\0'), std::string(18, '\xFF'));
-  j.SetFilter(u"|OpenSession|CloseSession|", u"6");
-  const std::int64_t start = j.FindPeriodStart();
-  if (start >= 1) j.GetRecords(start, sink);
+  ReadQuery query;
+  query.begin = std::string(18, '\0');
+  query.end = std::string(18, '\xFF');
+  query.filters[6] = FieldFilter{true, true, false, {u"OpenSession", u"CloseSession"}};
+  Reader reader(fromUtf8(log), std::move(query), cp);
+  reader.scan(0, sink);  // a log that fails to read has no sessions to show
   return sink.pairing.sessions();
 }
 
@@ -492,14 +494,16 @@ int runReport(const ReportRequest& r, Io& io) {
   const int code = collect(r.log, r.period, r.filters, tally, keys, io);
   if (code != kSuccess) return code;
   // Only the users and events the page shows are decoded and kept.
-  const Summary summary = summarise(tally, keys, by, r.raw, static_cast<std::size_t>(std::max(r.top, 0)));
+  const Summary summary =
+      summarise(tally, keys, by, r.raw, static_cast<std::size_t>(std::max(r.top, 0)), io.codePage());
   ReportPage page;
   page.title = r.log;
   page.summary = &summary;
   page.errors = &tally.errorRecords();
-  const std::vector<Session> sessions = readSessions(r.log);
+  const std::vector<Session> sessions = readSessions(r.log, io.codePage());
   page.sessions = &sessions;
   page.raw = r.raw;
+  page.codepage = &io.codePage();
   page.top = r.top;
   const std::string text = renderReport(page);
   try {

@@ -33,6 +33,7 @@ struct ReportPage {
   const std::vector<Session>* sessions = nullptr;   // the whole log's, paired
   bool raw = false;
   int top = 25;
+  const CodePage* codepage = nullptr;  // the log's; nullptr: the default
 };
 std::string renderReport(const ReportPage& page);
 

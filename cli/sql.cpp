@@ -47,7 +47,7 @@ struct Db {
 // One statement's rows; the exit code.
 int runStatement(sqlite3* db, sqlite3_stmt* stmt, Io& io, const sql::SqlState& state) {
   const int n = sqlite3_column_count(stmt);
-  StreamPrinter printer(io.format, io.out, CodePage::current());
+  StreamPrinter printer(io.format, io.out, io.codePage());
   std::vector<Cell> cells(static_cast<std::size_t>(n));
   std::size_t rows = 0;
   int rc;
@@ -94,6 +94,8 @@ int runSql(const SqlRequest& r, Io& io) {
   options.defaultLog = r.log;
   options.pushDown = r.pushDown;
   options.stop = &gSqlStop;
+  const CodePage& cp = io.codePage();
+  options.codepage = [&cp]() -> const CodePage& { return cp; };
   if (sql::registerLogTable(d.db, options, &state) != SQLITE_OK) {
     io.err << "velmora: SQLite: " << sqlite3_errmsg(d.db) << "\n";
     return kFailed;

@@ -2,10 +2,7 @@
 
 #include <algorithm>
 #include <memory>
-#include <mutex>
 #include <ostream>
-#include <sstream>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -14,8 +11,7 @@
 #include "cli/terminal.h"
 #include "journal/errors.h"
 #include "journal/fileio.h"
-#include "journal/journal.h"
-#include "journal/lines.h"
+#include "journal/reader.h"
 #include "text/codepage.h"
 #include "text/text.h"
 
@@ -27,118 +23,33 @@ std::optional<BucketSize> bucketOption(const std::string& by) {
   throw UsageError("--by " + by + " is not a bucket; expected hour, day, week or month");
 }
 
-namespace {
-
-// Where a second reader of the log may begin: the first line start after
-// the middle of [start, the log's end), looked for in the MiB after it.
-// -1 when less than splitFrom bytes lie there, no line starts in that MiB,
-// or the log cannot be read (the caller then reads the log in one piece,
-// and reports any failure).
-std::int64_t splitPoint(const std::string& log, std::int64_t start, std::int64_t splitFrom) {
-  try {
-    ReadFile file(fromUtf8(log));
-    if (file.size() - start < splitFrom) return -1;
-    const std::int64_t middle = start + (file.size() - start) / 2;
-    std::vector<char> buf(std::size_t{1} << 20);
-    const std::size_t got = file.readAt(middle, buf.data(), buf.size());
-    const char* cr = lines::findLineEnd(buf.data(), buf.data() + got);
-    return cr != nullptr ? middle + (cr - buf.data()) + 2 : -1;
-  } catch (const Failure&) {
-    return -1;
-  }
-}
-
-// One progress line for two readers of one log: each reports how far it
-// got, the first from the log's start, the second from its own.
-class SplitProgress {
- public:
-  explicit SplitProgress(Io& io) {
-    if (io.progress) line_ = std::make_unique<ProgressLine>(io.err);
-  }
-  void attach(Journal& journal, int part, std::int64_t base) {
-    if (!line_) return;
-    journal.setProgress([this, part, base](std::int64_t done, std::int64_t total) {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      done_[part] = done - base;
-      line_->update(done_[0] + done_[1], total);
-    });
-  }
-
- private:
-  std::unique_ptr<ProgressLine> line_;
-  std::mutex mutex_;
-  std::int64_t done_[2] = {0, 0};
-};
-
-}  // namespace
-
 std::int64_t defaultSplitFrom() { return std::thread::hardware_concurrency() >= 2 ? kSplitFrom : -1; }
 
 int collect(const std::string& log, const PeriodOptions& period, const FilterOptions& filters, Tally& tally,
             PeriodKeys& keys, Io& io, std::int64_t splitFrom) {
-  Journal journal;
-  journal.SetFilePath(fromUtf8(log));
-  keys = applyPeriod(journal, period);
-  applyFilters(journal, filters, io);
+  ReadQuery query;
+  keys = resolvePeriod(period);
+  query.begin = keys.begin;
+  query.end = keys.end;
+  query.filters = readFilters(filters, io);
   // Checked before the start search opens it: a FIFO would block it.
   if (const int code = checkLog(log, io.err)) return code;
-  // Chosen here, before any second thread could race to choose it.
-  (void)CodePage::current();
 
-  // A period open at its start begins at the log's first byte: no search.
-  const std::int64_t start = keys.openBegin ? 1 : journal.FindPeriodStart();
-  if (journal.NumErr() != 0) return reportFailure(journal, io);
-  const std::int64_t split = start >= 1 && splitFrom >= 0 ? splitPoint(log, start, splitFrom) : -1;
-
-  std::int64_t next;
-  if (split > start) {
-    // Two halves at once, the second from a line start: its tally is kept
-    // only when the first half's scan got there, since a scan of the whole
-    // log would have stopped where the first one stopped.
-    Journal second;
-    second.SetFilePath(fromUtf8(log));
-    second.SetPeriodKeys(keys.begin, keys.end);
-    std::ostringstream notes;  // said once already, for the first reader
-    Io quiet{notes, notes, io.format, false};
-    applyFilters(second, filters, quiet);
-    Tally later(tally.keepErrors());
-    std::int64_t laterNext = -1;
-    {
-      SplitProgress progress(io);
-      progress.attach(journal, 0, 0);
-      progress.attach(second, 1, split - 1);
-      const auto readSecond = [&] { laterNext = second.GetRecords(split, later); };
-      std::thread worker;
-      try {
-        worker = std::thread(readSecond);
-      } catch (const std::system_error&) {
-        // No thread to be had: the second half is read after the first.
-      }
-      next = journal.GetRecords(start, tally, split);
-      if (worker.joinable()) {
-        worker.join();
-      } else if (journal.NumErr() == 0 && journal.ReachedStop()) {
-        readSecond();
-      }
-      journal.setProgress(nullptr);
-      second.setProgress(nullptr);
-    }
-    std::int64_t oversize = journal.OversizeRecords(), first = journal.FirstOversizeRecord();
-    if (journal.NumErr() == 0 && journal.ReachedStop()) {
-      if (second.NumErr() != 0) return reportFailure(second, io);
-      tally.append(later);
-      next = laterNext;
-      if (oversize == 0) first = second.FirstOversizeRecord();
-      oversize += second.OversizeRecords();
-    }
-    noteOversize(oversize, first, io);
-  } else {
-    ProgressScope progress(journal, io);
-    next = journal.GetRecords(start >= 1 ? start : 0, tally);
-    noteOversize(journal.OversizeRecords(), journal.FirstOversizeRecord(), io);
+  Reader reader(fromUtf8(log), std::move(query), io.codePage());
+  // Two halves at once when the log is long enough, the second from a line
+  // start; its tally counts only when the first half's scan got there, as a
+  // scan of the whole log would have. A period open at its start begins at
+  // the log's first byte: no search.
+  Tally later(tally.keepErrors());
+  Reader::Halves scan;
+  {
+    ProgressScope progress(reader, io);
+    scan = reader.scanInHalves(keys.openBegin ? 1 : 0, tally, later, splitFrom);
   }
-  if (journal.NumErr() != 0) return reportFailure(journal, io);
-  if (next < 0 && !fileExists(fromUtf8(log))) return reportMissingLog(log, io);
+  if (scan.secondKept) tally.append(later);
+  noteOversize(reader.oversizeRecords(), reader.firstOversize(), io);
+  if (scan.failure) return reportFailure(*scan.failure, io);
+  if (scan.next < 0 && !fileExists(fromUtf8(log))) return reportMissingLog(log, io);
   if (tally.total().records == 0) {
     io.err << "velmora: no record of the period passes the filters\n";
     return kNothingFound;
@@ -297,7 +208,7 @@ int runStats(const StatsRequest& r, Io& io) {
   if (code != kSuccess) return code;
   // Only the users and events shown are decoded and kept.
   const int top = io.format == Format::Table ? (r.top < 0 ? 20 : r.top) : std::max(r.top, 0);
-  const Summary summary = summarise(tally, keys, by, r.raw, static_cast<std::size_t>(top));
+  const Summary summary = summarise(tally, keys, by, r.raw, static_cast<std::size_t>(top), io.codePage());
   if (io.format == Format::Table) {
     printCharts(io.out, r.log, summary, top, terminalColumns(stdout));
   } else {

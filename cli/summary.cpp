@@ -103,16 +103,17 @@ std::string keyOf(BucketSize size, long long unit) {
   return {};
 }
 
-std::string decoded(std::string_view bytes) { return toUtf8(CodePage::current().decode(bytes)); }
+std::string decoded(std::string_view bytes, const CodePage& cp) { return toUtf8(cp.decode(bytes)); }
 
 // YYYYMMDD;HH:MM:SS as YYYY-MM-DD HH:MM:SS; a malformed key as it stands.
-std::string readableKey(const std::string& key) {
-  if (key.size() != 17 || !allDigits(std::string_view(key).substr(0, 8))) return decoded(key);
-  return key.substr(0, 4) + "-" + key.substr(4, 2) + "-" + key.substr(6, 2) + " " + decoded(key.substr(9));
+std::string readableKey(const std::string& key, const CodePage& cp) {
+  if (key.size() != 17 || !allDigits(std::string_view(key).substr(0, 8))) return decoded(key, cp);
+  return key.substr(0, 4) + "-" + key.substr(4, 2) + "-" + key.substr(6, 2) + " " + decoded(key.substr(9), cp);
 }
 
-Ranked rankedOf(std::string_view bytes, const Count& count, Transform* translator, std::int16_t field) {
-  U16String text = CodePage::current().decode(bytes);
+Ranked rankedOf(std::string_view bytes, const Count& count, Transform* translator, std::int16_t field,
+                const CodePage& cp) {
+  U16String text = cp.decode(bytes);
   Ranked r;
   r.code = toUtf8(text);
   if (translator) translator->TransformCol(text, field);
@@ -130,24 +131,25 @@ bool ranksBefore(const Ranked& a, const Ranked& b) {
 // counted. A key is decoded only when it can be among those kept: those
 // counted more often than the keep-th are; of those that tie with it, a
 // heap keeps the best keep, so memory stays with keep whatever the keys.
-RankedList ranked(const ByteCounter& counter, Transform* translator, std::int16_t field, std::size_t keep) {
+RankedList ranked(const ByteCounter& counter, Transform* translator, std::int16_t field, std::size_t keep,
+                  const CodePage& cp) {
   auto entries = counter.entries();
   RankedList out;
   if (keep == 0 || keep >= entries.size()) {
     out.top.reserve(entries.size());
-    for (const auto& [bytes, count] : entries) out.top.push_back(rankedOf(bytes, count, translator, field));
+    for (const auto& [bytes, count] : entries) out.top.push_back(rankedOf(bytes, count, translator, field, cp));
   } else {
     auto more = [](const auto& a, const auto& b) { return a.second.records > b.second.records; };
     std::nth_element(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(keep - 1), entries.end(), more);
     const std::uint64_t edge = entries[keep - 1].second.records;
     out.top.reserve(keep);
     for (const auto& [bytes, count] : entries)
-      if (count.records > edge) out.top.push_back(rankedOf(bytes, count, translator, field));
+      if (count.records > edge) out.top.push_back(rankedOf(bytes, count, translator, field, cp));
     std::vector<Ranked> ties;  // a heap, the worst of the best on top
     const std::size_t room = keep - out.top.size();
     for (const auto& [bytes, count] : entries) {
       if (count.records != edge) continue;
-      Ranked r = rankedOf(bytes, count, translator, field);
+      Ranked r = rankedOf(bytes, count, translator, field, cp);
       if (ties.size() < room) {
         ties.push_back(std::move(r));
         std::push_heap(ties.begin(), ties.end(), ranksBefore);
@@ -171,11 +173,11 @@ RankedList ranked(const ByteCounter& counter, Transform* translator, std::int16_
 }  // namespace
 
 Summary summarise(const Tally& tally, const PeriodKeys& period, std::optional<BucketSize> by, bool raw,
-                  std::size_t keep) {
+                  std::size_t keep, const CodePage& cp) {
   Summary s;
   s.total = tally.total();
-  s.first = tally.firstKey().empty() ? std::string() : readableKey(tally.firstKey());
-  s.last = tally.total().records ? readableKey(tally.lastKey()) : std::string();
+  s.first = tally.firstKey().empty() ? std::string() : readableKey(tally.firstKey(), cp);
+  s.last = tally.total().records ? readableKey(tally.lastKey(), cp) : std::string();
 
   // The hours with records, placed on the calendar; the modes summed.
   std::vector<std::pair<Hour, const Activity*>> hours;
@@ -228,8 +230,8 @@ Summary summarise(const Tally& tally, const PeriodKeys& period, std::optional<Bu
     translator = std::make_unique<Transform>();
     translator->SetTransformStr(u"0101");  // run modes and event codes
   }
-  s.users = ranked(tally.users(), nullptr, 3, keep);
-  s.events = ranked(tally.events(), translator.get(), 6, keep);
+  s.users = ranked(tally.users(), nullptr, 3, keep, cp);
+  s.events = ranked(tally.events(), translator.get(), 6, keep, cp);
   for (int m = 0; m < kModeSlots; ++m) {
     if (all.byMode[static_cast<std::size_t>(m)] == 0) continue;
     Ranked r;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/period.h"
+#include "cli/query.h"
 #include "cli/tally.h"
 
 namespace velmora::cli {
@@ -61,7 +62,8 @@ inline constexpr long long kMaxFilledBuckets = 100000;
 // The span of the timeline: the period's given bounds, and where a bound is
 // open the first or last bucket with records.
 // keep: how many users and events to keep ranked (0: all).
+// Keys are decoded through cp.
 Summary summarise(const Tally& tally, const PeriodKeys& period, std::optional<BucketSize> by, bool raw,
-                  std::size_t keep = 0);
+                  std::size_t keep = 0, const CodePage& cp = defaultCodePage());
 
 }  // namespace velmora::cli

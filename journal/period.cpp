@@ -1,6 +1,8 @@
 #include <cmath>
 #include <ctime>
 
+#include "journal/period.h"
+
 #include "journal/journal.h"
 
 #ifdef _WIN32
@@ -8,8 +10,6 @@
 #endif
 
 namespace velmora {
-
-namespace {
 
 int currentLocalYear() {
 #ifdef _WIN32
@@ -23,6 +23,8 @@ int currentLocalYear() {
   return local.tm_year + 1900;
 #endif
 }
+
+namespace {
 
 bool isDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
@@ -108,19 +110,27 @@ U16String widen(const std::string& ascii) { return U16String(ascii.begin(), asci
 
 }  // namespace
 
+std::optional<std::string> periodKey(U16View date, U16View time, bool begin, int currentYear) {
+  const DatePart day = parseDate(date, currentYear);
+  if (!day.ok) return std::nullopt;
+  return makeKey(day.number, timePart(time, begin ? ";00:00:00;" : ";23:59:59;"));
+}
+
+std::optional<PeriodKeyPair> periodKeys(U16View date1, U16View time1, U16View date2, U16View time2, int currentYear) {
+  auto begin = periodKey(date1, time1, true, currentYear);
+  if (!begin) return std::nullopt;
+  auto end = periodKey(date2, time2, false, currentYear);
+  if (!end || *begin > *end) return std::nullopt;
+  return PeriodKeyPair{std::move(*begin), std::move(*end)};
+}
+
 bool Journal::SetDateTimes(U16View Date1, U16View Time1, U16View Date2, U16View Time2) {
-  const int currentYear = currentLocalYear();
-  const DatePart begin = parseDate(Date1, currentYear);
-  if (!begin.ok) return false;
-  const std::string beginKey = makeKey(begin.number, timePart(Time1, ";00:00:00;"));
-  const DatePart end = parseDate(Date2, currentYear);
-  if (!end.ok) return false;
-  const std::string endKey = makeKey(end.number, timePart(Time2, ";23:59:59;"));
-  if (beginKey > endKey) return false;
-  DateBeginBytes_ = beginKey;
-  DateEndBytes_ = endKey;
-  DateBegin_ = widen(beginKey);
-  DateEnd_ = widen(endKey);
+  const auto keys = periodKeys(Date1, Time1, Date2, Time2);
+  if (!keys) return false;
+  DateBeginBytes_ = keys->begin;
+  DateEndBytes_ = keys->end;
+  DateBegin_ = widen(keys->begin);
+  DateEnd_ = widen(keys->end);
   readerStale_ = true;
   return true;
 }

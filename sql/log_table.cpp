@@ -18,7 +18,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "sql/log_scan.h"
+#include "journal/errors.h"
+#include "journal/fileio.h"
 #include "sql/sessions_table.h"
 #include "text/codepage.h"
 #include "transform/transform.h"
@@ -98,7 +99,7 @@ void foldUtf8(std::string_view text, const CodePage& cp, std::u16string& out) {
 }
 
 void likeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  const CodePage& cp = CodePage::current();
+  const CodePage& cp = codePageOf(*static_cast<const SqlOptions*>(sqlite3_user_data(ctx)));
   for (int i = 0; i < argc; ++i)
     if (sqlite3_value_type(argv[i]) == SQLITE_NULL) return;  // NULL
   char16_t escape = 0;
@@ -178,10 +179,11 @@ struct Utf8Bytes {
   }
 };
 
-struct Cursor : ScanSink {
+struct Cursor : RecordSink {
   sqlite3_vtab* vtab = nullptr;
   Context* ctx = nullptr;
-  std::unique_ptr<LogScan> scan;
+  std::unique_ptr<Reader> reader;
+  bool stopped = false;  // the last stretch ended at the sink's request
   std::unique_ptr<Utf8Bytes> utf8;
   std::vector<Check> checks;
   std::array<bool, 11> copy{};  // fields to keep
@@ -248,7 +250,12 @@ struct Cursor : ScanSink {
     return true;
   }
 
-  bool record(const RecordFields& f, std::int64_t position) override {
+  bool record(const RecordFields& f) override {
+    stopped = !take(f, reader->recordPosition());
+    return !stopped;
+  }
+
+  bool take(const RecordFields& f, std::int64_t position) {
     if (only != 0 && position != only) return position < only;  // a seek: that one record
     if (!passes(f)) return true;
     if (grouped) {
@@ -285,9 +292,13 @@ struct Cursor : ScanSink {
     while (rows.empty() && !finished) {
       if (ctx->options.stop != nullptr && *ctx->options.stop) return SQLITE_INTERRUPT;
       const std::int64_t until = std::min(stopAt, next > INT64_MAX - kStretch ? INT64_MAX : next + kStretch);
-      next = scan->read(next, until, *this);
-      if (scan->failed()) return fail(scan->failure());
-      finished = scan->done() || next >= stopAt;
+      stopped = false;
+      const ScanResult stretch = scanStretch(*reader, next, *this, until);
+      if (stretch.failure) return fail(failureText(*stretch.failure));
+      next = stretch.next;
+      // Done at the period's end or the log's; a stretch that got to its
+      // stop, or that the sink ended, goes on.
+      finished = next < 1 || (!stopped && !stretch.reachedStop) || next >= stopAt;
     }
     if (grouped && finished && !emitted) emitGroups();
     return SQLITE_OK;
@@ -496,7 +507,7 @@ bool logBytes(const std::string& utf8, const CodePage& cp, std::string& out) {
 
 int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int argc, sqlite3_value** argv) {
   Cursor& c = *cursorOf(base);
-  const CodePage& cp = CodePage::current();
+  const CodePage& cp = codePageOf(c.ctx->options);
   if (!c.utf8) c.utf8 = std::make_unique<Utf8Bytes>(cp);
   c.checks.clear();
   c.rows.clear();
@@ -505,7 +516,7 @@ int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int argc,
   c.only = 0;
   c.stopAt = INT64_MAX;
   c.file = c.ctx->options.defaultLog;
-  ScanQuery q;
+  ReadQuery q = wholeLog();
   bool empty = false;
   std::string dateLo, dateHi;  // a date range both of whose ends are one day, for time bounds
   std::vector<std::pair<char, std::string>> times;
@@ -576,13 +587,15 @@ int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int argc,
     } else if (column >= kUser && column <= kObject) {
       const int f = column + 1;
       int rank = 0;
-      std::string text = "|";
+      // Compared whole in fields 3-7, found anywhere in 8-10 (SQLite still
+      // checks each row itself).
+      FieldFilter filter{true, f < 8, false, {}};
       bool ok = !check.null;
       if (check.op == '=' && !check.bytes.empty()) {
         rank = 3;
         for (const std::string& u : check.utf8) {
           ok = ok && u.find('|') == std::string::npos && !(f >= 8 && u.empty());
-          text += u + "|";
+          filter.values.push_back(fromUtf8(u));
         }
       } else if (check.op == 'L' && ok) {
         rank = 2;
@@ -602,7 +615,7 @@ int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int argc,
         if (run.size() > best.size()) best = run;
         const std::string lit = toUtf8(best);
         ok = !best.empty() && lit.find('|') == std::string::npos && (f >= 8 || !wild);
-        text += lit + "|";
+        filter.values.push_back(std::move(best));
       } else if (check.op == '!' && ok && f <= 7 && !check.blob && check.bytes.size() == 1) {
         // Left out by the reader only when no other byte folds to the same letters.
         rank = 1;
@@ -612,12 +625,12 @@ int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int argc,
             if (b != static_cast<unsigned char>(ch) && c.utf8->folded[b] == folded) ok = false;
         }
         ok = ok && check.utf8[0].find('|') == std::string::npos;
-        text += check.utf8[0] + "|";
+        filter.values.push_back(fromUtf8(check.utf8[0]));
+        filter.invert = true;
       }
       if (ok && rank > filterRank[f]) {
         filterRank[f] = rank;
-        q.filter[f] = text;
-        q.invert[f] = rank == 1;
+        q.filters[static_cast<std::size_t>(f)] = std::move(filter);
       }
     }
     c.checks.push_back(std::move(check));
@@ -639,25 +652,25 @@ int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int argc,
   if (c.file.empty()) {
     return c.fail("the table log needs a log file: SELECT ... FROM log('events.log')");
   }
-  q.log = c.file;
-  c.scan = std::make_unique<LogScan>();
-  if (!c.scan->configure(q) || q.begin > q.end) return SQLITE_OK;
+  if (q.begin > q.end) return SQLITE_OK;
+  c.reader = std::make_unique<Reader>(fromUtf8(c.file), std::move(q), cp);
   if (c.only != 0) {
     c.next = c.only == 1 ? 1 : c.only - 2;  // from the line end before it: a line starts there
     // The reader examines the lines that end before the stop, so the stop
     // lies a window on; the sink ends the scan at the first record after.
-    c.stopAt = c.only + Journal::kScanWindow;
+    c.stopAt = c.only + Reader::kScanWindow;
   } else {
-    c.next = c.scan->start();
-    if (c.scan->failed()) return c.fail(c.scan->failure());
+    const ScanResult start = c.reader->findStart();
+    if (start.failure) return c.fail(failureText(*start.failure));
+    c.next = start.next;
     if (c.next < 1) {
-      if (!c.scan->logExists()) return c.fail("the log \"" + c.file + "\" does not exist or is not a file");
+      if (!fileExists(fromUtf8(c.file))) return c.fail("the log \"" + c.file + "\" does not exist or is not a file");
       return SQLITE_OK;
     }
   }
   c.finished = false;
   const int rc = c.fill();
-  if (rc == SQLITE_OK && c.rows.empty() && c.only != 0 && !c.scan->logExists())
+  if (rc == SQLITE_OK && c.rows.empty() && c.only != 0 && !fileExists(fromUtf8(c.file)))
     return c.fail("the log \"" + c.file + "\" does not exist or is not a file");
   return rc;
 }
@@ -704,7 +717,7 @@ int xColumn(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int column) {
       auto it = cache.find(std::string(code));
       if (it == cache.end()) {
         if (cache.size() > 4096) cache.clear();  // a damaged log's ever new codes
-        std::u16string units = CodePage::current().decode(code);
+        std::u16string units = codePageOf(c.ctx->options).decode(code);
         c.transform.TransformCol(units, static_cast<std::int16_t>(field));
         it = cache.emplace(std::string(code), toUtf8(units)).first;
       }
@@ -745,13 +758,45 @@ const sqlite3_module kModule = makeModule();
 
 }  // namespace
 
+const CodePage& codePageOf(const SqlOptions& options) {
+  static const std::unique_ptr<CodePage> fallback = CodePage::make(1251);
+  return options.codepage ? options.codepage() : *fallback;
+}
+
+ReadQuery wholeLog() {
+  ReadQuery q;
+  q.begin = std::string(18, '\0');
+  q.end = std::string(18, '\xFF');
+  return q;
+}
+
+ScanResult scanStretch(Reader& reader, std::int64_t from, RecordSink& sink, std::int64_t stopAt) {
+  ScanResult r;
+  try {
+    return reader.scan(from, sink, stopAt);
+  } catch (const Failure& f) {
+    r.failure = f;
+  } catch (const std::bad_alloc&) {
+    r.failure = Failure(ErrorNumber::OutOfMemory, u"Недостаточно памяти");
+  } catch (const std::exception& e) {
+    r.failure = Failure(ErrorNumber::InternalError, u"Внутренняя ошибка: " + fromUtf8(e.what()));
+  }
+  return r;
+}
+
+std::string failureText(const Failure& failure) {
+  return "NumErr " + std::to_string(failure.number()) + ": " + toUtf8(failure.text());
+}
+
 int registerLogTable(sqlite3* db, const SqlOptions& options, SqlState* state) {
   auto* ctx = new Context{options, state};
   int rc = sqlite3_create_module_v2(db, "log", &kModule, ctx, [](void* p) { delete static_cast<Context*>(p); });
   if (rc == SQLITE_OK) rc = registerSessionsTable(db, options, state);
   for (int args : {2, 3}) {
     if (rc == SQLITE_OK)
-      rc = sqlite3_create_function(db, "like", args, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, likeFunction, nullptr, nullptr);
+      rc = sqlite3_create_function_v2(db, "like", args, SQLITE_UTF8 | SQLITE_DETERMINISTIC, new SqlOptions(options),
+                                      likeFunction, nullptr, nullptr,
+                                      [](void* p) { delete static_cast<SqlOptions*>(p); });
   }
   return rc;
 }

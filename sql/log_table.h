@@ -4,9 +4,15 @@
 #pragma once
 
 #include <csignal>
+#include <functional>
 #include <string>
 
+#include "journal/reader.h"
 #include "sql/sqlite_api.h"
+
+namespace velmora {
+class CodePage;
+}
 
 namespace velmora::sql {
 
@@ -15,7 +21,20 @@ struct SqlOptions {
   bool pushDown = true;    // false: SQLite checks every constraint itself (for tests)
   // Set when the user asks to stop; checked between stretches of the log.
   const volatile std::sig_atomic_t* stop = nullptr;
+  // The log's code page, asked at each statement (the extension lets SQL
+  // change it); empty: 1251.
+  std::function<const CodePage&()> codepage;
 };
+
+const CodePage& codePageOf(const SqlOptions& options);
+
+// Shared by the tables: the whole log as a period, no filter.
+ReadQuery wholeLog();
+// One stretch of a scan, [from, stopAt), with whatever the sink throws
+// (memory run out) given back as a failure, so that it never crosses
+// SQLite; and a failure as the message a table reports.
+ScanResult scanStretch(Reader& reader, std::int64_t from, RecordSink& sink, std::int64_t stopAt);
+std::string failureText(const Failure& failure);
 
 // What the last failing statement met: true when the log failed (missing,
 // unreadable), not the statement.

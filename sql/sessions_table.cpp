@@ -8,7 +8,8 @@
 #include <string>
 
 #include "journal/sessions.h"
-#include "sql/log_scan.h"
+#include "journal/fileio.h"
+#include "journal/reader.h"
 #include "text/codepage.h"
 #include "text/text.h"
 
@@ -29,7 +30,7 @@ struct Vtab {
   Context* ctx = nullptr;
 };
 
-struct Cursor : ScanSink {
+struct Cursor : RecordSink {
   sqlite3_vtab* vtab = nullptr;
   Context* ctx = nullptr;
   SessionPairing pairing;
@@ -37,7 +38,7 @@ struct Cursor : ScanSink {
   std::size_t index = 0;
   std::string file, text;
 
-  bool record(const RecordFields& f, std::int64_t) override {
+  bool record(const RecordFields& f) override {
     pairing.record(f);
     return true;
   }
@@ -113,23 +114,23 @@ int xFilter(sqlite3_vtab_cursor* b, int idxNum, const char*, int argc, sqlite3_v
     c.file.assign(reinterpret_cast<const char*>(t), static_cast<std::size_t>(sqlite3_value_bytes(argv[0])));
   }
   if (c.file.empty()) return c.fail("the table sessions needs a log file: SELECT ... FROM sessions('events.log')");
-  ScanQuery q;
-  q.log = c.file;
-  q.filter[6] = "|OpenSession|CloseSession|";
-  LogScan scan;
-  if (!scan.configure(q)) return SQLITE_OK;
-  std::int64_t next = scan.start();
-  if (scan.failed()) return c.fail(scan.failure());
+  ReadQuery q = wholeLog();
+  q.filters[6] = FieldFilter{true, true, false, {u"OpenSession", u"CloseSession"}};
+  Reader reader(fromUtf8(c.file), std::move(q), codePageOf(c.ctx->options));
+  const ScanResult start = reader.findStart();
+  if (start.failure) return c.fail(failureText(*start.failure));
+  std::int64_t next = start.next;
   if (next < 1) {
-    if (!scan.logExists()) return c.fail("the log \"" + c.file + "\" does not exist or is not a file");
+    if (!fileExists(fromUtf8(c.file))) return c.fail("the log \"" + c.file + "\" does not exist or is not a file");
     return SQLITE_OK;
   }
   constexpr std::int64_t kStretch = 32 << 20;  // read between looks at the stop flag
   for (;;) {
     if (c.ctx->options.stop != nullptr && *c.ctx->options.stop) return SQLITE_INTERRUPT;
-    next = scan.read(next, next > INT64_MAX - kStretch ? INT64_MAX : next + kStretch, c);
-    if (scan.failed()) return c.fail(scan.failure());
-    if (scan.done()) break;
+    const ScanResult stretch = scanStretch(reader, next, c, next > INT64_MAX - kStretch ? INT64_MAX : next + kStretch);
+    if (stretch.failure) return c.fail(failureText(*stretch.failure));
+    next = stretch.next;
+    if (next < 1 || !stretch.reachedStop) break;  // the sink never ends a stretch
   }
   c.sessions = c.pairing.sessions();
   return SQLITE_OK;
@@ -146,8 +147,8 @@ int xEof(sqlite3_vtab_cursor* b) {
 }
 
 // 'YYYY-MM-DD HH:MM:SS', as the log table's date and time joined by a blank.
-void appendMoment(const std::string& key, std::string& out) {
-  const std::string text = toUtf8(CodePage::current().decode(key));
+void appendMoment(const std::string& key, const CodePage& cp, std::string& out) {
+  const std::string text = toUtf8(cp.decode(key));
   if (key.size() == 16) out = text.substr(0, 4) + "-" + text.substr(4, 2) + "-" + text.substr(6, 2) + " " + text.substr(8);
   else out = text;
 }
@@ -156,8 +157,8 @@ int xColumn(sqlite3_vtab_cursor* b, sqlite3_context* ctx, int column) {
   Cursor& c = *cursorOf(b);
   const Session& s = c.sessions[c.index];
   switch (column) {
-    case kUser: c.text = toUtf8(CodePage::current().decode(s.user)); break;
-    case kMode: c.text = toUtf8(CodePage::current().decode(s.mode)); break;
+    case kUser: c.text = toUtf8(codePageOf(c.ctx->options).decode(s.user)); break;
+    case kMode: c.text = toUtf8(codePageOf(c.ctx->options).decode(s.mode)); break;
     case kStart:
     case kEnd: {
       const std::string& key = column == kStart ? s.start : s.end;
@@ -165,7 +166,7 @@ int xColumn(sqlite3_vtab_cursor* b, sqlite3_context* ctx, int column) {
         sqlite3_result_null(ctx);
         return SQLITE_OK;
       }
-      appendMoment(key, c.text);
+      appendMoment(key, codePageOf(c.ctx->options), c.text);
       break;
     }
     case kSeconds: {
