@@ -24,13 +24,7 @@ std::int32_t scriptResult(std::int64_t value, U16View path) {
 }
 
 void Journal::endCall() {
-  file_.reset();
-  Buffer_.clear();
-  Buffer_.shrink_to_fit();
-  window_ = nullptr;
-  windowSize_ = 0;
-  templateSize_ = 0;
-  // Fields point into the window; none may outlive it.
+  // Fields point into a window of the last call; none may outlive it.
   Fields_.fill({});
 }
 

@@ -1,5 +1,6 @@
 #include <algorithm>
 
+#include "journal/filter_names.h"
 #include "journal/reader_impl.h"
 #include "journal/lines.h"
 #include "journal/prefilter.h"
@@ -8,32 +9,7 @@ namespace velmora {
 
 namespace {
 
-struct FilterName {
-  U16View number, english, russian;
-};
-
-// Filter n tests field n; any of its three names addresses it.
-constexpr FilterName kFilterNames[8] = {
-    {u"3", u"FilterUsers", u"ФильтерПользователей"},
-    {u"4", u"FilterMode", u"ФильтерРежима"},
-    {u"5", u"FilterTypeObj", u"ФильтерТипаОбъекта"},
-    {u"6", u"FilterOperation", u"ФильтерДействия"},
-    {u"7", u"FilterNum", u"ФильтерЧисла"},
-    {u"8", u"FilterRem", u"ФильтерКомментария"},
-    {u"9", u"FilterIdObj", u"ФильтерIdОбъекта"},
-    {u"10", u"FilterDeclarationObj", u"ФильтерПредставленияОбъекта"},
-};
-
 constexpr int kFirstListFilter = 8;
-
-// The filter's number (3..10), or 0 for an unknown name.
-int filterNumber(U16View name) {
-  for (int k = 0; k < 8; ++k) {
-    const FilterName& f = kFilterNames[k];
-    if (name == f.number || name == f.english || name == f.russian) return k + 3;
-  }
-  return 0;
-}
 
 U16String upperText(U16View text, const CodePage& cp) {
   U16String out(text);
@@ -205,7 +181,7 @@ std::unique_ptr<Prefilter> Reader::Impl::planPrefilter(const std::vector<std::st
 }
 
 bool Journal::SetFilter(U16View FilterStr, U16View FilterName) {
-  const int f = filterNumber(FilterName);
+  const int f = filterField(FilterName);
   if (f == 0) return false;
   const CodePage& cp = codePage();
   FilterText_[f] = upperText(trimSpaces(FilterStr), cp);
@@ -235,7 +211,7 @@ bool Journal::SetFilter(U16View FilterStr, U16View FilterName) {
 }
 
 U16String Journal::GetFilter(U16View FilterName) const {
-  const int f = filterNumber(FilterName);
+  const int f = filterField(FilterName);
   return f == 0 ? U16String() : FilterText_[f];
 }
 
@@ -264,7 +240,7 @@ namespace {
 // which is most of a whole-log scan's time.
 template <bool Filtered, class Accepts>
 bool cutFields(std::string_view Line, RecordFields& fields, Accepts&& accepts) {
-  constexpr std::size_t kKey = 18;  // the period key; fields 3..10 follow
+  constexpr std::size_t kKey = record::kKeySize;  // fields 3..10 follow the period key
   const char* p = Line.data();
   const std::size_t n = Line.size();
   auto field = [p](std::size_t from, std::size_t to) { return std::string_view(p + from, to - from); };

@@ -76,33 +76,6 @@ void Journal::setProgress(ProgressFn fn) {
   if (reader_) reader_->setProgress(progress_);
 }
 
-std::size_t Journal::readWindow(std::int64_t position, std::size_t size) {
-  // Room for a CR LF appended to the last probe window, and for a key read
-  // at the start of a short last line.
-  const std::size_t room = size + lines::kWindowPadding;
-  if (Buffer_.size() < room) Buffer_.resize(room);
-  const std::size_t got = file_->readAt(position, Buffer_.data(), size);
-  // Past the end of the file the window holds spaces, never a line end.
-  std::memset(Buffer_.data() + got, ' ', room - got);
-  windowSize_ = size;
-  window_ = Buffer_.data();
-  ++windowReads_;
-  if (progress_) progress_(std::min<std::int64_t>(position - 1 + static_cast<std::int64_t>(got), MyFileSize_), MyFileSize_);
-  return got;
-}
-
-std::size_t Journal::scanWindow(std::int64_t position, std::size_t size) {
-  static_assert(ReadFile::kViewPadding >= lines::kWindowPadding);
-  std::size_t got = 0;
-  const char* view = file_->view(position, size, got);
-  if (view == nullptr) return readWindow(position, size);
-  window_ = view;
-  windowSize_ = size;
-  ++windowReads_;
-  if (progress_) progress_(std::min<std::int64_t>(position - 1 + static_cast<std::int64_t>(got), MyFileSize_), MyFileSize_);
-  return got;
-}
-
 void Journal::SetInvertFilters(U16View value) {
   InvertFilters_ = normaliseMask(trimSpaces(value), 8, u'0');
   for (int k = 1; k <= 8; ++k) FilterInvert_[k + 2] = InvertFilters_[k - 1] == u'1';

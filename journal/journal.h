@@ -20,7 +20,6 @@
 
 namespace velmora {
 
-class ReadFile;
 class CodePage;
 
 class Journal {
@@ -141,18 +140,11 @@ class Journal {
   template <bool Selected, bool Transformed, bool Counted>
   static ScanResult runTable(Journal& j, Reader& r, std::int64_t from, ValueTable& table);
 
-  // Windows of the methods that walk the log themselves (GetUsers,
-  // StoreErrRows, ReplaceDateTimes); the log is open as file_.
-  std::size_t readWindow(std::int64_t position, std::size_t size);  // the bytes read
-  // The same window for the record loops, which only read it: in place in
-  // the file's read-ahead block when it follows on, else copied as above.
-  // Either way window_ points at it, padded with spaces.
-  std::size_t scanWindow(std::int64_t position, std::size_t size);
   void fail(std::int16_t number, U16String text);
-  // Inside a catch block of a method that traps its errors: closes the log,
+  // Inside a catch block of a method that traps its errors: drops its fields,
   // records the error in NumErr/TextErr and gives the result -1.
   std::int32_t failCurrent();
-  void endCall();  // closes the log and drops the window at the end of a method
+  void endCall();  // drops what the last call cut, at the end of a method
   void clearError();
 
   // members, as the script sees them
@@ -185,11 +177,6 @@ class Journal {
 
   // working storage of one call
   RecordFields Fields_;  // positions 1..10, as FilterRecord cut them
-  std::unique_ptr<ReadFile> file_;
-  std::vector<char> Buffer_;                 // the current read window, when copied
-  const char* window_ = nullptr;             // the current read window (in Buffer_ or in file_)
-  std::size_t windowSize_ = 0;               // bytes of Buffer_ in use (W)
-  std::size_t templateSize_ = 0;             // size of the next record-loop window
   std::uint64_t windowReads_ = 0;
   bool reachedStop_ = false;          // the last GetRecords got to its StopAt
   std::int64_t oversizeRecords_ = 0, firstOversize_ = -1;

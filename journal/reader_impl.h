@@ -67,7 +67,6 @@ struct Reader::Impl {
 
   // windows
   std::size_t readWindow(std::int64_t position, std::size_t size);
-  std::size_t scanWindow(std::int64_t position, std::size_t size);
   // start search (the log is open)
   std::int64_t findStartPos();
   bool windowDates(std::string_view& firstDate, std::string_view& lastDate) const;

@@ -80,18 +80,6 @@ std::size_t Reader::Impl::readWindow(std::int64_t position, std::size_t size) {
   return got;
 }
 
-std::size_t Reader::Impl::scanWindow(std::int64_t position, std::size_t size) {
-  static_assert(ReadFile::kViewPadding >= lines::kWindowPadding);
-  std::size_t got = 0;
-  const char* view = file->view(position, size, got);
-  if (view == nullptr) return readWindow(position, size);
-  window = view;
-  windowSize = size;
-  ++windowReads;
-  if (progress) progress(std::min<std::int64_t>(position - 1 + static_cast<std::int64_t>(got), fileSize), fileSize);
-  return got;
-}
-
 bool Reader::Impl::windowDates(std::string_view& FirstDate, std::string_view& LastDate) const {
   FirstDate = {};
   LastDate = {};

@@ -112,7 +112,7 @@ std::int64_t Journal::GetUsers64(std::int64_t StartPos, ValueList& ListStr) {
       options.progress = &progress_;
       lines::LineSource source(file, options);
       const AtScopeEnd counted([&] { windowReads_ += source.windows(); });
-      UserLines users(CodePage::current(), ListStr);
+      UserLines users(codePage(), ListStr);
       P = source.walk(StartPos >= 1 ? StartPos : 1, users);
     }  // the log is closed before the sort
     if (ListStr.GetListSize() > 0) ListStr.Sort();
