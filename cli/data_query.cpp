@@ -76,15 +76,12 @@ DataQuery dataQuery(const DataRequest& r, Io& io) {
   q.ordering = r.order.has_value();
   if (q.grouping) {
     q.group = resolve(groupEntries, before);
-    // The grouped rows' columns by the table's own rule, so that the order
-    // list is resolved against what the grouping keeps.
-    std::vector<std::size_t> grouping;
-    for (const ColumnRef& g : q.group.columns) grouping.push_back(g.column);
+    // The grouped rows' columns, as the table keeps them.
+    std::vector<std::size_t> grouped;
+    for (const ColumnRef& g : q.group.columns) grouped.push_back(g.column);
     std::vector<U16String> keptNames;
-    for (const GroupLayout::Kept& k : layoutGroups(std::move(grouping), {q.countColumn()}, before.size()).kept) {
-      q.kept.push_back(k.column);
+    for (const GroupLayout::Kept& k : layoutGroups(std::move(grouped), {q.countColumn()}, before.size()).kept)
       keptNames.push_back(before[k.column]);
-    }
     q.orderGrouped = resolve(orderEntries, keptNames);
   }
   q.orderPlain = resolve(orderEntries, names);

@@ -48,7 +48,6 @@ struct DataQuery {
   std::array<bool, kLastField + 1> translated{};  // of fields 1, 4, 5, 6
   bool grouping = false, ordering = false;
   ResolvedList group;         // against the columns and the count
-  std::vector<std::size_t> kept;  // the grouped rows' columns, of those and the count
   ResolvedList orderGrouped;  // against the grouped rows
   ResolvedList orderPlain;    // against the plain rows
 

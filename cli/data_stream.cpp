@@ -55,11 +55,12 @@ DataStream::DataStream(Reader& reader, const DataQuery& query, Io& io, bool prog
       grouped.push_back(g.column);
       if (g.column != count) groupedColumns_.push_back(g.column);
     }
+    // Grouping keeps the grouping columns and the summed count, in table order.
     grouper_ = std::make_unique<Grouper>(std::move(grouped), count, before.size());
     std::vector<U16String> keptNames;
-    for (std::size_t c : query.kept) {
-      keptNames.push_back(before[c]);
-      groupedNumeric_.push_back(c == count);
+    for (const GroupLayout::Kept& k : grouper_->layout().kept) {
+      keptNames.push_back(before[k.column]);
+      groupedNumeric_.push_back(k.column == count);
     }
     groupedNames_ = utf8Names(keptNames);
     orderGrouped_ = sortKeys(query.orderGrouped, groupedNumeric_);
