@@ -116,16 +116,7 @@ std::int32_t Journal::StoreErrRows(U16View FlPath, U16View ErrPath) {
     BlockWriter retained(&retainedFile);
     BlockWriter errors(errorFile ? &*errorFile : nullptr);
 
-    // Records appended while the copy runs are left out: no window reaches
-    // past the length found at open. A log cut meanwhile cannot give a
-    // whole copy.
-    lines::SourceOptions options;
-    options.window = kScanWindow;
-    options.inPlace = false;
-    options.withinOpenLength = true;
-    options.cutThrows = true;
-    options.progress = &progress_;
-    lines::LineSource source(file, options);
+    lines::LineSource source(file, lines::SourceOptions::forCopy(kScanWindow, &progress_));
     const AtScopeEnd counted([&] { windowReads_ += source.windows(); });
     ErrorSplit split(retained, errors);
     source.walk(1, split);

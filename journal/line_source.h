@@ -63,6 +63,19 @@ struct SourceOptions {
   bool cutThrows = false;
   // Called once per window: bytes done so far and the log's length.
   const std::function<void(std::int64_t, std::int64_t)>* progress = nullptr;
+
+  // What a copy of the log needs: windows it may write into, nothing past
+  // the length found at open (records appended meanwhile are left out), and
+  // a cut log refused, since the copy could not be whole.
+  static SourceOptions forCopy(std::size_t window, const std::function<void(std::int64_t, std::int64_t)>* progress) {
+    SourceOptions o;
+    o.window = window;
+    o.inPlace = false;
+    o.withinOpenLength = true;
+    o.cutThrows = true;
+    o.progress = progress;
+    return o;
+  }
 };
 
 // A line longer than a window, as longLine() sees it.

@@ -9,6 +9,7 @@
 //  - Per record nothing is allocated: used fields are copied into a batch
 //    arena whose capacity is reused, and converted only in xColumn.
 #include "sql/log_table.h"
+#include "sql/vtab.h"
 
 #include <algorithm>
 #include <array>
@@ -130,16 +131,6 @@ void likeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
 
 // ---- the table ----------------------------------------------------------------
 
-struct Context {
-  SqlOptions options;
-  SqlState* state;
-};
-
-struct LogVtab {
-  sqlite3_vtab base{};
-  Context* ctx = nullptr;
-};
-
 // One constraint the cursor checks: op on a column against values.
 struct Check {
   char op;  // = (also IN) ! < l(<=) > g(>=) L(like)
@@ -181,7 +172,7 @@ struct Utf8Bytes {
 
 struct Cursor : RecordSink {
   sqlite3_vtab* vtab = nullptr;
-  Context* ctx = nullptr;
+  TableContext* ctx = nullptr;
   std::unique_ptr<Reader> reader;
   bool stopped = false;  // the last stretch ended at the sink's request
   std::unique_ptr<Utf8Bytes> utf8;
@@ -339,26 +330,11 @@ struct Cursor : RecordSink {
     });
   }
 
-  int fail(const std::string& message) {
-    sqlite3_free(vtab->zErrMsg);
-    vtab->zErrMsg = sqlite3_mprintf("%s", message.c_str());
-    if (ctx->state) ctx->state->logFailed = true;
-    return SQLITE_ERROR;
-  }
+  int fail(const std::string& message) { return failTable(vtab, ctx, message); }
 };
 
 int xConnect(sqlite3* db, void* aux, int, const char* const*, sqlite3_vtab** out, char**) {
-  const int rc = sqlite3_declare_vtab(db, kSchema);
-  if (rc != SQLITE_OK) return rc;
-  auto* t = new LogVtab;
-  t->ctx = static_cast<Context*>(aux);
-  *out = &t->base;
-  return SQLITE_OK;
-}
-
-int xDisconnect(sqlite3_vtab* v) {
-  delete reinterpret_cast<LogVtab*>(v);
-  return SQLITE_OK;
+  return connectTable(db, aux, kSchema, out);
 }
 
 char opOf(unsigned char op) {
@@ -377,7 +353,7 @@ char opOf(unsigned char op) {
 // idxStr: one op and one column letter per xFilter argument; 'F' the file,
 // 'P' a seek by position, 'I' an IN list taken whole. idxNum: colUsed.
 int xBestIndex(sqlite3_vtab* v, sqlite3_index_info* info) {
-  const Context* ctx = reinterpret_cast<LogVtab*>(v)->ctx;
+  const TableContext* ctx = reinterpret_cast<TableVtab*>(v)->ctx;
   std::string plan;
   double cost = 1e7, rows = 1e6;
   bool grouped = false;
@@ -467,7 +443,7 @@ int xOpen(sqlite3_vtab* v, sqlite3_vtab_cursor** out) {
   auto* h = new Handle{};
   h->cursor = new Cursor;
   h->cursor->vtab = v;
-  h->cursor->ctx = reinterpret_cast<LogVtab*>(v)->ctx;
+  h->cursor->ctx = reinterpret_cast<TableVtab*>(v)->ctx;
   h->cursor->transform.SetTransformStr(u"0111");
   *out = &h->base;
   return SQLITE_OK;
@@ -656,9 +632,9 @@ int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int argc,
   c.reader = std::make_unique<Reader>(fromUtf8(c.file), std::move(q), cp);
   if (c.only != 0) {
     c.next = c.only == 1 ? 1 : c.only - 2;  // from the line end before it: a line starts there
-    // The reader examines the lines that end before the stop, so the stop
-    // lies a window on; the sink ends the scan at the first record after.
-    c.stopAt = c.only + Reader::kScanWindow;
+    // A line that starts before the stop is examined whole, however long:
+    // the stop just after pos leaves that one record.
+    c.stopAt = c.only + 1;
   } else {
     const ScanResult start = c.reader->findStart();
     if (start.failure) return c.fail(failureText(*start.failure));
@@ -742,8 +718,8 @@ sqlite3_module makeModule() {
   m.xCreate = nullptr;  // eponymous only
   m.xConnect = xConnect;
   m.xBestIndex = xBestIndex;
-  m.xDisconnect = xDisconnect;
-  m.xDestroy = xDisconnect;
+  m.xDisconnect = disconnectTable;
+  m.xDestroy = disconnectTable;
   m.xOpen = xOpen;
   m.xClose = xClose;
   m.xFilter = xFilter;
@@ -789,8 +765,8 @@ std::string failureText(const Failure& failure) {
 }
 
 int registerLogTable(sqlite3* db, const SqlOptions& options, SqlState* state) {
-  auto* ctx = new Context{options, state};
-  int rc = sqlite3_create_module_v2(db, "log", &kModule, ctx, [](void* p) { delete static_cast<Context*>(p); });
+  auto* ctx = new TableContext{options, state};
+  int rc = sqlite3_create_module_v2(db, "log", &kModule, ctx, [](void* p) { delete static_cast<TableContext*>(p); });
   if (rc == SQLITE_OK) rc = registerSessionsTable(db, options, state);
   for (int args : {2, 3}) {
     if (rc == SQLITE_OK)

@@ -3,6 +3,7 @@
 // before any period asked for, so no period is pushed down; the reader
 // narrows by the two event codes alone.
 #include "sql/sessions_table.h"
+#include "sql/vtab.h"
 
 #include <memory>
 #include <string>
@@ -20,19 +21,9 @@ enum Column : int { kUser, kMode, kStart, kEnd, kSeconds, kFile };
 
 constexpr const char* kSchema = "CREATE TABLE x(user TEXT, mode TEXT, start TEXT, end TEXT, seconds INTEGER, file HIDDEN)";
 
-struct Context {
-  SqlOptions options;
-  SqlState* state;
-};
-
-struct Vtab {
-  sqlite3_vtab base{};
-  Context* ctx = nullptr;
-};
-
 struct Cursor : RecordSink {
   sqlite3_vtab* vtab = nullptr;
-  Context* ctx = nullptr;
+  TableContext* ctx = nullptr;
   SessionPairing pairing;
   std::vector<Session> sessions;
   std::size_t index = 0;
@@ -42,26 +33,11 @@ struct Cursor : RecordSink {
     pairing.record(f);
     return true;
   }
-  int fail(const std::string& message) {
-    sqlite3_free(vtab->zErrMsg);
-    vtab->zErrMsg = sqlite3_mprintf("%s", message.c_str());
-    if (ctx->state) ctx->state->logFailed = true;
-    return SQLITE_ERROR;
-  }
+  int fail(const std::string& message) { return failTable(vtab, ctx, message); }
 };
 
 int xConnect(sqlite3* db, void* aux, int, const char* const*, sqlite3_vtab** out, char**) {
-  const int rc = sqlite3_declare_vtab(db, kSchema);
-  if (rc != SQLITE_OK) return rc;
-  auto* t = new Vtab;
-  t->ctx = static_cast<Context*>(aux);
-  *out = &t->base;
-  return SQLITE_OK;
-}
-
-int xDisconnect(sqlite3_vtab* v) {
-  delete reinterpret_cast<Vtab*>(v);
-  return SQLITE_OK;
+  return connectTable(db, aux, kSchema, out);
 }
 
 // Only the file is taken; SQLite checks everything else.
@@ -89,7 +65,7 @@ int xOpen(sqlite3_vtab* v, sqlite3_vtab_cursor** out) {
   auto* h = new Handle{};
   h->cursor = new Cursor;
   h->cursor->vtab = v;
-  h->cursor->ctx = reinterpret_cast<Vtab*>(v)->ctx;
+  h->cursor->ctx = reinterpret_cast<TableVtab*>(v)->ctx;
   *out = &h->base;
   return SQLITE_OK;
 }
@@ -190,8 +166,8 @@ sqlite3_module makeModule() {
   sqlite3_module m{};
   m.xConnect = xConnect;
   m.xBestIndex = xBestIndex;
-  m.xDisconnect = xDisconnect;
-  m.xDestroy = xDisconnect;
+  m.xDisconnect = disconnectTable;
+  m.xDestroy = disconnectTable;
   m.xOpen = xOpen;
   m.xClose = xClose;
   m.xFilter = xFilter;
@@ -207,8 +183,8 @@ const sqlite3_module kModule = makeModule();
 }  // namespace
 
 int registerSessionsTable(sqlite3* db, const SqlOptions& options, SqlState* state) {
-  auto* ctx = new Context{options, state};
-  return sqlite3_create_module_v2(db, "sessions", &kModule, ctx, [](void* p) { delete static_cast<Context*>(p); });
+  auto* ctx = new TableContext{options, state};
+  return sqlite3_create_module_v2(db, "sessions", &kModule, ctx, [](void* p) { delete static_cast<TableContext*>(p); });
 }
 
 }  // namespace velmora::sql
