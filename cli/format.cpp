@@ -129,6 +129,8 @@ bool cutToWidth(std::string& text, std::size_t width) {
   return true;
 }
 
+// The rows given here are UTF-8 already; the code page would only decode
+// log bytes, which no row source of this printer holds.
 RowPrinter::RowPrinter(Format format, std::ostream& out, bool onTerminal)
     : core_(std::make_unique<StreamPrinter>(format, out, CodePage::current(), onTerminal)) {}
 
