@@ -374,7 +374,8 @@ std::array<bool, kLastField + 1> translatedFields(const std::optional<std::strin
   std::array<bool, 4> on{};
   if (isMask(*text)) {
     // As SetTransformStr reads a mask: trimmed first.
-    const U16View mask = trimSpaces(u16(checkedMask(*text, 4, "--translate")));
+    const U16String given = u16(checkedMask(*text, 4, "--translate"));
+    const U16View mask = trimSpaces(given);
     for (std::size_t k = 0; k < 4 && k < mask.size(); ++k) on[k] = mask[k] == u'1';
   } else {
     const U16String word = folded(u16(*text));
