@@ -712,25 +712,8 @@ int xRowid(sqlite3_vtab_cursor* base, sqlite3_int64* out) {
   return SQLITE_OK;
 }
 
-sqlite3_module makeModule() {
-  sqlite3_module m{};
-  m.iVersion = 0;
-  m.xCreate = nullptr;  // eponymous only
-  m.xConnect = xConnect;
-  m.xBestIndex = xBestIndex;
-  m.xDisconnect = disconnectTable;
-  m.xDestroy = disconnectTable;
-  m.xOpen = xOpen;
-  m.xClose = xClose;
-  m.xFilter = xFilter;
-  m.xNext = xNext;
-  m.xEof = xEof;
-  m.xColumn = xColumn;
-  m.xRowid = xRowid;
-  return m;
-}
-
-const sqlite3_module kModule = makeModule();
+const sqlite3_module kModule =
+    eponymousModule({xConnect, xBestIndex, xOpen, xClose, xFilter, xNext, xEof, xColumn, xRowid});
 
 }  // namespace
 
@@ -765,8 +748,7 @@ std::string failureText(const Failure& failure) {
 }
 
 int registerLogTable(sqlite3* db, const SqlOptions& options, SqlState* state) {
-  auto* ctx = new TableContext{options, state};
-  int rc = sqlite3_create_module_v2(db, "log", &kModule, ctx, [](void* p) { delete static_cast<TableContext*>(p); });
+  int rc = registerTable(db, "log", kModule, options, state);
   if (rc == SQLITE_OK) rc = registerSessionsTable(db, options, state);
   for (int args : {2, 3}) {
     if (rc == SQLITE_OK)

@@ -162,29 +162,13 @@ int xRowid(sqlite3_vtab_cursor* b, sqlite3_int64* out) {
   return SQLITE_OK;
 }
 
-sqlite3_module makeModule() {
-  sqlite3_module m{};
-  m.xConnect = xConnect;
-  m.xBestIndex = xBestIndex;
-  m.xDisconnect = disconnectTable;
-  m.xDestroy = disconnectTable;
-  m.xOpen = xOpen;
-  m.xClose = xClose;
-  m.xFilter = xFilter;
-  m.xNext = xNext;
-  m.xEof = xEof;
-  m.xColumn = xColumn;
-  m.xRowid = xRowid;
-  return m;
-}
-
-const sqlite3_module kModule = makeModule();
+const sqlite3_module kModule =
+    eponymousModule({xConnect, xBestIndex, xOpen, xClose, xFilter, xNext, xEof, xColumn, xRowid});
 
 }  // namespace
 
 int registerSessionsTable(sqlite3* db, const SqlOptions& options, SqlState* state) {
-  auto* ctx = new TableContext{options, state};
-  return sqlite3_create_module_v2(db, "sessions", &kModule, ctx, [](void* p) { delete static_cast<TableContext*>(p); });
+  return registerTable(db, "sessions", kModule, options, state);
 }
 
 }  // namespace velmora::sql

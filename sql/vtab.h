@@ -44,4 +44,41 @@ inline int failTable(sqlite3_vtab* vtab, TableContext* ctx, const std::string& m
   return SQLITE_ERROR;
 }
 
+// An eponymous table's module: no xCreate, so the table exists on every
+// connection under the module's name.
+struct TableFunctions {
+  decltype(sqlite3_module::xConnect) connect;
+  decltype(sqlite3_module::xBestIndex) bestIndex;
+  decltype(sqlite3_module::xOpen) open;
+  decltype(sqlite3_module::xClose) close;
+  decltype(sqlite3_module::xFilter) filter;
+  decltype(sqlite3_module::xNext) next;
+  decltype(sqlite3_module::xEof) eof;
+  decltype(sqlite3_module::xColumn) column;
+  decltype(sqlite3_module::xRowid) rowid;
+};
+
+inline sqlite3_module eponymousModule(const TableFunctions& f) {
+  sqlite3_module m{};
+  m.xConnect = f.connect;
+  m.xBestIndex = f.bestIndex;
+  m.xDisconnect = disconnectTable;
+  m.xDestroy = disconnectTable;
+  m.xOpen = f.open;
+  m.xClose = f.close;
+  m.xFilter = f.filter;
+  m.xNext = f.next;
+  m.xEof = f.eof;
+  m.xColumn = f.column;
+  m.xRowid = f.rowid;
+  return m;
+}
+
+// Registers module under name with a context that lives as long as db.
+inline int registerTable(sqlite3* db, const char* name, const sqlite3_module& module, const SqlOptions& options,
+                         SqlState* state) {
+  auto* ctx = new TableContext{options, state};
+  return sqlite3_create_module_v2(db, name, &module, ctx, [](void* p) { delete static_cast<TableContext*>(p); });
+}
+
 }  // namespace velmora::sql
