@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "journal/journal.h"
+#include "journal/reader.h"
 #include "bench/bench_log.h"
 #include "sample/sample.h"
 #include "text/codepage.h"
@@ -108,20 +108,22 @@ Run runProgram(const std::vector<std::string>& args, bool keepOut, const std::ve
   return run;
 }
 
-// The reader alone in a child process: GetRecords over the whole log into a
+// The reader alone in a child process: a scan of the whole period into a
 // sink that keeps nothing; its peak resident size.
-double readerPeakMiB(const fs::path& log, const char16_t* usersFilter) {
+double readerPeakMiB(const fs::path& log, const char16_t* user) {
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork");
   if (pid == 0) {
     struct Nothing : velmora::RecordSink {
       bool record(const velmora::RecordFields&) override { return true; }
     } sink;
-    velmora::Journal j;
-    j.SetFilePath(log.u16string());
-    j.SetDateTimes(u"20050101", u"", u"20061231", u"");
-    if (usersFilter != nullptr) j.SetFilter(usersFilter, u"FilterUsers");
-    _exit(j.GetRecords(0, sink) > 0 ? 0 : 1);
+    velmora::ReadQuery query;
+    query.begin = "20050101;00:00:00;";
+    query.end = "20061231;23:59:59;";
+    if (user != nullptr) query.filters[3] = velmora::FieldFilter{true, true, false, {user}};
+    const auto cp = velmora::CodePage::make(1251);
+    velmora::Reader reader(log.u16string(), query, *cp);
+    _exit(reader.scan(0, sink).next > 0 ? 0 : 1);
   }
   int status = 0;
   rusage usage{};
@@ -220,7 +222,7 @@ int main(int argc, char** argv) {
   }
   Run olderExport;
   if (!older.empty()) olderExport = runProgram(data(older, {"--format", "csv"}), false);
-  const double readerRejecting = readerPeakMiB(log, u"|Никто|");
+  const double readerRejecting = readerPeakMiB(log, u"Никто");
   const double readerAll = readerPeakMiB(log, nullptr);
 
   auto med = [&](const std::string& name) { return median(seconds.at(name)); };

@@ -19,7 +19,7 @@
 #include "text/codepage.h"
 #include "journal/errors.h"
 #include "journal/fileio.h"
-#include "journal/journal.h"
+#include "journal/log_tasks.h"
 #include "journal/reader.h"
 #include "journal/result_columns.h"
 #include "memhost/memory_host.h"
@@ -72,11 +72,6 @@ std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
 }  // namespace
 
-int reportFailure(const Journal& journal, Io& io) {
-  io.err << "velmora: failed, NumErr " << journal.NumErr() << ": " << toUtf8(journal.TextErr()) << "\n";
-  return kFailed;
-}
-
 int reportFailure(const Failure& failure, Io& io) {
   io.err << "velmora: failed, NumErr " << failure.number() << ": " << toUtf8(failure.text()) << "\n";
   return kFailed;
@@ -110,16 +105,6 @@ void noteOversize(std::int64_t count, std::int64_t first, Io& io) {
 int reportMissingLog(const std::string& log, Io& io) {
   io.err << "velmora: the log " << quoted(log) << " does not exist or is not a file\n";
   return kFailed;
-}
-
-void configure(Journal& journal, const DataRequest& r, Io& io) {
-  journal.SetFilePath(u16(r.log));
-  applyPeriod(journal, r.period);
-  applyFilters(journal, r.filters, io);
-  if (r.columns) journal.SetInsertColumn(u16(columnsMask(*r.columns)));
-  if (r.translate) journal.SetTransformStr(u16(translateMask(*r.translate)));
-  if (r.group) journal.SetGroupBy(u16(*r.group));
-  if (r.order) journal.SetOrderBy(u16(*r.order));
 }
 
 int reportOutputFailure(int error, std::int64_t safe, const char* option, int code, Io& io) {
@@ -236,6 +221,12 @@ int follow(const DataRequest& r, Io& io, DataStream& stream, std::int64_t positi
   return kSuccess;
 }
 
+// The progress reports of a whole-log task, for ProgressScope.
+struct TaskProgress {
+  ProgressFn fn;
+  void setProgress(ProgressFn f) { fn = std::move(f); }
+};
+
 // Bytes of the log after the last complete record are not copied: said, so
 // that a copy never looks whole when it is not.
 void noteUncopied(const std::string& log, std::int64_t copied, Io& io) {
@@ -285,17 +276,20 @@ int runData(const DataRequest& r, Io& io) {
 
 int runUsers(const UsersRequest& r, Io& io) {
   if (const int code = checkLog(r.log, io.err)) return code;
-  Journal journal(io.codePage());
-  journal.SetFilePath(u16(r.log));
   std::int64_t start = r.start;
   if (start > 1) start = lineStartAtOrAfter(r.log, start, io.err, "--start");
   MemoryValueList list;
   std::int64_t next = -1;
   if (start != 0 || r.start <= 1) {
-    ProgressScope progress(journal, io);
-    next = journal.GetUsers64(start, list);
+    TaskProgress reports;
+    TaskStats stats;
+    try {
+      ProgressScope progress(reports, io);
+      next = listUsers(u16(r.log), start, io.codePage(), list, reports.fn, stats);
+    } catch (...) {
+      return reportFailure(currentFailure(), io);
+    }
   }
-  if (journal.NumErr() != 0) return reportFailure(journal, io);
   if (next < 0 && !fileExists(u16(r.log))) return reportMissingLog(r.log, io);
   ListRows rows(list, "Пользователь");
   RowPrinter printer(io.format, io.out, io.outIsTerminal);
@@ -315,20 +309,22 @@ int runStripErrors(const StripRequest& r, Io& io) {
   if (!trimSpaces(u16(r.errors)).empty()) errors.emplace(r.errors, "ERRORS");
   checkDistinct({r.log}, errors ? std::vector<const OutputFile*>{&out, &*errors} : std::vector<const OutputFile*>{&out});
   if (const int code = checkLog(r.log, io.err)) return code;
-  Journal journal(io.codePage());
-  journal.SetFilePath(u16(r.log));
-  std::int32_t removed;
+  std::int64_t removed;
   std::int64_t droppedBytes = 0;
-  {
-    ProgressScope progress(journal, io);
+  try {
+    TaskProgress reports;
+    TaskStats stats;
+    ProgressScope progress(reports, io);
     // Without ERRORS the error records still go to a temporary, never put
     // in place, so that the bytes copied can be counted against the log.
     std::optional<OutputFile> dropped;
     if (!errors) dropped.emplace(out.toStdout() ? std::string("-") : out.target().string() + ".errors", "ERRORS");
-    removed = journal.StoreErrRows(out.tempPath(), (errors ? *errors : *dropped).tempPath());
+    removed = splitErrorRecords(u16(r.log), out.tempPath(), (errors ? *errors : *dropped).tempPath(), reports.fn,
+                                stats);
     droppedBytes = dropped ? dropped->tempSize() : 0;
+  } catch (...) {
+    return reportFailure(currentFailure(), io);
   }
-  if (journal.NumErr() != 0) return reportFailure(journal, io);
   if (removed < 0) {
     if (!fileExists(u16(r.log))) return reportMissingLog(r.log, io);
     throw UsageError("the log, OUT and ERRORS must name different files (and ERRORS, when given, must differ from OUT)");
@@ -351,14 +347,15 @@ int runReplaceKeys(const ReplaceRequest& r, Io& io) {
                      "18-character key YYYYMMDD;HH:MM:SS; followed by a record number");
   checkDistinct({r.log, r.list}, {&out});
   if (const int code = checkLog(r.log, io.err)) return code;
-  Journal journal(io.codePage());
-  journal.SetFilePath(u16(r.log));
-  std::int32_t used;
-  {
-    ProgressScope progress(journal, io);
-    used = journal.ReplaceDateTimes(out.tempPath(), u16(r.list));
+  std::int64_t used;
+  try {
+    TaskProgress reports;
+    TaskStats stats;
+    ProgressScope progress(reports, io);
+    used = replaceRecordKeys(u16(r.log), out.tempPath(), u16(r.list), reports.fn, stats);
+  } catch (...) {
+    return reportFailure(currentFailure(), io);
   }
-  if (journal.NumErr() != 0) return reportFailure(journal, io);
   if (used < 0) {
     if (!fileExists(u16(r.log))) return reportMissingLog(r.log, io);
     throw UsageError("OUT must differ from the log and from the list");

@@ -1,5 +1,5 @@
-// The subcommands of the velmora tool: each sets up one Journal the way a
-// host script would, calls one of its methods and prints what it returns.
+// The subcommands of the velmora tool: each reads the log through the typed
+// reader or one of the whole-log tasks and prints what it returns.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +16,6 @@
 
 namespace velmora {
 class Failure;
-class Journal;
 }
 
 namespace velmora::cli {
@@ -85,9 +84,8 @@ int runStripErrors(const StripRequest& request, Io& io);
 int runReplaceKeys(const ReplaceRequest& request, Io& io);
 int runSample(const SampleRequest& request, Io& io);
 
-// Report what stopped the reader: the NumErr and TextErr it recorded, or a
-// log that is missing. Both give kFailed.
-int reportFailure(const Journal& journal, Io& io);
+// Report what stopped the reader: the NumErr and TextErr of its failure, or
+// a log that is missing. Both give kFailed.
 int reportFailure(const Failure& failure, Io& io);
 // Inside a catch block: the exception as the failure the script class
 // would record for it (its NumErr and TextErr).
@@ -95,10 +93,6 @@ Failure currentFailure();
 // Says how many records were too long to read (none: nothing said).
 void noteOversize(std::int64_t count, std::int64_t first, Io& io);
 int reportMissingLog(const std::string& log, Io& io);
-
-// Sets up a reader for the data command: the log, the period, the filters
-// and the masks, as a host script would. UsageError for bad arguments.
-void configure(Journal& journal, const DataRequest& request, Io& io);
 
 // The code page of --codepage; UsageError for one the system does not know.
 std::unique_ptr<CodePage> makeCodePage(unsigned number);

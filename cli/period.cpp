@@ -4,7 +4,6 @@
 #include <ctime>
 
 #include "cli/commands.h"
-#include "journal/journal.h"
 #include "journal/period.h"
 #include "text/text.h"
 
@@ -171,12 +170,6 @@ PeriodKeys resolvePeriod(const PeriodOptions& o) {
     today = y;
   }
   return resolvePeriod(o, today);
-}
-
-PeriodKeys applyPeriod(Journal& journal, const PeriodOptions& o) {
-  const PeriodKeys keys = resolvePeriod(o);
-  journal.SetPeriodKeys(keys.begin, keys.end);
-  return keys;
 }
 
 }  // namespace velmora::cli

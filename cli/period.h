@@ -5,10 +5,6 @@
 
 #include <string>
 
-namespace velmora {
-class Journal;
-}
-
 namespace velmora::cli {
 
 struct PeriodOptions {
@@ -37,8 +33,5 @@ int localToday();                   // YYYYMMDD of the local date
 PeriodKeys resolvePeriod(const PeriodOptions& options, int today);
 // The same against the local date (or the hidden --today).
 PeriodKeys resolvePeriod(const PeriodOptions& options);
-// Resolves the period against the local date (or the hidden --today) and
-// sets it on the reader.
-PeriodKeys applyPeriod(Journal& journal, const PeriodOptions& options);
 
 }  // namespace velmora::cli

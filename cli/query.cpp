@@ -6,7 +6,6 @@
 
 #include "cli/commands.h"
 #include "journal/filter_names.h"
-#include "journal/journal.h"
 #include "journal/result_columns.h"
 #include "memhost/column_list.h"
 #include "text/codepage.h"
@@ -72,6 +71,8 @@ std::optional<std::string> codeOfName(int field, const std::string& value) {
   }
 }
 
+// The values of a plain option as the filter text a script would write,
+// which a refusal quotes.
 std::string filterTextOf(int field, const std::vector<std::string>& values, const std::string& option,
                          bool exactId) {
   const bool searched = field >= kFirstItemField && !(field == 9 && exactId);
@@ -190,16 +191,6 @@ void noteFilter(const FilterSetting& s, Io& io) {
 }
 
 }  // namespace
-
-void applyFilters(Journal& journal, const FilterOptions& options, Io& io) {
-  const FilterPlan plan = planFilters(options);
-  for (const FilterSetting& s : plan.settings) {
-    if (!journal.SetFilter(u16(s.text), u16(s.name))) refuseFilter(s);
-    noteFilter(s, io);
-  }
-  if (plan.invert) journal.SetInvertFilters(u16(*plan.invert));
-  if (plan.exactId) journal.SetCoincidenceObject(1);
-}
 
 std::array<FieldFilter, kLastField + 1> readFilters(const FilterOptions& options, Io& io) {
   const FilterPlan plan = planFilters(options);
@@ -343,14 +334,6 @@ std::vector<int> translatedNamed(const std::string& text) {
 
 }  // namespace
 
-std::string columnsMask(const std::string& text) {
-  if (isMask(text)) return checkedMask(text, 10, "--columns");
-  if (folded(u16(text)) == u"all") return "1111111111";
-  std::string mask(10, '0');
-  for (int k : columnsNamed(text)) mask[static_cast<std::size_t>(k)] = '1';
-  return mask;
-}
-
 std::vector<int> columnFields(const std::optional<std::string>& text) {
   std::array<bool, 10> on{};
   if (text && isMask(*text)) {
@@ -386,17 +369,6 @@ std::array<bool, kLastField + 1> translatedFields(const std::optional<std::strin
   }
   for (std::size_t i = 0; i < 4; ++i) out[static_cast<std::size_t>(kTranslated[i] + 1)] = on[i];
   return out;
-}
-
-std::string translateMask(const std::string& text) {
-  if (isMask(text)) return checkedMask(text, 4, "--translate");
-  const U16String word = folded(u16(text));
-  if (word == u"all") return "1111";
-  if (word == u"none") return "0000";
-  // Translated fields in mask order: date, mode, category, event.
-  std::string mask(4, '0');
-  for (int k : translatedNamed(text)) mask[static_cast<std::size_t>(std::find(kTranslated.begin(), kTranslated.end(), k) - kTranslated.begin())] = '1';
-  return mask;
 }
 
 std::string checkedColumnList(const std::string& text, const char* option, const std::vector<U16String>& available,

@@ -2,8 +2,7 @@
 // options (--filter NAME=TEXT, --invert MASK, --columns MASK, --translate
 // MASK) and the plain ones a shell user writes (--user NAME, --not-mode C,
 // --columns date,user, --translate all). Both end as the typed reader's
-// filter plan and column sets; the filter texts and masks a script would
-// set are kept beside them, for a reader set up as scripts set it.
+// filter plan and column sets.
 #pragma once
 
 #include <array>
@@ -17,7 +16,6 @@
 
 namespace velmora {
 class CodePage;
-class Journal;
 }
 
 namespace velmora::cli {
@@ -41,7 +39,8 @@ struct FilterOptions {
   std::array<PlainField, 11> plain;  // positions 3..10, one per filtered field
 };
 
-// One filter as it reaches SetFilter, and the option that asked for it.
+// One filter, typed, with the script's spelling of it that messages quote,
+// and the option that asked for it.
 struct FilterSetting {
   int field = 0;     // 3..10
   std::string name;  // a filter name SetFilter knows
@@ -67,22 +66,17 @@ const char* plainFieldHelp(int field);
 // throws UsageError for a value holding "|", a field both kept and left
 // out, or a field set by a plain option and by --filter or --invert.
 FilterPlan planFilters(const FilterOptions& options);
-// Sets the plan on the reader; notes on io.err what may match nothing.
-void applyFilters(Journal& journal, const FilterOptions& options, Io& io);
-// The same plan for the typed reader, checked and noted the same way.
+// The plan for the typed reader; notes on io.err what may match nothing.
 std::array<FieldFilter, kLastField + 1> readFilters(const FilterOptions& options, Io& io);
 // A filter text as SetFilter reads it, for field (3..10); exactId: field 9
 // compares whole values. set: false when SetFilter would refuse the text.
 FieldFilter scriptFilter(int field, U16View text, bool exactId, bool& set);
 
-// A --columns text as the InsertColumn mask: a mask of 0 and 1 as it is, or
-// column names (English or the Russian column names) separated by commas.
-std::string columnsMask(const std::string& text);
-// A --translate text as the TransformStr mask: a mask, all, none, or a list
-// of date, mode, category and event.
-std::string translateMask(const std::string& text);
-// The same, typed: the record fields (1..10) of the columns, in order, and
-// the translated fields (of 1, 4, 5, 6). Checked as the masks are.
+// A --columns text (a mask of 0 and 1 as a script writes it, all, or column
+// names, English or the Russian column names, separated by commas) as the
+// record fields (1..10) of the columns, in order; a --translate text (a
+// mask, all, none, or a list of date, mode, category and event) as the
+// translated fields (of 1, 4, 5, 6).
 std::vector<int> columnFields(const std::optional<std::string>& text);
 std::array<bool, kLastField + 1> translatedFields(const std::optional<std::string>& text);
 

@@ -11,7 +11,6 @@
 #include "journal/errors.h"
 #include "journal/fileio.h"
 #include "journal/reader.h"
-#include "journal/journal.h"
 #include "text/codepage.h"
 #include "text/text.h"
 #include "transform/transform.h"

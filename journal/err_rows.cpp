@@ -10,6 +10,7 @@
 #include "journal/fileio.h"
 #include "journal/journal.h"
 #include "journal/line_source.h"
+#include "journal/log_tasks.h"
 #include "journal/record_format.h"
 
 namespace velmora {
@@ -96,37 +97,42 @@ class ErrorSplit {
 
 }  // namespace
 
+std::int64_t splitErrorRecords(U16View log, U16View kept, U16View errorsPath, const ProgressFn& progress,
+                               TaskStats& stats) {
+  if (log == errorsPath || log == kept || kept == errorsPath) return -1;
+  const bool wantErrors = !trimSpaces(errorsPath).empty();
+  // Another spelling of the same file (a relative path, a link) is refused
+  // like an equal path: writing it would destroy what is being read.
+  if (sameFile(kept, log)) return -1;
+  if (wantErrors && (sameFile(errorsPath, log) || sameFile(kept, errorsPath))) return -1;
+  if (!fileExists(log)) return -1;
+
+  ReadFile file(log);
+  stats.logSize = file.size();
+  WriteFile retainedFile(kept);
+  std::optional<WriteFile> errorFile;
+  if (wantErrors) errorFile.emplace(errorsPath);
+  BlockWriter retained(&retainedFile);
+  BlockWriter errors(errorFile ? &*errorFile : nullptr);
+
+  lines::LineSource source(file, lines::SourceOptions::forCopy(Reader::kScanWindow, &progress));
+  const AtScopeEnd counted([&] { stats.windows += source.windows(); });
+  ErrorSplit split(retained, errors);
+  source.walk(1, split);
+
+  retained.flush();
+  errors.flush();
+  retainedFile.close();
+  if (errorFile) errorFile->close();
+  return split.removed();
+}
+
 std::int32_t Journal::StoreErrRows(U16View FlPath, U16View ErrPath) {
   clearError();
+  TaskStats stats;
   try {
-    const AtScopeEnd done([this] { endCall(); });
-    if (FilePath_ == ErrPath || FilePath_ == FlPath || FlPath == ErrPath) return -1;
-    const bool wantErrors = !trimSpaces(ErrPath).empty();
-    // Another spelling of the same file (a relative path, a link) is refused
-    // like an equal path: writing it would destroy what is being read.
-    if (sameFile(FlPath, FilePath_)) return -1;
-    if (wantErrors && (sameFile(ErrPath, FilePath_) || sameFile(FlPath, ErrPath))) return -1;
-    if (!fileExists(FilePath_)) return -1;
-
-    ReadFile file(FilePath_);
-    MyFileSize_ = file.size();
-    WriteFile retainedFile(FlPath);
-    std::optional<WriteFile> errorFile;
-    if (wantErrors) errorFile.emplace(ErrPath);
-    BlockWriter retained(&retainedFile);
-    BlockWriter errors(errorFile ? &*errorFile : nullptr);
-
-    lines::LineSource source(file, lines::SourceOptions::forCopy(kScanWindow, &progress_));
-    const AtScopeEnd counted([&] { windowReads_ += source.windows(); });
-    ErrorSplit split(retained, errors);
-    source.walk(1, split);
-    const std::int64_t removed = split.removed();
-
-    retained.flush();
-    errors.flush();
-    retainedFile.close();
-    if (errorFile) errorFile->close();
-    return scriptResult(removed, FilePath_);
+    const AtScopeEnd done([&] { keepTaskStats(stats); });
+    return scriptResult(splitErrorRecords(FilePath_, FlPath, ErrPath, progress_, stats), FilePath_);
   } catch (...) {
     return failCurrent();
   }

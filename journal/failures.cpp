@@ -9,6 +9,7 @@
 #include "journal/errors.h"
 #include "journal/fileio.h"
 #include "journal/journal.h"
+#include "journal/log_tasks.h"
 
 namespace velmora {
 
@@ -26,6 +27,12 @@ std::int32_t scriptResult(std::int64_t value, U16View path) {
 void Journal::endCall() {
   // Fields point into a window of the last call; none may outlive it.
   Fields_.fill({});
+}
+
+void Journal::keepTaskStats(const TaskStats& stats) {
+  endCall();
+  if (stats.logSize >= 0) MyFileSize_ = stats.logSize;
+  windowReads_ += stats.windows;
 }
 
 void throwLogCut(U16View path) {

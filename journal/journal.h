@@ -21,6 +21,7 @@
 namespace velmora {
 
 class CodePage;
+struct TaskStats;
 
 class Journal {
  public:
@@ -145,6 +146,8 @@ class Journal {
   // records the error in NumErr/TextErr and gives the result -1.
   std::int32_t failCurrent();
   void endCall();  // drops what the last call cut, at the end of a method
+  // endCall, and what a whole-log task saw kept as the properties show it.
+  void keepTaskStats(const TaskStats& stats);
   void clearError();
 
   // members, as the script sees them

@@ -14,6 +14,7 @@
 #include "journal/fileio.h"
 #include "journal/journal.h"
 #include "journal/line_source.h"
+#include "journal/log_tasks.h"
 #include "journal/record_format.h"
 
 namespace velmora {
@@ -153,38 +154,44 @@ class KeyReplacer {
 
 }  // namespace
 
+std::int64_t replaceRecordKeys(U16View log, U16View outPath, U16View listPath, const ProgressFn& progress,
+                               TaskStats& stats) {
+  if (!fileExists(listPath) || outPath == listPath || outPath == log) return -1;
+  // Another spelling of the same file (a relative path, a link) is refused
+  // like an equal path: writing it would destroy what is being read.
+  if (sameFile(outPath, listPath) || sameFile(outPath, log)) return -1;
+  if (!fileExists(log)) return -1;
+
+  std::string list;
+  {
+    ReadFile listFile(listPath);
+    if (listFile.size() > kMaxListSize) {
+      throw Failure(ErrorNumber::OutOfMemory, u"Список замен \"" + U16String(listPath) + u"\" слишком велик");
+    }
+    list.resize(static_cast<std::size_t>(listFile.size()));
+    list.resize(listFile.readAt(1, list.data(), list.size()));
+  }
+  const std::vector<Slot> slots = readSlots(list, listPath);
+  if (slots.empty()) return 0;
+
+  ReadFile file(log);
+  stats.logSize = file.size();
+  WriteFile out(outPath);
+  lines::LineSource source(file, lines::SourceOptions::forCopy(Reader::kScanWindow, &progress));
+  const AtScopeEnd counted([&] { stats.windows += source.windows(); });
+  KeyReplacer replacer(slots, out);
+  source.walk(1, replacer);
+
+  out.close();
+  return static_cast<std::int64_t>(replacer.used());
+}
+
 std::int32_t Journal::ReplaceDateTimes(U16View FlPath, U16View ErrPath) {
   clearError();
+  TaskStats stats;
   try {
-    const AtScopeEnd done([this] { endCall(); });
-    if (!fileExists(ErrPath) || FlPath == ErrPath || FlPath == FilePath_) return -1;
-    // Another spelling of the same file (a relative path, a link) is refused
-    // like an equal path: writing it would destroy what is being read.
-    if (sameFile(FlPath, ErrPath) || sameFile(FlPath, FilePath_)) return -1;
-    if (!fileExists(FilePath_)) return -1;
-
-    std::string list;
-    {
-      ReadFile listFile(ErrPath);
-      if (listFile.size() > kMaxListSize) {
-        throw Failure(ErrorNumber::OutOfMemory, u"Список замен \"" + U16String(ErrPath) + u"\" слишком велик");
-      }
-      list.resize(static_cast<std::size_t>(listFile.size()));
-      list.resize(listFile.readAt(1, list.data(), list.size()));
-    }
-    const std::vector<Slot> slots = readSlots(list, ErrPath);
-    if (slots.empty()) return 0;
-
-    ReadFile file(FilePath_);
-    MyFileSize_ = file.size();
-    WriteFile out(FlPath);
-    lines::LineSource source(file, lines::SourceOptions::forCopy(kScanWindow, &progress_));
-    const AtScopeEnd counted([&] { windowReads_ += source.windows(); });
-    KeyReplacer replacer(slots, out);
-    source.walk(1, replacer);
-
-    out.close();
-    return static_cast<std::int32_t>(replacer.used());
+    const AtScopeEnd done([&] { keepTaskStats(stats); });
+    return static_cast<std::int32_t>(replaceRecordKeys(FilePath_, FlPath, ErrPath, progress_, stats));
   } catch (...) {
     return failCurrent();
   }

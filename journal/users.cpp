@@ -10,6 +10,7 @@
 #include "journal/fileio.h"
 #include "journal/journal.h"
 #include "journal/line_source.h"
+#include "journal/log_tasks.h"
 #include "journal/record_format.h"
 
 namespace velmora {
@@ -96,27 +97,33 @@ std::int32_t Journal::GetUsers(std::int32_t StartPos, ValueList& ListStr) {
   }
 }
 
+std::int64_t listUsers(U16View log, std::int64_t start, const CodePage& cp, ValueList& list,
+                       const ProgressFn& progress, TaskStats& stats) {
+  if (!fileExists(log)) return -1;
+  list.RemoveAll();
+  std::int64_t next = start;
+  {
+    ReadFile file(log);
+    stats.logSize = file.size();
+    if (start >= stats.logSize) return start;
+    lines::SourceOptions options;
+    options.window = Reader::kScanWindow;
+    options.progress = &progress;
+    lines::LineSource source(file, options);
+    const AtScopeEnd counted([&] { stats.windows += source.windows(); });
+    UserLines users(cp, list);
+    next = source.walk(start >= 1 ? start : 1, users);
+  }  // the log is closed before the sort
+  if (list.GetListSize() > 0) list.Sort();
+  return next;
+}
+
 std::int64_t Journal::GetUsers64(std::int64_t StartPos, ValueList& ListStr) {
   clearError();
+  TaskStats stats;
   try {
-    const AtScopeEnd done([this] { endCall(); });
-    if (!fileExists(FilePath_)) return -1;
-    ListStr.RemoveAll();
-    std::int64_t P = StartPos;
-    {
-      ReadFile file(FilePath_);
-      MyFileSize_ = file.size();
-      if (StartPos >= MyFileSize_) return StartPos;
-      lines::SourceOptions options;
-      options.window = kScanWindow;
-      options.progress = &progress_;
-      lines::LineSource source(file, options);
-      const AtScopeEnd counted([&] { windowReads_ += source.windows(); });
-      UserLines users(codePage(), ListStr);
-      P = source.walk(StartPos >= 1 ? StartPos : 1, users);
-    }  // the log is closed before the sort
-    if (ListStr.GetListSize() > 0) ListStr.Sort();
-    return P;
+    const AtScopeEnd done([&] { keepTaskStats(stats); });
+    return listUsers(FilePath_, StartPos, codePage(), ListStr, progress_, stats);
   } catch (...) {
     return failCurrent();
   }

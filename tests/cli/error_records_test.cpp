@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "cli_support.h"
-#include "journal/journal.h"
+#include "cli/query.h"
+#include "journal/log_tasks.h"
+#include "journal/reader.h"
 #include "journal/record_format.h"
 
 namespace velmora::cli {
@@ -67,14 +69,14 @@ TEST(ErrorRecords, StatsCountsWhatStripErrorsRemoves) {
       if (line.size() > record::kKeySize) ++expectedCounted;
     }
 
-    Journal journal;
-    journal.SetFilePath(fromUtf8(log));
-    ASSERT_TRUE(journal.SetPeriodKeys("00000000;00:00:00;", "99999999;99:99:99;"));
+    ReadQuery whole;
+    whole.begin = std::string(18, '\0');
+    whole.end = std::string(18, '\xFF');
+    Reader reader(fromUtf8(log), whole, defaultCodePage());
     Tally tally;
-    journal.GetRecords(1, tally);
-    ASSERT_EQ(journal.NumErr(), 0) << round;
-    const std::int32_t removed = journal.StoreErrRows(fromUtf8(kept), fromUtf8(errors));
-    ASSERT_EQ(journal.NumErr(), 0) << round;
+    ASSERT_FALSE(reader.scan(1, tally).failure) << round;
+    TaskStats stats;
+    const std::int64_t removed = splitErrorRecords(fromUtf8(log), fromUtf8(kept), fromUtf8(errors), nullptr, stats);
 
     EXPECT_EQ(removed, expectedRemoved) << round;
     EXPECT_EQ(testing::readFile(errors), expectedErrors) << round;

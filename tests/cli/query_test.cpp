@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -146,62 +147,74 @@ TEST_F(Spellings, AmbiguousOrSplitValuesAreRefused) {
 
 // ---- the plan itself ---------------------------------------------------------------
 
-TEST(FilterPlan, PlainValuesBecomeTheScriptsFilterTextsAndMask) {
-  FilterOptions o;
-  o.plain[3].include = {"Иванова Н.П.", "Бухгалтер"};
-  o.plain[6].exclude = {"DocOpen"};
-  o.plain[8].include = {"ошибка"};
-  const cli::FilterPlan plan = planFilters(o);
-  ASSERT_EQ(plan.settings.size(), 3u);
-  EXPECT_EQ(plan.settings[0].name, "FilterUsers");
-  EXPECT_EQ(plan.settings[0].text, "|Иванова Н.П.|Бухгалтер|");
-  EXPECT_EQ(plan.settings[1].name, "FilterOperation");
-  EXPECT_EQ(plan.settings[1].text, "|DocOpen|");
-  EXPECT_EQ(plan.settings[2].text, "|ошибка|");
-  ASSERT_TRUE(plan.invert);
-  EXPECT_EQ(*plan.invert, "00010000");
-
-  FilterOptions none;
-  EXPECT_FALSE(planFilters(none).invert) << "no mask is set when nothing is excluded";
-}
-
-TEST(FilterPlan, ScriptOptionsPassThroughAndInvertKeepsItsOtherBits) {
-  FilterOptions o;
-  o.filters = {"ФильтерРежима=|E|", "FilterRem=ошибка"};
-  o.invert = " 01";
-  o.plain[3].exclude = {"Админ"};
-  const cli::FilterPlan plan = planFilters(o);
-  ASSERT_EQ(plan.settings.size(), 3u);
-  EXPECT_EQ(plan.settings[0].field, 4);
-  EXPECT_EQ(plan.settings[0].text, "|E|");
-  EXPECT_EQ(plan.settings[1].field, 8);
-  EXPECT_EQ(plan.settings[1].text, "ошибка") << "texts as given; SetFilter judges them";
-  ASSERT_TRUE(plan.invert);
-  EXPECT_EQ(*plan.invert, "11000000") << "trimmed like InvertFilters, the user exclusion added";
+// The typed filters of some options: field, exact, invert, values.
+TEST(FilterPlan, OptionsBecomeTypedFilters) {
+  struct Want {
+    int field;
+    bool exact, invert;
+    std::vector<std::u16string> values;
+  };
+  FilterOptions plain;
+  plain.plain[3].include = {"Иванова Н.П.", "Бухгалтер"};
+  plain.plain[6].exclude = {"DocOpen"};
+  plain.plain[8].include = {"ошибка"};
+  FilterOptions script;  // the invert mask trimmed, the user exclusion added to it
+  script.filters = {"ФильтерРежима=|E|", "FilterRem=|ошибка|"};
+  script.invert = " 01";
+  script.plain[3].exclude = {"Админ"};
+  FilterOptions emptyUser;  // an empty user is a value: records without one
+  emptyUser.plain[3].include = {""};
+  FilterOptions exactId;
+  exactId.plain[9].include = {"O/1"};
+  exactId.exactId = true;
+  const std::vector<std::pair<FilterOptions, std::vector<Want>>> cases{
+      {plain,
+       {{3, true, false, {u"Иванова Н.П.", u"Бухгалтер"}}, {6, true, true, {u"DocOpen"}}, {8, false, false, {u"ошибка"}}}},
+      {script, {{3, true, true, {u"Админ"}}, {4, true, true, {u"E"}}, {8, false, false, {u"ошибка"}}}},
+      {emptyUser, {{3, true, false, {u""}}}},
+      {exactId, {{9, true, false, {u"O/1"}}}},
+  };
+  for (std::size_t c = 0; c < cases.size(); ++c) {
+    std::ostringstream out, err;
+    cli::Io io{out, err};
+    const auto filters = cli::readFilters(cases[c].first, io);
+    std::size_t on = 0;
+    for (const auto& f : filters) on += f.on;
+    EXPECT_EQ(on, cases[c].second.size()) << c;
+    for (const Want& w : cases[c].second) {
+      const FieldFilter& f = filters[static_cast<std::size_t>(w.field)];
+      EXPECT_TRUE(f.on) << c << " field " << w.field;
+      EXPECT_EQ(f.exact, w.exact) << c << " field " << w.field;
+      EXPECT_EQ(f.invert, w.invert) << c << " field " << w.field;
+      EXPECT_EQ(f.values, w.values) << c << " field " << w.field;
+    }
+  }
 
   FilterOptions unknown;
   unknown.filters = {"FilterPeople=|x|"};
   EXPECT_THROW(planFilters(unknown), UsageError);
-  FilterOptions emptyUser;
-  emptyUser.plain[3].include = {""};
-  EXPECT_EQ(planFilters(emptyUser).settings.at(0).text, "||") << "an empty user is a value: records without one";
   FilterOptions emptyId;
   emptyId.plain[9].include = {""};
   EXPECT_THROW(planFilters(emptyId), UsageError) << "an empty search text would match everything";
-  emptyId.exactId = true;
-  EXPECT_EQ(planFilters(emptyId).settings.at(0).text, "||") << "compared whole, an empty identifier is a value";
 }
 
-TEST(ColumnNames, MasksPassAndNamesBecomeMasks) {
-  EXPECT_EQ(cli::columnsMask("101"), "101") << "a script mask as it is";
-  EXPECT_EQ(cli::columnsMask("date, object"), "1000000001");
-  EXPECT_EQ(cli::columnsMask("Дата,представление"), "1000000001");
-  EXPECT_EQ(cli::columnsMask("ALL"), "1111111111");
-  EXPECT_THROW(cli::columnsMask("date;time"), UsageError);
-  EXPECT_EQ(cli::translateMask("event, date"), "1001");
-  EXPECT_EQ(cli::translateMask("ТипОбъекта"), "0010");
-  EXPECT_EQ(cli::translateMask("None"), "0000");
-  EXPECT_THROW(cli::translateMask("time"), UsageError) << "the time is never translated";
+TEST(ColumnNames, MasksAndNamesBecomeFields) {
+  using Fields = std::vector<int>;
+  const std::vector<std::pair<std::string, Fields>> columns{
+      {"101", {1, 3}}, {"date, object", {1, 10}}, {"Дата,представление", {1, 10}},
+      {"ALL", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}}, {"0000000000", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}}};
+  for (const auto& [text, fields] : columns) EXPECT_EQ(cli::columnFields(text), fields) << text;
+  EXPECT_THROW(cli::columnFields(std::string("date;time")), UsageError);
+  const std::vector<std::pair<std::string, Fields>> translated{
+      {"event, date", {1, 6}}, {"ТипОбъекта", {5}}, {"None", {}}, {" 01", {4}}, {"all", {1, 4, 5, 6}}};
+  for (const auto& [text, fields] : translated) {
+    const auto on = cli::translatedFields(text);
+    Fields got;
+    for (int k = 1; k <= 10; ++k)
+      if (on[static_cast<std::size_t>(k)]) got.push_back(k);
+    EXPECT_EQ(got, fields) << text;
+  }
+  EXPECT_THROW(cli::translatedFields(std::string("time")), UsageError) << "the time is never translated";
 }
 
 }  // namespace

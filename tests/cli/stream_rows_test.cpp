@@ -36,13 +36,25 @@ std::ostream& operator<<(std::ostream& os, const Outcome& o) {
   return os << "exit " << o.code << ", " << o.tail << ", " << o.out.size() << " bytes:\n" << o.out.substr(0, 2000);
 }
 
-// GetData into the in-memory table, printed whole: the tool before it streamed.
+// GetData into the in-memory table, printed whole: the tool before it
+// streamed. The script class is set up from the request's options as a
+// script would write them (the requests here use the script's spellings).
 Outcome throughTable(const DataRequest& r, Format format) {
-  std::ostringstream out, err;
-  Io io{out, err};
-  io.format = format;
+  std::ostringstream out;
   Journal journal;
-  configure(journal, r, io);
+  const auto u16 = [](const std::string& text) { return fromUtf8(text); };
+  journal.SetFilePath(u16(r.log));
+  journal.SetDateTimes(u16(r.period.from), u16(r.period.fromTime), u16(r.period.to), u16(r.period.toTime));
+  for (const std::string& f : r.filters.filters) {
+    const std::size_t eq = f.find('=');
+    journal.SetFilter(u16(f.substr(eq + 1)), u16(f.substr(0, eq)));
+  }
+  if (r.filters.invert) journal.SetInvertFilters(u16(*r.filters.invert));
+  if (r.filters.exactId) journal.SetCoincidenceObject(1);
+  if (r.columns) journal.SetInsertColumn(u16(*r.columns));
+  if (r.translate) journal.SetTransformStr(u16(*r.translate));
+  if (r.group) journal.SetGroupBy(u16(*r.group));
+  if (r.order) journal.SetOrderBy(u16(*r.order));
   MemoryValueTable table;
   const std::int32_t next = journal.GetStartPos(static_cast<std::int32_t>(r.resume), table);
   if (journal.NumErr() != 0) {
