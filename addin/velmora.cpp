@@ -367,7 +367,7 @@ class Velmora::Exclusive {
   Velmora& object_;
 };
 
-Journal& Velmora::reader() {
+Journal& Velmora::journal() {
   if (!JournalObject_) throw ComError(E_UNEXPECTED, describeHresult(E_UNEXPECTED));
   return *JournalObject_;
 }
@@ -661,7 +661,7 @@ void Velmora::getPropVal(long number, VARIANT* value) {
   requirePointer(value);
   setNull(value);
   if (!inTable(number, kGetters.size())) return;
-  kGetters[number](reader(), value);
+  kGetters[number](journal(), value);
 }
 
 void Velmora::setPropVal(long number, VARIANT* value) {
@@ -670,7 +670,7 @@ void Velmora::setPropVal(long number, VARIANT* value) {
   if (!inTable(number, table.size())) return;
   if (table[number].write == WriteAs::ReadOnly) return;
   Exclusive call(*this);
-  Journal& j = reader();
+  Journal& j = journal();
   if (table[number].write == WriteAs::Long) {
     j.SetCoincidenceObject(variantToLong(*value));
   } else {
@@ -692,7 +692,7 @@ HRESULT Velmora::SetPropVal(long number, VARIANT* value) {
 void Velmora::callMethod(long number, SAFEARRAY** params, VARIANT* result) {
   if (!inTable(number, methodTable().size())) return;
   Exclusive call(*this);
-  Journal& j = reader();
+  Journal& j = journal();
   VariantArray args(params);
   unique_variant value;
   {

@@ -100,8 +100,8 @@ class Velmora final : public _Velmora, public IInitDone, public ILanguageExtende
   // meanwhile cannot destroy the object under it.
   class Exclusive;
 
-  // The reader; throws when the host calls before Init or after Done.
-  Journal& reader();
+  // The script class; throws when the host calls before Init or after Done.
+  Journal& journal();
   HostConnection& connection();
   void setConnection(IDispatch* object);
 
