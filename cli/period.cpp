@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "cli/commands.h"
+#include "journal/calendar.h"
 #include "journal/period.h"
 #include "text/text.h"
 
@@ -12,29 +13,6 @@
 #endif
 
 namespace velmora::cli {
-
-long long daysFromCivil(int year, int month, int day) {
-  // Counted in eras of 400 years from 1 March, so that the leap day ends a year.
-  const long long y = year - (month <= 2 ? 1 : 0);
-  const long long era = (y >= 0 ? y : y - 399) / 400;
-  const long long yoe = y - era * 400;
-  const long long doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-int civilFromDays(long long days) {
-  days += 719468;
-  const long long era = (days >= 0 ? days : days - 146096) / 146097;
-  const long long doe = days - era * 146097;
-  const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const long long mp = (5 * doy + 2) / 153;
-  const long long d = doy - (153 * mp + 2) / 5 + 1;
-  const long long m = mp < 10 ? mp + 3 : mp - 9;
-  const long long y = yoe + era * 400 + (m <= 2 ? 1 : 0);
-  return static_cast<int>(y * 10000 + m * 100 + d);
-}
 
 int localToday() {
 #ifdef _WIN32
@@ -128,7 +106,7 @@ std::string keyOf(const Bound& b, bool begin, const std::string& given, const ch
   // SetDateTimes reads the digits it needs and lets a day past the month's
   // end roll over; a person who typed a date meant that very day.
   const int day = allDigits(b.date) && b.date.size() == 8 ? std::stoi(b.date) : 0;
-  if (day == 0 || civilFromDays(dayNumber(day)) != day || day % 100 == 0 || day / 100 % 100 == 0)
+  if (!isCalendarDay(day / 10000, day / 100 % 100, day % 100))
     throw UsageError(std::string(option) + " " + inQuotes(given) + " is not a date of the calendar: " + kExpectedDate);
   const U16String time = fromUtf8(b.time);
   const std::optional<std::string> key = periodKey(fromUtf8(b.date), time, begin, currentLocalYear());
@@ -165,7 +143,7 @@ PeriodKeys resolvePeriod(const PeriodOptions& o) {
   if (!o.today.empty()) {
     const std::string digits = normaliseDate(o.today);
     const int y = allDigits(digits) && digits.size() == 8 ? std::stoi(digits) : 0;
-    if (y == 0 || civilFromDays(dayNumber(y)) != y)
+    if (!isCalendarDay(y / 10000, y / 100 % 100, y % 100))
       throw UsageError("--today " + inQuotes(o.today) + " is not a date; expected YYYY-MM-DD");
     today = y;
   }

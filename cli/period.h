@@ -22,10 +22,7 @@ struct PeriodKeys {
   bool openBegin = false, openEnd = false;
 };
 
-// Days since 1970-01-01 of a date of the proleptic Gregorian calendar, and back.
-long long daysFromCivil(int year, int month, int day);
-int civilFromDays(long long days);  // YYYYMMDD
-int localToday();                   // YYYYMMDD of the local date
+int localToday();  // YYYYMMDD of the local date
 
 // Given bounds follow the script's SetDateTimes rules (a year from 1901 to
 // the current year, a time that must be a time of day); throws UsageError

@@ -11,6 +11,7 @@
 #include "journal/errors.h"
 #include "journal/fileio.h"
 #include "journal/reader.h"
+#include "journal/calendar.h"
 #include "text/codepage.h"
 #include "text/text.h"
 #include "transform/transform.h"
@@ -329,22 +330,13 @@ std::vector<HourPeak> hourlyPeaks(const std::vector<Session>& sessions, std::int
 }
 
 std::string hourText(std::int64_t hour, bool withHour) {
-  std::int64_t z = hour / 24 + 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const std::int64_t doe = z - era * 146097;
-  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const std::int64_t mp = (5 * doy + 2) / 153;
-  const std::int64_t d = doy - (153 * mp + 2) / 5 + 1;
-  const std::int64_t m = mp < 10 ? mp + 3 : mp - 9;
-  const std::int64_t y = yoe + era * 400 + (m <= 2);
-  char buf[96];  // room for any 64-bit fields, so nothing is ever cut
+  const int date = civilFromDays(hour / 24);
+  char buf[64];  // room for any int fields, so nothing is ever cut
   if (withHour)
-    std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lld %02lld:00", static_cast<long long>(y), static_cast<long long>(m),
-                  static_cast<long long>(d), static_cast<long long>(hour % 24));
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02lld:00", date / 10000, date / 100 % 100, date % 100,
+                  static_cast<long long>(hour % 24));
   else
-    std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lld", static_cast<long long>(y), static_cast<long long>(m),
-                  static_cast<long long>(d));
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", date / 10000, date / 100 % 100, date % 100);
   return buf;
 }
 

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 
+#include "journal/calendar.h"
 #include "text/codepage.h"
 #include "transform/transform.h"
 
@@ -48,11 +49,6 @@ int number(std::string_view digits) {
   return v;
 }
 
-int daysInMonth(int y, int m) {
-  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-  return m == 2 && leap ? 29 : kDays[m - 1];
-}
 
 // An hour of the calendar, from the log's date and hour bytes.
 struct Hour {
@@ -67,7 +63,7 @@ Hour hourOf(std::string_view date, std::string_view hh) {
   if (date.size() != 8 || hh.size() != 2 || !allDigits(date) || !allDigits(hh)) return h;
   const int y = number(date.substr(0, 4)), m = number(date.substr(4, 2)), d = number(date.substr(6, 2));
   const int hour = number(hh);
-  if (m < 1 || m > 12 || d < 1 || d > daysInMonth(y, m) || hour > 23) return h;
+  if (!isCalendarDay(y, m, d) || hour > 23) return h;
   return {true, y, m, daysFromCivil(y, m, d), hour};
 }
 

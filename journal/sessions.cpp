@@ -1,5 +1,7 @@
 #include "journal/sessions.h"
 
+#include "journal/calendar.h"
+
 namespace velmora {
 namespace {
 
@@ -13,16 +15,6 @@ int number(const std::string& s, std::size_t at, std::size_t n) {
   int v = 0;
   for (std::size_t i = at; i < at + n; ++i) v = v * 10 + (s[i] - '0');
   return v;
-}
-
-// Days since 1970-01-01 of a proleptic Gregorian date.
-std::int64_t daysFromCivil(int y, int m, int d) {
-  y -= m <= 2;
-  const int era = (y >= 0 ? y : y - 399) / 400;
-  const int yoe = y - era * 400;
-  const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return std::int64_t{era} * 146097 + doe - 719468;
 }
 
 // Seconds since 1970 of a "YYYYMMDDHH:MM:SS", or -1.

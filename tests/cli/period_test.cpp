@@ -75,16 +75,6 @@ TEST(PeriodOptions, WhatCannotBeAPeriodIsRefused) {
   EXPECT_THROW(resolve("1900-01-01", "", 20050105), UsageError) << "the script's year bound holds for given dates";
 }
 
-TEST(PeriodOptions, CalendarArithmetic) {
-  EXPECT_EQ(cli::daysFromCivil(1970, 1, 1), 0);
-  EXPECT_EQ(cli::daysFromCivil(2000, 3, 1) - cli::daysFromCivil(2000, 2, 28), 2) << "2000 was a leap year";
-  EXPECT_EQ(cli::daysFromCivil(1900, 3, 1) - cli::daysFromCivil(1900, 2, 28), 1) << "1900 was not";
-  for (long long d = cli::daysFromCivil(1899, 12, 1); d < cli::daysFromCivil(2101, 2, 1); d += 13) {
-    const int date = cli::civilFromDays(d);
-    ASSERT_EQ(cli::daysFromCivil(date / 10000, date / 100 % 100, date % 100), d) << date;
-  }
-}
-
 // ---- the tool ---------------------------------------------------------------------
 
 class OpenPeriod : public ::testing::Test {
