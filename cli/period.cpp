@@ -6,6 +6,7 @@
 #include "cli/commands.h"
 #include "journal/calendar.h"
 #include "journal/period.h"
+#include "journal/reader.h"
 #include "text/text.h"
 
 #ifdef _WIN32
@@ -131,8 +132,8 @@ PeriodKeys resolvePeriod(const PeriodOptions& o, int today) {
   PeriodKeys keys;
   keys.openBegin = from.open;
   keys.openEnd = to.open;
-  keys.begin = from.open ? std::string(18, '\0') : keyOf(from, true, o.from, "--from", "--from-time");
-  keys.end = to.open ? std::string(18, '\xFF') : keyOf(to, false, o.to, "--to", "--to-time");
+  keys.begin = from.open ? openBeginKey() : keyOf(from, true, o.from, "--from", "--from-time");
+  keys.end = to.open ? openEndKey() : keyOf(to, false, o.to, "--to", "--to-time");
   if (keys.begin > keys.end)
     throw UsageError("the period " + inQuotes(o.from) + " to " + inQuotes(o.to) + " is refused: --from is later than --to");
   return keys;

@@ -465,8 +465,8 @@ std::vector<Session> readSessions(const std::string& log, const CodePage& cp) {
     }
   } sink;
   ReadQuery query;
-  query.begin = std::string(18, '\0');
-  query.end = std::string(18, '\xFF');
+  query.begin = openBeginKey();
+  query.end = openEndKey();
   query.filters[6] = FieldFilter{true, true, false, {u"OpenSession", u"CloseSession"}};
   Reader reader(fromUtf8(log), std::move(query), cp);
   reader.scan(0, sink);  // a log that fails to read has no sessions to show

@@ -44,6 +44,11 @@ struct FieldFilter {
   std::vector<U16String> values;
 };
 
+// The keys of a period left open at an end: below (begin) or above (end)
+// every record's key, a record dated by a wrong clock included.
+inline std::string openBeginKey() { return std::string(record::kKeySize, '\0'); }
+inline std::string openEndKey() { return std::string(record::kKeySize, '\xFF'); }
+
 struct ReadQuery {
   // The period: two 18-byte keys, begin <= end byte by byte.
   std::string begin, end;

@@ -70,8 +70,8 @@ TEST(ErrorRecords, StatsCountsWhatStripErrorsRemoves) {
     }
 
     ReadQuery whole;
-    whole.begin = std::string(18, '\0');
-    whole.end = std::string(18, '\xFF');
+    whole.begin = openBeginKey();
+    whole.end = openEndKey();
     Reader reader(fromUtf8(log), whole, defaultCodePage());
     Tally tally;
     ASSERT_FALSE(reader.scan(1, tally).failure) << round;
