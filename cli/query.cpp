@@ -15,8 +15,13 @@
 namespace velmora::cli {
 namespace {
 
+// The English name of column k + 1, which holds record field k + 1; the
+// Russian one is the value table's (kResultColumns). A filtered field's
+// plain options are named after it: --user, --not-user.
+constexpr std::array<const char*, 10> kEnglishNames{"date",   "time",    "user", "mode",  "category",
+                                                    "event",  "number",  "comment", "id", "object"};
+
 struct PlainFieldInfo {
-  const char* option;      // --user, --not-user
   const char* filterName;  // the script's name of the same filter
   const char* help;
 };
@@ -26,14 +31,14 @@ constexpr std::array<PlainFieldInfo, 11> kPlainFields{{
     {},
     {},
     {},
-    {"user", "FilterUsers", "a user name, as the log writes it (letter case aside)"},
-    {"mode", "FilterMode", "a run mode: E, C, M or D, or its Russian name"},
-    {"category", "FilterTypeObj", "an event category, as Docs or Refs, or its Russian name"},
-    {"event", "FilterOperation", "an event code, as DocWrite, or its Russian name"},
-    {"number", "FilterNum", "the number field, as 5 (error records)"},
-    {"comment", "FilterRem", "text found anywhere in the comment"},
-    {"id", "FilterIdObj", "text found anywhere in the object identifier (the whole identifier with --exact-id)"},
-    {"object", "FilterDeclarationObj", "text found anywhere in the object presentation"},
+    {"FilterUsers", "a user name, as the log writes it (letter case aside)"},
+    {"FilterMode", "a run mode: E, C, M or D, or its Russian name"},
+    {"FilterTypeObj", "an event category, as Docs or Refs, or its Russian name"},
+    {"FilterOperation", "an event code, as DocWrite, or its Russian name"},
+    {"FilterNum", "the number field, as 5 (error records)"},
+    {"FilterRem", "text found anywhere in the comment"},
+    {"FilterIdObj", "text found anywhere in the object identifier (the whole identifier with --exact-id)"},
+    {"FilterDeclarationObj", "text found anywhere in the object presentation"},
 }};
 
 constexpr int kFirstItemField = 8;  // comment, identifier, presentation: searched, not compared
@@ -96,7 +101,7 @@ const CodePage& defaultCodePage() {
   return *page;
 }
 
-const char* plainFieldName(int field) { return field >= 3 && field <= 10 ? kPlainFields[field].option : ""; }
+const char* plainFieldName(int field) { return field >= 3 && field <= 10 ? kEnglishNames[field - 1] : ""; }
 const char* plainFieldHelp(int field) { return field >= 3 && field <= 10 ? kPlainFields[field].help : ""; }
 
 FilterPlan planFilters(const FilterOptions& o) {
@@ -139,7 +144,7 @@ FilterPlan planFilters(const FilterOptions& o) {
   for (int f = 3; f <= 10; ++f) {
     const PlainField& p = o.plain[static_cast<std::size_t>(f)];
     if (p.include.empty() && p.exclude.empty()) continue;
-    const std::string name = kPlainFields[static_cast<std::size_t>(f)].option;
+    const std::string name = kEnglishNames[static_cast<std::size_t>(f - 1)];
     const std::string plain = "--" + name, not_ = "--not-" + name;
     if (!p.include.empty() && !p.exclude.empty())
       throw UsageError(plain + " and " + not_ + " both filter the " + name + " field; a field either keeps the "
@@ -249,24 +254,7 @@ FieldFilter scriptFilter(int field, U16View text, bool exactId, bool& set) {
 
 namespace {
 
-struct ColumnName {
-  const char* english;
-  const char16_t* russian;
-};
-
-// Column k holds record field k.
-constexpr std::array<ColumnName, 10> kColumnNames{{
-    {"date", u"Дата"},
-    {"time", u"Время"},
-    {"user", u"Пользователь"},
-    {"mode", u"Режим"},
-    {"category", u"ТипОбъекта"},
-    {"event", u"Действие"},
-    {"number", u"НомерДействия"},
-    {"comment", u"Комментарий"},
-    {"id", u"Идентификатор"},
-    {"object", u"Представление"},
-}};
+U16String englishName(std::size_t column) { return fromUtf8(kEnglishNames[column]); }
 
 // A text of 0, 1 and blanks only is a mask, the script spelling.
 bool isMask(const std::string& text) {
@@ -286,10 +274,8 @@ std::vector<int> namedColumns(const std::string& text, const std::vector<int>& a
     if (!name.empty()) {
       int found = -1;
       for (int k : allowed) {
-        const ColumnName& c = kColumnNames[static_cast<std::size_t>(k)];
-        if (name == U16String(c.english, c.english + std::char_traits<char>::length(c.english)) ||
-            name == folded(c.russian))
-          found = k;
+        const auto c = static_cast<std::size_t>(k);
+        if (name == englishName(c) || name == folded(kResultColumns[c].name)) found = k;
       }
       if (found < 0)
         throw UsageError(std::string(option) + ": " + inQuotes(toUtf8(trimSpaces(u16(part)))) +
@@ -317,7 +303,7 @@ std::vector<int> columnsNamed(const std::string& text) {
   std::string expected = "all, a mask of ten 0/1, or names separated by commas:";
   for (int k = 0; k < 10; ++k) {
     all.push_back(k);
-    expected += std::string(k ? ", " : " ") + kColumnNames[static_cast<std::size_t>(k)].english;
+    expected += std::string(k ? ", " : " ") + kEnglishNames[static_cast<std::size_t>(k)];
   }
   expected += " (or the Russian column names)";
   const std::vector<int> named = namedColumns(text, all, "--columns", expected);
@@ -376,8 +362,8 @@ std::string checkedColumnList(const std::string& text, const char* option, const
   std::string expected = "expected column names separated by commas, among";
   for (const U16String& a : available) {
     std::string english = a == kCountColumn ? "count" : "";
-    for (const ColumnName& c : kColumnNames)
-      if (a == c.russian) english = c.english;
+    for (std::size_t c = 0; c < kEnglishNames.size(); ++c)
+      if (a == kResultColumns[c].name) english = kEnglishNames[c];
     expected += std::string(expected.back() == 'g' ? " " : ", ") + english + " (" + toUtf8(a) + ")";
   }
   if (available.empty()) expected += " none";
@@ -394,8 +380,8 @@ std::string checkedColumnList(const std::string& text, const char* option, const
     U16String found;
     for (const U16String& a : available) {
       U16String english = a == kCountColumn ? U16String(u"count") : U16String();
-      for (const ColumnName& c : kColumnNames)
-        if (a == c.russian) english = U16String(c.english, c.english + std::char_traits<char>::length(c.english));
+      for (std::size_t c = 0; c < kEnglishNames.size(); ++c)
+        if (a == kResultColumns[c].name) english = englishName(c);
       if (name == folded(a) || name == english) found = a;
     }
     U16String spelled = found;

@@ -33,24 +33,13 @@ class Batch : public RowSource {
 }  // namespace
 
 Utf8Table::Utf8Table(const CodePage& cp) {
+  const CodePageUtf8 plain(cp);
   for (int b = 0; b < 256; ++b) {
-    char16_t u = cp.toUnit(static_cast<unsigned char>(b));
-    if (u >= 0xD800 && u <= 0xDFFF) u = 0xFFFD;  // as toUtf8 writes a unit that is no character
-    std::string utf8;
-    if (u < 0x80) {
-      utf8.push_back(static_cast<char>(u));
-    } else if (u < 0x800) {
-      utf8.push_back(static_cast<char>(0xC0 | (u >> 6)));
-      utf8.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-    } else {
-      utf8.push_back(static_cast<char>(0xE0 | (u >> 12)));
-      utf8.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-      utf8.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-    }
+    const std::string utf8(plain.of(static_cast<unsigned char>(b)));
     // Each form as the functions of format.h write the character.
     std::string forms[kForms];
     forms[kPlain] = utf8;
-    forms[kCsvQuoted] = u == u'"' ? "\"\"" : utf8;
+    forms[kCsvQuoted] = utf8 == "\"" ? "\"\"" : utf8;
     appendTsvField(forms[kTsv], utf8);
     appendJsonString(forms[kJson], utf8);
     forms[kJson] = forms[kJson].substr(1, forms[kJson].size() - 2);  // without the quotes around it

@@ -148,25 +148,11 @@ struct Row {
   std::array<std::uint32_t, 11> off, len;
 };
 
-// UTF-8 of each byte of the code page.
-struct Utf8Bytes {
-  std::array<std::array<char, 4>, 256> text{};
-  std::array<std::uint8_t, 256> size{};
+// UTF-8 and the folded unit of each byte of the code page.
+struct Utf8Bytes : CodePageUtf8 {
   std::array<char16_t, 256> folded{};
-  explicit Utf8Bytes(const CodePage& cp) {
-    for (int b = 0; b < 256; ++b) {
-      const std::string s = toUtf8(std::u16string(1, cp.toUnit(static_cast<unsigned char>(b))));
-      size[b] = static_cast<std::uint8_t>(std::min<std::size_t>(s.size(), 4));
-      std::memcpy(text[b].data(), s.data(), size[b]);
-      folded[b] = cp.upperUnit(cp.toUnit(static_cast<unsigned char>(b)));
-    }
-  }
-  void append(std::string_view bytes, std::string& out) const {
-    for (char c : bytes) {
-      const auto b = static_cast<unsigned char>(c);
-      if (b < 0x80) out.push_back(c);
-      else out.append(text[b].data(), size[b]);
-    }
+  explicit Utf8Bytes(const CodePage& cp) : CodePageUtf8(cp) {
+    for (int b = 0; b < 256; ++b) folded[b] = cp.upperUnit(cp.toUnit(static_cast<unsigned char>(b)));
   }
 };
 
@@ -724,8 +710,8 @@ const CodePage& codePageOf(const SqlOptions& options) {
 
 ReadQuery wholeLog() {
   ReadQuery q;
-  q.begin = std::string(18, '\0');
-  q.end = std::string(18, '\xFF');
+  q.begin = openBeginKey();
+  q.end = openEndKey();
   return q;
 }
 

@@ -1,6 +1,7 @@
 #include "text/codepage.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #ifdef _WIN32
@@ -259,6 +260,22 @@ U16String CodePage::decode(std::string_view bytes) const {
   U16String out;
   decode(bytes, out);
   return out;
+}
+
+CodePageUtf8::CodePageUtf8(const CodePage& cp) {
+  for (int b = 0; b < 256; ++b) {
+    const std::string utf8 = toUtf8(U16String(1, cp.toUnit(static_cast<unsigned char>(b))));
+    size_[static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(utf8.size());  // 3 at most: one unit
+    std::memcpy(text_[static_cast<std::size_t>(b)].data(), utf8.data(), utf8.size());
+  }
+}
+
+void CodePageUtf8::append(std::string_view bytes, std::string& out) const {
+  for (char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    if (size_[b] == 1) out.push_back(text_[b][0]);
+    else out.append(text_[b].data(), size_[b]);
+  }
 }
 
 }  // namespace velmora

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "text/text.h"
@@ -46,6 +47,20 @@ class CodePage {
   std::array<char16_t, 256> toUnit_{};
   std::array<unsigned char, 256> upper_{};
   friend struct CodePageBuilder;
+};
+
+// Each byte of a code page as UTF-8, made once, so that turning log bytes
+// into UTF-8 costs a lookup and a copy a byte. A unit that is no character
+// becomes U+FFFD, as toUtf8 writes it.
+class CodePageUtf8 {
+ public:
+  explicit CodePageUtf8(const CodePage& cp);
+  std::string_view of(unsigned char byte) const { return {text_[byte].data(), size_[byte]}; }
+  void append(std::string_view bytes, std::string& out) const;
+
+ private:
+  std::array<std::array<char, 4>, 256> text_{};
+  std::array<std::uint8_t, 256> size_{};
 };
 
 }  // namespace velmora
