@@ -10,6 +10,4 @@ BSTR allocBstr(U16View text) {
   return s;
 }
 
-unique_bstr::unique_bstr(U16View text) : s_(allocBstr(text)) {}
-
 }  // namespace velmora

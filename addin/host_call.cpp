@@ -35,7 +35,7 @@ DISPID HostCaller::dispid(std::size_t member) {
     if (FAILED(hr)) {
       // Some script engines' objects answer names only through IDispatchEx.
       if (auto ex = object_.query<IDispatchEx>(__uuidof(IDispatchEx))) {
-        unique_bstr text(names_[member]);
+        unique_bstr text(allocBstr(names_[member]));
         if (SUCCEEDED(ex->GetDispID(text.get(), fdexNameCaseSensitive, &id))) hr = S_OK;
       }
     }
@@ -54,12 +54,10 @@ void HostCaller::invoke(std::size_t member, WORD flags, VARIANTARG* reversedArgs
   if (SUCCEEDED(hr)) return;
   if (hr == DISP_E_EXCEPTION) {
     if (excep.pfnDeferredFillIn) excep.pfnDeferredFillIn(&excep);
-    unique_bstr source = unique_bstr::attach(excep.bstrSource);
-    unique_bstr description = unique_bstr::attach(excep.bstrDescription);
-    unique_bstr help = unique_bstr::attach(excep.bstrHelpFile);
+    const unique_bstr source(excep.bstrSource), description(excep.bstrDescription), help(excep.bstrHelpFile);
     std::int32_t number = excep.scode ? static_cast<std::int32_t>(excep.scode) : excep.wCode;
     if (number == 0) number = hr;
-    U16String text(description.view());
+    U16String text(bstrView(description.get()));
     if (text.empty()) text = withName(describeHresult(hresultFromNumber(number)), names_[member]);
     throw HostError(number, std::move(text));
   }

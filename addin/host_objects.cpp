@@ -73,25 +73,25 @@ constexpr const char16_t* kListNames[] = {u"RemoveAll", u"AddValue", u"GetListSi
 HostConnection::HostConnection(com_ptr<IDispatch> object) : caller_(std::move(object), kConnectionNames) {}
 
 void HostConnection::RegisterProfileAs(U16View profile) {
-  unique_bstr name(profile);
+  unique_bstr name(allocBstr(profile));
   VARIANTARG args[] = {byValue(name.get())};
   caller_.invoke(cRegisterProfileAs, kMethod, args, 1, nullptr);
 }
 
 void HostConnection::Read(U16View name, VARIANT& value) {
-  unique_bstr key(name);
+  unique_bstr key(allocBstr(name));
   VARIANTARG args[] = {byRef(&value), byValue(key.get())};
   caller_.invoke(cRead, kMethod, args, 2, nullptr);
 }
 
 void HostConnection::Write(U16View name, VARIANT& value) {
-  unique_bstr key(name);
+  unique_bstr key(allocBstr(name));
   VARIANTARG args[] = {byRef(&value), byValue(key.get())};
   caller_.invoke(cWrite, kMethod, args, 2, nullptr);
 }
 
 void HostConnection::AddError(std::int16_t code, U16View source, U16View description, std::int16_t last) {
-  unique_bstr src(source), text(description);
+  unique_bstr src(allocBstr(source)), text(allocBstr(description));
   VARIANTARG args[] = {byValue(last), byValue(text.get()), byValue(src.get()), byValue(code)};
   caller_.invoke(cAddError, kMethod, args, 4, nullptr);
 }
@@ -112,7 +112,7 @@ void HostValueTable::DeleteColumn(std::int32_t column) {
 }
 
 void HostValueTable::NewColumn(U16View name, U16View typeName, std::optional<std::int16_t> length) {
-  unique_bstr n(name), t(typeName);
+  unique_bstr n(allocBstr(name)), t(allocBstr(typeName));
   if (length) {
     VARIANTARG args[] = {byValue(*length), byValue(t.get()), byValue(n.get())};
     caller_.invoke(tNewColumn, kMethod, args, 3, nullptr);
@@ -126,26 +126,26 @@ void HostValueTable::NewLine() { caller_.invoke(tNewLine, kMethod, nullptr, 0, n
 
 void HostValueTable::SetValue(std::int32_t row, std::int16_t column, U16View value) {
   // All three go by reference; the host may write back, into our copies.
-  unique_bstr text(value);
-  VARIANTARG args[] = {byRef(text.inout()), byRef(&column), byRef(&row)};
+  unique_bstr text(allocBstr(value));
+  VARIANTARG args[] = {byRef(text.addressof()), byRef(&column), byRef(&row)};
   caller_.invoke(tSetValue, kMethod, args, 3, nullptr);
 }
 
 void HostValueTable::SetValue(std::int32_t row, U16View columnName, std::int16_t value) {
-  unique_bstr name(columnName);
+  unique_bstr name(allocBstr(columnName));
   VARIANTARG args[] = {byValue(value), byValue(name.get()), byRef(&row)};
   caller_.invoke(tSetValue, kMethod, args, 3, nullptr);
 }
 
 void HostValueTable::GroupBy(U16View columns, U16View summedColumn) {
-  unique_bstr list(columns), summed(summedColumn);
-  VARIANTARG args[] = {byValue(summed.get()), byRef(list.inout())};
+  unique_bstr list(allocBstr(columns)), summed(allocBstr(summedColumn));
+  VARIANTARG args[] = {byValue(summed.get()), byRef(list.addressof())};
   caller_.invoke(tGroupBy, kMethod, args, 2, nullptr);
 }
 
 void HostValueTable::Sort(U16View columns) {
-  unique_bstr list(columns);
-  VARIANTARG args[] = {byRef(list.inout())};
+  unique_bstr list(allocBstr(columns));
+  VARIANTARG args[] = {byRef(list.addressof())};
   caller_.invoke(tSort, kMethod, args, 1, nullptr);
 }
 
@@ -156,8 +156,8 @@ HostValueList::HostValueList(com_ptr<IDispatch> object) : caller_(std::move(obje
 void HostValueList::RemoveAll() { caller_.invoke(lRemoveAll, kMethod, nullptr, 0, nullptr); }
 
 void HostValueList::AddValue(U16View value, U16View presentation) {
-  unique_bstr v(value), p(presentation);
-  VARIANTARG args[] = {byRef(p.inout()), byRef(v.inout())};
+  unique_bstr v(allocBstr(value)), p(allocBstr(presentation));
+  VARIANTARG args[] = {byRef(p.addressof()), byRef(v.addressof())};
   caller_.invoke(lAddValue, kMethod, args, 2, nullptr);
 }
 

@@ -8,6 +8,7 @@
 
 #include "Velmora_h.h"
 #include "addin/module.h"
+#include "journal/unique_resource.h"
 
 namespace velmora {
 
@@ -85,20 +86,8 @@ std::wstring expand(const wchar_t* pattern, const Substitutions& s) {
   return out;
 }
 
-class Key {
- public:
-  Key() = default;
-  Key(const Key&) = delete;
-  Key& operator=(const Key&) = delete;
-  ~Key() {
-    if (h_) RegCloseKey(h_);
-  }
-  HKEY* put() { return &h_; }
-  HKEY get() const { return h_; }
-
- private:
-  HKEY h_ = nullptr;
-};
+void closeKey(HKEY key) noexcept { RegCloseKey(key); }
+using Key = UniqueResource<HKEY, closeKey>;
 
 // A value as it is (or was) in the registry.
 struct StoredValue {

@@ -4,9 +4,10 @@
 
 namespace velmora {
 
-SafeArrayLockScope::SafeArrayLockScope(SAFEARRAY* array) : array_(array) {
-  HRESULT hr = SafeArrayLock(array_);
+UniqueSafeArrayLock lockSafeArray(SAFEARRAY* array) {
+  HRESULT hr = SafeArrayLock(array);
   if (FAILED(hr)) throw ComError(hr, describeHresult(hr));
+  return UniqueSafeArrayLock(array);
 }
 
 VariantArray::VariantArray(SAFEARRAY** array) : array_(array ? *array : nullptr) {

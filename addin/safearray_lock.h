@@ -1,24 +1,21 @@
-// Holds a SAFEARRAY locked for the lifetime of the scope, so that its
-// elements stay where they are while the reader works on one of them.
+// A SAFEARRAY held locked by its owner, so that its elements stay where
+// they are while the reader works on one of them; and the script's
+// argument array.
 #pragma once
 
 #include <windows.h>
 #include <ole2.h>
 #include <oleauto.h>
 
+#include "journal/unique_resource.h"
+
 namespace velmora {
 
-class SafeArrayLockScope {
- public:
-  // Throws ComError when the array cannot be locked.
-  explicit SafeArrayLockScope(SAFEARRAY* array);
-  SafeArrayLockScope(const SafeArrayLockScope&) = delete;
-  SafeArrayLockScope& operator=(const SafeArrayLockScope&) = delete;
-  ~SafeArrayLockScope() { SafeArrayUnlock(array_); }
+inline void unlockSafeArray(SAFEARRAY* array) noexcept { SafeArrayUnlock(array); }
+using UniqueSafeArrayLock = UniqueResource<SAFEARRAY*, unlockSafeArray>;
 
- private:
-  SAFEARRAY* array_;
-};
+// Throws ComError when the array cannot be locked.
+UniqueSafeArrayLock lockSafeArray(SAFEARRAY* array);
 
 // The script's argument array as the host hands it over: one dimension of
 // variants. Element numbers are the array's own indexes.

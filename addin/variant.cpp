@@ -16,7 +16,7 @@ void convertVariant(const VARIANT& src, VARTYPE type, unique_variant& out) {
 U16String variantToString(const VARIANT& src) {
   unique_variant v;
   convertVariant(src, VT_BSTR, v);
-  return U16String(unique_bstr::view(v->bstrVal));
+  return U16String(bstrView(v->bstrVal));
 }
 
 std::int32_t variantToLong(const VARIANT& src) {

@@ -11,6 +11,7 @@
 #include "addin/extension_tables.h"
 #include "addin/module.h"
 #include "addin/safearray_lock.h"
+#include "journal/unique_resource.h"
 #include "addin/variant.h"
 
 namespace velmora {
@@ -99,7 +100,7 @@ class ExcepRecord {
       info_.pfnDeferredFillIn(&info_);
       info_.pfnDeferredFillIn = nullptr;
     }
-    U16String text(unique_bstr::view(info_.bstrDescription));
+    U16String text(bstrView(info_.bstrDescription));
     if (hr != DISP_E_EXCEPTION || text.empty()) text = describeHresult(hr);
     failWithInfo(hr, text, IID__Velmora);
     if (caller && hr == DISP_E_EXCEPTION) *caller = std::exchange(info_, EXCEPINFO{});
@@ -113,43 +114,37 @@ class ExcepRecord {
 // Replaces an in/out BSTR: the new string is made before the old is freed.
 void replaceBstr(BSTR* target, U16View text) {
   BSTR fresh = allocBstr(text);
-  unique_bstr::attach(*target);  // frees the caller's old string
+  SysFreeString(*target);  // the caller's old string
   *target = fresh;
 }
 
-// A type description held for one scope, released however the scope ends.
-class TypeAttrScope {
- public:
-  explicit TypeAttrScope(ITypeInfo* info) : info_(info) { requireStatus(info->GetTypeAttr(&attr_)); }
-  TypeAttrScope(const TypeAttrScope&) = delete;
-  TypeAttrScope& operator=(const TypeAttrScope&) = delete;
-  ~TypeAttrScope() { info_->ReleaseTypeAttr(attr_); }
-  const TYPEATTR* operator->() const { return attr_; }
-
- private:
-  ITypeInfo* info_;
-  TYPEATTR* attr_ = nullptr;
+// A description that the type information lends, with the type information
+// that takes it back.
+template <class Description>
+struct Lent {
+  ITypeInfo* info = nullptr;
+  Description* description = nullptr;
+  bool operator==(const Lent&) const = default;
 };
+void releaseTypeAttr(Lent<TYPEATTR> t) noexcept { t.info->ReleaseTypeAttr(t.description); }
+void releaseFuncDesc(Lent<FUNCDESC> f) noexcept { f.info->ReleaseFuncDesc(f.description); }
+using UniqueTypeAttr = UniqueResource<Lent<TYPEATTR>, releaseTypeAttr>;
+using UniqueFuncDesc = UniqueResource<Lent<FUNCDESC>, releaseFuncDesc>;
 
-class FuncDescScope {
- public:
-  FuncDescScope(ITypeInfo* info, UINT index) : info_(info) {
-    if (FAILED(info->GetFuncDesc(index, &func_))) func_ = nullptr;
+// Calls use with each description of member id reachable with flags, each
+// held while it is used.
+template <class Use>
+void forEachFuncDesc(ITypeInfo* info, DISPID id, WORD flags, Use&& use) {
+  TYPEATTR* lent = nullptr;
+  requireStatus(info->GetTypeAttr(&lent));
+  const UniqueTypeAttr attr({info, lent});
+  for (UINT f = 0; f < lent->cFuncs; ++f) {
+    FUNCDESC* d = nullptr;
+    if (FAILED(info->GetFuncDesc(f, &d)) || d == nullptr) continue;
+    const UniqueFuncDesc func({info, d});
+    if (d->memid == id && (d->invkind & flags)) use(*d);
   }
-  FuncDescScope(const FuncDescScope&) = delete;
-  FuncDescScope& operator=(const FuncDescScope&) = delete;
-  ~FuncDescScope() {
-    if (func_) info_->ReleaseFuncDesc(func_);
-  }
-  // The description when it is of member id and reachable with flags.
-  const FUNCDESC* match(DISPID id, WORD flags) const {
-    return func_ && func_->memid == id && (func_->invkind & flags) ? func_ : nullptr;
-  }
-
- private:
-  ITypeInfo* info_;
-  FUNCDESC* func_ = nullptr;
-};
+}
 
 // The arguments of an Invoke, checked before anything reads them: the
 // counts must fit each other and the member called, and the arrays they
@@ -161,14 +156,10 @@ void checkArguments(ITypeInfo* info, DISPID id, WORD flags, const DISPPARAMS& pa
     throw ComError(E_POINTER, describeHresult(E_POINTER));
   bool found = false;
   UINT most = 0;
-  TypeAttrScope attr(info);
-  for (UINT f = 0; f < attr->cFuncs; ++f) {
-    FuncDescScope func(info, f);
-    if (const FUNCDESC* d = func.match(id, flags)) {
-      found = true;
-      most = std::max(most, static_cast<UINT>(d->cParams));
-    }
-  }
+  forEachFuncDesc(info, id, flags, [&](const FUNCDESC& d) {
+    found = true;
+    most = std::max(most, static_cast<UINT>(d.cParams));
+  });
   if (!found) throw ComError(DISP_E_MEMBERNOTFOUND, describeHresult(DISP_E_MEMBERNOTFOUND));
   if (params.cArgs > most) throw ComError(DISP_E_BADPARAMCOUNT, describeHresult(DISP_E_BADPARAMCOUNT));
 }
@@ -186,11 +177,7 @@ class ByRefArguments {
     // Reserved here, so that adapting, which holds a type description,
     // allocates nothing and cannot throw.
     writeBack_.reserve(original.cArgs);
-    TypeAttrScope attr(info);
-    for (UINT f = 0; f < attr->cFuncs; ++f) {
-      FuncDescScope func(info, f);
-      if (const FUNCDESC* d = func.match(id, flags)) adapt(*d);
-    }
+    forEachFuncDesc(info, id, flags, [this](const FUNCDESC& d) { adapt(d); });
   }
   DISPPARAMS* params() { return &params_; }
   void writeBack() {
@@ -399,7 +386,7 @@ void Velmora::done() {
 
 void Velmora::getInfo(SAFEARRAY** items) {
   VariantArray array(items);
-  SafeArrayLockScope lock(array.get());
+  const UniqueSafeArrayLock lock = lockSafeArray(array.get());
   setString(&array.at(0), kInfo);
 }
 
@@ -491,7 +478,7 @@ HRESULT Velmora::TermString(BSTR* strName, LONG* Alias, BSTR* result) {
     requirePointer(strName);
     requirePointer(Alias);
     requirePointer(result);
-    *result = allocBstr(termString(unique_bstr::view(*strName), *Alias));
+    *result = allocBstr(termString(bstrView(*strName), *Alias));
   });
 }
 
@@ -584,7 +571,7 @@ HRESULT Velmora::GetNProps(long* count) {
 HRESULT Velmora::FindProp(BSTR name, long* number) {
   return comBoundary(IID_ILanguageExtender, [&] {
     requirePointer(number);
-    *number = findProperty(unique_bstr::view(name));
+    *number = findProperty(bstrView(name));
   });
 }
 
@@ -621,7 +608,7 @@ HRESULT Velmora::GetNMethods(long* count) {
 HRESULT Velmora::FindMethod(BSTR name, long* number) {
   return comBoundary(IID_ILanguageExtender, [&] {
     requirePointer(number);
-    *number = findMethod(unique_bstr::view(name));
+    *number = findMethod(bstrView(name));
   });
 }
 
@@ -698,7 +685,7 @@ void Velmora::callMethod(long number, SAFEARRAY** params, VARIANT* result) {
   {
     // Held across the reader call: the reader works on the host object in
     // one of these elements.
-    SafeArrayLockScope lock(args.get());
+    const UniqueSafeArrayLock lock = lockSafeArray(args.get());
     switch (static_cast<Methods>(number)) {
       case methGetStartPos: {
         std::int32_t position = variantToLong(args.at(0));

@@ -56,6 +56,9 @@ class UniqueResource {
     reset();
     return &value_;
   }
+  // For an in/out parameter: the callee may release what is held and put
+  // another resource in its place, which the owner then holds.
+  T* addressof() noexcept { return &value_; }
 
  private:
   T value_ = invalid();

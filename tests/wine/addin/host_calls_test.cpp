@@ -195,7 +195,7 @@ TEST(ComRaii, ComPtrHoldsExactlyOneReference) {
 TEST(ComRaii, LockScopeHoldsTheArrayLockedUntilItEnds) {
   SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, 2);
   {
-    velmora::SafeArrayLockScope lock(array);
+    const velmora::UniqueSafeArrayLock lock = velmora::lockSafeArray(array);
     EXPECT_EQ(array->cLocks, 1u);
     EXPECT_EQ(SafeArrayDestroy(array), DISP_E_ARRAYISLOCKED);
   }

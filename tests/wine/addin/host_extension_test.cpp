@@ -14,13 +14,13 @@ class Extension : public ::testing::Test {
   void TearDown() override { addin.initDone->Done(); }
 
   long findProp(const std::wstring& name) {
-    velmora::unique_bstr b(std::u16string(name.begin(), name.end()));
+    velmora::unique_bstr b(velmora::allocBstr(std::u16string(name.begin(), name.end())));
     long n = 99;
     EXPECT_EQ(addin.ext->FindProp(b.get(), &n), S_OK);
     return n;
   }
   long findMethod(const std::wstring& name) {
-    velmora::unique_bstr b(std::u16string(name.begin(), name.end()));
+    velmora::unique_bstr b(velmora::allocBstr(std::u16string(name.begin(), name.end())));
     long n = 99;
     EXPECT_EQ(addin.ext->FindMethod(b.get(), &n), S_OK);
     return n;

@@ -105,13 +105,13 @@ class Script : public ::testing::Test {
   }
 
   long number(const wchar_t* method) {
-    velmora::unique_bstr name(std::u16string(method, method + wcslen(method)));
+    velmora::unique_bstr name(velmora::allocBstr(std::u16string(method, method + wcslen(method))));
     long n = -1;
     addin.ext->FindMethod(name.get(), &n);
     return n;
   }
   long prop(const wchar_t* name) {
-    velmora::unique_bstr b(std::u16string(name, name + wcslen(name)));
+    velmora::unique_bstr b(velmora::allocBstr(std::u16string(name, name + wcslen(name))));
     long n = -1;
     addin.ext->FindProp(b.get(), &n);
     return n;
