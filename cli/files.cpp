@@ -10,6 +10,7 @@
 
 #include "cli/commands.h"
 #include "journal/errors.h"
+#include "journal/file_identity.h"
 #include "journal/file_paths.h"
 #include "journal/log_probe.h"
 
@@ -211,50 +212,21 @@ void checkDistinct(const std::vector<std::string>& inputs, const std::vector<con
 namespace {
 
 bool stdoutIs(const std::string& log) {
-#ifdef _WIN32
-  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  BY_HANDLE_FILE_INFORMATION a{}, b{};
-  if (out == INVALID_HANDLE_VALUE || out == nullptr || GetFileType(out) != FILE_TYPE_DISK ||
-      !GetFileInformationByHandle(out, &a))
-    return false;
-  const HANDLE h = CreateFileW(pathOf(log).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  const bool ok = GetFileInformationByHandle(h, &b) != 0;
-  CloseHandle(h);
-  return ok && a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-         a.nFileIndexLow == b.nFileIndexLow;
-#else
-  struct stat o {}, l {};
-  return ::fstat(1, &o) == 0 && S_ISREG(o.st_mode) && ::stat(pathOf(log).c_str(), &l) == 0 && o.st_dev == l.st_dev &&
-         o.st_ino == l.st_ino;
-#endif
+  const auto out = stdoutIdentity();
+  const auto file = out ? fileIdentity(fromUtf8(log)) : std::nullopt;
+  return file && out->sameFileAs(*file);
 }
 
 }  // namespace
 
 FileState fileState(const std::string& path) {
   FileState s;
-#ifdef _WIN32
-  const HANDLE h = CreateFileW(pathOf(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return s;
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (GetFileInformationByHandle(h, &info)) {
+  if (const auto id = fileIdentity(fromUtf8(path)); id && id->regular) {
     s.exists = true;
-    s.device = info.dwVolumeSerialNumber;
-    s.inode = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    s.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    s.device = id->device;
+    s.inode = id->number;
+    s.size = id->size;
   }
-  CloseHandle(h);
-#else
-  struct stat st {};
-  if (::stat(pathOf(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return s;
-  s.exists = true;
-  s.device = static_cast<std::uint64_t>(st.st_dev);
-  s.inode = static_cast<std::uint64_t>(st.st_ino);
-  s.size = static_cast<std::int64_t>(st.st_size);
-#endif
   return s;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "journal/errors.h"
+#include "journal/file_identity.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -102,22 +103,6 @@ Reason reasonOf(Op op, DWORD code) {
 
 HANDLE asHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
-// Volume and index of an existing file or folder; false when it cannot be
-// opened (it does not exist, say).
-bool fileIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
-  HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  const bool ok = GetFileInformationByHandle(h, &info) != 0;
-  CloseHandle(h);
-  return ok;
-}
-
-bool sameIdentity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
-  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-         a.nFileIndexLow == b.nFileIndexLow;
-}
-
 std::wstring fullPath(const std::wstring& path) {
   DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
   if (n == 0) return path;
@@ -199,10 +184,8 @@ bool fileExists(U16View path) {
 
 bool sameFile(U16View a, U16View b) {
   const std::wstring wa = widePath(a), wb = widePath(b);
-  BY_HANDLE_FILE_INFORMATION ia{}, ib{};
-  const bool ea = !wa.empty() && fileIdentity(wa, ia);
-  const bool eb = !wb.empty() && fileIdentity(wb, ib);
-  if (ea || eb) return ea && eb && sameIdentity(ia, ib);
+  const auto ia = fileIdentity(a), ib = fileIdentity(b);
+  if (ia || ib) return ia && ib && ia->sameFileAs(*ib);
   // Neither exists yet: the same name (Windows ignores letter case) in the
   // same folder.
   const std::wstring fa = fullPath(wa), fb = fullPath(wb);
@@ -210,9 +193,10 @@ bool sameFile(U16View a, U16View b) {
   if (sa == std::wstring::npos || sb == std::wstring::npos) return lstrcmpiW(fa.c_str(), fb.c_str()) == 0;
   const std::wstring na = fa.substr(sa + 1), nb = fb.substr(sb + 1);
   if (lstrcmpiW(na.c_str(), nb.c_str()) != 0) return false;
-  BY_HANDLE_FILE_INFORMATION pa{}, pb{};
   std::wstring folderA = fa.substr(0, sa + 1), folderB = fb.substr(0, sb + 1);
-  if (fileIdentity(folderA, pa) && fileIdentity(folderB, pb)) return sameIdentity(pa, pb);
+  const auto pa = fileIdentity(U16String(folderA.begin(), folderA.end()));
+  const auto pb = fileIdentity(U16String(folderB.begin(), folderB.end()));
+  if (pa && pb) return pa->sameFileAs(*pb);
   return lstrcmpiW(folderA.c_str(), folderB.c_str()) == 0;
 }
 
@@ -227,18 +211,15 @@ bool fileExists(U16View path) {
 
 bool sameFile(U16View a, U16View b) {
   const std::string pa = nativePath(a), pb = nativePath(b);
-  struct stat sa {}, sb {};
-  const bool ea = !pa.empty() && ::stat(pa.c_str(), &sa) == 0;
-  const bool eb = !pb.empty() && ::stat(pb.c_str(), &sb) == 0;
-  if (ea || eb) return ea && eb && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  const auto ia = fileIdentity(a), ib = fileIdentity(b);
+  if (ia || ib) return ia && ib && ia->sameFileAs(*ib);
   // Neither exists yet: the same name in the same folder.
   std::string folderA, nameA, folderB, nameB;
   splitPath(pa, folderA, nameA);
   splitPath(pb, folderB, nameB);
   if (nameA != nameB) return false;
-  struct stat fa {}, fb {};
-  if (::stat(folderA.c_str(), &fa) == 0 && ::stat(folderB.c_str(), &fb) == 0)
-    return fa.st_dev == fb.st_dev && fa.st_ino == fb.st_ino;
+  const auto fa = fileIdentity(fromUtf8(folderA)), fb = fileIdentity(fromUtf8(folderB));
+  if (fa && fb) return fa->sameFileAs(*fb);
   return pa == pb;
 }
 
