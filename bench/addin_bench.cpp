@@ -37,7 +37,7 @@ double seconds(LARGE_INTEGER a, LARGE_INTEGER b) {
 }
 
 void setProperty(ILanguageExtender* ext, const wchar_t* name, const std::wstring& value) {
-  velmora::unique_bstr b(std::u16string(name, name + wcslen(name)));
+  velmora::unique_bstr b(velmora::allocBstr(std::u16string(name, name + wcslen(name))));
   long n = -1;
   ext->FindProp(b.get(), &n);
   setProp(ext, n, vstr(value));
@@ -117,7 +117,7 @@ int queries(const std::wstring& path, int turns) {
   VariantClear(&r);
   long listSize = -1;
   {
-    velmora::unique_bstr name(std::u16string(u"ListStrSize"));
+    velmora::unique_bstr name(velmora::allocBstr(u"ListStrSize"));
     addin.ext->FindProp(name.get(), &listSize);
   }
   static const Query kQueries[] = {
