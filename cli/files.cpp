@@ -13,6 +13,7 @@
 #include "journal/file_identity.h"
 #include "journal/file_paths.h"
 #include "journal/log_probe.h"
+#include "journal/log_shape.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -239,36 +240,26 @@ std::string bytesAt(const std::string& path, std::int64_t position, std::size_t 
 }
 
 int checkLog(const std::string& log, std::ostream& err, bool missingOk, bool needLineEnd) {
-  std::error_code ec;
-  const auto status = fs::status(pathOf(log), ec);
-  if (!fs::exists(status)) {
-    if (missingOk) return kSuccess;
-    err << "velmora: the log " << inQuotes(log) << " does not exist\n";
-    return kFailed;
-  }
-  if (!fs::is_regular_file(status)) {
-    err << "velmora: the log " << inQuotes(log) << " is " << (fs::is_directory(status) ? "a folder" : "not a regular file")
-        << " (a pipe or a device is not read: the log must be a file)\n";
-    return kFailed;
+  const LogShapeCheck shape = checkLogShape(fromUtf8(log));
+  switch (shape.shape) {
+    case LogShape::Fine:
+      break;
+    case LogShape::Missing:
+      if (missingOk) return kSuccess;
+      [[fallthrough]];
+    case LogShape::NoLineEnd:
+      // A followed log may still be writing its first record.
+      if (shape.shape == LogShape::NoLineEnd && !needLineEnd) break;
+      [[fallthrough]];
+    default:
+      err << "velmora: " << describeLogShape(shape, log) << "\n";
+      return kFailed;
   }
   if (stdoutIs(log)) {
     err << "velmora: standard output is the log " << inQuotes(log) << " itself; write the output to another file\n";
     return kFailed;
   }
-  if (!needLineEnd) return kSuccess;
-  // A record ends with CR LF; a file without one holds no record at all.
-  std::int64_t size = 0;
-  try {
-    if (holdsLineEnd(fromUtf8(log), size)) return kSuccess;
-  } catch (const Failure& f) {
-    err << "velmora: failed, NumErr " << f.number() << ": " << toUtf8(f.text()) << "\n";
-    return kFailed;
-  }
-  if (size == 0) return kSuccess;
-  err << "velmora: the log " << inQuotes(log) << " holds no CR LF line end in its " << size
-      << " bytes, so no record: each record of the log ends with CR LF (a file with LF line ends only, or one that "
-         "is not a log, is not read)\n";
-  return kFailed;
+  return kSuccess;
 }
 
 std::int64_t lineStartAtOrAfter(const std::string& log, std::int64_t position, std::ostream& err, const char* option) {

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <ostream>
 
+#include "cli/files.h"
 #include "cli/stream_printer.h"
 #include "text/codepage.h"
 
@@ -83,6 +84,11 @@ int runStatement(sqlite3* db, sqlite3_stmt* stmt, Io& io, const sql::SqlState& s
 }  // namespace
 
 int runSql(const SqlRequest& r, Io& io) {
+  // The log named on the command line is refused up front, as every
+  // reading command refuses it; logs named in the statement, by the tables.
+  if (!r.log.empty()) {
+    if (const int code = checkLog(r.log, io.err)) return code;
+  }
   std::string text = r.query ? *r.query : std::string(std::istreambuf_iterator<char>(std::cin), {});
   Db d;
   if (sqlite3_open(":memory:", &d.db) != SQLITE_OK) {

@@ -4,6 +4,8 @@
 // upper-casing, as a script sees it; no search tricks, no byte forms.
 #pragma once
 
+#include <algorithm>
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -101,7 +103,8 @@ struct Result {
 // GetData from position start (1 or more) with windows of W bytes: each
 // window read at the position where the previous one's last complete line
 // ended, its bytes past the end of the file blanks; a line of the period
-// goes to the filters, the first line dated after the period ends the scan.
+// goes to the filters, the first record dated after the period ends the
+// scan; a line that is no record does neither.
 // stopAfter (0: never) ends it after that many rows, as a sink may.
 inline Result scan(const std::string& log, std::int64_t start, std::size_t W, const std::string& begin,
                    const std::string& end, const Filters& filters, const velmora::CodePage& cp, std::size_t stopAfter) {
@@ -116,8 +119,14 @@ inline Result scan(const std::string& log, std::int64_t start, std::size_t W, co
   std::int64_t pos = start;
   bool go = true;
   std::string window;
+  // A record: longer than its key, its first eight bytes a date; no other
+  // line is in the period or past its end.
+  auto isRecord = [](std::string_view line) {
+    return line.size() > 18 && std::all_of(line.begin(), line.begin() + 8, [](char c) { return c >= '0' && c <= '9'; });
+  };
   auto take = [&](std::string_view key, std::string_view line) {
     Row row;
+    if (!isRecord(line)) return;
     if (inPeriod(key)) {
       if (passes(line, filters, cp, row)) {
         out.rows.push_back(row);

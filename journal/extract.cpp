@@ -104,10 +104,11 @@ class PeriodLines {
       : reader_(reader), source_(source), period_(period), prefilter_(prefilter), sink_(sink) {}
 
   bool line(const char* line, const char* cr) {
-    if (period_.contains(line)) {
+    const auto length = static_cast<std::size_t>(cr - line);
+    if (period_.contains(line, length)) {
       reader_.recordPos = source_.positionOf(line);
-      if (reader_.filterLine(std::string_view(line, static_cast<std::size_t>(cr - line))) && !sink_.record(reader_.fields)) go_ = false;
-    } else if (period_.endsBefore(line)) {
+      if (reader_.filterLine(std::string_view(line, length)) && !sink_.record(reader_.fields)) go_ = false;
+    } else if (period_.endsBefore(line, length)) {
       go_ = false;
     }
     return go_;
@@ -124,7 +125,10 @@ class PeriodLines {
     if (last == nullptr) return buf;
     const char* before = lines::findLastLineEnd(buf, last);
     const char* lastStart = before != nullptr ? before + 2 : buf;
-    if (!period_.contains(buf) || !period_.contains(lastStart)) return buf;
+    const char* firstEnd = lines::findLineEnd(buf, last + 2);
+    if (!period_.contains(buf, static_cast<std::size_t>(firstEnd - buf)) ||
+        !period_.contains(lastStart, static_cast<std::size_t>(last - lastStart)))
+      return buf;
     const char* c = examineMatches(buf, last, limit);
     go = go_;
     return c;
@@ -133,8 +137,9 @@ class PeriodLines {
   // A record longer than a window is gathered whole when it lies in the
   // period; one past the period's end ends the walk after it.
   std::size_t gatherLimit(std::string_view head) {
-    inPeriod_ = period_.contains(head.data());
-    if (!inPeriod_ && period_.endsBefore(head.data())) go_ = false;
+    // Longer than a window, so longer than its key.
+    inPeriod_ = period_.contains(head.data(), head.size());
+    if (!inPeriod_ && period_.endsBefore(head.data(), head.size())) go_ = false;
     return inPeriod_ ? kLongRecordLimit : 0;
   }
   bool longLine(const lines::LongLine& line) {

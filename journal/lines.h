@@ -208,21 +208,41 @@ struct PackedKey {
   }
 };
 
+// Whether eight key bytes, packed, are all ASCII digits: a date. Adding 6
+// to a digit's low nibble never carries; to any other nibble of a 0x3_ byte
+// it does, into that byte's high nibble only.
+inline bool isDate(std::uint64_t packed) {
+  constexpr std::uint64_t kHigh = 0xF0F0F0F0F0F0F0F0ull, kThree = 0x3030303030303030ull;
+  return (packed & kHigh) == kThree && ((packed + 0x0606060606060606ull) & kHigh) == kThree;
+}
+
 // The period as two 18-byte keys, compared with the first bytes of a line.
+// Only a record takes part: a line longer than its key whose first eight
+// bytes are a date. Any other line (a stray "x", a short or damaged line)
+// is neither in the period nor past its end, so that it can neither add a
+// row nor end a scan early and hide the records after it.
 class Period {
  public:
   Period(const char* begin, const char* end) : begin_(PackedKey::of(begin)), end_(PackedKey::of(end)) {}
 
-  // DateBegin <= key <= DateEnd, byte by byte.
-  bool contains(const char* key) const {
-    const PackedKey k = PackedKey::of(key);
-    return !(k < begin_) && !(end_ < k);
+  // A record of length bytes (CR LF not counted) at line: is it one, with
+  // DateBegin <= key <= DateEnd, byte by byte. line is followed by at least
+  // the key's size of readable bytes.
+  bool contains(const char* line, std::size_t length) const {
+    const PackedKey k = PackedKey::of(line);
+    return !(k < begin_) && !(end_ < k) && isRecord(k, length);
   }
-  // The key's date lies after the end date: no later record can be in the
-  // period, since records stand in time order.
-  bool endsBefore(const char* key) const { return PackedKey::of(key).date > end_.date; }
+  // A record whose date lies after the end date: no later record can be in
+  // the period, since records stand in time order.
+  bool endsBefore(const char* line, std::size_t length) const {
+    const PackedKey k = PackedKey::of(line);
+    return k.date > end_.date && isRecord(k, length);
+  }
+  static bool isRecord(const char* line, std::size_t length) { return isRecord(PackedKey::of(line), length); }
 
  private:
+  static bool isRecord(const PackedKey& k, std::size_t length) { return length > kKeySize && isDate(k.date); }
+
   PackedKey begin_, end_;
 };
 

@@ -21,23 +21,6 @@ std::string readLogBytes(U16View path, std::int64_t position, std::size_t n) {
   return out;
 }
 
-bool holdsLineEnd(U16View path, std::int64_t& size) {
-  ReadFile file(path);
-  size = file.size();
-  std::string block(kProbeBlock, '\0');
-  char last = 0;
-  for (std::int64_t at = 1; at <= size;) {
-    const std::size_t got = file.readAt(at, block.data(), block.size());
-    if (got == 0) break;
-    // A CR at the end of one block may pair with an LF at the next's start.
-    if (last == '\r' && block[0] == '\n') return true;
-    if (lines::findLineEnd(block.data(), block.data() + got) != nullptr) return true;
-    last = block[got - 1];
-    at += static_cast<std::int64_t>(got);
-  }
-  return false;
-}
-
 std::int64_t lineStartAtOrAfter(U16View path, std::int64_t position) {
   if (position <= 1) return position;
   ReadFile file(path);

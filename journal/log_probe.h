@@ -14,10 +14,6 @@ namespace velmora {
 // Up to n bytes from the 1-based position, fewer at the end of the file.
 std::string readLogBytes(U16View path, std::int64_t position, std::size_t n);
 
-// Whether the file holds a CR LF anywhere (a file without one holds no
-// record); size is set to its length.
-bool holdsLineEnd(U16View path, std::int64_t& size);
-
 // The first line start at or after position (1 or more): position itself
 // when a line starts there (at 1, or after a CR LF), else the byte after the
 // next CR LF; -1 when there is none within the file's length, as inside its

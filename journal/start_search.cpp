@@ -18,6 +18,15 @@ using lines::findLineEnd;
 
 std::string_view date9(const char* at) { return {at, lines::kDate9Size}; }
 
+// The date of the first record among the complete lines from the line start
+// at to end; empty when none is there.
+std::string_view firstRecordDate(const char* at, const char* end) {
+  for (const char* d; (d = findLineEnd(at, end)) != nullptr; at = d + 2) {
+    if (lines::Period::isRecord(at, static_cast<std::size_t>(d - at))) return date9(at);
+  }
+  return {};
+}
+
 // One pass of the forward scan over the window [buf, buf + n): from the line
 // at a (whose CR LF is at d), examine complete lines until a line of the
 // period is found (result) or a line past the end stops the scan (go). On
@@ -26,9 +35,10 @@ void scanLines(const lines::Period& period, const char* buf, std::size_t n, std:
                std::int64_t windowPos, std::int64_t& result, bool& go) {
   while (result < 0 && go && d != nullptr) {
     const char* key = buf + a;
-    if (period.contains(key)) {
+    const auto length = static_cast<std::size_t>(d - key);
+    if (period.contains(key, length)) {
       result = windowPos + static_cast<std::int64_t>(a);
-    } else if (period.endsBefore(key)) {
+    } else if (period.endsBefore(key, length)) {
       go = false;
     }
     a = static_cast<std::size_t>(d - buf) + 2;
@@ -45,17 +55,19 @@ class StartLines {
 
   StartLines(const lines::LineSource& source, const lines::Period& period) : source_(source), period_(period) {}
 
-  bool line(const char* line, const char*) { return place(line, source_.positionOf(line)); }
-  bool longLine(const lines::LongLine& line) { return place(line.head.data(), line.start); }
+  bool line(const char* line, const char* cr) {
+    return place(line, static_cast<std::size_t>(cr - line), source_.positionOf(line));
+  }
+  bool longLine(const lines::LongLine& line) { return place(line.head.data(), line.head.size(), line.start); }
   std::int64_t found() const { return found_; }  // -1: none
 
  private:
-  bool place(const char* key, std::int64_t position) {
-    if (period_.contains(key)) {
+  bool place(const char* key, std::size_t length, std::int64_t position) {
+    if (period_.contains(key, length)) {
       found_ = position;
       return false;
     }
-    return !period_.endsBefore(key);
+    return !period_.endsBefore(key, length);
   }
 
   const lines::LineSource& source_;
@@ -86,22 +98,22 @@ bool Reader::Impl::windowDates(std::string_view& FirstDate, std::string_view& La
   const char* buf = buffer.data();
   const std::size_t n = windowSize;
   const char* end = buf + n;
-  // The first line of a probe window is taken as partial; the second must be
-  // complete.
+  // The first line of a probe window is taken as partial; the dates are
+  // those of the first and last records after it (a line that is no record
+  // has no date to steer by).
   const char* first = findLineEnd(buf, end);
   if (first == nullptr) return false;
-  const std::size_t second = static_cast<std::size_t>(first - buf) + 2;
-  if (findLineEnd(buf + second, end) == nullptr) return false;
-  FirstDate = date9(buf + second);
-  // The last line that ends inside the window, found from the back so that
-  // only the window's tail is walked. A line starting in the window's last
-  // ten bytes is not used.
+  FirstDate = firstRecordDate(first + 2, end);
+  if (FirstDate.empty()) return false;
+  // The last record that ends inside the window, found from the back so
+  // that only the window's tail is walked. A line starting in the window's
+  // last ten bytes is not used.
   const char* e = lines::findLastLineEnd(buf, end);
   while (e != nullptr && e > first) {
     const char* before = lines::findLastLineEnd(buf, e);
-    const std::size_t start = static_cast<std::size_t>(before - buf) + 2;  // before >= first here
-    if (start + 10 < n) {
-      LastDate = date9(buf + start);
+    const char* start = before + 2;  // before >= first here
+    if (start + 10 < end && lines::Period::isRecord(start, static_cast<std::size_t>(e - start))) {
+      LastDate = date9(start);
       break;
     }
     e = before;
@@ -182,7 +194,8 @@ std::int64_t Reader::Impl::findStartPos() {
 
   // The first window: the period may begin at or before the first record.
   readWindow(1, Reader::kSearchWindow);
-  const std::string_view head = date9(buffer.data());
+  const std::string_view head = firstRecordDate(buffer.data(), buffer.data() + windowSize);
+  if (head.empty()) return scanFrom(1);  // no record in the first window to steer by
   if (end9 < head) return -1;
   if (begin9 <= head) return scanForStart(1);
   if (!windowDates(firstDate, lastDate)) return scanFrom(1);

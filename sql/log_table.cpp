@@ -19,6 +19,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "journal/log_shape.h"
 #include "journal/errors.h"
 #include "journal/fileio.h"
 #include "sql/sessions_table.h"
@@ -614,6 +615,8 @@ int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int argc,
   if (c.file.empty()) {
     return c.fail("the table log needs a log file: SELECT ... FROM log('events.log')");
   }
+  if (const LogShapeCheck shape = checkLogShape(fromUtf8(c.file)); shape.shape != LogShape::Fine)
+    return c.fail(describeLogShape(shape, c.file));
   if (q.begin > q.end) return SQLITE_OK;
   c.reader = std::make_unique<Reader>(fromUtf8(c.file), std::move(q), cp);
   if (c.only != 0) {

@@ -95,7 +95,7 @@ TEST_F(Reliability, OutputsAreWholeOrUntouchedAndWriteErrorsAreReported) {
       // Bytes a copy leaves out are counted; a file without CR LF is no log.
       {{"strip-errors", torn, keep}, {}, 0, "the last " + std::to_string(tail.size()) + " byte(s)",
        [&](const RunResult&) { EXPECT_EQ(readFile(keep), stripped); }},
-      {{"strip-errors", nuls, keep}, {}, 3, "no CR LF", keepUntouched},
+      {{"strip-errors", nuls, keep}, {}, 3, "only NUL bytes", keepUntouched},
       {{"data", lfOnly}, {}, 3, "no CR LF", {}},
       {{"stats", lfOnly}, {}, 3, "no CR LF", {}},
       // "-" is standard output for every output.

@@ -142,7 +142,7 @@ TEST_F(Stats, TranslatedUnlessRawAndFilteredLikeData) {
 
 TEST_F(Stats, RecordsWithoutACalendarDateAreCountedApartAndAWrongClockStretchesTheSpan) {
   useSample(3, 100);
-  appendFile(log, "2006AB01;10:00:00;" + cp1251(u"Козлова;E;Docs;DocWrite;1;;;\r\n"));
+  appendFile(log, "20061301;10:00:00;" + cp1251(u"Козлова;E;Docs;DocWrite;1;;;\r\n"));  // no month 13
   appendFile(log, "20990315;10:00:00;" + cp1251(u"Козлова;E;Docs;DocWrite;5;сбой;;\r\n"));
   const RunResult r = stats({"--format", "csv"});
   ASSERT_EQ(r.exitCode, 0) << r.err;

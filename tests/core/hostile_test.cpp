@@ -217,7 +217,7 @@ TEST_F(Hostile, BytesThatAreNotTextBetweenRecordsLoseNoRecord) {
   EXPECT_EQ(tmp.read("out.txt"), completeLines(log));
 }
 
-TEST_F(Hostile, KeysThatAreNotDatesEndACallWithoutLosingLaterRecords) {
+TEST_F(Hostile, LinesThatAreNotRecordsNeitherAddRowsNorEndACall) {
   const std::string r1 = test::at("20050101", "10:00:00", "Первый").line();
   const std::string r2 = test::at("20050102", "10:00:00", "Второй").line();
   const std::string r3 = test::at("20050103", "10:00:00", "Третий").line();
@@ -227,9 +227,11 @@ TEST_F(Hostile, KeysThatAreNotDatesEndACallWithoutLosingLaterRecords) {
   useLog(r1 + letters + r2 + blanks + badDay + r3 + "2005\r\n");
   period("20050101", "20050131");
 
-  EXPECT_EQ(j.GetStartPos(0, table), static_cast<std::int32_t>((r1 + letters).size()) + 1);
-  EXPECT_EQ(table.rowCount(), 1);
-  collect(static_cast<std::int32_t>((r1 + letters).size()) + 1);
+  // Only the record past the end date ends the call; the next goes on.
+  const auto afterBadDay = static_cast<std::int32_t>((r1 + letters + r2 + blanks + badDay).size()) + 1;
+  EXPECT_EQ(j.GetStartPos(0, table), afterBadDay);
+  EXPECT_EQ(table.rowCount(), 2);
+  collect(afterBadDay);
   EXPECT_EQ(test::column(table, 3), (Names{"Первый", "Второй", "Третий"}));
 
   EXPECT_EQ(j.GetUsers(0, list), static_cast<std::int32_t>(log.size()) + 1);
@@ -334,13 +336,11 @@ TEST_F(Hostile, GetDataPositionsNegativeHugeOrInsideALine) {
   EXPECT_EQ(fromInside.rowCount(), 17);
   EXPECT_EQ(cell(fromInside, 1, 9), recs[3].id);
 
-  // Inside the presentation of record 5: Cyrillic sorts above every date, so
-  // the call ends after that line; the next call reads records 6 on.
+  // Inside the presentation of record 5: the rest of that line is no
+  // record, so it neither adds a row nor ends the call; records 6 on follow.
   const auto inText = static_cast<std::int32_t>(starts[5]) - 6;
   MemoryValueTable fromText;
-  EXPECT_EQ(j.GetStartPos(inText, fromText), static_cast<std::int32_t>(starts[5]));
-  EXPECT_EQ(fromText.rowCount(), 0);
-  EXPECT_EQ(j.GetStartPos(static_cast<std::int32_t>(starts[5]), fromText), end);
+  EXPECT_EQ(j.GetStartPos(inText, fromText), end);
   EXPECT_EQ(fromText.rowCount(), 15);
   EXPECT_EQ(j.NumErr(), 0);
 }
