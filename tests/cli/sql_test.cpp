@@ -182,7 +182,7 @@ TEST(Sql, LoadableExtensionAnswersInTheSqliteShell) {
   const std::string q = "SELECT user, count(*), sum(is_error) FROM log('" + log +
                         "') WHERE user LIKE '%ОВ%' OR user = 'admin' GROUP BY user ORDER BY user;";
   const std::string script = dir.path("script.sql");
-  writeFile(script, ".load " VELMORA_SQLITE_EXTENSION "\n.mode csv\n.headers on\n" + q + "\n");
+  writeFile(script, ".load " VELMORA_SQLITE_MODULE "\n.mode csv\n.headers on\n" + q + "\n");
 #ifndef VELMORA_SQLITE_SHELL_ENV
 #define VELMORA_SQLITE_SHELL_ENV ""
 #endif
