@@ -13,6 +13,7 @@
 #include "text/codepage.h"
 
 #ifdef VELMORA_HAVE_SQL
+#include "journal/unique_resource.h"
 #include "sql/log_table.h"
 #endif
 
@@ -28,6 +29,8 @@ int runSql(const SqlRequest&, Io& io) {
 #else
 
 namespace {
+
+using UniqueStmt = UniqueResource<sqlite3_stmt*, sqlite3_finalize>;
 
 volatile std::sig_atomic_t gSqlStop = 0;
 sqlite3* gDb = nullptr;
@@ -55,17 +58,24 @@ int runStatement(sqlite3* db, sqlite3_stmt* stmt, Io& io, const sql::SqlState& s
   while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
     if (rows++ == 0) {
       std::vector<std::string> names;
+      for (int i = 0; i < n; ++i) names.emplace_back(sqlite3_column_name(stmt, i));
+      // Each value says whether it is a number (below); a column is only
+      // aligned as one in the table when its first value is.
       std::vector<bool> numeric;
-      for (int i = 0; i < n; ++i) {
-        names.emplace_back(sqlite3_column_name(stmt, i));
-        const int type = sqlite3_column_type(stmt, i);
-        numeric.push_back(type == SQLITE_INTEGER || type == SQLITE_FLOAT);
+      if (io.format == Format::Table) {
+        for (int i = 0; i < n; ++i) {
+          const int type = sqlite3_column_type(stmt, i);
+          numeric.push_back(type == SQLITE_INTEGER || type == SQLITE_FLOAT);
+        }
       }
       printer.setColumns(std::move(names), std::move(numeric));
     }
     for (int i = 0; i < n; ++i) {
+      const int type = sqlite3_column_type(stmt, i);
       const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
-      cells[static_cast<std::size_t>(i)] = Cell{std::string_view(t ? t : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt, i))), false};
+      cells[static_cast<std::size_t>(i)] =
+          Cell{std::string_view(t ? t : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt, i))), false,
+               type == SQLITE_INTEGER || type == SQLITE_FLOAT, type == SQLITE_NULL};
     }
     printer.row(cells.data());
     if (rows % 4096 == 0) printer.flush(false);
@@ -110,17 +120,16 @@ int runSql(const SqlRequest& r, Io& io) {
   std::signal(SIGINT, onSqlInterrupt);
   const char* p = text.c_str();
   while (*p) {
-    sqlite3_stmt* stmt = nullptr;
+    UniqueStmt stmt;
     const char* tail = nullptr;
     state.logFailed = false;
-    if (sqlite3_prepare_v2(d.db, p, -1, &stmt, &tail) != SQLITE_OK) {
+    if (sqlite3_prepare_v2(d.db, p, -1, stmt.put(), &tail) != SQLITE_OK) {
       io.err << "velmora: " << sqlite3_errmsg(d.db) << "\n";
       return state.logFailed ? kFailed : kBadUsage;
     }
     p = tail;
-    if (stmt == nullptr) continue;  // blanks or a comment
-    const int rc = runStatement(d.db, stmt, io, state);
-    sqlite3_finalize(stmt);
+    if (!stmt) continue;  // blanks or a comment
+    const int rc = runStatement(d.db, stmt.get(), io, state);
     if (rc != kSuccess) return rc;
   }
   return kSuccess;

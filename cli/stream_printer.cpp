@@ -170,12 +170,14 @@ void StreamPrinter::row(const Cell* cells) {
     // A terminal is slower than the text path: no fast path needed there.
     if (!cell.logBytes || numeric_[c] || shownCsv_) {
       used_ = static_cast<std::size_t>(p - buffer_.get());
-      if (cell.logBytes) {
+      if (cell.null) {
+        if (json) append("null");
+      } else if (cell.logBytes) {
         text_.clear();
         utf8_.append(cell.text, text_);
         putText(text_, numeric_[c]);
       } else {
-        putText(cell.text, numeric_[c]);
+        putText(cell.text, numeric_[c] || cell.number);
       }
       p = roomFor(c + 1);
       continue;

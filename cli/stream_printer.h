@@ -27,10 +27,14 @@ class CodePage;
 
 namespace velmora::cli {
 
-// A cell of a row: log bytes in the log's code page, or UTF-8 text.
+// A cell of a row: log bytes in the log's code page, or UTF-8 text. A
+// value of a typed source (SQL) may say what it is, whatever its column:
+// a number (JSON prints it bare) or NULL (JSON null; empty elsewhere).
 struct Cell {
   std::string_view text;
   bool logBytes = true;
+  bool number = false;
+  bool null = false;
 };
 
 // Log bytes to UTF-8, and to UTF-8 escaped as each format escapes it,

@@ -1,11 +1,17 @@
 // The virtual table `log`. Invariants:
-//  - Every constraint the table takes (aConstraintUsage.omit) is checked
-//    exactly by the cursor on the record's bytes, with SQLite's meaning
-//    (BINARY comparison of UTF-8 text, like() below); the reader's period
-//    and filters only narrow what is read, so they may let through more
-//    than a constraint wants, never less.
-//  - Rows come out in log order, which is time order: ORDER BY date, time
-//    and pos ascending are consumed.
+//  - A constraint is taken (aConstraintUsage.omit) only where the cursor
+//    decides it as SQLite would (sql/text_compare.h): a text column against
+//    a constant text or NULL under BINARY, NOCASE or RTRIM; LIKE while our
+//    like() is the connection's; pos (and rowid) = any value, converted as
+//    SQLite's numeric affinity converts it. Any other constraint is left to
+//    SQLite, though its text values may still narrow what is read.
+//  - The reader's filters only narrow what is read: they may let through
+//    more than a constraint wants, never less. Periods are not pushed: a log
+//    may step back in time, where a binary search would miss records.
+//  - Rows come out in log order, which is pos order; ORDER BY pos is
+//    consumed, ORDER BY date, time is not (a log may step back in time).
+//  - The rowid is also a declared hidden column (`rowid`, `oid`,
+//    `_rowid_`), so that SQLite's colUsed shows a query that reads it.
 //  - Per record nothing is allocated: used fields are copied into a batch
 //    arena whose capacity is reused, and converted only in xColumn.
 #include "sql/log_table.h"
@@ -22,7 +28,10 @@
 #include "journal/log_shape.h"
 #include "journal/errors.h"
 #include "journal/fileio.h"
+#include "journal/record_format.h"
+#include "journal/unique_resource.h"
 #include "sql/sessions_table.h"
+#include "sql/text_compare.h"
 #include "text/codepage.h"
 #include "transform/transform.h"
 
@@ -31,13 +40,13 @@ namespace {
 
 enum Column : int {
   kDate, kTime, kUser, kMode, kCategory, kEvent, kNumber, kComment, kId, kObject,
-  kModeText, kCategoryText, kEventText, kIsError, kPos, kFile, kColumns
+  kModeText, kCategoryText, kEventText, kIsError, kPos, kFile, kRowid, kOid, kRowidUnderscored, kColumns
 };
 
 constexpr const char* kSchema =
     "CREATE TABLE x(date TEXT, time TEXT, user TEXT, mode TEXT, category TEXT, event TEXT, number TEXT, "
     "comment TEXT, id TEXT, object TEXT, mode_text TEXT, category_text TEXT, event_text TEXT, "
-    "is_error INTEGER, pos INTEGER, file HIDDEN)";
+    "is_error INTEGER, pos INTEGER, file HIDDEN, rowid INTEGER HIDDEN, oid INTEGER HIDDEN, _rowid_ INTEGER HIDDEN)";
 
 // The record field (1..10) a column shows.
 int fieldOf(int column) {
@@ -46,100 +55,51 @@ int fieldOf(int column) {
   return 0;
 }
 
-// ---- case folding as the reader folds: through the code page ----------------
+bool isPosColumn(int column) { return column == kPos || column >= kRowid; }
 
-struct Pattern {
-  enum Kind : char { kLit, kOne, kAny };
-  struct Token {
-    Kind kind;
-    char16_t unit;
-  };
-  std::vector<Token> tokens;
+// ---- one column's text, as xColumn gives it and the checks compare it ----------
+
+// UTF-8 of each byte of the code page.
+struct Utf8Bytes : CodePageUtf8 {
+  explicit Utf8Bytes(const CodePage& cp) : CodePageUtf8(cp) {}
+  // A text column (date .. object) of its field's bytes: the date as
+  // YYYY-MM-DD, whatever the key holds.
+  void column(int column, std::string_view field, std::string& out) const {
+    if (column != kDate) return append(field, out);
+    auto part = [&](std::size_t at, std::size_t n) { return at < field.size() ? field.substr(at, n) : std::string_view(); };
+    append(part(0, 4), out);
+    out.push_back('-');
+    append(part(4, 2), out);
+    out.push_back('-');
+    append(part(6, std::string_view::npos), out);
+  }
 };
-
-Pattern parsePattern(std::u16string_view p, char16_t escape, const CodePage& cp) {
-  Pattern out;
-  for (std::size_t i = 0; i < p.size(); ++i) {
-    char16_t c = p[i];
-    if (escape != 0 && c == escape && i + 1 < p.size()) {
-      out.tokens.push_back({Pattern::kLit, cp.upperUnit(p[++i])});
-    } else if (c == u'%') {
-      if (out.tokens.empty() || out.tokens.back().kind != Pattern::kAny) out.tokens.push_back({Pattern::kAny, 0});
-    } else if (c == u'_') {
-      out.tokens.push_back({Pattern::kOne, 0});
-    } else {
-      out.tokens.push_back({Pattern::kLit, cp.upperUnit(c)});
-    }
-  }
-  return out;
-}
-
-// s: folded units. Greedy with one backtrack point, which suffices for % and _.
-bool likeMatch(const Pattern& pat, const char16_t* s, std::size_t n) {
-  const auto& t = pat.tokens;
-  std::size_t pi = 0, si = 0, starP = SIZE_MAX, starS = 0;
-  while (si < n) {
-    if (pi < t.size() && t[pi].kind != Pattern::kAny && (t[pi].kind == Pattern::kOne || t[pi].unit == s[si])) {
-      ++pi, ++si;
-    } else if (pi < t.size() && t[pi].kind == Pattern::kAny) {
-      starP = pi++;
-      starS = si;
-    } else if (starP != SIZE_MAX) {
-      pi = starP + 1;
-      si = ++starS;
-    } else {
-      return false;
-    }
-  }
-  while (pi < t.size() && t[pi].kind == Pattern::kAny) ++pi;
-  return pi == t.size();
-}
-
-void foldUtf8(std::string_view text, const CodePage& cp, std::u16string& out) {
-  out = fromUtf8(text);
-  for (char16_t& u : out) u = cp.upperUnit(u);
-}
-
-void likeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  const CodePage& cp = codePageOf(*static_cast<const SqlOptions*>(sqlite3_user_data(ctx)));
-  for (int i = 0; i < argc; ++i)
-    if (sqlite3_value_type(argv[i]) == SQLITE_NULL) return;  // NULL
-  char16_t escape = 0;
-  if (argc == 3) {
-    const std::u16string e = fromUtf8(reinterpret_cast<const char*>(sqlite3_value_text(argv[2])));
-    if (e.size() != 1) {
-      sqlite3_result_error(ctx, "ESCAPE expression must be a single character", -1);
-      return;
-    }
-    escape = e[0];
-  }
-  auto* pat = static_cast<Pattern*>(sqlite3_get_auxdata(ctx, 0));
-  if (pat == nullptr) {
-    const char* p = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
-    pat = new Pattern(parsePattern(fromUtf8(p ? p : ""), escape, cp));
-    sqlite3_set_auxdata(ctx, 0, pat, [](void* v) { delete static_cast<Pattern*>(v); });
-    pat = static_cast<Pattern*>(sqlite3_get_auxdata(ctx, 0));
-    if (pat == nullptr) {
-      sqlite3_result_error_nomem(ctx);
-      return;
-    }
-  }
-  const char* s = reinterpret_cast<const char*>(sqlite3_value_text(argv[1]));
-  std::u16string folded;
-  foldUtf8(s ? s : "", cp, folded);
-  sqlite3_result_int(ctx, likeMatch(*pat, folded.data(), folded.size()) ? 1 : 0);
-}
 
 // ---- the table ----------------------------------------------------------------
 
-// One constraint the cursor checks: op on a column against values.
+// One constraint the cursor decides: op on a text column against a value.
 struct Check {
-  char op;  // = (also IN) ! < l(<=) > g(>=) L(like)
+  enum Kind : char { kText, kNever, kBlob };
+  char op;  // = ! < l(<=) > g(>=) L(like)
   int column;
-  bool null = false, blob = false;
-  std::vector<std::string> utf8;   // the values as text
-  std::vector<std::string> bytes;  // =, IN, !=: the values as log bytes (those the code page can write)
-  Pattern pattern;
+  Collation collation;
+  Kind kind;
+  std::string value;  // UTF-8 (the pattern for LIKE)
+
+  bool passes(std::string_view text) const {
+    if (kind == kNever) return false;
+    if (kind == kBlob) return op == '!' || op == '<' || op == 'l';  // text sorts before a blob
+    if (op == 'L') return likeMatch(value, text);
+    const int cmp = compareText(collation, text, value);
+    switch (op) {
+      case '=': return cmp == 0;
+      case '!': return cmp != 0;
+      case '<': return cmp < 0;
+      case 'l': return cmp <= 0;
+      case '>': return cmp > 0;
+      default: return cmp >= 0;
+    }
+  }
 };
 
 struct Row {
@@ -149,12 +109,10 @@ struct Row {
   std::array<std::uint32_t, 11> off, len;
 };
 
-// UTF-8 and the folded unit of each byte of the code page.
-struct Utf8Bytes : CodePageUtf8 {
-  std::array<char16_t, 256> folded{};
-  explicit Utf8Bytes(const CodePage& cp) : CodePageUtf8(cp) {
-    for (int b = 0; b < 256; ++b) folded[b] = cp.upperUnit(cp.toUnit(static_cast<unsigned char>(b)));
-  }
+// A term of the grouped rows' order: a column, descending or not.
+struct GroupTerm {
+  int column;
+  bool desc;
 };
 
 struct Cursor : RecordSink {
@@ -171,17 +129,16 @@ struct Cursor : RecordSink {
   std::size_t index = 0;
   std::int64_t next = -1, stopAt = INT64_MAX, only = 0;  // only: the pos of a seek
   bool finished = true;
-  // Grouped: rows that SQLite needs only adjacent (a GROUP BY or DISTINCT
-  // on the used columns alone) are counted per group while the log is
-  // read, and each group's row is handed out as many times, in the
-  // groups' sorted order, so that SQLite's sorter has nothing to do.
+  // Grouped: rows that SQLite needs only adjacent (a GROUP BY on the used
+  // columns alone) are counted per group while the log is read, and each
+  // group's row is handed out as many times, the groups in the order
+  // SQLite asked for, so that SQLite's sorter has nothing to do.
   bool grouped = false, emitted = false;
-  std::string groupOrder;  // the columns SQLite groups by, as letters
+  std::vector<GroupTerm> groupOrder;
   std::string key;
   std::unordered_map<std::string, std::uint64_t> groups;
   std::string file;
-  std::string text;        // a converted cell, reused
-  std::u16string units;    // folded units of a field, reused
+  std::string text;  // a converted cell, reused
   std::array<std::unordered_map<std::string, std::string>, 11> translated;
   Transform transform;
 
@@ -191,49 +148,21 @@ struct Cursor : RecordSink {
   bool passes(const RecordFields& f) {
     for (const Check& c : checks) {
       text.clear();
-      const int field = fieldOf(c.column);
-      if (c.column == kDate) {
-        const std::string_view d = f[1];
-        utf8->append(d.substr(0, 4), text);
-        text.push_back('-');
-        utf8->append(d.substr(4, 2), text);
-        text.push_back('-');
-        utf8->append(d.substr(6, 2), text);
-      } else if (c.op != '=' && c.op != '!') {
-        utf8->append(f[field], text);
-      }
-      bool ok;
-      if (c.null) {
-        ok = false;
-      } else if (c.op == '=' || c.op == '!') {
-        bool found = false;
-        if (c.column == kDate) {
-          for (const std::string& v : c.utf8) found = found || v == text;
-        } else {
-          for (const std::string& v : c.bytes) found = found || v == f[field];
-        }
-        ok = c.op == '=' ? found : (c.blob || !found);
-      } else if (c.op == 'L') {
-        units.clear();
-        for (char ch : f[field]) units.push_back(utf8->folded[static_cast<unsigned char>(ch)]);
-        ok = likeMatch(c.pattern, units.data(), units.size());
-      } else if (c.blob) {
-        ok = c.op == '<' || c.op == 'l';  // text sorts before a blob
-      } else {
-        const int cmp = text.compare(c.utf8[0]);
-        ok = c.op == '<' ? cmp < 0 : c.op == 'l' ? cmp <= 0 : c.op == '>' ? cmp > 0 : cmp >= 0;
-      }
-      if (!ok) return false;
+      utf8->column(c.column, f[static_cast<std::size_t>(fieldOf(c.column))], text);
+      if (!c.passes(text)) return false;
     }
     return true;
   }
 
+  // Where the reader's record contract meets the table: the position and
+  // the error bit of the record being handed over.
   bool record(const RecordFields& f) override {
-    stopped = !take(f, reader->recordPosition());
+    const bool error = wantError && record::isErrorRecord(f[7], f[8].data() != nullptr);
+    stopped = !take(f, reader->recordPosition(), error);
     return !stopped;
   }
 
-  bool take(const RecordFields& f, std::int64_t position) {
+  bool take(const RecordFields& f, std::int64_t position, bool error) {
     if (only != 0 && position != only) return position < only;  // a seek: that one record
     if (!passes(f)) return true;
     if (grouped) {
@@ -252,7 +181,7 @@ struct Cursor : RecordSink {
     Row& r = rows.emplace_back();
     r.pos = position;
     r.count = 1;
-    r.error = wantError && ((f[7].size() == 1 && f[7][0] == '5') || f[8].data() == nullptr);
+    r.error = error;
     for (int k = 1; k <= 10; ++k) {
       if (!copy[k]) continue;
       r.off[k] = static_cast<std::uint32_t>(arena.size());
@@ -274,13 +203,15 @@ struct Cursor : RecordSink {
       const ScanResult stretch = scanStretch(*reader, next, *this, until);
       if (stretch.failure) return fail(failureText(*stretch.failure));
       next = stretch.next;
-      // Done at the period's end or the log's; a stretch that got to its
+      // Done at the log's end (or the seek's); a stretch that got to its
       // stop, or that the sink ended, goes on.
       finished = next < 1 || (!stopped && !stretch.reachedStop) || next >= stopAt;
     }
     if (grouped && finished && !emitted) emitGroups();
     return SQLITE_OK;
   }
+
+  std::string_view field(const Row& r, int f) const { return std::string_view(arena.data() + r.off[f], r.len[f]); }
 
   void emitGroups() {
     emitted = true;
@@ -302,16 +233,17 @@ struct Cursor : RecordSink {
       }
     }
     groups.clear();
-    // SQLite's order of the groups: BINARY on the UTF-8 of each column.
+    // SQLite's order of the groups: BINARY on each column's text, each term
+    // ascending or descending as asked.
     std::string a, b;
     std::sort(rows.begin(), rows.end(), [&](const Row& x, const Row& y) {
-      for (char letter : groupOrder) {
-        const int f = fieldOf(letter - 'a');
+      for (const GroupTerm& t : groupOrder) {
+        const int f = fieldOf(t.column);
         a.clear();
         b.clear();
-        utf8->append(std::string_view(arena.data() + x.off[f], x.len[f]), a);
-        utf8->append(std::string_view(arena.data() + y.off[f], y.len[f]), b);
-        if (const int c = a.compare(b); c != 0) return c < 0;
+        utf8->column(t.column, field(x, f), a);
+        utf8->column(t.column, field(y, f), b);
+        if (const int c = a.compare(b); c != 0) return t.desc ? c > 0 : c < 0;
       }
       return false;
     });
@@ -337,82 +269,99 @@ char opOf(unsigned char op) {
   }
 }
 
-// idxStr: one op and one column letter per xFilter argument; 'F' the file,
-// 'P' a seek by position, 'I' an IN list taken whole. idxNum: colUsed.
+// idxStr: four letters per xFilter argument: the op ('F' the file, 'P' a
+// seek by position, 'I' an IN list taken whole), the column, the
+// collation, and '1' when the constraint is the cursor's to decide (omit)
+// or '0' when its values only narrow what is read. Then, for grouped rows,
+// '#' and the order's columns ('-' before a descending one).
+// idxNum: colUsed.
 int xBestIndex(sqlite3_vtab* v, sqlite3_index_info* info) {
   const TableContext* ctx = reinterpret_cast<TableVtab*>(v)->ctx;
+  const bool push = ctx->options.pushDown;
   std::string plan;
+  int args = 0;
   double cost = 1e7, rows = 1e6;
-  bool grouped = false;
-  std::string groupOrder;
-  bool fileUnusable = false;
+  bool fileUnusable = false, seek = false;
   for (int i = 0; i < info->nConstraint; ++i) {
     const auto& c = info->aConstraint[i];
-    const int column = c.iColumn < 0 ? kPos : c.iColumn;
+    const int column = c.iColumn < 0 || isPosColumn(c.iColumn) ? kPos : c.iColumn;
     char op = opOf(c.op);
-    if (column == kFile && c.op == SQLITE_INDEX_CONSTRAINT_EQ) {
+    char collation = static_cast<char>(Collation::kBinary);
+    bool omit = false;
+    if (c.iColumn == kFile && c.op == SQLITE_INDEX_CONSTRAINT_EQ) {
       if (!c.usable) {
         fileUnusable = true;
         continue;
       }
       op = 'F';
-    } else if (!ctx->options.pushDown || !c.usable || op == 0) {
+      omit = true;
+    } else if (!push || !c.usable || op == 0) {
       continue;
     } else if (column == kPos) {
-      if (op != '=') continue;
+      if (op != '=' || seek) continue;
       op = 'P';
+      omit = seek = true;
       cost = 1, rows = 1;
       info->idxFlags |= SQLITE_INDEX_SCAN_UNIQUE;
-    } else if (column == kDate || column == kTime) {
-      if (op == '!' || op == 'L') continue;
-      if (column == kDate) cost /= op == '=' ? 300 : 4, rows /= op == '=' ? 300 : 4;
-    } else if (column >= kUser && column <= kObject) {
-      if (op == '<' || op == 'l' || op == '>' || op == 'g') continue;
-      if (op == '=' && sqlite3_vtab_in(info, i, -1)) {
-        sqlite3_vtab_in(info, i, 1);
-        op = 'I';
+    } else if (column >= kDate && column <= kObject) {
+      if (op == 'L') {
+        if (!*ctx->likeIsOurs) continue;
+        omit = true;
+      } else {
+        Collation k;
+        if (!collationOf(sqlite3_vtab_collation(info, i), k)) continue;
+        collation = static_cast<char>(k);
+        sqlite3_value* rhs = nullptr;
+        if (op == '=' && sqlite3_vtab_in(info, i, -1)) {
+          sqlite3_vtab_in(info, i, 1);
+          op = 'I';
+        } else if (sqlite3_vtab_rhs_value(info, i, &rhs) == SQLITE_OK && rhs != nullptr &&
+                   (sqlite3_value_type(rhs) == SQLITE_TEXT || sqlite3_value_type(rhs) == SQLITE_NULL)) {
+          // A constant text meets a text column as text, whatever SQLite's
+          // affinity rules; a number may meet it as a number (CAST(5 AS
+          // INTEGER) against '05'), which SQLite alone can tell.
+          omit = true;
+        }
+        if (!omit && (op != '=' && op != 'I')) continue;
+        if (!omit && column < kUser) continue;
       }
-      if (op != '!') cost /= op == 'L' ? 2 : 20, rows /= op == 'L' ? 2 : 20;
+      if (column >= kUser && op != '!') cost /= op == 'L' ? 2 : 20, rows /= op == 'L' ? 2 : 20;
     } else {
       continue;
     }
-    plan.push_back(op);
-    plan.push_back(static_cast<char>('a' + column));
-    info->aConstraintUsage[i].argvIndex = static_cast<int>(plan.size() / 2);
-    info->aConstraintUsage[i].omit = 1;
+    plan += op;
+    plan += static_cast<char>('a' + column);
+    plan += collation;
+    plan += omit ? '1' : '0';
+    info->aConstraintUsage[i].argvIndex = ++args;
+    info->aConstraintUsage[i].omit = omit ? 1 : 0;
   }
   if (fileUnusable) return SQLITE_CONSTRAINT;
-  if (ctx->options.pushDown && info->nOrderBy > 0) {
-    bool consumed = true;
-    for (int k = 0; k < info->nOrderBy && consumed; ++k) {
-      const auto& o = info->aOrderBy[k];
-      const int column = o.iColumn < 0 ? kPos : o.iColumn;
-      if (o.desc) consumed = false;
-      else if (column == kPos) break;
-      else if (column == kDate) consumed = k == 0;
-      else if (column == kTime) consumed = k > 0 && info->aOrderBy[k - 1].iColumn == kDate;
-      else consumed = false;
-    }
-    info->orderByConsumed = consumed ? 1 : 0;
-    const int distinct = consumed ? 0 : sqlite3_vtab_distinct(info);
-    if (distinct == 1) {  // GROUP BY; DISTINCT keeps the order of first sight
-      sqlite3_uint64 keys = 0;
-      bool ok = true;
+  std::string groupOrder;
+  if (push && info->nOrderBy > 0) {
+    const auto& first = info->aOrderBy[0];
+    if ((first.iColumn < 0 || isPosColumn(first.iColumn)) && !first.desc) {
+      info->orderByConsumed = 1;  // the log's order
+    } else if (sqlite3_vtab_distinct(info) == 1) {  // GROUP BY; DISTINCT keeps the order of first sight
+      sqlite3_uint64 keys = sqlite3_uint64{1} << kFile;
       for (int k = 0; k < info->nOrderBy; ++k) {
         const auto& o = info->aOrderBy[k];
-        ok = ok && !o.desc && o.iColumn >= kDate && o.iColumn <= kObject;
-        if (!ok) break;
+        if (o.iColumn < kDate || o.iColumn > kObject) {
+          keys = ~sqlite3_uint64{0};
+          break;
+        }
         keys |= sqlite3_uint64{1} << o.iColumn;
+        if (o.desc) groupOrder.push_back('-');
         groupOrder.push_back(static_cast<char>('a' + o.iColumn));
       }
-      if (ok && (info->colUsed & ~keys & ~(sqlite3_uint64{1} << kFile)) == 0) {
+      // Any other column (the rowid included) needs the rows themselves.
+      if ((info->colUsed & ~keys) == 0) {
         info->orderByConsumed = 1;
-        grouped = true;
+        plan += "#" + groupOrder;
       }
     }
   }
-  info->idxNum = static_cast<int>(info->colUsed & 0xFFFF) | (info->colUsed >> 63 ? 0xFFFF : 0) | (grouped ? 1 << 16 : 0);
-  if (grouped) plan += "#" + groupOrder;
+  info->idxNum = static_cast<int>(info->colUsed & ((1u << kColumns) - 1));
   info->idxStr = sqlite3_mprintf("%s", plan.c_str());
   info->needToFreeIdxStr = 1;
   info->estimatedCost = cost;
@@ -426,21 +375,29 @@ struct Handle {
   Cursor* cursor;
 };
 
+void closeHandle(sqlite3_vtab_cursor* c) {
+  auto* h = reinterpret_cast<Handle*>(c);
+  delete h->cursor;
+  delete h;
+}
+// Owns a cursor until SQLite is handed it (xOpen), and again from xClose.
+using HandleOwner = UniqueResource<sqlite3_vtab_cursor*, closeHandle>;
+
 int xOpen(sqlite3_vtab* v, sqlite3_vtab_cursor** out) {
   auto* h = new Handle{};
+  HandleOwner owner(&h->base);
   h->cursor = new Cursor;
   h->cursor->vtab = v;
   h->cursor->ctx = reinterpret_cast<TableVtab*>(v)->ctx;
   h->cursor->transform.SetTransformStr(u"0111");
-  *out = &h->base;
+  *out = owner.release();
   return SQLITE_OK;
 }
 
 Cursor* cursorOf(sqlite3_vtab_cursor* c) { return reinterpret_cast<Handle*>(c)->cursor; }
 
 int xClose(sqlite3_vtab_cursor* c) {
-  delete cursorOf(c);
-  delete reinterpret_cast<Handle*>(c);
+  HandleOwner owner(c);
   return SQLITE_OK;
 }
 
@@ -449,27 +406,50 @@ std::string valueText(sqlite3_value* v) {
   return t ? std::string(reinterpret_cast<const char*>(t), static_cast<std::size_t>(sqlite3_value_bytes(v))) : std::string();
 }
 
-// A 'YYYY-MM-DD' text as the 8 bytes of a key's date, or "".
-std::string dateBytes(const std::string& v) {
-  if (v.size() != 10 || v[4] != '-' || v[7] != '-') return "";
-  for (int i : {0, 1, 2, 3, 5, 6, 8, 9})
-    if (v[i] < '0' || v[i] > '9') return "";
-  return v.substr(0, 4) + v.substr(5, 2) + v.substr(8, 2);
+// The position SQLite's comparison with an INTEGER column matches: the
+// value under numeric affinity ('1.0' and 1.0 are 1); 0 for none.
+std::int64_t positionOf(sqlite3_value* v) {
+  sqlite3_value* num = sqlite3_value_dup(v);
+  if (num == nullptr) return 0;
+  std::int64_t pos = 0;
+  const int type = sqlite3_value_numeric_type(num);
+  if (type == SQLITE_INTEGER) {
+    pos = sqlite3_value_int64(num);
+  } else if (type == SQLITE_FLOAT) {
+    const double d = sqlite3_value_double(num);
+    if (d >= 1 && d < 9.0e18 && static_cast<double>(static_cast<std::int64_t>(d)) == d) pos = static_cast<std::int64_t>(d);
+  }
+  sqlite3_value_free(num);
+  return pos < 1 ? 0 : pos;
 }
 
-// The log bytes of UTF-8 text, when every character has a byte.
-bool logBytes(const std::string& utf8, const CodePage& cp, std::string& out) {
-  out.clear();
-  for (char16_t u : fromUtf8(utf8)) {
-    const auto b = cp.toByte(u);
-    if (!b) return false;
-    out.push_back(static_cast<char>(*b));
+// A text the reader's filters can look for: UTF-8 that converts both ways,
+// no NUL and no "|" (the filters' separator).
+bool filterable(const std::string& utf8) {
+  return utf8.find('\0') == std::string::npos && utf8.find('|') == std::string::npos && toUtf8(fromUtf8(utf8)) == utf8;
+}
+
+// The longest run of plain characters of a LIKE pattern (no escape), and
+// whether it has a wildcard.
+std::string longestLiteral(const std::string& pattern, bool& wild) {
+  std::string run, best;
+  wild = false;
+  for (char ch : pattern) {
+    if (ch == '%' || ch == '_') {
+      wild = true;
+      if (run.size() > best.size()) best = run;
+      run.clear();
+    } else {
+      run.push_back(ch);
+    }
   }
-  return true;
+  if (run.size() > best.size()) best = run;
+  return best;
 }
 
 int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int argc, sqlite3_value** argv) {
   Cursor& c = *cursorOf(base);
+  auto* table = reinterpret_cast<TableVtab*>(c.vtab);
   const CodePage& cp = codePageOf(c.ctx->options);
   if (!c.utf8) c.utf8 = std::make_unique<Utf8Bytes>(cp);
   c.checks.clear();
@@ -481,18 +461,23 @@ int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int argc,
   c.file = c.ctx->options.defaultLog;
   ReadQuery q = wholeLog();
   bool empty = false;
-  std::string dateLo, dateHi;  // a date range both of whose ends are one day, for time bounds
-  std::vector<std::pair<char, std::string>> times;
-  std::array<int, 11> filterRank{};  // 3: = or IN, 2: LIKE, 1: !=
+  std::array<int, 11> filterRank{};  // 2: = or IN, 1: LIKE
   const std::size_t n = std::strcspn(idxStr, "#");
-  c.grouped = (idxNum & (1 << 16)) != 0;
+  c.grouped = idxStr[n] == '#';
   c.emitted = false;
   c.groups.clear();
-  c.groupOrder = c.grouped ? std::string(idxStr + n + 1) : std::string();
+  c.groupOrder.clear();
+  for (const char* g = c.grouped ? idxStr + n + 1 : ""; *g; ++g) {
+    const bool desc = *g == '-';
+    if (desc) ++g;
+    c.groupOrder.push_back({*g - 'a', desc});
+  }
   c.copy.fill(false);
-  for (std::size_t k = 0; 2 * k + 1 < n && static_cast<int>(k) < argc; ++k) {
-    const char op = idxStr[2 * k];
-    const int column = idxStr[2 * k + 1] - 'a';
+  for (std::size_t k = 0; 4 * k + 3 < n && static_cast<int>(k) < argc; ++k) {
+    const char op = idxStr[4 * k];
+    const int column = idxStr[4 * k + 1] - 'a';
+    const auto collation = static_cast<Collation>(idxStr[4 * k + 2]);
+    const bool omit = idxStr[4 * k + 3] == '1';
     sqlite3_value* v = argv[k];
     if (op == 'F') {
       if (sqlite3_value_type(v) == SQLITE_NULL) empty = true;
@@ -500,114 +485,69 @@ int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int argc,
       continue;
     }
     if (op == 'P') {
-      sqlite3_value* num = sqlite3_value_dup(v);
-      sqlite3_value_numeric_type(num);
-      const bool integer = sqlite3_value_type(num) == SQLITE_INTEGER;
-      const sqlite3_int64 pos = sqlite3_value_int64(num);
-      sqlite3_value_free(num);
-      if (!integer || pos < 1 || pos == 2 || (c.only != 0 && c.only != pos)) empty = true;
+      const std::int64_t pos = positionOf(v);
+      if (pos == 0 || pos == 2 || (c.only != 0 && c.only != pos)) empty = true;
       c.only = pos;
       continue;
     }
-    Check check;
-    check.op = op == 'I' ? '=' : op;
-    check.column = column;
-    // Each value is taken at once: the next one of an IN list may reuse it.
+    // The values' texts, each taken at once (the next one of an IN list may
+    // reuse it); narrowing needs them all text.
+    std::vector<std::string> texts;
+    bool allText = true;
     auto take = [&](sqlite3_value* item) {
-      if (sqlite3_value_type(item) == SQLITE_BLOB && check.op == '=') return;  // text never equals a blob
-      check.utf8.push_back(valueText(item));
-      std::string bytes;
-      if (logBytes(check.utf8.back(), cp, bytes)) check.bytes.push_back(std::move(bytes));
+      const int type = sqlite3_value_type(item);
+      if (type == SQLITE_NULL) return;
+      allText = allText && (type == SQLITE_TEXT || op == 'L');
+      texts.push_back(valueText(item));
     };
     if (op == 'I') {
       sqlite3_value* item = nullptr;
       for (int rc = sqlite3_vtab_in_first(v, &item); rc == SQLITE_OK && item; rc = sqlite3_vtab_in_next(v, &item))
-        if (sqlite3_value_type(item) != SQLITE_NULL) take(item);
+        take(item);
     } else {
-      check.null = sqlite3_value_type(v) == SQLITE_NULL;
-      check.blob = sqlite3_value_type(v) == SQLITE_BLOB;
-      if (!check.null) take(v);
+      take(v);
     }
-    if (check.op == 'L' && !check.null) check.pattern = parsePattern(fromUtf8(check.utf8.at(0)), 0, cp);
-    if (check.op == '=' && check.utf8.empty()) empty = true;
-    if (check.utf8.empty()) check.null = true;
-
-    // What the reader can narrow by.
-    if (column == kDate && !check.null && !check.blob && check.op != 'L') {
-      const std::string d = dateBytes(check.utf8[0]);
-      if (!d.empty() && check.utf8.size() == 1) {
-        std::string last = d;
-        if (last.back() > '\0') --last.back();
-        if (check.op == '=' || check.op == 'g') q.begin = std::max(q.begin, d + std::string(10, '\0'));
-        if (check.op == '>') q.begin = std::max(q.begin, d + std::string(10, '\xFF'));
-        if (check.op == '=' || check.op == 'l') q.end = std::min(q.end, d + std::string(10, '\xFF'));
-        if (check.op == '<') q.end = std::min(q.end, last + std::string(10, '\xFF'));
-        if (check.op == '=' || check.op == 'g') dateLo = std::max(dateLo, d);
-        if (check.op == '=' || check.op == 'l') dateHi = dateHi.empty() ? d : std::min(dateHi, d);
+    if (omit) {
+      Check check{op, column, collation, Check::kText, {}};
+      if (texts.empty()) check.kind = Check::kNever;  // against NULL nothing holds
+      else if (op != 'L' && sqlite3_value_type(v) == SQLITE_BLOB) check.kind = Check::kBlob;
+      else check.value = texts[0];
+      if (op == 'L' && check.value.size() >
+                           static_cast<std::size_t>(sqlite3_limit(table->db, SQLITE_LIMIT_LIKE_PATTERN_LENGTH, -1))) {
+        sqlite3_free(c.vtab->zErrMsg);
+        c.vtab->zErrMsg = sqlite3_mprintf("LIKE or GLOB pattern too complex");
+        return SQLITE_ERROR;
       }
-    } else if (column == kTime && !check.null && !check.blob && check.utf8[0].size() == 8) {
-      times.emplace_back(check.op, check.utf8[0]);
-    } else if (column >= kUser && column <= kObject) {
-      const int f = column + 1;
-      int rank = 0;
-      // Compared whole in fields 3-7, found anywhere in 8-10 (SQLite still
-      // checks each row itself).
-      FieldFilter filter{true, f < 8, false, {}};
-      bool ok = !check.null;
-      if (check.op == '=' && !check.bytes.empty()) {
-        rank = 3;
-        for (const std::string& u : check.utf8) {
-          ok = ok && u.find('|') == std::string::npos && !(f >= 8 && u.empty());
-          filter.values.push_back(fromUtf8(u));
-        }
-      } else if (check.op == 'L' && ok) {
-        rank = 2;
-        // The longest literal run: found anywhere (fields 8-10), or the
-        // whole value when the pattern has no wildcard (3-7).
-        std::u16string run, best;
-        bool wild = false;
-        for (const auto& t : check.pattern.tokens) {
-          if (t.kind == Pattern::kLit) {
-            run.push_back(t.unit);
-          } else {
-            wild = true;
-            if (run.size() > best.size()) best = run;
-            run.clear();
-          }
-        }
-        if (run.size() > best.size()) best = run;
-        const std::string lit = toUtf8(best);
-        ok = !best.empty() && lit.find('|') == std::string::npos && (f >= 8 || !wild);
-        filter.values.push_back(std::move(best));
-      } else if (check.op == '!' && ok && f <= 7 && !check.blob && check.bytes.size() == 1) {
-        // Left out by the reader only when no other byte folds to the same letters.
-        rank = 1;
-        for (char ch : check.bytes[0]) {
-          const char16_t folded = c.utf8->folded[static_cast<unsigned char>(ch)];
-          for (int b = 0; b < 256; ++b)
-            if (b != static_cast<unsigned char>(ch) && c.utf8->folded[b] == folded) ok = false;
-        }
-        ok = ok && check.utf8[0].find('|') == std::string::npos;
-        filter.values.push_back(fromUtf8(check.utf8[0]));
-        filter.invert = true;
-      }
-      if (ok && rank > filterRank[f]) {
-        filterRank[f] = rank;
-        q.filters[static_cast<std::size_t>(f)] = std::move(filter);
-      }
+      if (check.kind == Check::kNever && op != '!') empty = true;
+      c.checks.push_back(std::move(check));
     }
-    c.checks.push_back(std::move(check));
-  }
-  if (!dateLo.empty() && dateLo == dateHi) {
-    const std::string day = dateLo + ";";
-    for (const auto& [op, t] : times) {
-      if (op == '=' || op == 'g') q.begin = std::max(q.begin, day + t + '\0');
-      if (op == '>') q.begin = std::max(q.begin, day + t + '\xFF');
-      if (op == '=' || op == 'l') q.end = std::min(q.end, day + t + '\xFF');
-      if (op == '<') q.end = std::min(q.end, day + t + '\0');
+    // What the reader can narrow by: fields 3-7 compared whole, 8-10 found
+    // anywhere, both folded, so a superset of what SQLite keeps.
+    if (column < kUser || texts.empty() || !allText) continue;
+    const int f = column + 1;
+    FieldFilter filter{true, f < 8, false, {}};
+    int rank = 0;
+    bool ok = true;
+    if (op == '=' || op == 'I') {
+      rank = 2;
+      ok = collation == Collation::kBinary || collation == Collation::kNocase;
+      for (const std::string& t : texts) {
+        ok = ok && filterable(t) && !(f >= 8 && t.empty());
+        filter.values.push_back(fromUtf8(t));
+      }
+    } else if (op == 'L') {
+      rank = 1;
+      bool wild = false;
+      const std::string lit = longestLiteral(texts[0], wild);
+      ok = !lit.empty() && filterable(lit) && (f >= 8 || !wild);
+      filter.values.push_back(fromUtf8(lit));
+    }
+    if (ok && rank > filterRank[f]) {
+      filterRank[f] = rank;
+      q.filters[static_cast<std::size_t>(f)] = std::move(filter);
     }
   }
-  const int used = idxNum & 0xFFFF;
+  const int used = idxNum;
   for (int col = 0; col < kIsError; ++col)
     if (used & (1 << col)) c.copy[fieldOf(col)] = true;
   c.wantError = (used & (1 << kIsError)) != 0;
@@ -617,7 +557,6 @@ int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int argc,
   }
   if (const LogShapeCheck shape = checkLogShape(fromUtf8(c.file)); shape.shape != LogShape::Fine)
     return c.fail(describeLogShape(shape, c.file));
-  if (q.begin > q.end) return SQLITE_OK;
   c.reader = std::make_unique<Reader>(fromUtf8(c.file), std::move(q), cp);
   if (c.only != 0) {
     c.next = c.only == 1 ? 1 : c.only - 2;  // from the line end before it: a line starts there
@@ -658,27 +597,20 @@ int xEof(sqlite3_vtab_cursor* base) {
 int xColumn(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int column) {
   Cursor& c = *cursorOf(base);
   const Row& r = c.rows[c.index];
-  auto bytes = [&](int field) { return std::string_view(c.arena.data() + r.off[field], r.len[field]); };
   c.text.clear();
+  if (isPosColumn(column)) {
+    sqlite3_result_int64(ctx, r.pos);
+    return SQLITE_OK;
+  }
   switch (column) {
     case kIsError: sqlite3_result_int(ctx, r.error ? 1 : 0); return SQLITE_OK;
-    case kPos: sqlite3_result_int64(ctx, r.pos); return SQLITE_OK;
     case kFile: sqlite3_result_text(ctx, c.file.data(), static_cast<int>(c.file.size()), SQLITE_TRANSIENT); return SQLITE_OK;
-    case kDate: {
-      const std::string_view d = bytes(1);
-      c.utf8->append(d.substr(0, 4), c.text);
-      c.text.push_back('-');
-      c.utf8->append(d.substr(4, 2), c.text);
-      c.text.push_back('-');
-      c.utf8->append(d.substr(6), c.text);
-      break;
-    }
     case kModeText:
     case kCategoryText:
     case kEventText: {
       const int field = fieldOf(column);
-      auto& cache = c.translated[field];
-      const std::string_view code = bytes(field);
+      auto& cache = c.translated[static_cast<std::size_t>(field)];
+      const std::string_view code = c.field(r, field);
       auto it = cache.find(std::string(code));
       if (it == cache.end()) {
         if (cache.size() > 4096) cache.clear();  // a damaged log's ever new codes
@@ -689,7 +621,7 @@ int xColumn(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int column) {
       sqlite3_result_text(ctx, it->second.data(), static_cast<int>(it->second.size()), SQLITE_TRANSIENT);
       return SQLITE_OK;
     }
-    default: c.utf8->append(bytes(fieldOf(column)), c.text);
+    default: c.utf8->column(column, c.field(r, fieldOf(column)), c.text);
   }
   sqlite3_result_text(ctx, c.text.data(), static_cast<int>(c.text.size()), SQLITE_TRANSIENT);
   return SQLITE_OK;
@@ -737,14 +669,10 @@ std::string failureText(const Failure& failure) {
 }
 
 int registerLogTable(sqlite3* db, const SqlOptions& options, SqlState* state) {
-  int rc = registerTable(db, "log", kModule, options, state);
+  auto likeIsOurs = std::make_shared<bool>(true);
+  int rc = registerTable(db, "log", kModule, options, state, likeIsOurs);
   if (rc == SQLITE_OK) rc = registerSessionsTable(db, options, state);
-  for (int args : {2, 3}) {
-    if (rc == SQLITE_OK)
-      rc = sqlite3_create_function_v2(db, "like", args, SQLITE_UTF8 | SQLITE_DETERMINISTIC, new SqlOptions(options),
-                                      likeFunction, nullptr, nullptr,
-                                      [](void* p) { delete static_cast<SqlOptions*>(p); });
-  }
+  if (rc == SQLITE_OK) rc = registerLike(db, likeIsOurs);
   return rc;
 }
 

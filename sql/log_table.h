@@ -1,5 +1,5 @@
 // The log as SQL: the eponymous virtual table `log` (also `log('other.log')`)
-// and the case-folding like() of the reader, registered on a connection
+// and a byte-exact like() with SQLite's own meaning, registered on a connection
 // with the table `sessions` (sql/sessions_table.h).
 #pragma once
 

@@ -12,6 +12,7 @@
 #include "journal/sessions.h"
 #include "journal/fileio.h"
 #include "journal/reader.h"
+#include "journal/unique_resource.h"
 #include "text/codepage.h"
 #include "text/text.h"
 
@@ -62,20 +63,28 @@ struct Handle {
   Cursor* cursor;
 };
 
+void closeHandle(sqlite3_vtab_cursor* b) {
+  auto* h = reinterpret_cast<Handle*>(b);
+  delete h->cursor;
+  delete h;
+}
+// Owns a cursor until SQLite is handed it (xOpen), and again from xClose.
+using HandleOwner = UniqueResource<sqlite3_vtab_cursor*, closeHandle>;
+
 int xOpen(sqlite3_vtab* v, sqlite3_vtab_cursor** out) {
   auto* h = new Handle{};
+  HandleOwner owner(&h->base);
   h->cursor = new Cursor;
   h->cursor->vtab = v;
   h->cursor->ctx = reinterpret_cast<TableVtab*>(v)->ctx;
-  *out = &h->base;
+  *out = owner.release();
   return SQLITE_OK;
 }
 
 Cursor* cursorOf(sqlite3_vtab_cursor* b) { return reinterpret_cast<Handle*>(b)->cursor; }
 
 int xClose(sqlite3_vtab_cursor* b) {
-  delete cursorOf(b);
-  delete reinterpret_cast<Handle*>(b);
+  HandleOwner owner(b);
   return SQLITE_OK;
 }
 

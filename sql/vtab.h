@@ -3,6 +3,7 @@
 // table of a given shape, and a failure reported on the table.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "sql/log_table.h"
@@ -14,12 +15,16 @@ namespace velmora::sql {
 struct TableContext {
   SqlOptions options;
   SqlState* state;
+  // True while like() is still ours (sql/text_compare.h); a table without
+  // LIKE constraints holds none.
+  std::shared_ptr<bool> likeIsOurs;
 };
 
 // A table: SQLite's base first, so that a sqlite3_vtab* is one of these.
 struct TableVtab {
   sqlite3_vtab base{};
   TableContext* ctx = nullptr;
+  sqlite3* db = nullptr;
 };
 
 inline int connectTable(sqlite3* db, void* aux, const char* schema, sqlite3_vtab** out) {
@@ -27,6 +32,7 @@ inline int connectTable(sqlite3* db, void* aux, const char* schema, sqlite3_vtab
   if (rc != SQLITE_OK) return rc;
   auto* t = new TableVtab;
   t->ctx = static_cast<TableContext*>(aux);
+  t->db = db;
   *out = &t->base;
   return SQLITE_OK;
 }
@@ -76,8 +82,8 @@ inline sqlite3_module eponymousModule(const TableFunctions& f) {
 
 // Registers module under name with a context that lives as long as db.
 inline int registerTable(sqlite3* db, const char* name, const sqlite3_module& module, const SqlOptions& options,
-                         SqlState* state) {
-  auto* ctx = new TableContext{options, state};
+                         SqlState* state, std::shared_ptr<bool> likeIsOurs = {}) {
+  auto* ctx = new TableContext{options, state, std::move(likeIsOurs)};
   return sqlite3_create_module_v2(db, name, &module, ctx, [](void* p) { delete static_cast<TableContext*>(p); });
 }
 

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -163,14 +162,23 @@ TEST(Sql, ErrorsAndExitCodes) {
   EXPECT_EQ(json.exitCode, 0);
   EXPECT_EQ(json.out.substr(0, 9), "{\"user\":\"") << json.out;
   EXPECT_NE(json.out.find("\"n\":1}"), std::string::npos) << json.out;
+  // Each value typed as SQLite has it, NULL included; CSV keeps NULL empty.
+  const std::string typed = "SELECT start, seconds FROM (SELECT NULL AS start, NULL AS seconds UNION ALL "
+                            "SELECT '2005-01-01 09:00:00', 3600 UNION ALL SELECT '', '3600' UNION ALL SELECT 1.5, X'41')";
+  EXPECT_EQ(runVelmora({"sql", log, typed, "--format", "jsonl"}).out,
+            "{\"start\":null,\"seconds\":null}\n{\"start\":\"2005-01-01 09:00:00\",\"seconds\":3600}\n"
+            "{\"start\":\"\",\"seconds\":\"3600\"}\n{\"start\":1.5,\"seconds\":\"A\"}\n");
+  EXPECT_EQ(runVelmora({"sql", log, typed, "--format", "csv"}).out,
+            "start,seconds\r\n,\r\n2005-01-01 09:00:00,3600\r\n,3600\r\n1.5,A\r\n");
 }
 
 TEST(Sql, CtrlCStopsAQueryThatWouldNotEnd) {
   TempDir dir;
   const std::string log = makeLog(dir);
-  // Some 10^10 rows: without the interrupt this runs for hours.
-  Running run({"sql", log, "SELECT count(*) FROM log a, log b, log c"});
-  ::usleep(300000);
+  // Some 10^10 rows: without the interrupt this runs for hours. Its first
+  // rows out are the sign that it runs, its handler installed.
+  Running run({"sql", log, "SELECT a.pos FROM log a, log b, log c", "--format", "csv"});
+  ASSERT_TRUE(run.waitForLines(2));
   run.signal(SIGINT);
   EXPECT_EQ(run.wait(), 130);
   EXPECT_NE(run.err().find("interrupted"), std::string::npos) << run.err();
@@ -182,7 +190,7 @@ TEST(Sql, LoadableExtensionAnswersInTheSqliteShell) {
   const std::string q = "SELECT user, count(*), sum(is_error) FROM log('" + log +
                         "') WHERE user LIKE '%ОВ%' OR user = 'admin' GROUP BY user ORDER BY user;";
   const std::string script = dir.path("script.sql");
-  writeFile(script, ".load " VELMORA_SQLITE_EXTENSION "\n.mode csv\n.headers on\n" + q + "\n");
+  writeFile(script, ".load " VELMORA_SQLITE_MODULE "\n.mode csv\n.headers on\n" + q + "\n");
 #ifndef VELMORA_SQLITE_SHELL_ENV
 #define VELMORA_SQLITE_SHELL_ENV ""
 #endif

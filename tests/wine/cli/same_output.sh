@@ -60,7 +60,7 @@ same users events.log
 same users events.log --format csv
 same stats events.log --format csv --by day
 if [ "$sql" = sql ]; then
-  # Push-down (a period, a Cyrillic LIKE, an IN list) and SQLite's own work
+  # Push-down (dates checked per record, a Cyrillic LIKE, an IN list) and SQLite's own work
   # (grouping, sorting) alike.
   same sql events.log --format csv "SELECT user, event_text, count(*) AS n FROM log
     WHERE date BETWEEN '2005-01-05' AND '2005-01-09' AND user LIKE '%ова%' GROUP BY 1, 2 ORDER BY 3 DESC, 1, 2"
