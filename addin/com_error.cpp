@@ -6,8 +6,8 @@
 
 #include "addin/bstr.h"
 #include "addin/com_ptr.h"
-#include "journal/errors.h"
-#include "journal/host.h"
+#include "core/errors.h"
+#include "script/host.h"
 
 namespace velmora {
 

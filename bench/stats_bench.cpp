@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "cli/tally.h"
-#include "journal/journal.h"
+#include "script/journal.h"
 #include "bench/bench_log.h"
 #include "sample/sample.h"
 

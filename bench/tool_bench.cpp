@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "journal/journal.h"
+#include "script/journal.h"
 #include "bench/bench_log.h"
 #include "sample/sample.h"
 #include "text/codepage.h"

@@ -4,8 +4,8 @@
 #include <cstdio>
 
 #include "cli/terminal.h"
-#include "journal/errors.h"
-#include "journal/result_columns.h"
+#include "core/errors.h"
+#include "core/result_columns.h"
 #include "memhost/column_list.h"
 #include "memhost/memory_host.h"
 #include "memhost/table_model.h"

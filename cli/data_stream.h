@@ -20,7 +20,7 @@
 #include "cli/held_rows.h"
 #include "cli/record_shaper.h"
 #include "cli/stream_printer.h"
-#include "journal/reader.h"
+#include "core/reader.h"
 
 namespace velmora::cli {
 

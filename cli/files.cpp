@@ -9,9 +9,9 @@
 #include <stdexcept>
 
 #include "cli/commands.h"
-#include "journal/errors.h"
-#include "journal/file_paths.h"
-#include "journal/log_probe.h"
+#include "core/errors.h"
+#include "core/file_paths.h"
+#include "core/log_probe.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

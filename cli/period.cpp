@@ -4,8 +4,8 @@
 #include <ctime>
 
 #include "cli/commands.h"
-#include "journal/journal.h"
-#include "journal/period.h"
+#include "script/journal.h"
+#include "core/period.h"
 #include "text/text.h"
 
 #ifdef _WIN32

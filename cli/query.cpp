@@ -5,9 +5,9 @@
 #include <ostream>
 
 #include "cli/commands.h"
-#include "journal/filter_names.h"
-#include "journal/journal.h"
-#include "journal/result_columns.h"
+#include "core/filter_names.h"
+#include "script/journal.h"
+#include "core/result_columns.h"
 #include "memhost/column_list.h"
 #include "text/codepage.h"
 #include "text/text.h"

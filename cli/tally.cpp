@@ -3,7 +3,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "journal/record_format.h"
+#include "core/record_format.h"
 
 namespace velmora::cli {
 

@@ -13,7 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "journal/record_sink.h"
+#include "core/record_sink.h"
 
 namespace velmora::cli {
 

@@ -16,8 +16,8 @@
 
 #include "fuzz/fuzz_util.h"
 #include "fuzz/reference_scan.h"
-#include "journal/journal.h"
-#include "journal/simd.h"
+#include "script/journal.h"
+#include "core/simd.h"
 #include "memhost/memory_host.h"
 #include "text/codepage.h"
 

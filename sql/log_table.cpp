@@ -19,8 +19,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "journal/errors.h"
-#include "journal/fileio.h"
+#include "core/errors.h"
+#include "core/fileio.h"
 #include "sql/sessions_table.h"
 #include "text/codepage.h"
 #include "transform/transform.h"

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "journal/reader.h"
+#include "core/reader.h"
 #include "sql/sqlite_api.h"
 
 namespace velmora {

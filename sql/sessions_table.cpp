@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "journal/sessions.h"
-#include "journal/fileio.h"
-#include "journal/reader.h"
+#include "core/sessions.h"
+#include "core/fileio.h"
+#include "core/reader.h"
 #include "text/codepage.h"
 #include "text/text.h"
 

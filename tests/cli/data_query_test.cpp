@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "journal/journal.h"
+#include "script/journal.h"
 #include "text/codepage.h"
 
 namespace velmora::cli {

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "cli_support.h"
-#include "journal/journal.h"
-#include "journal/record_format.h"
+#include "script/journal.h"
+#include "core/record_format.h"
 
 namespace velmora::cli {
 namespace {

@@ -2,7 +2,7 @@
 // year bound of SetDateTimes, read by GetRecords and GetData alike.
 #include <gtest/gtest.h>
 
-#include "journal/journal.h"
+#include "script/journal.h"
 #include "log_builder.h"
 
 namespace velmora {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "journal/journal.h"
+#include "script/journal.h"
 #include "log_builder.h"
 #include "text/codepage.h"
 

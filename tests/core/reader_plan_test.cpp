@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "journal/journal.h"
-#include "journal/reader.h"
+#include "script/journal.h"
+#include "core/reader.h"
 #include "log_builder.h"
 #include "text/codepage.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "journal/reader.h"
+#include "core/reader.h"
 #include "log_builder.h"
 #include "text/codepage.h"
 

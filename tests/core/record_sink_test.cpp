@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "journal/journal.h"
+#include "script/journal.h"
 #include "log_builder.h"
 #include "text/codepage.h"
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "journal/journal.h"
-#include "journal/lines.h"
-#include "journal/simd.h"
+#include "script/journal.h"
+#include "core/lines.h"
+#include "core/simd.h"
 #include "log_builder.h"
 #include "text/codepage.h"
 

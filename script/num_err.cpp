@@ -1,0 +1,65 @@
+// The error path shared by the methods that trap their own errors
+// (GetData, GetUsers, StoreErrRows, ReplaceDateTimes).
+#include "script/num_err.h"
+
+#include <limits>
+#include <new>
+#include <string>
+
+#include "core/errors.h"
+#include "script/journal.h"
+
+namespace velmora {
+
+std::int16_t foldErrorNumber(std::int32_t number) {
+  if (number >= -32768 && number <= 32767) return static_cast<std::int16_t>(number);
+  // A script error wrapped in an HRESULT: facility "control", severity set.
+  const auto bits = static_cast<std::uint32_t>(number);
+  if ((bits & 0xFFFF0000u) == 0x800A0000u && (bits & 0xFFFFu) <= 0x7FFFu) {
+    return static_cast<std::int16_t>(bits & 0xFFFFu);
+  }
+  return static_cast<std::int16_t>(ErrorNumber::AutomationError);
+}
+
+
+std::int32_t scriptResult(std::int64_t value, U16View path) {
+  if (value <= std::numeric_limits<std::int32_t>::max()) return static_cast<std::int32_t>(value);
+  const std::string digits = std::to_string(value);
+  U16String text = u"Результат ";
+  text.append(digits.begin(), digits.end());
+  text.append(u" не помещается в 32-битное целое: файл \"");
+  text.append(path);
+  text.append(u"\" длиннее 2 ГБ");
+  throw Failure(ErrorNumber::Overflow, std::move(text));
+}
+
+void Journal::endCall() {
+  // Fields point into a window of the last call; none may outlive it.
+  Fields_.fill({});
+}
+
+std::int32_t Journal::failCurrent() {
+  // The log is closed on every error path; rows or list items already
+  // written stay where they are.
+  endCall();
+  try {
+    throw;
+  } catch (const Failure& f) {
+    fail(f.number(), f.text());
+  } catch (const HostError& e) {
+    U16String text = e.description();
+    if (text.empty()) text = u"Ошибка при обращении к объекту системы";
+    fail(foldErrorNumber(e.number()), std::move(text));
+  } catch (const std::bad_alloc&) {
+    fail(static_cast<std::int16_t>(ErrorNumber::OutOfMemory), u"Недостаточно памяти");
+  } catch (const std::exception& e) {
+    U16String text = u"Внутренняя ошибка: ";
+    text.append(fromUtf8(e.what()));
+    fail(static_cast<std::int16_t>(ErrorNumber::InternalError), std::move(text));
+  } catch (...) {
+    fail(static_cast<std::int16_t>(ErrorNumber::InternalError), u"Внутренняя ошибка");
+  }
+  return -1;
+}
+
+}  // namespace velmora
