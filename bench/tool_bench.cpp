@@ -115,7 +115,7 @@ double readerPeakMiB(const fs::path& log, const char16_t* usersFilter) {
   if (pid < 0) throw std::runtime_error("fork");
   if (pid == 0) {
     struct Nothing : velmora::RecordSink {
-      bool record(const velmora::RecordFields&) override { return true; }
+      bool record(const velmora::Record&) override { return true; }
     } sink;
     velmora::Journal j;
     j.SetFilePath(log.u16string());

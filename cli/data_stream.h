@@ -52,7 +52,8 @@ class DataStream : public RecordSink {
   std::optional<StreamFailure> finish(bool startFound);
   std::size_t printed() const { return printer_.printed(); }
 
-  bool record(const RecordFields& fields) override;
+  bool record(const Record& record) override;
+  void windowDone(std::int64_t done, std::int64_t total) override;
 
  private:
   // The sort keys of an order list, against rows of those numeric columns.

@@ -468,8 +468,8 @@ std::string renderReport(const ReportPage& page) {
 std::vector<Session> readSessions(const std::string& log, const CodePage& cp) {
   struct Sink : RecordSink {
     SessionPairing pairing;
-    bool record(const RecordFields& f) override {
-      pairing.record(f);
+    bool record(const Record& record) override {
+      pairing.record(record.fields);
       return true;
     }
   } sink;

@@ -187,10 +187,11 @@ bool Reader::filterRecord(std::string_view line) {
   // block reads: it is cut from a copy that has.
   impl_->padded.assign(line);
   impl_->padded.append(lines::kCutBlock, ' ');
+  impl_->record.position = 0;
   return impl_->filterLine(std::string_view(impl_->padded.data(), line.size()));
 }
 
-const RecordFields& Reader::fields() const { return impl_->fields; }
+const Record& Reader::lastRecord() const { return impl_->record; }
 
 namespace {
 
@@ -245,13 +246,20 @@ bool cutFields(std::string_view Line, RecordFields& fields, Accepts&& accepts) {
 
 bool Reader::Impl::filterLine(std::string_view line) {
   if (line.size() <= 18) return false;  // a key alone, or less, is no record
-  if (!anyActive) return cutFields<false>(line, fields, [](int) { return true; });
-  return cutFields<true>(line, fields, [&](int f) {
-    const CompiledFilter& c = filters[static_cast<std::size_t>(f)];
-    if (!c.active) return true;
-    const bool matched = c.exact ? c.exactList.matches(fields[f], cp) : c.items.matches(fields[f], cp);
-    return matched != c.invert;
-  });
+  RecordFields& fields = record.fields;
+  const bool passed = !anyActive ? cutFields<false>(line, fields, [](int) { return true; })
+                                 : cutFields<true>(line, fields, [&](int f) {
+                                     const CompiledFilter& c = filters[static_cast<std::size_t>(f)];
+                                     if (!c.active) return true;
+                                     const bool matched =
+                                         c.exact ? c.exactList.matches(fields[f], cp) : c.items.matches(fields[f], cp);
+                                     return matched != c.invert;
+                                   });
+  if (!passed) return false;
+  record.key = line.substr(0, record::kKeySize);
+  // The seventh field is closed exactly when an eighth was cut after it.
+  record.error = record::isErrorRecord(fields[kNumberField], fields[kCommentField].data() != nullptr);
+  return true;
 }
 
 }  // namespace velmora

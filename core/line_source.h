@@ -102,6 +102,9 @@ class LineSource {
   //   bool line(const char* begin, const char* cr);  false: end after it
   //   void consumed(const char* begin, const char* end);  optional: the
   //       window's lines consumed, [begin, end), after their line() calls
+  //   void windowDone(std::int64_t next);  optional: the lines before next
+  //       are consumed and the walk goes on to read from next (the last
+  //       window's end is the walk's own end)
   //   bool longLine(const LongLine&);                false: end after it
   //   std::size_t gatherLimit(std::string_view head);          Gather
   //   void inspect(std::int64_t offset, std::string_view piece);  CopyThrough:
@@ -164,6 +167,9 @@ std::int64_t LineSource::walk(std::int64_t from, Consumer& consumer, std::int64_
     if (pos >= stopAt) {
       reachedStop_ = true;
       return pos;
+    }
+    if constexpr (requires { consumer.windowDone(pos); }) {
+      if (pos != from) consumer.windowDone(pos);
     }
     const auto want = options_.withinOpenLength
                           ? static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(W), size_ - pos + 1))

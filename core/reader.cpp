@@ -43,35 +43,11 @@ void Reader::Impl::endCall() {
   window = nullptr;
   windowSize = 0;
   templateSize = 0;
-  // Fields point into the window; none may outlive it.
-  fields.fill({});
+  // The record points into the window; nothing of it may outlive it.
+  record = Record{};
 }
 
 namespace {
-
-// The second half of scanInHalves runs with working storage of its own:
-// while its sink is called, recordPosition() of the reader that owns it
-// (the main one, named here by its Impl) gives that storage's position.
-thread_local const void* tOwner = nullptr;
-thread_local const std::int64_t* tRecordPos = nullptr;
-
-class SecondHalf {
- public:
-  SecondHalf(const void* owner, const std::int64_t* recordPos) : owner_(tOwner), pos_(tRecordPos) {
-    tOwner = owner;
-    tRecordPos = recordPos;
-  }
-  ~SecondHalf() {
-    tOwner = owner_;
-    tRecordPos = pos_;
-  }
-  SecondHalf(const SecondHalf&) = delete;
-  SecondHalf& operator=(const SecondHalf&) = delete;
-
- private:
-  const void* owner_;
-  const std::int64_t* pos_;
-};
 
 // Where a second scan may begin: the first line start after the middle of
 // [start, the log's end), looked for in the MiB after it. -1 when less than
@@ -174,9 +150,7 @@ Reader::Halves Reader::scanInHalves(std::int64_t from, RecordSink& first, Record
 
   ScanResult laterResult;
   std::exception_ptr laterError;
-  const void* owner = impl_.get();
   const auto readSecond = [&] {
-    const SecondHalf current(owner, &later.recordPos);
     try {
       laterResult = trapped(later, [&] {
         const std::int64_t at = later.openPeriodScan(split);
@@ -221,10 +195,6 @@ Reader::Halves Reader::scanInHalves(std::int64_t from, RecordSink& first, Record
   return out;
 }
 
-std::int64_t Reader::recordPosition() const {
-  if (tOwner == impl_.get() && tRecordPos != nullptr) return *tRecordPos;
-  return impl_->recordPos;
-}
 std::int64_t Reader::scanStart() const { return impl_->scanStart; }
 std::int64_t Reader::oversizeRecords() const { return impl_->oversizeRecords; }
 std::int64_t Reader::firstOversize() const { return impl_->firstOversize; }

@@ -91,15 +91,12 @@ class Reader {
   // have; the caller then merges second into first. No split for a stretch
   // of less than splitFrom bytes (or splitFrom < 0): all goes to first.
   // The second half's failure, or what its sink throws, counts only when
-  // it is kept. During the second sink's calls recordPosition() gives that
-  // sink's record.
+  // it is kept.
   struct Halves : ScanResult {
     bool secondKept = false;
   };
   Halves scanInHalves(std::int64_t from, RecordSink& first, RecordSink& second, std::int64_t splitFrom);
 
-  // During a sink's record call: the 1-based position of that record.
-  std::int64_t recordPosition() const;
   // During a sink's record call, or after a call: where the last scan (or
   // start search) began; -1 when it found no start.
   std::int64_t scanStart() const;
@@ -111,10 +108,10 @@ class Reader {
   void setProgress(ProgressFn fn);
 
   // Cuts one record (a line without CR LF, log bytes) into fields and
-  // applies the filters; true when it passes. The fields point into a copy
-  // of line kept until the next call.
+  // applies the filters; true when it passes, and lastRecord() then holds
+  // it (position 0), pointing into a copy of line kept until the next call.
   bool filterRecord(std::string_view line);
-  const RecordFields& fields() const;
+  const Record& lastRecord() const;
   std::uint64_t windowReads() const;  // windows read since the reader was made
 
  private:

@@ -5,8 +5,8 @@
 // the reader was given; file is open only during a call (endCall closes it
 // on every path); window points into buffer or into file's read-ahead block
 // and holds windowSize bytes followed by lines::kWindowPadding readable
-// bytes; fields point into the window (or into padded / a gathered long
-// record) and are cleared when the call ends.
+// bytes; record points into the window (or into padded / a gathered long
+// record) and is cleared when the call ends.
 #pragma once
 
 #include <array>
@@ -50,9 +50,8 @@ struct Reader::Impl {
   std::size_t templateSize = 0;     // size of the next record-loop window
   std::int64_t fileSize = -1;       // as found at open; -1: not opened
   std::uint64_t windowReads = 0;
-  RecordFields fields{};
+  Record record;                    // the record being handed to a sink
   std::string padded;               // a line given to filterRecord, with room after it
-  std::int64_t recordPos = 0;
   std::int64_t scanStart = -1;
   std::int64_t oversizeRecords = 0, firstOversize = -1;
   ProgressFn progress;

@@ -30,10 +30,14 @@ class PeriodLines {
               RecordSink& sink)
       : reader_(reader), source_(source), period_(period), prefilter_(prefilter), sink_(sink) {}
 
+  void windowDone(std::int64_t next) { sink_.windowDone(next - 1, source_.size()); }
+
   bool line(const char* line, const char* cr) {
     if (period_.contains(line)) {
-      reader_.recordPos = source_.positionOf(line);
-      if (reader_.filterLine(std::string_view(line, static_cast<std::size_t>(cr - line))) && !sink_.record(reader_.fields)) go_ = false;
+      reader_.record.position = source_.positionOf(line);
+      if (reader_.filterLine(std::string_view(line, static_cast<std::size_t>(cr - line))) && !sink_.record(reader_.record)) {
+        go_ = false;
+      }
     } else if (period_.endsBefore(line)) {
       go_ = false;
     }
@@ -70,8 +74,8 @@ class PeriodLines {
       if (reader_.oversizeRecords++ == 0) reader_.firstOversize = line.start;
       return go_;
     }
-    reader_.recordPos = line.start;
-    if (reader_.filterLine(line.gathered) && !sink_.record(reader_.fields)) go_ = false;
+    reader_.record.position = line.start;
+    if (reader_.filterLine(line.gathered) && !sink_.record(reader_.record)) go_ = false;
     return go_;
   }
 
@@ -128,8 +132,14 @@ ScanResult Reader::Impl::scanPeriod(std::int64_t start, RecordSink& sink, std::i
   ScanResult result;
   oversizeRecords = 0;
   firstOversize = -1;
-  if (start >= fileSize || start < 1) {
+  if (start < 1) {
     result.next = start;
+    return result;
+  }
+  sink.begin(start);
+  if (start >= fileSize) {
+    result.next = start;
+    sink.finish();
     return result;
   }
   const lines::Period period(query.begin.data(), query.end.data());
@@ -142,6 +152,7 @@ ScanResult Reader::Impl::scanPeriod(std::int64_t start, RecordSink& sink, std::i
   PeriodLines<Impl> consumer(*this, source, period, prefilter.get(), sink);
   result.next = source.walk(start, consumer, stopAt);
   result.reachedStop = source.reachedStop();
+  sink.finish();
   return result;
 }
 

@@ -57,7 +57,7 @@ U16String Journal::GetFilter(U16View FilterName) const {
 bool Journal::FilterRecord(std::string_view Line) {
   Reader& r = reader();
   const bool passed = r.filterRecord(Line);
-  Fields_ = r.fields();
+  Fields_ = r.lastRecord().fields;
   return passed;
 }
 

@@ -32,28 +32,25 @@ void rebuildTable(ValueTable& table, std::int32_t columnCount, U16View insertCol
 }
 
 // One row for each record that passed the filters. The start is checked
-// before the first row (and the count column made then), as a position past
-// 2 GiB could not be handed back to the script.
+// when the scan finds it (and the count column made then), as a position
+// past 2 GiB could not be handed back to the script.
 template <bool Selected, bool Transformed, bool Counted>
 class TableSink final : public RecordSink {
  public:
-  TableSink(const Reader& reader, ValueTable& table, std::int32_t& rows, U16View insertColumn, Transform* translator,
-            const CodePage& cp, U16View path)
-      : reader_(reader), table_(table), rows_(rows), translator_(translator), cp_(cp), path_(path) {
+  TableSink(ValueTable& table, std::int32_t& rows, U16View insertColumn, Transform* translator, const CodePage& cp,
+            U16View path)
+      : table_(table), rows_(rows), translator_(translator), cp_(cp), path_(path) {
     if constexpr (Selected) {
       for (int k = 1; k <= 10; ++k) mask_[k] = insertColumn[static_cast<std::size_t>(k - 1)] != u'0';
     }
     cell_.reserve(256);
   }
-  // Before the first row, or after a scan that wrote none.
-  void begin() {
-    if (begun_) return;
-    begun_ = true;
-    scriptResult(reader_.scanStart(), path_);
+  void begin(std::int64_t start) override {
+    scriptResult(start, path_);
     if constexpr (Counted) table_.NewColumn(kCountColumn, kNumberType, kCountLength);
   }
-  bool record(const RecordFields& fields) override {
-    begin();
+  bool record(const Record& record) override {
+    const RecordFields& fields = record.fields;
     ++rows_;
     table_.NewLine();
     std::int16_t g = 0;
@@ -71,7 +68,6 @@ class TableSink final : public RecordSink {
   }
 
  private:
-  const Reader& reader_;
   ValueTable& table_;
   std::int32_t& rows_;
   Transform* translator_;
@@ -79,7 +75,6 @@ class TableSink final : public RecordSink {
   U16View path_;
   std::array<bool, 11> mask_{};
   U16String cell_;  // reused for every field written
-  bool begun_ = false;
 };
 
 }  // namespace
@@ -123,13 +118,10 @@ std::int32_t Journal::GetStartPos(std::int32_t CurrentPos, ValueTable& ListStr) 
 
 template <bool Selected, bool Transformed, bool Counted>
 ScanResult Journal::runTable(Journal& j, Reader& r, std::int64_t from, ValueTable& table) {
-  TableSink<Selected, Transformed, Counted> sink(r, table, j.ListStrSize_, j.InsertColumn_, j.Translator_.get(), j.codePage(),
+  TableSink<Selected, Transformed, Counted> sink(table, j.ListStrSize_, j.InsertColumn_, j.Translator_.get(), j.codePage(),
                                                  j.FilePath_);
   const AtScopeEnd keep([&] { j.keepCallState(r); });
-  ScanResult scan = r.scan(from >= 1 ? from : 0, sink);
-  // A scan that began but wrote no row, or failed after its start.
-  if (scan.next >= 1 || (scan.failure && r.scanStart() >= 1)) sink.begin();
-  return scan;
+  return r.scan(from >= 1 ? from : 0, sink);
 }
 
 std::int64_t Journal::GetRecords(std::int64_t CurrentPos, RecordSink& sink) {

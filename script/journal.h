@@ -96,9 +96,6 @@ class Journal {
   // Not visible to scripts: GetUsers with a 64-bit position, so that the
   // tool lists the users of a log past 2 GiB.
   std::int64_t GetUsers64(std::int64_t StartPos, ValueList& ListStr);
-  // During a sink's record call: the 1-based byte position at which that
-  // record's line starts.
-  std::int64_t RecordPosition() const { return reader_ ? reader_->recordPosition() : 0; }
   // Not visible to scripts: where GetRecords(0, ...) would begin, found by
   // the same start search, as a 64-bit position; -1 when no record of the
   // period is found, the period is not set or the log does not exist.

@@ -241,12 +241,14 @@ struct Cursor : RecordSink {
     return true;
   }
 
-  bool record(const RecordFields& f) override {
-    stopped = !take(f, reader->recordPosition());
+  bool record(const Record& record) override {
+    stopped = !take(record);
     return !stopped;
   }
 
-  bool take(const RecordFields& f, std::int64_t position) {
+  bool take(const Record& record) {
+    const RecordFields& f = record.fields;
+    const std::int64_t position = record.position;
     if (only != 0 && position != only) return position < only;  // a seek: that one record
     if (!passes(f)) return true;
     if (grouped) {
@@ -265,7 +267,7 @@ struct Cursor : RecordSink {
     Row& r = rows.emplace_back();
     r.pos = position;
     r.count = 1;
-    r.error = wantError && ((f[7].size() == 1 && f[7][0] == '5') || f[8].data() == nullptr);
+    r.error = wantError && record.error;
     for (int k = 1; k <= 10; ++k) {
       if (!copy[k]) continue;
       r.off[k] = static_cast<std::uint32_t>(arena.size());

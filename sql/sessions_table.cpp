@@ -29,8 +29,8 @@ struct Cursor : RecordSink {
   std::size_t index = 0;
   std::string file, text;
 
-  bool record(const RecordFields& f) override {
-    pairing.record(f);
+  bool record(const Record& record) override {
+    pairing.record(record.fields);
     return true;
   }
   int fail(const std::string& message) { return failTable(vtab, ctx, message); }

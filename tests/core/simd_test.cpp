@@ -54,7 +54,8 @@ class Row : public std::vector<std::string> {};
 
 class Collect : public RecordSink {
  public:
-  bool record(const RecordFields& fields) override {
+  bool record(const Record& record) override {
+    const RecordFields& fields = record.fields;
     Row row;
     for (int k = 1; k <= 10; ++k) row.emplace_back(fields[k]);
     rows.push_back(std::move(row));
