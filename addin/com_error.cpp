@@ -6,7 +6,7 @@
 
 #include "addin/bstr.h"
 #include "addin/com_ptr.h"
-#include "core/errors.h"
+#include "core/failure.h"
 #include "script/host.h"
 
 namespace velmora {

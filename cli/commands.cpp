@@ -17,7 +17,7 @@
 #include "cli/progress.h"
 #include "cli/terminal.h"
 #include "text/codepage.h"
-#include "core/errors.h"
+#include "core/failure.h"
 #include "script/num_err.h"
 #include "core/fileio.h"
 #include "script/journal.h"
@@ -74,12 +74,12 @@ std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 }  // namespace
 
 int reportFailure(const Journal& journal, Io& io) {
-  io.err << "velmora: failed, NumErr " << journal.NumErr() << ": " << toUtf8(journal.TextErr()) << "\n";
+  io.err << "velmora: failed, " << describe(Failure(journal.NumErr(), journal.TextErr())) << "\n";
   return kFailed;
 }
 
 int reportFailure(const Failure& failure, Io& io) {
-  io.err << "velmora: failed, NumErr " << failure.number() << ": " << toUtf8(failure.text()) << "\n";
+  io.err << "velmora: failed, " << describe(failure) << "\n";
   return kFailed;
 }
 
@@ -92,12 +92,8 @@ Failure currentFailure() {
     U16String text = e.description();
     if (text.empty()) text = u"Ошибка при обращении к объекту системы";
     return Failure(foldErrorNumber(e.number()), std::move(text));
-  } catch (const std::bad_alloc&) {
-    return Failure(ErrorNumber::OutOfMemory, u"Недостаточно памяти");
-  } catch (const std::exception& e) {
-    return Failure(ErrorNumber::InternalError, u"Внутренняя ошибка: " + fromUtf8(e.what()));
   } catch (...) {
-    return Failure(ErrorNumber::InternalError, u"Внутренняя ошибка");
+    return velmora::currentFailure();
   }
 }
 
@@ -142,7 +138,7 @@ namespace {
 // ---- following a growing log --------------------------------------------------
 
 int reportStreamFailure(const StreamFailure& failure, Io& io) {
-  io.err << "velmora: failed, NumErr " << failure.number << ": " << toUtf8(failure.text) << "\n";
+  io.err << "velmora: failed, " << describe(Failure(failure.number, failure.text)) << "\n";
   return kFailed;
 }
 
@@ -397,7 +393,7 @@ int runSample(const SampleRequest& r, Io& io) {
   } catch (const std::invalid_argument& e) {
     throw UsageError(e.what());
   } catch (const Failure& f) {
-    io.err << "velmora: failed, NumErr " << f.number() << ": " << toUtf8(f.text()) << "\n";
+    io.err << "velmora: failed, " << describe(f) << "\n";
     return kFailed;
   }
   io.err << "velmora: " << summary.records << " records (" << summary.errorRecords << " error records), "

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "core/errors.h"
+#include "core/failure.h"
 #include "script/num_err.h"
 #include "core/result_columns.h"
 #include "memhost/column_list.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "cli/terminal.h"
-#include "core/errors.h"
+#include "core/failure.h"
 #include "core/result_columns.h"
 #include "memhost/column_list.h"
 #include "memhost/memory_host.h"

@@ -9,7 +9,7 @@
 #include <stdexcept>
 
 #include "cli/commands.h"
-#include "core/errors.h"
+#include "core/failure.h"
 #include "core/file_paths.h"
 #include "core/log_probe.h"
 
@@ -289,7 +289,7 @@ int checkLog(const std::string& log, std::ostream& err, bool missingOk, bool nee
   try {
     if (holdsLineEnd(fromUtf8(log), size)) return kSuccess;
   } catch (const Failure& f) {
-    err << "velmora: failed, NumErr " << f.number() << ": " << toUtf8(f.text()) << "\n";
+    err << "velmora: failed, " << describe(f) << "\n";
     return kFailed;
   }
   if (size == 0) return kSuccess;

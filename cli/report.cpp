@@ -8,7 +8,7 @@
 
 #include "cli/files.h"
 #include "cli/html.h"
-#include "core/errors.h"
+#include "core/failure.h"
 #include "core/fileio.h"
 #include "core/reader.h"
 #include "script/journal.h"
@@ -518,7 +518,7 @@ int runReport(const ReportRequest& r, Io& io) {
       out.commit(io.out);
     }
   } catch (const Failure& f) {
-    io.err << "velmora: failed, NumErr " << f.number() << ": " << toUtf8(f.text()) << "\n";
+    io.err << "velmora: failed, " << describe(f) << "\n";
     return kFailed;
   }
   io.err << "velmora: report of " << summary.total.records << " records written to " << r.out << " ("

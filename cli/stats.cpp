@@ -9,7 +9,7 @@
 #include "cli/files.h"
 #include "cli/progress.h"
 #include "cli/terminal.h"
-#include "core/errors.h"
+#include "core/failure.h"
 #include "core/fileio.h"
 #include "core/reader.h"
 #include "text/codepage.h"

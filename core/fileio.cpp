@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/errors.h"
+#include "core/failure.h"
 
 #ifdef _WIN32
 #include <windows.h>

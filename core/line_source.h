@@ -34,7 +34,8 @@
 #include <type_traits>
 #include <vector>
 
-#include "core/failures.h"
+#include "core/failure.h"
+#include "core/unique_resource.h"
 #include "core/fileio.h"
 #include "core/lines.h"
 #include "core/long_lines.h"

@@ -8,7 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/failures.h"
+#include "core/failure.h"
+#include "core/unique_resource.h"
 #include "core/fileio.h"
 #include "core/lines.h"
 

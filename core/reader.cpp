@@ -10,7 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/failures.h"
+#include "core/failure.h"
+#include "core/unique_resource.h"
 #include "core/lines.h"
 #include "core/reader_impl.h"
 
@@ -75,13 +76,13 @@ ScanResult trapped(Impl& impl, Call&& call) {
   const AtScopeEnd done([&] { impl.endCall(); });
   try {
     return call();
-  } catch (const Failure& f) {
+  } catch (const Failure&) {
     ScanResult r;
-    r.failure = f;
+    r.failure = currentFailure();
     return r;
   } catch (const std::bad_alloc&) {
     ScanResult r;
-    r.failure = Failure(ErrorNumber::OutOfMemory, u"Недостаточно памяти");
+    r.failure = currentFailure();
     return r;
   }
 }

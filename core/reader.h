@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/errors.h"
+#include "core/failure.h"
 #include "core/record_format.h"
 #include "core/record_sink.h"
 #include "text/text.h"

@@ -2,7 +2,8 @@
 // the filters, to a sink.
 #include <algorithm>
 
-#include "core/failures.h"
+#include "core/failure.h"
+#include "core/unique_resource.h"
 #include "core/fileio.h"
 #include "core/line_source.h"
 #include "core/prefilter.h"

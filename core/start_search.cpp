@@ -5,7 +5,8 @@
 
 #include "core/fileio.h"
 #include "core/reader_impl.h"
-#include "core/failures.h"
+#include "core/failure.h"
+#include "core/unique_resource.h"
 #include "core/line_source.h"
 
 namespace velmora {

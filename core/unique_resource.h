@@ -61,4 +61,17 @@ class UniqueResource {
   T value_ = invalid();
 };
 
+// Runs a callable when the scope ends, however it ends.
+template <class F>
+class AtScopeEnd {
+ public:
+  explicit AtScopeEnd(F f) : f_(std::move(f)) {}
+  ~AtScopeEnd() { f_(); }
+  AtScopeEnd(const AtScopeEnd&) = delete;
+  AtScopeEnd& operator=(const AtScopeEnd&) = delete;
+
+ private:
+  F f_;
+};
+
 }  // namespace velmora

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "core/failures.h"
+#include "core/failure.h"
+#include "core/unique_resource.h"
 #include "core/fileio.h"
 #include "script/journal.h"
 #include "script/num_err.h"

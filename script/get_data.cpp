@@ -6,7 +6,8 @@
 #include <optional>
 
 #include "text/codepage.h"
-#include "core/failures.h"
+#include "core/failure.h"
+#include "core/unique_resource.h"
 #include "core/fileio.h"
 #include "core/result_columns.h"
 #include "script/journal.h"

@@ -6,7 +6,7 @@
 #include <new>
 #include <string>
 
-#include "core/errors.h"
+#include "core/failure.h"
 #include "script/journal.h"
 
 namespace velmora {
@@ -44,20 +44,13 @@ std::int32_t Journal::failCurrent() {
   endCall();
   try {
     throw;
-  } catch (const Failure& f) {
-    fail(f.number(), f.text());
   } catch (const HostError& e) {
     U16String text = e.description();
     if (text.empty()) text = u"Ошибка при обращении к объекту системы";
     fail(foldErrorNumber(e.number()), std::move(text));
-  } catch (const std::bad_alloc&) {
-    fail(static_cast<std::int16_t>(ErrorNumber::OutOfMemory), u"Недостаточно памяти");
-  } catch (const std::exception& e) {
-    U16String text = u"Внутренняя ошибка: ";
-    text.append(fromUtf8(e.what()));
-    fail(static_cast<std::int16_t>(ErrorNumber::InternalError), std::move(text));
   } catch (...) {
-    fail(static_cast<std::int16_t>(ErrorNumber::InternalError), u"Внутренняя ошибка");
+    const Failure f = currentFailure();
+    fail(f.number(), f.text());
   }
   return -1;
 }

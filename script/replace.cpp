@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "core/errors.h"
-#include "core/failures.h"
+#include "core/failure.h"
+#include "core/unique_resource.h"
 #include "core/fileio.h"
 #include "script/journal.h"
 #include "core/line_source.h"

@@ -19,7 +19,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/errors.h"
+#include "core/failure.h"
 #include "core/fileio.h"
 #include "sql/sessions_table.h"
 #include "text/codepage.h"
@@ -287,7 +287,7 @@ struct Cursor : RecordSink {
       const std::int64_t until = std::min(stopAt, next > INT64_MAX - kStretch ? INT64_MAX : next + kStretch);
       stopped = false;
       const ScanResult stretch = scanStretch(*reader, next, *this, until);
-      if (stretch.failure) return fail(failureText(*stretch.failure));
+      if (stretch.failure) return fail(describe(*stretch.failure));
       next = stretch.next;
       // Done at the period's end or the log's; a stretch that got to its
       // stop, or that the sink ended, goes on.
@@ -639,7 +639,7 @@ int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int argc,
     c.stopAt = c.only + 1;
   } else {
     const ScanResult start = c.reader->findStart();
-    if (start.failure) return c.fail(failureText(*start.failure));
+    if (start.failure) return c.fail(describe(*start.failure));
     c.next = start.next;
     if (c.next < 1) {
       if (!fileExists(fromUtf8(c.file))) return c.fail("the log \"" + c.file + "\" does not exist or is not a file");
@@ -735,19 +735,12 @@ ScanResult scanStretch(Reader& reader, std::int64_t from, RecordSink& sink, std:
   ScanResult r;
   try {
     return reader.scan(from, sink, stopAt);
-  } catch (const Failure& f) {
-    r.failure = f;
-  } catch (const std::bad_alloc&) {
-    r.failure = Failure(ErrorNumber::OutOfMemory, u"Недостаточно памяти");
-  } catch (const std::exception& e) {
-    r.failure = Failure(ErrorNumber::InternalError, u"Внутренняя ошибка: " + fromUtf8(e.what()));
+  } catch (const std::exception&) {
+    r.failure = currentFailure();
   }
   return r;
 }
 
-std::string failureText(const Failure& failure) {
-  return "NumErr " + std::to_string(failure.number()) + ": " + toUtf8(failure.text());
-}
 
 int registerLogTable(sqlite3* db, const SqlOptions& options, SqlState* state) {
   int rc = registerTable(db, "log", kModule, options, state);

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <limits>
 
-#include "core/errors.h"
+#include "core/failure.h"
 #include "script/journal.h"
 #include "log_builder.h"
 

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "core/errors.h"
+#include "core/failure.h"
 #include "core/fileio.h"
 #include "log_builder.h"
 #include "permission_checks.h"

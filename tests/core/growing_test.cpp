@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <random>
 
-#include "core/errors.h"
+#include "core/failure.h"
 #include "script/journal.h"
 #include "log_builder.h"
 

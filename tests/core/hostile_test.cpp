@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "core/errors.h"
+#include "core/failure.h"
 #include "script/journal.h"
 #include "log_builder.h"
 #include "permission_checks.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "core/errors.h"
+#include "core/failure.h"
 #include "script/num_err.h"
 #include "script/journal.h"
 

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "core/errors.h"
+#include "core/failure.h"
 #include "script/journal.h"
 #include "log_builder.h"
 

@@ -1,9 +1,11 @@
-// Failure numbers and texts of the methods that touch files. The numbers are
-// stable (scripts compare them) and are documented in the README.
+// A failure to read or write a file, as a value every face can report:
+// its number (stable: scripts compare them, and the README lists them) and
+// its text. One mapping turns whatever a call threw into one.
 #pragma once
 
 #include <cstdint>
 #include <stdexcept>
+#include <string>
 
 #include "text/text.h"
 
@@ -37,5 +39,16 @@ class Failure : public std::runtime_error {
   std::int16_t number_;
   U16String text_;
 };
+
+// Inside a catch block: what was caught, as a failure. Memory run out is
+// OutOfMemory; anything else that is no Failure is an InternalError.
+Failure currentFailure();
+
+// The failure as the tool and the SQL tables print it.
+std::string describe(const Failure& failure);
+
+// A copy found the log shorter than when it was opened: the host (or
+// someone) cut it meanwhile, and the copy cannot be whole.
+[[noreturn]] void throwLogCut(U16View path);
 
 }  // namespace velmora
