@@ -32,7 +32,6 @@ std::int64_t Reader::Impl::openPeriodScan(std::int64_t from) {
   if (!periodSet() || !fileExists(path)) return -1;
   file = std::make_unique<ReadFile>(path);
   fileSize = file->size();
-  templateSize = kSearchWindow;
   scanStart = from >= 1 ? from : findStartPos();
   return scanStart;
 }
@@ -43,7 +42,6 @@ void Reader::Impl::endCall() {
   buffer.shrink_to_fit();
   window = nullptr;
   windowSize = 0;
-  templateSize = 0;
   // The record points into the window; nothing of it may outlive it.
   record = Record{};
 }
@@ -202,5 +200,6 @@ std::int64_t Reader::firstOversize() const { return impl_->firstOversize; }
 std::int64_t Reader::logSize() const { return impl_->fileSize; }
 std::uint64_t Reader::windowReads() const { return impl_->windowReads; }
 void Reader::setProgress(ProgressFn fn) { impl_->progress = std::move(fn); }
+void Reader::setScanWindow(std::size_t bytes) { impl_->scanWindow = bytes > 0 ? bytes : kScanWindow; }
 
 }  // namespace velmora

@@ -106,6 +106,9 @@ class Reader {
   std::int64_t firstOversize() const;
   std::int64_t logSize() const;  // as found at the last call's open; -1 when it opened none
   void setProgress(ProgressFn fn);
+  // The size of the record loop's windows (0: kScanWindow, as a new reader
+  // has); the start search probes in kSearchWindow windows whatever it is.
+  void setScanWindow(std::size_t bytes);
 
   // Cuts one record (a line without CR LF, log bytes) into fields and
   // applies the filters; true when it passes, and lastRecord() then holds

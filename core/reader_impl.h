@@ -47,7 +47,7 @@ struct Reader::Impl {
   std::vector<char> buffer;         // the current window, when copied
   const char* window = nullptr;     // the current window (in buffer or in file)
   std::size_t windowSize = 0;
-  std::size_t templateSize = 0;     // size of the next record-loop window
+  std::size_t scanWindow = Reader::kScanWindow;  // the record loop's, as set
   std::int64_t fileSize = -1;       // as found at open; -1: not opened
   std::uint64_t windowReads = 0;
   Record record;                    // the record being handed to a sink

@@ -146,7 +146,7 @@ ScanResult Reader::Impl::scanPeriod(std::int64_t start, RecordSink& sink, std::i
   const lines::Period period(query.begin.data(), query.end.data());
   const std::unique_ptr<Prefilter> prefilter = planPrefilterAt(start);
   lines::SourceOptions options;
-  options.window = templateSize;
+  options.window = scanWindow;
   options.progress = &progress;
   lines::LineSource source(*file, options);
   const AtScopeEnd counted([&] { windowReads += source.windows(); });

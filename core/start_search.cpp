@@ -111,7 +111,6 @@ bool Reader::Impl::windowDates(std::string_view& FirstDate, std::string_view& La
 }
 
 std::int64_t Reader::Impl::scanForStart(std::int64_t WindowPos) {
-  templateSize = Reader::kScanWindow;  // every later read, here and in the record loop
   const lines::Period period(query.begin.data(), query.end.data());
   std::int64_t result = -1;
   bool go = true;

@@ -78,6 +78,11 @@ class TableSink final : public RecordSink {
   U16String cell_;  // reused for every field written
 };
 
+// GetData's record loop reads in windows of the probes' size when it resumes
+// at a position, and of twice that after a start search, as it always has:
+// the number of reads a call makes stays what it was.
+std::size_t scanWindowFrom(std::int64_t from) { return from >= 1 ? Journal::kSearchWindow : Journal::kScanWindow; }
+
 }  // namespace
 
 std::int32_t Journal::GetStartPos(std::int32_t CurrentPos, ValueTable& ListStr) {
@@ -122,6 +127,7 @@ ScanResult Journal::runTable(Journal& j, Reader& r, std::int64_t from, ValueTabl
   TableSink<Selected, Transformed, Counted> sink(table, j.ListStrSize_, j.InsertColumn_, j.Translator_.get(), j.codePage(),
                                                  j.FilePath_);
   const AtScopeEnd keep([&] { j.keepCallState(r); });
+  r.setScanWindow(scanWindowFrom(from));
   return r.scan(from >= 1 ? from : 0, sink);
 }
 
@@ -135,6 +141,7 @@ std::int64_t Journal::GetRecords(std::int64_t CurrentPos, RecordSink& sink, std:
   try {
     Reader& r = reader();
     const AtScopeEnd keep([&] { keepCallState(r); });
+    r.setScanWindow(scanWindowFrom(CurrentPos));
     const ScanResult scan = r.scan(CurrentPos >= 1 ? CurrentPos : 0, sink, StopAt);
     if (scan.failure) throw *scan.failure;
     reachedStop_ = scan.reachedStop;
