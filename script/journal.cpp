@@ -65,10 +65,6 @@ Reader& Journal::reader() {
 
 void Journal::keepCallState(const Reader& r) {
   if (r.logSize() >= 0) MyFileSize_ = r.logSize();
-  // Only a scan that began counts them afresh.
-  if (r.scanStart() < 1) return;
-  oversizeRecords_ = r.oversizeRecords();
-  firstOversize_ = r.firstOversize();
 }
 
 void Journal::setProgress(ProgressFn fn) {

@@ -88,11 +88,6 @@ class Journal {
   // reasons: the period's end, a failure, the sink.
   std::int64_t GetRecords(std::int64_t CurrentPos, RecordSink& sink, std::int64_t StopAt);
   bool ReachedStop() const { return reachedStop_; }
-  // Records of the period over the long-record limit that the last
-  // GetData or GetRecords passed over (no filter can judge them), and the
-  // position of the first; -1 when none. Not seen by scripts.
-  std::int64_t OversizeRecords() const { return oversizeRecords_; }
-  std::int64_t FirstOversizeRecord() const { return firstOversize_; }
   // Not visible to scripts: GetUsers with a 64-bit position, so that the
   // tool lists the users of a log past 2 GiB.
   std::int64_t GetUsers64(std::int64_t StartPos, ValueList& ListStr);
@@ -176,7 +171,6 @@ class Journal {
   RecordFields Fields_;  // positions 1..10, as FilterRecord cut them
   std::uint64_t windowReads_ = 0;
   bool reachedStop_ = false;          // the last GetRecords got to its StopAt
-  std::int64_t oversizeRecords_ = 0, firstOversize_ = -1;
   ProgressFn progress_;
 };
 
