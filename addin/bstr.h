@@ -5,7 +5,7 @@
 #include <ole2.h>
 #include <oleauto.h>
 
-#include "journal/unique_resource.h"
+#include "core/unique_resource.h"
 #include "text/text.h"
 
 namespace velmora {

@@ -6,8 +6,8 @@
 
 #include "addin/bstr.h"
 #include "addin/com_ptr.h"
-#include "journal/errors.h"
-#include "journal/host.h"
+#include "core/failure.h"
+#include "script/host.h"
 
 namespace velmora {
 

@@ -5,7 +5,7 @@
 #include "addin/bstr.h"
 #include "addin/com_error.h"
 #include "addin/variant.h"
-#include "journal/host.h"
+#include "script/host.h"
 
 namespace velmora {
 

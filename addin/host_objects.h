@@ -8,7 +8,7 @@
 #include <oaidl.h>
 
 #include "addin/host_call.h"
-#include "journal/host.h"
+#include "script/host.h"
 
 namespace velmora {
 

@@ -8,7 +8,7 @@
 
 #include "Velmora_h.h"
 #include "addin/module.h"
-#include "journal/unique_resource.h"
+#include "core/unique_resource.h"
 
 namespace velmora {
 

@@ -7,7 +7,7 @@
 #include <ole2.h>
 #include <oleauto.h>
 
-#include "journal/unique_resource.h"
+#include "core/unique_resource.h"
 
 namespace velmora {
 

@@ -11,7 +11,7 @@
 #include "addin/extension_tables.h"
 #include "addin/module.h"
 #include "addin/safearray_lock.h"
-#include "journal/unique_resource.h"
+#include "core/unique_resource.h"
 #include "addin/variant.h"
 
 namespace velmora {

@@ -11,7 +11,7 @@
 #include "addin/com_ptr.h"
 #include "addin/host_objects.h"
 #include "addin/module.h"
-#include "journal/journal.h"
+#include "script/journal.h"
 
 namespace velmora {
 

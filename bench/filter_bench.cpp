@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "journal/journal.h"
+#include "script/journal.h"
 #include "sample/sample.h"
 
 namespace {

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "journal/journal.h"
+#include "script/journal.h"
 #include "memhost/memory_host.h"
 #include "bench/bench_log.h"
 #include "sample/sample.h"

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "cli/tally.h"
-#include "journal/journal.h"
+#include "script/journal.h"
 #include "bench/bench_log.h"
 #include "sample/sample.h"
 
@@ -74,7 +74,8 @@ int readOnly(const std::string& log, bool tally) {
   j.SetPeriodKeys(std::string(18, '\0'), std::string(18, '\xFF'));
   struct Nothing : velmora::RecordSink {
     std::uint64_t bytes = 0;
-    bool record(const velmora::RecordFields& f) override {
+    bool record(const velmora::Record& record) override {
+    const velmora::RecordFields& f = record.fields;
       bytes += f[3].size();  // touch the record, as any sink would
       return true;
     }

@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "journal/reader.h"
+#include "core/reader.h"
 #include "bench/bench_log.h"
 #include "sample/sample.h"
 #include "text/codepage.h"
@@ -115,7 +115,7 @@ double readerPeakMiB(const fs::path& log, const char16_t* user) {
   if (pid < 0) throw std::runtime_error("fork");
   if (pid == 0) {
     struct Nothing : velmora::RecordSink {
-      bool record(const velmora::RecordFields&) override { return true; }
+      bool record(const velmora::Record&) override { return true; }
     } sink;
     velmora::ReadQuery query;
     query.begin = "20050101;00:00:00;";

@@ -17,11 +17,12 @@
 #include "cli/progress.h"
 #include "cli/terminal.h"
 #include "text/codepage.h"
-#include "journal/errors.h"
-#include "journal/fileio.h"
-#include "journal/log_tasks.h"
-#include "journal/reader.h"
-#include "journal/result_columns.h"
+#include "core/failure.h"
+#include "script/num_err.h"
+#include "core/fileio.h"
+#include "script/log_tasks.h"
+#include "core/reader.h"
+#include "core/result_columns.h"
 #include "memhost/memory_host.h"
 #include "text/text.h"
 
@@ -73,7 +74,7 @@ std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 }  // namespace
 
 int reportFailure(const Failure& failure, Io& io) {
-  io.err << "velmora: failed, NumErr " << failure.number() << ": " << toUtf8(failure.text()) << "\n";
+  io.err << "velmora: failed, " << describe(failure) << "\n";
   return kFailed;
 }
 
@@ -86,12 +87,8 @@ Failure currentFailure() {
     U16String text = e.description();
     if (text.empty()) text = u"Ошибка при обращении к объекту системы";
     return Failure(foldErrorNumber(e.number()), std::move(text));
-  } catch (const std::bad_alloc&) {
-    return Failure(ErrorNumber::OutOfMemory, u"Недостаточно памяти");
-  } catch (const std::exception& e) {
-    return Failure(ErrorNumber::InternalError, u"Внутренняя ошибка: " + fromUtf8(e.what()));
   } catch (...) {
-    return Failure(ErrorNumber::InternalError, u"Внутренняя ошибка");
+    return velmora::currentFailure();
   }
 }
 
@@ -126,7 +123,7 @@ namespace {
 // ---- following a growing log --------------------------------------------------
 
 int reportStreamFailure(const StreamFailure& failure, Io& io) {
-  io.err << "velmora: failed, NumErr " << failure.number << ": " << toUtf8(failure.text) << "\n";
+  io.err << "velmora: failed, " << describe(Failure(failure.number, failure.text)) << "\n";
   return kFailed;
 }
 
@@ -393,7 +390,7 @@ int runSample(const SampleRequest& r, Io& io) {
   } catch (const std::invalid_argument& e) {
     throw UsageError(e.what());
   } catch (const Failure& f) {
-    io.err << "velmora: failed, NumErr " << f.number() << ": " << toUtf8(f.text()) << "\n";
+    io.err << "velmora: failed, " << describe(f) << "\n";
     return kFailed;
   }
   io.err << "velmora: " << summary.records << " records (" << summary.errorRecords << " error records), "

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 
-#include "journal/errors.h"
-#include "journal/result_columns.h"
+#include "core/failure.h"
+#include "script/num_err.h"
+#include "core/result_columns.h"
 #include "memhost/column_list.h"
 #include "memhost/memory_host.h"
 #include "memhost/table_model.h"

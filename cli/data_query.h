@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "journal/reader.h"
+#include "core/reader.h"
 #include "text/text.h"
 
 namespace velmora::cli {

@@ -4,8 +4,8 @@
 #include <cstdio>
 
 #include "cli/terminal.h"
-#include "journal/errors.h"
-#include "journal/result_columns.h"
+#include "core/failure.h"
+#include "core/result_columns.h"
 #include "memhost/column_list.h"
 #include "memhost/memory_host.h"
 #include "memhost/table_model.h"
@@ -77,12 +77,7 @@ DataStream::DataStream(Reader& reader, const DataQuery& query, Io& io, bool prog
 DataStream::~DataStream() { reader_.setProgress(nullptr); }
 
 ScanResult DataStream::read(std::int64_t position, bool flush) {
-  reader_.setProgress([this](std::int64_t done, std::int64_t total) {
-    // A window begins when the rows of the one before are complete: they go
-    // out now, not when some buffer happens to fill.
-    if (!grouping_ && !ordering_) printer_.flush(false);
-    if (progress_) progress_->update(done, total);
-  });
+  if (progress_) reader_.setProgress([this](std::int64_t done, std::int64_t total) { progress_->update(done, total); });
   ScanResult scan;
   try {
     scan = reader_.scan(position >= 1 ? position : 0, *this);
@@ -101,8 +96,8 @@ ScanResult DataStream::read(std::int64_t position, bool flush) {
   return scan;
 }
 
-bool DataStream::record(const RecordFields& fields) {
-  shaper_.shape(fields, cells_.data());
+bool DataStream::record(const Record& record) {
+  shaper_.shape(record.fields, cells_.data());
   auto text = [&](std::size_t c) {
     texts_[c].clear();
     if (cells_[c].logBytes) {
@@ -123,6 +118,12 @@ bool DataStream::record(const RecordFields& fields) {
   }
   // Nobody reads the output any more: the read ends.
   return static_cast<bool>(io_.out);
+}
+
+void DataStream::windowDone(std::int64_t, std::int64_t) {
+  // A window's rows are complete: they go out now, not when some buffer
+  // happens to fill.
+  if (!grouping_ && !ordering_) printer_.flush(false);
 }
 
 std::optional<StreamFailure> DataStream::finish(bool startFound) {

@@ -20,7 +20,7 @@
 #include "cli/held_rows.h"
 #include "cli/record_shaper.h"
 #include "cli/stream_printer.h"
-#include "journal/reader.h"
+#include "core/reader.h"
 
 namespace velmora::cli {
 
@@ -52,7 +52,8 @@ class DataStream : public RecordSink {
   std::optional<StreamFailure> finish(bool startFound);
   std::size_t printed() const { return printer_.printed(); }
 
-  bool record(const RecordFields& fields) override;
+  bool record(const Record& record) override;
+  void windowDone(std::int64_t done, std::int64_t total) override;
 
  private:
   // The sort keys of an order list, against rows of those numeric columns.

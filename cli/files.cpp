@@ -9,11 +9,11 @@
 #include <stdexcept>
 
 #include "cli/commands.h"
-#include "journal/errors.h"
-#include "journal/file_identity.h"
-#include "journal/file_paths.h"
-#include "journal/log_probe.h"
-#include "journal/log_shape.h"
+#include "core/failure.h"
+#include "core/file_identity.h"
+#include "core/file_paths.h"
+#include "core/log_probe.h"
+#include "core/log_shape.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

@@ -4,9 +4,9 @@
 #include <ctime>
 
 #include "cli/commands.h"
-#include "journal/calendar.h"
-#include "journal/period.h"
-#include "journal/reader.h"
+#include "core/calendar.h"
+#include "core/period.h"
+#include "core/reader.h"
 #include "text/text.h"
 
 #ifdef _WIN32

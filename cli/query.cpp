@@ -5,8 +5,8 @@
 #include <ostream>
 
 #include "cli/commands.h"
-#include "journal/filter_names.h"
-#include "journal/result_columns.h"
+#include "core/filter_names.h"
+#include "core/result_columns.h"
 #include "memhost/column_list.h"
 #include "text/codepage.h"
 #include "text/text.h"

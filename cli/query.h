@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "cli/period.h"
-#include "journal/reader.h"
+#include "core/reader.h"
 #include "text/text.h"
 
 namespace velmora {

@@ -1,6 +1,6 @@
 #include "cli/record_shaper.h"
 
-#include "journal/result_columns.h"
+#include "core/result_columns.h"
 #include "text/codepage.h"
 
 namespace velmora::cli {

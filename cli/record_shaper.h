@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "cli/stream_printer.h"
-#include "journal/record_sink.h"
+#include "core/record_sink.h"
 #include "transform/transform.h"
 
 namespace velmora {

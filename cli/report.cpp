@@ -8,10 +8,10 @@
 
 #include "cli/files.h"
 #include "cli/html.h"
-#include "journal/errors.h"
-#include "journal/fileio.h"
-#include "journal/reader.h"
-#include "journal/calendar.h"
+#include "core/failure.h"
+#include "core/fileio.h"
+#include "core/reader.h"
+#include "core/calendar.h"
 #include "text/codepage.h"
 #include "text/text.h"
 #include "transform/transform.h"
@@ -459,8 +459,8 @@ std::string renderReport(const ReportPage& page) {
 std::vector<Session> readSessions(const std::string& log, const CodePage& cp) {
   struct Sink : RecordSink {
     SessionPairing pairing;
-    bool record(const RecordFields& f) override {
-      pairing.record(f);
+    bool record(const Record& record) override {
+      pairing.record(record.fields);
       return true;
     }
   } sink;
@@ -509,7 +509,7 @@ int runReport(const ReportRequest& r, Io& io) {
       out.commit(io.out);
     }
   } catch (const Failure& f) {
-    io.err << "velmora: failed, NumErr " << f.number() << ": " << toUtf8(f.text()) << "\n";
+    io.err << "velmora: failed, " << describe(f) << "\n";
     return kFailed;
   }
   io.err << "velmora: report of " << summary.total.records << " records written to " << r.out << " ("

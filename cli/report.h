@@ -9,7 +9,7 @@
 #include "cli/commands.h"
 #include "cli/query.h"
 #include "cli/summary.h"
-#include "journal/sessions.h"
+#include "core/sessions.h"
 
 namespace velmora::cli {
 

@@ -13,7 +13,7 @@
 #include "text/codepage.h"
 
 #ifdef VELMORA_HAVE_SQL
-#include "journal/unique_resource.h"
+#include "core/unique_resource.h"
 #include "sql/log_table.h"
 #endif
 

@@ -9,9 +9,9 @@
 #include "cli/files.h"
 #include "cli/progress.h"
 #include "cli/terminal.h"
-#include "journal/errors.h"
-#include "journal/fileio.h"
-#include "journal/reader.h"
+#include "core/failure.h"
+#include "core/fileio.h"
+#include "core/reader.h"
 #include "text/codepage.h"
 #include "text/text.h"
 

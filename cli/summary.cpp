@@ -4,7 +4,7 @@
 #include <map>
 #include <memory>
 
-#include "journal/calendar.h"
+#include "core/calendar.h"
 #include "text/codepage.h"
 #include "transform/transform.h"
 

@@ -3,7 +3,6 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "journal/record_format.h"
 
 namespace velmora::cli {
 
@@ -94,7 +93,8 @@ std::size_t Tally::hourIndex(const HourKey& key) {
   return it->second;
 }
 
-bool Tally::record(const RecordFields& f) {
+bool Tally::record(const Record& record) {
+  const RecordFields& f = record.fields;
   // The reader hands out only records longer than their 18-byte key, and
   // fields 1 and 2 are its bytes 1-8 and 10-17: the date and time of a
   // record are 17 bytes in a row.
@@ -112,11 +112,7 @@ bool Tally::record(const RecordFields& f) {
   }
   std::memcpy(lastKey_.data(), f[1].data(), 17);
 
-  // The record rule on the seventh field as the reader cut it. The byte
-  // after the field is the ";" ending it when it has one: past a record's
-  // end the reader's bytes are its CR LF or padding, never a ";". A record
-  // without a seventh field has no ";" ending it.
-  const bool error = record::isErrorRecord(f[7], f[7].data() != nullptr && f[7].data()[f[7].size()] == ';');
+  const bool error = record.error;
   int mode = kModeOther;
   if (f[4].size() == 1) {
     for (int m = 0; m < 4; ++m)

@@ -13,7 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "journal/record_sink.h"
+#include "core/record_sink.h"
 
 namespace velmora::cli {
 
@@ -120,7 +120,7 @@ class Tally : public RecordSink {
  public:
   // keepErrors: how many error records to keep whole, in log order.
   explicit Tally(std::size_t keepErrors = 0) : keepErrors_(keepErrors) {}
-  bool record(const RecordFields& fields) override;
+  bool record(const Record& record) override;
   // Adds a tally of the records that follow this one's in the log (a log
   // counted in two parts at once), as if they had been recorded here.
   void append(const Tally& later);

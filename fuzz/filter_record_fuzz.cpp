@@ -4,7 +4,7 @@
 #include <string>
 
 #include "fuzz/fuzz_util.h"
-#include "journal/journal.h"
+#include "script/journal.h"
 
 static const char16_t* const kNames[] = {u"3", u"4", u"5", u"6", u"7", u"8", u"9", u"10"};
 

@@ -1,7 +1,7 @@
 // GetData over arbitrary bytes: the result is -1 or a line start inside the
 // file, and resuming from it never goes back, nor finds anything at the end.
 #include "fuzz/fuzz_util.h"
-#include "journal/journal.h"
+#include "script/journal.h"
 #include "memhost/memory_host.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -4,7 +4,7 @@
 #include <set>
 
 #include "fuzz/fuzz_util.h"
-#include "journal/journal.h"
+#include "script/journal.h"
 #include "memhost/memory_host.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

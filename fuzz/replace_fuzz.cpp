@@ -2,7 +2,7 @@
 // the log's complete records and differs from the log only in the first 18
 // bytes of records, and only where the list gave that record's key.
 #include "fuzz/fuzz_util.h"
-#include "journal/journal.h"
+#include "script/journal.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz::Splitter in(data, size);

@@ -16,8 +16,8 @@
 
 #include "fuzz/fuzz_util.h"
 #include "fuzz/reference_scan.h"
-#include "journal/journal.h"
-#include "journal/simd.h"
+#include "script/journal.h"
+#include "core/simd.h"
 #include "memhost/memory_host.h"
 #include "text/codepage.h"
 
@@ -30,7 +30,8 @@ constexpr std::size_t kWindow = 32768;  // GetData's window when it resumes at a
 class Collect : public velmora::RecordSink {
  public:
   explicit Collect(std::size_t stopAfter) : stopAfter_(stopAfter) {}
-  bool record(const velmora::RecordFields& fields) override {
+  bool record(const velmora::Record& record) override {
+    const velmora::RecordFields& fields = record.fields;
     Row row;
     for (int k = 1; k <= 10; ++k) row[k] = std::string(fields[k]);
     rows.push_back(row);

@@ -1,7 +1,7 @@
 // SetDateTimes on arbitrary texts: either two well-formed keys in order are
 // stored, or nothing changes; never an exception.
 #include "fuzz/fuzz_util.h"
-#include "journal/journal.h"
+#include "script/journal.h"
 
 static bool wellFormed(const velmora::U16String& key) {
   if (key.size() != 18) return false;

@@ -2,7 +2,7 @@
 // changes nothing, a known one stores a trimmed text, a refused list text
 // leaves the filter off.
 #include "fuzz/fuzz_util.h"
-#include "journal/journal.h"
+#include "script/journal.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz::Splitter in(data, size);

@@ -2,7 +2,7 @@
 // records between them byte for byte, in order, nothing lost or added, and
 // the count is the number of records in the error file.
 #include "fuzz/fuzz_util.h"
-#include "journal/journal.h"
+#include "script/journal.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view log(reinterpret_cast<const char*>(data), size);

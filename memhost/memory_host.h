@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "journal/host.h"
+#include "script/host.h"
 
 namespace velmora {
 

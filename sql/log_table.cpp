@@ -25,11 +25,11 @@
 #include <unordered_map>
 #include <vector>
 
-#include "journal/log_shape.h"
-#include "journal/errors.h"
-#include "journal/fileio.h"
-#include "journal/record_format.h"
-#include "journal/unique_resource.h"
+#include "core/log_shape.h"
+#include "core/failure.h"
+#include "core/fileio.h"
+#include "core/record_format.h"
+#include "core/unique_resource.h"
 #include "sql/sessions_table.h"
 #include "sql/text_compare.h"
 #include "text/codepage.h"
@@ -155,10 +155,9 @@ struct Cursor : RecordSink {
   }
 
   // Where the reader's record contract meets the table: the position and
-  // the error bit of the record being handed over.
-  bool record(const RecordFields& f) override {
-    const bool error = wantError && record::isErrorRecord(f[7], f[8].data() != nullptr);
-    stopped = !take(f, reader->recordPosition(), error);
+  // the error bit come with the record.
+  bool record(const Record& record) override {
+    stopped = !take(record.fields, record.position, wantError && record.error);
     return !stopped;
   }
 
@@ -201,7 +200,7 @@ struct Cursor : RecordSink {
       const std::int64_t until = std::min(stopAt, next > INT64_MAX - kStretch ? INT64_MAX : next + kStretch);
       stopped = false;
       const ScanResult stretch = scanStretch(*reader, next, *this, until);
-      if (stretch.failure) return fail(failureText(*stretch.failure));
+      if (stretch.failure) return fail(describe(*stretch.failure));
       next = stretch.next;
       // Done at the log's end (or the seek's); a stretch that got to its
       // stop, or that the sink ended, goes on.
@@ -565,7 +564,7 @@ int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int argc,
     c.stopAt = c.only + 1;
   } else {
     const ScanResult start = c.reader->findStart();
-    if (start.failure) return c.fail(failureText(*start.failure));
+    if (start.failure) return c.fail(describe(*start.failure));
     c.next = start.next;
     if (c.next < 1) {
       if (!fileExists(fromUtf8(c.file))) return c.fail("the log \"" + c.file + "\" does not exist or is not a file");
@@ -654,19 +653,12 @@ ScanResult scanStretch(Reader& reader, std::int64_t from, RecordSink& sink, std:
   ScanResult r;
   try {
     return reader.scan(from, sink, stopAt);
-  } catch (const Failure& f) {
-    r.failure = f;
-  } catch (const std::bad_alloc&) {
-    r.failure = Failure(ErrorNumber::OutOfMemory, u"Недостаточно памяти");
-  } catch (const std::exception& e) {
-    r.failure = Failure(ErrorNumber::InternalError, u"Внутренняя ошибка: " + fromUtf8(e.what()));
+  } catch (const std::exception&) {
+    r.failure = currentFailure();
   }
   return r;
 }
 
-std::string failureText(const Failure& failure) {
-  return "NumErr " + std::to_string(failure.number()) + ": " + toUtf8(failure.text());
-}
 
 int registerLogTable(sqlite3* db, const SqlOptions& options, SqlState* state) {
   auto likeIsOurs = std::make_shared<bool>(true);

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "journal/reader.h"
+#include "core/reader.h"
 #include "sql/sqlite_api.h"
 
 namespace velmora {
@@ -34,7 +34,6 @@ ReadQuery wholeLog();
 // (memory run out) given back as a failure, so that it never crosses
 // SQLite; and a failure as the message a table reports.
 ScanResult scanStretch(Reader& reader, std::int64_t from, RecordSink& sink, std::int64_t stopAt);
-std::string failureText(const Failure& failure);
 
 // What the last failing statement met: true when the log failed (missing,
 // unreadable), not the statement.

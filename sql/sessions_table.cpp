@@ -8,11 +8,11 @@
 #include <memory>
 #include <string>
 
-#include "journal/log_shape.h"
-#include "journal/sessions.h"
-#include "journal/fileio.h"
-#include "journal/reader.h"
-#include "journal/unique_resource.h"
+#include "core/log_shape.h"
+#include "core/sessions.h"
+#include "core/fileio.h"
+#include "core/reader.h"
+#include "core/unique_resource.h"
 #include "text/codepage.h"
 #include "text/text.h"
 
@@ -31,8 +31,8 @@ struct Cursor : RecordSink {
   std::size_t index = 0;
   std::string file, text;
 
-  bool record(const RecordFields& f) override {
-    pairing.record(f);
+  bool record(const Record& record) override {
+    pairing.record(record.fields);
     return true;
   }
   int fail(const std::string& message) { return failTable(vtab, ctx, message); }
@@ -106,7 +106,7 @@ int xFilter(sqlite3_vtab_cursor* b, int idxNum, const char*, int argc, sqlite3_v
   q.filters[6] = FieldFilter{true, true, false, {u"OpenSession", u"CloseSession"}};
   Reader reader(fromUtf8(c.file), std::move(q), codePageOf(c.ctx->options));
   const ScanResult start = reader.findStart();
-  if (start.failure) return c.fail(failureText(*start.failure));
+  if (start.failure) return c.fail(describe(*start.failure));
   std::int64_t next = start.next;
   if (next < 1) {
     if (!fileExists(fromUtf8(c.file))) return c.fail("the log \"" + c.file + "\" does not exist or is not a file");
@@ -116,7 +116,7 @@ int xFilter(sqlite3_vtab_cursor* b, int idxNum, const char*, int argc, sqlite3_v
   for (;;) {
     if (c.ctx->options.stop != nullptr && *c.ctx->options.stop) return SQLITE_INTERRUPT;
     const ScanResult stretch = scanStretch(reader, next, c, next > INT64_MAX - kStretch ? INT64_MAX : next + kStretch);
-    if (stretch.failure) return c.fail(failureText(*stretch.failure));
+    if (stretch.failure) return c.fail(describe(*stretch.failure));
     next = stretch.next;
     if (next < 1 || !stretch.reachedStop) break;  // the sink never ends a stretch
   }

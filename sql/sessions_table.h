@@ -1,5 +1,5 @@
 // The eponymous virtual table `sessions` (also `sessions('other.log')`):
-// the log's sessions as journal/sessions.h pairs them.
+// the log's sessions as core/sessions.h pairs them.
 #pragma once
 
 #include "sql/log_table.h"

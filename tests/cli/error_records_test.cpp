@@ -12,9 +12,9 @@
 
 #include "cli_support.h"
 #include "cli/query.h"
-#include "journal/log_tasks.h"
-#include "journal/reader.h"
-#include "journal/record_format.h"
+#include "script/log_tasks.h"
+#include "core/reader.h"
+#include "core/record_format.h"
 
 namespace velmora::cli {
 namespace {

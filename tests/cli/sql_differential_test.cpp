@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "cli_support.h"
-#include "journal/unique_resource.h"
+#include "core/unique_resource.h"
 #include "sql/log_table.h"
 
 namespace velmora::testing {

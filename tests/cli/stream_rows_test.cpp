@@ -15,7 +15,7 @@
 #include "cli/commands.h"
 #include "cli/host_rows.h"
 #include "cli_support.h"
-#include "journal/journal.h"
+#include "script/journal.h"
 #include "memhost/memory_host.h"
 #include "sample/sample.h"
 #include "text/codepage.h"

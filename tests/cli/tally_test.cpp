@@ -1,6 +1,7 @@
 // The counting under stats and report: exact counts for keys of every
 // length, and memory that follows the distinct keys, not the records.
 #include "cli/tally.h"
+#include "core/record_format.h"
 
 #include "cli/period.h"
 #include "cli/summary.h"
@@ -43,13 +44,16 @@ TEST(ByteCounter, CountsEveryKeyApartWhateverItsLength) {
 }
 
 // A record of the period as the reader hands it out: views into its line.
-class Record {
+class LogLine {
  public:
-  Record(std::string date, std::string time, std::string user, std::string mode, std::string event, std::string number)
+  LogLine(std::string date, std::string time, std::string user, std::string mode, std::string event, std::string number)
       : line_(date + ";" + time + ";" + user + ";" + mode + ";Docs;" + event + ";" + number + ";comment;;") {}
-  RecordFields fields() const {
-    RecordFields f{};
+  Record get() const {
+    Record r;
+    RecordFields& f = r.fields;
     const std::string_view line(line_);
+    r.key = line.substr(0, 18);
+    r.error = record::isErrorRecord(line);
     f[1] = line.substr(0, 8);
     f[2] = line.substr(9, 8);
     std::size_t at = 18;
@@ -58,7 +62,7 @@ class Record {
       f[k] = line.substr(at, end - at);
       at = end + 1;
     }
-    return f;
+    return r;
   }
 
  private:
@@ -67,14 +71,14 @@ class Record {
 
 TEST(Tally, HoursModesAndErrorsOfEachRecord) {
   Tally tally(1);
-  const std::vector<Record> records{
+  const std::vector<LogLine> records{
       {"20050103", "09:10:00", "Иванов", "E", "DocWrite", "1"},
       {"20050103", "09:59:59", "Петров", "C", "RestructErr", "5"},
       {"20050103", "10:00:00", "Иванов", "X", "DocWrite", "1"},
       {"20050103", "10:00:01", "Иванов", "EC", "DocNotWrite", "5"},
       {"20050104", "10:00:00", "Петров", "D", "DocWrite", "1"},
   };
-  for (const Record& r : records) ASSERT_TRUE(tally.record(r.fields()));
+  for (const LogLine& r : records) ASSERT_TRUE(tally.record(r.get()));
   EXPECT_EQ(tally.total().records, 5u);
   EXPECT_EQ(tally.total().errors, 2u);
   EXPECT_EQ(tally.firstKey(), "20050103;09:10:00");
@@ -107,8 +111,8 @@ TEST(Tally, HoursModesAndErrorsOfEachRecord) {
 
 TEST(Tally, GrowsWithKeysNotRecords) {
   Tally tally;
-  const Record same{"20050103", "09:10:00", "Иванов", "E", "DocWrite", "1"};
-  const RecordFields fields = same.fields();
+  const LogLine same{"20050103", "09:10:00", "Иванов", "E", "DocWrite", "1"};
+  const Record fields = same.get();
   for (int k = 0; k < 100000; ++k) tally.record(fields);
   EXPECT_EQ(tally.total().records, 100000u);
   EXPECT_EQ(tally.hours().size(), 1u);
@@ -121,7 +125,7 @@ TEST(Tally, GrowsWithKeysNotRecords) {
 // rest appended is the tally of the whole, wherever the cut, the parts
 // empty included.
 TEST(Tally, AppendingTheRestsTallyGivesTheWholesTally) {
-  const std::vector<Record> records{
+  const std::vector<LogLine> records{
       {"20050103", "09:10:00", "Иванов", "E", "DocWrite", "1"},
       {"20050103", "09:59:59", "Петров", "C", "RestructErr", "5"},
       {"20050103", "10:00:00", "Иванов", "X", "DocWrite", "1"},
@@ -146,11 +150,11 @@ TEST(Tally, AppendingTheRestsTallyGivesTheWholesTally) {
     return out;
   };
   Tally whole(2);
-  for (const Record& r : records) whole.record(r.fields());
+  for (const LogLine& r : records) whole.record(r.get());
   for (std::size_t cut = 0; cut <= records.size(); ++cut) {
     SCOPED_TRACE(cut);
     Tally first(2), rest(2);
-    for (std::size_t i = 0; i < records.size(); ++i) (i < cut ? first : rest).record(records[i].fields());
+    for (std::size_t i = 0; i < records.size(); ++i) (i < cut ? first : rest).record(records[i].get());
     first.append(rest);
     EXPECT_EQ(first.total().records, whole.total().records);
     EXPECT_EQ(first.total().errors, whole.total().errors);
@@ -175,7 +179,7 @@ TEST(Summary, KeepingTheFirstKeysGivesTheWholeRankingsHead) {
     SCOPED_TRACE(round);
     // Few counts over many keys, so that many keys tie at the cut.
     const int keys = 1 + static_cast<int>(random() % 60);
-    std::vector<Record> records;
+    std::vector<LogLine> records;
     for (int k = 0; k < keys; ++k) {
       const int times = 1 + static_cast<int>(random() % 4);
       const std::string user = (k % 3 ? "\xC8\xE2\xE0\xED" : "user") + std::to_string(random() % 1000);
@@ -183,7 +187,7 @@ TEST(Summary, KeepingTheFirstKeysGivesTheWholeRankingsHead) {
       for (int t = 0; t < times; ++t) records.emplace_back("20050105", "10:00:00", user, "E", event, t % 3 ? "1" : "5");
     }
     Tally tally;
-    for (const Record& r : records) tally.record(r.fields());
+    for (const LogLine& r : records) tally.record(r.get());
     const PeriodKeys keysOfPeriod{"20050105;00:00:00;", "20050105;23:59:59;", false, false};
     const Summary whole = summarise(tally, keysOfPeriod, BucketSize::Hour, false);
     for (std::size_t keep : {1u, 2u, 3u, 5u, 17u, 100u}) {

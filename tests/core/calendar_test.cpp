@@ -1,5 +1,5 @@
 // Day numbers and back, and which days exist, across the century leap rules.
-#include "journal/calendar.h"
+#include "core/calendar.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "journal/errors.h"
-#include "journal/journal.h"
+#include "core/failure.h"
+#include "script/journal.h"
 #include "log_builder.h"
 
 namespace velmora {

@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <string_view>
 
-#include "journal/errors.h"
-#include "journal/fileio.h"
+#include "core/failure.h"
+#include "core/fileio.h"
 #include "log_builder.h"
 #include "permission_checks.h"
 

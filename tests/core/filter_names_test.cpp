@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "journal/filter_names.h"
-#include "journal/journal.h"
+#include "core/filter_names.h"
+#include "script/journal.h"
 
 namespace velmora {
 namespace {

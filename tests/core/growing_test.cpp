@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <random>
 
-#include "journal/errors.h"
-#include "journal/journal.h"
+#include "core/failure.h"
+#include "script/journal.h"
 #include "log_builder.h"
 
 namespace velmora {

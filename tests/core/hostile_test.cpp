@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "journal/errors.h"
-#include "journal/journal.h"
+#include "core/failure.h"
+#include "script/journal.h"
 #include "log_builder.h"
 #include "permission_checks.h"
 

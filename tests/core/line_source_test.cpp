@@ -4,7 +4,7 @@
 // lines from the start, whole and in order, none from the stop on, and the
 // walk ends only at the stop, within the end margin or before a rest
 // without CR LF.
-#include "journal/line_source.h"
+#include "core/line_source.h"
 
 #include <gtest/gtest.h>
 

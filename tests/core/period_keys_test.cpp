@@ -2,7 +2,7 @@
 // year bound of SetDateTimes, read by GetRecords and GetData alike.
 #include <gtest/gtest.h>
 
-#include "journal/journal.h"
+#include "script/journal.h"
 #include "log_builder.h"
 
 namespace velmora {
@@ -12,7 +12,8 @@ using test::TempDir;
 
 class Keys : public RecordSink {
  public:
-  bool record(const RecordFields& f) override {
+  bool record(const Record& record) override {
+    const RecordFields& f = record.fields;
     keys.push_back(std::string(f[1]) + " " + std::string(f[2]));
     return true;
   }

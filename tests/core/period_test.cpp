@@ -3,7 +3,7 @@
 #include <ctime>
 #include <string>
 
-#include "journal/journal.h"
+#include "script/journal.h"
 
 namespace velmora {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "journal/prefilter.h"
+#include "core/prefilter.h"
 #include "text/codepage.h"
 
 namespace velmora {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "journal/journal.h"
+#include "script/journal.h"
 #include "log_builder.h"
 #include "text/codepage.h"
 
@@ -26,7 +26,8 @@ Row fieldsOf(const test::Rec& r) {
 
 class Collect : public RecordSink {
  public:
-  bool record(const RecordFields& fields) override {
+  bool record(const Record& record) override {
+    const RecordFields& fields = record.fields;
     Row row;
     for (int k = 1; k <= 10; ++k) row.emplace_back(fields[k]);
     rows.push_back(std::move(row));

@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "journal/errors.h"
-#include "journal/journal.h"
+#include "core/failure.h"
+#include "script/num_err.h"
+#include "script/journal.h"
 
 namespace velmora {
 namespace {

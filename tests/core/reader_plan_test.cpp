@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "journal/journal.h"
-#include "journal/reader.h"
+#include "script/journal.h"
+#include "core/reader.h"
 #include "log_builder.h"
 #include "text/codepage.h"
 
@@ -65,16 +65,12 @@ const std::vector<std::vector<const char*>> kPools = {
 
 class Positions : public RecordSink {
  public:
-  explicit Positions(std::function<std::int64_t()> at) : at_(std::move(at)) {}
-  bool record(const RecordFields& fields) override {
-    seen.push_back(at_());
-    seen.push_back(static_cast<std::int64_t>(fields[8].size()));  // the fields too, roughly
+  bool record(const Record& record) override {
+    seen.push_back(record.position);
+    seen.push_back(static_cast<std::int64_t>(record.fields[8].size()));  // the fields too, roughly
     return true;
   }
   std::vector<std::int64_t> seen;
-
- private:
-  std::function<std::int64_t()> at_;
 };
 
 TEST(ReaderPlan, ScriptTextsAndTypedPlansAcceptTheSameRecords) {
@@ -130,11 +126,11 @@ TEST(ReaderPlan, ScriptTextsAndTypedPlansAcceptTheSameRecords) {
       // cleared, as SetFilter clears the text).
     }
 
-    Positions fromScript([&] { return j.RecordPosition(); });
+    Positions fromScript;
     const std::int64_t scriptNext = j.GetRecords(0, fromScript);
     ASSERT_EQ(j.NumErr(), 0);
     Reader reader(tmp.u16("events.log"), plan, CodePage::current());
-    Positions fromPlan([&] { return reader.recordPosition(); });
+    Positions fromPlan;
     const ScanResult planned = reader.scan(0, fromPlan);
     ASSERT_FALSE(planned.failure);
     EXPECT_EQ(fromScript.seen, fromPlan.seen) << described;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "journal/reader.h"
+#include "core/reader.h"
 #include "log_builder.h"
 #include "text/codepage.h"
 
@@ -23,15 +23,11 @@ struct Seen {
 
 class Collect : public RecordSink {
  public:
-  explicit Collect(const Reader& r) : reader_(r) {}
-  bool record(const RecordFields& fields) override {
-    seen.push_back({reader_.recordPosition(), std::string(fields[kObjectIdField])});
+  bool record(const Record& record) override {
+    seen.push_back({record.position, std::string(record.fields[kObjectIdField])});
     return true;
   }
   std::vector<Seen> seen;
-
- private:
-  const Reader& reader_;
 };
 
 ReadQuery period(const std::string& begin, const std::string& end) {
@@ -68,7 +64,7 @@ TEST(ReaderScan, AStopEndsBeforeTheFirstLineStartingThere) {
     ReadQuery q = period(key(0), key(59));
     if (filtered) q.filters[kUserField] = {.on = true, .exact = true, .invert = false, .values = {u"щукин"}};
     Reader reader(tmp.u16("events.log"), q, CodePage::current());
-    Collect whole(reader);
+    Collect whole;
     ASSERT_EQ(reader.scan(1, whole).next, static_cast<std::int64_t>(log.size()) + 1);
     for (std::int64_t stop = 2; stop <= static_cast<std::int64_t>(log.size()); ++stop) {
       // The lines that start before the stop are this scan's, a line that
@@ -79,7 +75,7 @@ TEST(ReaderScan, AStopEndsBeforeTheFirstLineStartingThere) {
       for (const Seen& s : whole.seen) {
         if (s.pos < stop) want.push_back(s);
       }
-      Collect part(reader);
+      Collect part;
       const ScanResult r = reader.scan(1, part, stop);
       ASSERT_FALSE(r.failure);
       EXPECT_EQ(part.seen, want) << "stop " << stop << (filtered ? " filtered" : "");
@@ -110,12 +106,12 @@ TEST(ReaderScan, TwoHalvesGiveWhatOneScanGives) {
         ReadQuery q = period(key(begin), key(end));
         if (filtered) q.filters[kCommentField] = {.on = true, .exact = false, .invert = false, .values = {u"ccc"}};
         Reader one(tmp.u16("events.log"), q, CodePage::current());
-        Collect all(one);
+        Collect all;
         const ScanResult whole = one.scan(0, all);
         ASSERT_FALSE(whole.failure);
 
         Reader halves(tmp.u16("events.log"), q, CodePage::current());
-        Collect first(halves), second(halves);
+        Collect first, second;
         const Reader::Halves h = halves.scanInHalves(0, first, second, 0);
         ASSERT_FALSE(h.failure);
         std::vector<Seen> merged = first.seen;

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "journal/journal.h"
+#include "script/journal.h"
 #include "log_builder.h"
 #include "text/codepage.h"
 
@@ -17,7 +17,8 @@ using test::TempDir;
 // before any width is applied.
 class Collect : public RecordSink {
  public:
-  bool record(const RecordFields& fields) override {
+  bool record(const Record& record) override {
+    const RecordFields& fields = record.fields;
     std::vector<std::string> row;
     for (int k = 1; k <= 10; ++k) row.push_back(toUtf8(CodePage::current().decode(fields[k])));
     rows.push_back(std::move(row));

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "text/codepage.h"
-#include "journal/journal.h"
+#include "script/journal.h"
 
 namespace velmora {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "journal/sessions.h"
+#include "core/sessions.h"
 
 namespace velmora {
 namespace {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "journal/journal.h"
-#include "journal/lines.h"
-#include "journal/simd.h"
+#include "script/journal.h"
+#include "core/lines.h"
+#include "core/simd.h"
 #include "log_builder.h"
 #include "text/codepage.h"
 
@@ -54,7 +54,8 @@ class Row : public std::vector<std::string> {};
 
 class Collect : public RecordSink {
  public:
-  bool record(const RecordFields& fields) override {
+  bool record(const Record& record) override {
+    const RecordFields& fields = record.fields;
     Row row;
     for (int k = 1; k <= 10; ++k) row.emplace_back(fields[k]);
     rows.push_back(std::move(row));

@@ -2,7 +2,7 @@
 // position 0: which record comes first, and how many windows were read.
 #include <gtest/gtest.h>
 
-#include "journal/journal.h"
+#include "script/journal.h"
 #include "log_builder.h"
 
 namespace velmora {

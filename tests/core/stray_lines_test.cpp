@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "journal/journal.h"
-#include "journal/reader.h"
+#include "script/journal.h"
+#include "core/reader.h"
 #include "log_builder.h"
 #include "text/codepage.h"
 
@@ -49,8 +49,8 @@ std::vector<Line> strayLog(std::mt19937& rng, int days, int perDay, std::size_t 
 
 class Ids : public RecordSink {
  public:
-  bool record(const RecordFields& f) override {
-    ids.emplace_back(f[kObjectIdField]);
+  bool record(const Record& r) override {
+    ids.emplace_back(r.fields[kObjectIdField]);
     return true;
   }
   std::vector<std::string> ids;

@@ -1,6 +1,6 @@
 // The owner template releases each resource exactly once, whatever path
 // it leaves by: reset, move, release, put, addressof and scope end.
-#include "journal/unique_resource.h"
+#include "core/unique_resource.h"
 
 #include <gtest/gtest.h>
 

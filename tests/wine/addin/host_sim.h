@@ -16,7 +16,7 @@
 #include "addin/com_ptr.h"
 #include "addin/variant.h"
 #include "automation_object.h"
-#include "journal/host.h"
+#include "script/host.h"
 #include "memhost/memory_host.h"
 
 namespace sim {

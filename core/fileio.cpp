@@ -1,0 +1,507 @@
+#include "core/fileio.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "core/failure.h"
+#include "core/file_identity.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace velmora {
+namespace {
+
+// What was being done when a file operation failed; it chooses the wording
+// of TextErr and, with the system's code, the failure number.
+enum class Op { OpenRead, OpenWrite, Read, Write };
+
+struct Reason {
+  ErrorNumber number;
+  U16View text;
+};
+
+U16String decimal(long long value) {
+  const std::string digits = std::to_string(value);
+  return U16String(digits.begin(), digits.end());
+}
+
+[[noreturn]] void raise(Op op, U16View path, const Reason& reason, long long code) {
+  U16String text;
+  switch (op) {
+    case Op::OpenRead: text = u"Не удалось открыть для чтения файл \""; break;
+    case Op::OpenWrite: text = u"Не удалось открыть для записи файл \""; break;
+    case Op::Read: text = u"Ошибка чтения файла \""; break;
+    case Op::Write: text = u"Ошибка записи в файл \""; break;
+  }
+  text.append(path);
+  text.append(u"\": ");
+  text.append(reason.text);
+  if (code != 0 && (reason.number == ErrorNumber::PathFileAccess || reason.number == ErrorNumber::DeviceIo)) {
+    text.append(u" (код ");
+    text.append(decimal(code));
+    text.append(u")");
+  }
+  throw Failure(reason.number, std::move(text));
+}
+
+constexpr U16View kNotFound = u"файл не найден";
+constexpr U16View kPathNotFound = u"путь не найден";
+constexpr U16View kDenied = u"нет доступа";
+constexpr U16View kBusy = u"файл занят другой программой";
+constexpr U16View kTooMany = u"открыто слишком много файлов";
+constexpr U16View kDiskFull = u"на диске нет места";
+constexpr U16View kIo = u"ошибка ввода-вывода";
+constexpr U16View kFolder = u"это папка, а не файл";
+constexpr U16View kOther = u"системная ошибка";
+
+Reason otherReason(Op op) {
+  return op == Op::Read ? Reason{ErrorNumber::DeviceIo, kIo} : Reason{ErrorNumber::PathFileAccess, kOther};
+}
+
+#ifdef _WIN32
+
+std::wstring widePath(U16View path) { return std::wstring(path.begin(), path.end()); }
+
+Reason reasonOf(Op op, DWORD code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+      return {op == Op::OpenWrite ? ErrorNumber::PathNotFound : ErrorNumber::FileNotFound, kNotFound};
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_INVALID_DRIVE:
+      return {ErrorNumber::PathNotFound, kPathNotFound};
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+      return {ErrorNumber::PermissionDenied, kDenied};
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return {ErrorNumber::PermissionDenied, kBusy};
+    case ERROR_TOO_MANY_OPEN_FILES:
+      return {ErrorNumber::TooManyFiles, kTooMany};
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return {ErrorNumber::DiskFull, kDiskFull};
+    default:
+      return otherReason(op);
+  }
+}
+
+[[noreturn]] void raiseLast(Op op, U16View path) {
+  const DWORD code = GetLastError();
+  raise(op, path, reasonOf(op, code), static_cast<long long>(code));
+}
+
+HANDLE asHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+
+std::wstring fullPath(const std::wstring& path) {
+  DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return path;
+  std::wstring out(n, L'\0');
+  n = GetFullPathNameW(path.c_str(), n, out.data(), nullptr);
+  out.resize(n);
+  return out;
+}
+
+#else
+
+std::string nativePath(U16View path) { return toUtf8(path); }
+
+Reason reasonOf(Op op, int code) {
+  switch (code) {
+    case ENOENT:
+      return op == Op::OpenWrite ? Reason{ErrorNumber::PathNotFound, kPathNotFound}
+                                 : Reason{ErrorNumber::FileNotFound, kNotFound};
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+      return {ErrorNumber::PathNotFound, kPathNotFound};
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return {ErrorNumber::PermissionDenied, kDenied};
+    case ETXTBSY:
+      return {ErrorNumber::PermissionDenied, kBusy};
+    case EMFILE:
+    case ENFILE:
+      return {ErrorNumber::TooManyFiles, kTooMany};
+    case ENOSPC:
+#ifdef EDQUOT
+    case EDQUOT:
+#endif
+      return {ErrorNumber::DiskFull, kDiskFull};
+    case EIO:
+      return {ErrorNumber::DeviceIo, kIo};
+    case EISDIR:
+      return {ErrorNumber::PathFileAccess, kFolder};
+    default:
+      return otherReason(op);
+  }
+}
+
+[[noreturn]] void raiseErrno(Op op, U16View path, int code) { raise(op, path, reasonOf(op, code), code); }
+
+// Only a regular file has a length to settle (an output may be a device).
+bool isRegular(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Splits a path into its folder ("." when it names none) and its last name.
+void splitPath(const std::string& path, std::string& folder, std::string& name) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) {
+    folder = ".";
+    name = path;
+  } else {
+    folder.assign(path, 0, slash == 0 ? 1 : slash);
+    name.assign(path, slash + 1, std::string::npos);
+  }
+}
+
+#endif
+
+}  // namespace
+
+// ---- existence and identity ----------------------------------------------
+
+#ifdef _WIN32
+
+bool fileExists(U16View path) {
+  if (path.empty()) return false;
+  const DWORD attributes = GetFileAttributesW(widePath(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool sameFile(U16View a, U16View b) {
+  const std::wstring wa = widePath(a), wb = widePath(b);
+  const auto ia = fileIdentity(a), ib = fileIdentity(b);
+  if (ia || ib) return ia && ib && ia->sameFileAs(*ib);
+  // Neither exists yet: the same name (Windows ignores letter case) in the
+  // same folder.
+  const std::wstring fa = fullPath(wa), fb = fullPath(wb);
+  const auto sa = fa.find_last_of(L"\\/"), sb = fb.find_last_of(L"\\/");
+  if (sa == std::wstring::npos || sb == std::wstring::npos) return lstrcmpiW(fa.c_str(), fb.c_str()) == 0;
+  const std::wstring na = fa.substr(sa + 1), nb = fb.substr(sb + 1);
+  if (lstrcmpiW(na.c_str(), nb.c_str()) != 0) return false;
+  std::wstring folderA = fa.substr(0, sa + 1), folderB = fb.substr(0, sb + 1);
+  const auto pa = fileIdentity(U16String(folderA.begin(), folderA.end()));
+  const auto pb = fileIdentity(U16String(folderB.begin(), folderB.end()));
+  if (pa && pb) return pa->sameFileAs(*pb);
+  return lstrcmpiW(folderA.c_str(), folderB.c_str()) == 0;
+}
+
+#else
+
+bool fileExists(U16View path) {
+  if (path.empty()) return false;
+  struct stat st {};
+  // Regular files only: opening a FIFO for reading would block the caller.
+  return ::stat(nativePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool sameFile(U16View a, U16View b) {
+  const std::string pa = nativePath(a), pb = nativePath(b);
+  const auto ia = fileIdentity(a), ib = fileIdentity(b);
+  if (ia || ib) return ia && ib && ia->sameFileAs(*ib);
+  // Neither exists yet: the same name in the same folder.
+  std::string folderA, nameA, folderB, nameB;
+  splitPath(pa, folderA, nameA);
+  splitPath(pb, folderB, nameB);
+  if (nameA != nameB) return false;
+  const auto fa = fileIdentity(fromUtf8(folderA)), fb = fileIdentity(fromUtf8(folderB));
+  if (fa && fb) return fa->sameFileAs(*fb);
+  return pa == pb;
+}
+
+#endif
+
+// ---- reading ------------------------------------------------------------
+
+#ifdef _WIN32
+
+ReadFile::ReadFile(U16View path) : path_(path) {
+  HANDLE h = CreateFileW(widePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) raiseLast(Op::OpenRead, path_);
+  handle_ = reinterpret_cast<std::intptr_t>(h);
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(h, &size)) {
+    const DWORD code = GetLastError();
+    CloseHandle(h);
+    handle_ = -1;
+    raise(Op::Read, path_, reasonOf(Op::Read, code), code);
+  }
+  size_ = size.QuadPart;
+}
+
+ReadFile::~ReadFile() {
+  if (handle_ != -1) CloseHandle(asHandle(handle_));
+}
+
+std::size_t ReadFile::readFile(std::int64_t position, char* out, std::size_t n) {
+  std::size_t done = 0;
+  while (done < n) {
+    const std::int64_t offset = position - 1 + static_cast<std::int64_t>(done);
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xFFFFFFFFu);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(n - done, 1u << 30));
+    DWORD got = 0;
+    ++readCalls_;
+    if (!::ReadFile(asHandle(handle_), out + done, want, &got, &at)) {
+      const DWORD code = GetLastError();
+      if (code == ERROR_HANDLE_EOF) break;
+      raise(Op::Read, path_, reasonOf(Op::Read, code), code);
+    }
+    if (got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+std::int64_t ReadFile::currentSize() const {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(asHandle(handle_), &size)) raiseLast(Op::Read, path_);
+  return size.QuadPart;
+}
+
+#else
+
+ReadFile::ReadFile(U16View path) : path_(path) {
+  const int fd = ::open(nativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) raiseErrno(Op::OpenRead, path_, errno);
+  handle_ = fd;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    const int code = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    ::close(fd);
+    handle_ = -1;
+    raiseErrno(Op::OpenRead, path_, code);
+  }
+  size_ = st.st_size;
+}
+
+ReadFile::~ReadFile() {
+  if (handle_ != -1) ::close(static_cast<int>(handle_));
+}
+
+std::size_t ReadFile::readFile(std::int64_t position, char* out, std::size_t n) {
+  std::size_t done = 0;
+  while (done < n) {
+    ++readCalls_;
+    const ssize_t got = ::pread(static_cast<int>(handle_), out + done, n - done,
+                                static_cast<off_t>(position - 1 + static_cast<std::int64_t>(done)));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      raiseErrno(Op::Read, path_, errno);
+    }
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
+
+std::int64_t ReadFile::currentSize() const {
+  struct stat st {};
+  if (::fstat(static_cast<int>(handle_), &st) != 0) raiseErrno(Op::Read, path_, errno);
+  return st.st_size;
+}
+
+#endif
+
+bool ReadFile::inBlock(std::int64_t position, std::size_t n) const {
+  // The block's bytes stand for the file's while the file still reaches
+  // past them: a log cut meanwhile is read as it is now, as without the
+  // block (a length costs no read, and no server round trip under Wine).
+  const std::int64_t end = position + static_cast<std::int64_t>(n);
+  return aheadAt_ != 0 && position >= aheadAt_ && end <= aheadAt_ + static_cast<std::int64_t>(aheadGot_) &&
+         currentSize() >= end - 1;
+}
+
+bool ReadFile::follows(std::int64_t position) const {
+  return lastEnd_ != 0 && position > lastAt_ && position <= lastEnd_;
+}
+
+void ReadFile::fill(std::int64_t position, std::size_t n) {
+  // A block from the asked position, twice the last one (so that a short
+  // call reads little) up to the largest, and never shorter than asked.
+  const std::size_t block = std::clamp(std::max(2 * blockSize_, 2 * n), kReadAheadMin, kReadAheadMax);
+  if (blockSize_ < block) {
+    ahead_.clear();
+    ahead_.shrink_to_fit();
+    ahead_.resize(block + kViewPadding);
+    blockSize_ = block;
+  }
+  aheadAt_ = 0;  // not valid while being read: a read error leaves it so
+  aheadGot_ = readFile(position, ahead_.data(), blockSize_);
+  aheadAt_ = position;
+}
+
+void ReadFile::restore() {
+  if (savedLength_ == 0) return;
+  std::memcpy(ahead_.data() + savedAt_, saved_.data(), savedLength_);
+  savedLength_ = 0;
+}
+
+std::size_t ReadFile::readAt(std::int64_t position, char* out, std::size_t n) {
+  if (position < 1) raise(Op::Read, path_, {ErrorNumber::DeviceIo, u"неверная позиция чтения"}, position);
+  restore();
+  const bool next = follows(position);
+  lastAt_ = position;
+  lastEnd_ = position + static_cast<std::int64_t>(n);
+  if (inBlock(position, n)) {
+    std::memcpy(out, ahead_.data() + (position - aheadAt_), n);
+    return n;
+  }
+  if (!next || n > kReadAheadMax / 2) return readFile(position, out, n);
+  fill(position, n);
+  const std::size_t got = std::min(n, aheadGot_);
+  std::memcpy(out, ahead_.data(), got);
+  return got;
+}
+
+const char* ReadFile::view(std::int64_t position, std::size_t n, std::size_t& got) {
+  if (position < 1) raise(Op::Read, path_, {ErrorNumber::DeviceIo, u"неверная позиция чтения"}, position);
+  restore();
+  if (!inBlock(position, n)) {
+    if (!follows(position) || n > kReadAheadMax / 2) return nullptr;
+    fill(position, n);
+  }
+  lastAt_ = position;
+  lastEnd_ = position + static_cast<std::int64_t>(n);
+  const auto at = static_cast<std::size_t>(position - aheadAt_);
+  got = std::min(n, aheadGot_ - at);
+  // After the bytes read: spaces up to the padding's end, as a copied
+  // window has. Of the block's own bytes there, at most kViewPadding are
+  // overwritten (fewer bytes than asked are read only at the block's end),
+  // and kept to be put back before the block is used again.
+  char* const p = ahead_.data() + at;
+  const std::size_t spaces = n + kViewPadding - got;
+  savedAt_ = at + got;
+  savedLength_ = std::min(spaces, aheadGot_ - (at + got));
+  std::memcpy(saved_.data(), p + got, savedLength_);
+  std::memset(p + got, ' ', spaces);
+  return p;
+}
+
+// ---- writing ------------------------------------------------------------
+
+#ifdef _WIN32
+
+WriteFile::WriteFile(U16View path) : path_(path) {
+  // Written from the first byte; the length is settled when the file is
+  // closed (or dropped on an error path): it ends where the written bytes end.
+  // A read-only file is refused as Windows refuses it, also where the
+  // system would let a privileged user through (Wine run as root, say).
+  const DWORD attributes = GetFileAttributesW(widePath(path).c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    raise(Op::OpenWrite, path_, reasonOf(Op::OpenWrite, ERROR_ACCESS_DENIED), 0);
+  }
+  HANDLE h = CreateFileW(widePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) raiseLast(Op::OpenWrite, path_);
+  handle_ = reinterpret_cast<std::intptr_t>(h);
+}
+
+void WriteFile::write(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+    DWORD put = 0;
+    if (!::WriteFile(asHandle(handle_), bytes.data(), want, &put, nullptr)) raiseLast(Op::Write, path_);
+    if (put == 0) raise(Op::Write, path_, {ErrorNumber::DiskFull, kDiskFull}, 0);
+    bytes.remove_prefix(put);
+    written_ += put;
+  }
+}
+
+void WriteFile::close() {
+  if (handle_ == -1) return;
+  HANDLE h = asHandle(handle_);
+  handle_ = -1;
+  LARGE_INTEGER at{};
+  at.QuadPart = written_;
+  // Only a file on disk has a length to settle (an output may be a device).
+  if (GetFileType(h) == FILE_TYPE_DISK && (!SetFilePointerEx(h, at, nullptr, FILE_BEGIN) || !SetEndOfFile(h))) {
+    const DWORD code = GetLastError();
+    CloseHandle(h);
+    raise(Op::Write, path_, reasonOf(Op::Write, code), code);
+  }
+  if (!CloseHandle(h)) raiseLast(Op::Write, path_);
+}
+
+WriteFile::~WriteFile() {
+  if (handle_ == -1) return;
+  // On an error path: keep what was written, drop what an older file had
+  // beyond it.
+  HANDLE h = asHandle(handle_);
+  LARGE_INTEGER at{};
+  at.QuadPart = written_;
+  if (GetFileType(h) == FILE_TYPE_DISK && SetFilePointerEx(h, at, nullptr, FILE_BEGIN)) SetEndOfFile(h);
+  CloseHandle(h);
+}
+
+#else
+
+WriteFile::WriteFile(U16View path) : path_(path) {
+  // Written from the first byte; the length is settled when the file is
+  // closed (or dropped on an error path): it ends where the written bytes end.
+  const int fd = ::open(nativePath(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) raiseErrno(Op::OpenWrite, path_, errno);
+  handle_ = fd;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    handle_ = -1;
+    raiseErrno(Op::OpenWrite, path_, EISDIR);
+  }
+}
+
+void WriteFile::write(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t put = ::write(static_cast<int>(handle_), bytes.data(), bytes.size());
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      raiseErrno(Op::Write, path_, errno);
+    }
+    if (put == 0) raiseErrno(Op::Write, path_, ENOSPC);
+    bytes.remove_prefix(static_cast<std::size_t>(put));
+    written_ += put;
+  }
+}
+
+void WriteFile::close() {
+  if (handle_ == -1) return;
+  const int fd = static_cast<int>(handle_);
+  handle_ = -1;
+  if (isRegular(fd) && ::ftruncate(fd, static_cast<off_t>(written_)) != 0) {
+    const int code = errno;
+    ::close(fd);
+    raiseErrno(Op::Write, path_, code);
+  }
+  if (::close(fd) != 0 && errno != EINTR) raiseErrno(Op::Write, path_, errno);
+}
+
+WriteFile::~WriteFile() {
+  if (handle_ == -1) return;
+  // On an error path: keep what was written, drop what an older file had
+  // beyond it.
+  const int fd = static_cast<int>(handle_);
+  if (isRegular(fd) && ::ftruncate(fd, static_cast<off_t>(written_)) != 0) {
+    // Nothing more to do on an error path: the method reports its own error.
+  }
+  ::close(fd);
+}
+
+#endif
+
+}  // namespace velmora

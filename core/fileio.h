@@ -1,0 +1,94 @@
+// File access for the reader: shared reading at 1-based positions, writing of
+// copies, identity of paths. Windows uses the wide-character API so that any
+// path works; natively POSIX. Every failure throws velmora::Failure with a
+// stable number and a Russian text that names the file.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "core/file_paths.h"
+#include "text/text.h"
+
+namespace velmora {
+
+// A file opened for reading, shared with other readers and writers.
+//
+// Reads that follow on from the one before are served from a block read
+// ahead, which grows to kReadAheadMax: a scan of a gigabyte makes a few
+// hundred system calls rather than one per window (each costs much more
+// under Wine, and something on Windows too). Other reads (the probes of a
+// binary search) go to the file as asked. A read is served from the block
+// only when it lies wholly within the bytes the block got; one that reaches
+// past them reads the file afresh, so a log that grows is read as it is now.
+class ReadFile {
+ public:
+  explicit ReadFile(U16View path);  // throws Failure
+  ~ReadFile();
+  ReadFile(const ReadFile&) = delete;
+  ReadFile& operator=(const ReadFile&) = delete;
+
+  std::int64_t size() const { return size_; }  // taken once, at open
+  // Reads up to n bytes from the 1-based position; returns the count read
+  // (less near the end of the file). Throws Failure on a read error.
+  std::size_t readAt(std::int64_t position, char* out, std::size_t n);
+  // The current length of the file (for following a growing log).
+  std::int64_t currentSize() const;
+  const U16String& path() const { return path_; }
+  // The n bytes from the 1-based position in place, in the block read
+  // ahead, followed by kViewPadding readable bytes; bytes past those read
+  // (got of them, fewer near the end of the file) are spaces. Valid until
+  // the next call on this file. nullptr when the read does not follow on
+  // from the one before: readAt then reads it.
+  const char* view(std::int64_t position, std::size_t n, std::size_t& got);
+  static constexpr std::size_t kViewPadding = 64;
+  // System read calls made so far (for tests and benchmarks).
+  std::uint64_t readCalls() const { return readCalls_; }
+
+  static constexpr std::size_t kReadAheadMin = std::size_t{256} << 10;
+  static constexpr std::size_t kReadAheadMax = std::size_t{2} << 20;
+
+ private:
+  std::size_t readFile(std::int64_t position, char* out, std::size_t n);  // straight from the file
+  bool inBlock(std::int64_t position, std::size_t n) const;
+  bool follows(std::int64_t position) const;  // on from the read before
+  void fill(std::int64_t position, std::size_t n);
+  void restore();  // puts back the block's bytes that a view covered with spaces
+
+  U16String path_;
+  std::intptr_t handle_ = -1;
+  std::int64_t size_ = 0;
+  std::vector<char> ahead_;     // the block read ahead, and room for a view's padding
+  std::size_t blockSize_ = 0;
+  std::array<char, kViewPadding> saved_{};
+  std::size_t savedAt_ = 0, savedLength_ = 0;
+  std::int64_t aheadAt_ = 0;    // its first byte's position (0: none)
+  std::size_t aheadGot_ = 0;    // the bytes it holds
+  std::int64_t lastAt_ = 0;     // the read before: [lastAt_, lastEnd_)
+  std::int64_t lastEnd_ = 0;
+  std::uint64_t readCalls_ = 0;
+};
+
+// A file opened for writing from its first byte; truncated at close() to what
+// was written, so no stale bytes of an older, longer file stay behind.
+class WriteFile {
+ public:
+  explicit WriteFile(U16View path);  // throws Failure
+  ~WriteFile();                      // closes without throwing
+  WriteFile(const WriteFile&) = delete;
+  WriteFile& operator=(const WriteFile&) = delete;
+
+  void write(std::string_view bytes);  // throws Failure (disk full, I/O)
+  void close();                        // truncates and closes; throws Failure
+  const U16String& path() const { return path_; }
+
+ private:
+  U16String path_;
+  std::intptr_t handle_ = -1;
+  std::int64_t written_ = 0;
+};
+
+}  // namespace velmora
