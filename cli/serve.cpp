@@ -163,6 +163,8 @@ int runServe(const ServeRequest& request, Io& io) {
   options.port = request.port;
   // SIGINT and SIGTERM are taken by one thread that stops the server; every
   // other thread (the server's are made after this) leaves them blocked.
+  // A client gone mid-answer must end that answer, not the server.
+  std::signal(SIGPIPE, SIG_IGN);
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);

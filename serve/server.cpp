@@ -12,7 +12,10 @@
 #include <thread>
 #include <unordered_set>
 
+#include <map>
+
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -77,6 +80,17 @@ class ConnectionQueue : public httplib::TaskQueue {
   std::vector<std::thread> threads_;
   int idle_ = 0;
   bool stopping_ = false;
+};
+
+// A sink of a lambda, for the scans each request makes.
+template <class F>
+class LambdaSink : public RecordSink {
+ public:
+  explicit LambdaSink(F f) : f_(std::move(f)) {}
+  bool record(const RecordFields& fields) override { return f_(fields); }
+
+ private:
+  F f_;
 };
 
 // Equal texts in a time that does not tell how much of them matched.
@@ -168,6 +182,16 @@ class PageSink : public RecordSink {
   std::int64_t limit_;
   std::function<std::int64_t()> position_;
 };
+
+// Days since some fixed day, of a key's YYYYMMDD; close enough to compare spans.
+long dayNumber(const std::string& key) {
+  auto digits = [&](std::size_t at, std::size_t n) {
+    long v = 0;
+    for (std::size_t i = at; i < at + n && i < key.size(); ++i) v = v * 10 + (key[i] >= '0' && key[i] <= '9' ? key[i] - '0' : 0);
+    return v;
+  };
+  return digits(0, 4) * 372 + digits(4, 2) * 31 + digits(6, 2);
+}
 
 }  // namespace
 
@@ -333,6 +357,206 @@ struct Server::Impl {
     });
   }
 
+  // Records per minute, hour or day of the filter's period, chosen by the
+  // span of its records, with the error records among them.
+  void histogram(const httplib::Request& req, httplib::Response& res) {
+    query(res, [&] {
+      const Paging p = paging(req, {"bucket"});
+      if (req.params.count("pos") || req.params.count("dir") || req.params.count("limit"))
+        throw BadParameter("histogram takes no pos, dir or limit");
+      const std::unique_ptr<View> view = face.view(p.query);
+      ReadQuery q = view->query();
+      q.columns.reset().set(kNumberField);
+      Reader reader(options.log, q, face.codePage());
+      reader.setProgress(deadline());
+      // The span: the period's first and last records.
+      struct Key : RecordSink {
+        std::string key;
+        bool record(const RecordFields& f) override {
+          key = std::string(f[1]) + std::string(f[2]);
+          return false;
+        }
+      } first, last;
+      ScanResult r = reader.scan(0, first);
+      if (r.failure) throw *r.failure;
+      BackwardScan back(reader);
+      const BackwardResult b = back.scan(Reader::kNoStop, last);
+      if (b.failure) throw *b.failure;
+      std::size_t width = 8;  // of the key's date and time: 8 a day, 10 an hour, 12 a minute
+      std::string bucket = "day";
+      if (!first.key.empty() && !last.key.empty() && first.key.size() >= 14 && last.key.size() >= 14) {
+        const long days = dayNumber(last.key) - dayNumber(first.key);
+        if (days < 1 && last.key.substr(0, 8) == first.key.substr(0, 8)) {
+          width = 12;
+          bucket = "minute";
+        } else if (days <= 14) {
+          width = 10;
+          bucket = "hour";
+        }
+      }
+      if (const std::string asked = req.get_param_value("bucket"); !asked.empty()) {
+        if (asked == "day") width = 8;
+        else if (asked == "hour") width = 10;
+        else if (asked == "minute") width = 12;
+        else throw BadParameter("bucket " + asked + " is not minute, hour or day");
+        bucket = asked;
+      }
+      struct Bins : RecordSink {
+        std::size_t width;
+        std::map<std::string, std::pair<std::int64_t, std::int64_t>, std::less<>> bins;
+        std::string key;
+        bool record(const RecordFields& f) override {
+          key.assign(f[1]);
+          // The time without its colons: HH:MM:SS -> HHMM
+          const std::string_view t = f[2];
+          if (width >= 10 && t.size() >= 2) key.append(t.substr(0, 2));
+          if (width >= 12 && t.size() >= 5) key.append(t.substr(3, 2));
+          auto it = bins.find(key);
+          if (it == bins.end()) {
+            if (bins.size() >= 200000) return true;  // a damaged log's endless dates
+            it = bins.emplace(key, std::pair<std::int64_t, std::int64_t>{0, 0}).first;
+          }
+          ++it->second.first;
+          const std::string_view n = f[kNumberField];
+          if (record::isErrorRecord(n, n.data() != nullptr && n.data()[n.size()] == ';')) ++it->second.second;
+          return true;
+        }
+      } bins;
+      bins.width = width;
+      r = reader.scan(0, bins);
+      if (r.failure) throw *r.failure;
+      std::string body = "{\"bucket\":\"" + bucket + "\",\"bins\":[";
+      bool firstBin = true;
+      for (const auto& [k, v] : bins.bins) {
+        if (!firstBin) body.push_back(',');
+        firstBin = false;
+        body += "{\"t\":";
+        appendJsonString(body, k);
+        body += ",\"records\":" + std::to_string(v.first) + ",\"errors\":" + std::to_string(v.second) + "}";
+      }
+      body += "]}\n";
+      res.set_content(body, "application/json");
+    });
+  }
+
+  // The current view whole, streamed through the tool's printers as it is read.
+  void exportRows(const httplib::Request& req, httplib::Response& res) {
+    query(res, [&] {
+      const Paging p = paging(req, {"format"});
+      const std::string format = req.get_param_value("format");
+      if (format != "csv" && format != "jsonl") throw BadParameter("format " + format + " is neither csv nor jsonl");
+      if (req.params.count("pos") || req.params.count("dir") || req.params.count("limit"))
+        throw BadParameter("export takes no pos, dir or limit: it writes the whole view");
+      std::shared_ptr<View> view = face.view(p.query);
+      const bool csv = format == "csv";
+      res.set_header("Content-Disposition", csv ? "attachment; filename=\"events.csv\"" : "attachment; filename=\"events.jsonl\"");
+      const std::string log = toUtf8(options.log);
+      res.set_chunked_content_provider(csv ? "text/csv; charset=utf-8" : "application/x-ndjson", [this, view, csv](std::size_t, httplib::DataSink& sink) {
+        std::unique_ptr<RowWriter> writer = view->writer(csv ? RowFormat::Csv : RowFormat::Json);
+        Reader reader(options.log, view->query(), face.codePage());
+        std::string text;
+        LambdaSink out([&](const RecordFields& f) {
+          writer->row(f, reader.recordPosition(), text);
+          if (text.back() != '\n') text.push_back('\n');
+          if (text.size() < 65536) return true;
+          const bool ok = sink.write(text.data(), text.size());
+          text.clear();
+          return ok && !stopping;  // nobody reads any more: the scan ends
+        });
+        reader.scan(0, out);
+        if (!text.empty()) sink.write(text.data(), text.size());
+        sink.done();
+        return true;
+      });
+    });
+  }
+
+  // New records as Server-Sent Events, each with its position as its id: a
+  // reconnect that sends Last-Event-ID gets the records after it, once.
+  void follow(const httplib::Request& req, httplib::Response& res) {
+    query(res, [&] {
+      const Paging p = paging(req, {});
+      if (req.params.count("dir") || req.params.count("limit")) throw BadParameter("follow takes no dir or limit");
+      std::int64_t after = p.pos >= 0 ? p.pos : -1;  // records after this position
+      const std::string last = req.get_header_value("Last-Event-ID");
+      if (!last.empty()) after = number("Last-Event-ID", last, INT64_MAX);
+      std::shared_ptr<View> view = face.view(p.query);
+      // From the record that holds the position, or the log's last one: a
+      // position inside a line never starts a scan.
+      const std::int64_t start = recordAtOrBefore(after < 0 ? Reader::kNoStop : after + 1);
+      if (after < 0) after = start;  // only what is appended from now on
+      res.set_header("X-Accel-Buffering", "no");
+      res.set_chunked_content_provider("text/event-stream", [this, view, start, after](std::size_t, httplib::DataSink& sink) {
+        followLoop(*view, start, after, sink);
+        sink.done();
+        return true;
+      });
+    });
+  }
+
+  // The start of the last record that starts before the position, whatever
+  // the filter; 0 when none.
+  std::int64_t recordAtOrBefore(std::int64_t before) {
+    ReadQuery all;
+    all.begin.assign(record::kKeySize, '\0');
+    all.end.assign(record::kKeySize, '\xff');
+    all.columns.reset();
+    Reader reader(options.log, all, face.codePage());
+    BackwardScan back(reader);
+    LambdaSink one([](const RecordFields&) { return false; });
+    const BackwardResult b = back.scan(before, one);
+    if (b.failure) throw *b.failure;
+    return b.next > 0 ? b.next : 0;
+  }
+
+  // From start (a record's start; 0: the period's first record), the
+  // records after the position after.
+  void followLoop(const View& view, std::int64_t start, std::int64_t after, httplib::DataSink& sink) {
+    std::unique_ptr<RowWriter> writer = view.writer(RowFormat::Json);
+    Reader reader(options.log, view.query(), face.codePage());
+    struct stat seen {};
+    bool known = ::stat(toUtf8(options.log).c_str(), &seen) == 0;
+    std::int64_t position = start;
+    std::string text, row;
+    auto quiet = Clock::now();
+    while (!stopping) {
+      struct stat now {};
+      const bool exists = ::stat(toUtf8(options.log).c_str(), &now) == 0;
+      if (exists && known && (now.st_ino != seen.st_ino || now.st_dev != seen.st_dev || now.st_size < position - 1)) {
+        // Rotated or cut: read the new log from its start, as data --follow does.
+        text += "event: restart\ndata: {}\n\n";
+        position = 0;
+        after = 0;
+      }
+      if (exists) {
+        seen = now;
+        known = true;
+        LambdaSink events([&](const RecordFields& f) {
+          const std::int64_t pos = reader.recordPosition();
+          if (pos <= after) return true;
+          row.clear();
+          writer->row(f, pos, row);
+          text += "id: " + std::to_string(pos) + "\ndata: " + row + "\n\n";
+          return text.size() < (1 << 20);
+        });
+        const ScanResult r = reader.scan(position > 0 ? position : 0, events);
+        if (!r.failure && r.next > 0) position = r.next;
+      }
+      if (text.empty() && Clock::now() - quiet > std::chrono::seconds(5)) text = ":\n\n";  // a comment: is anyone there?
+      if (!text.empty()) {
+        if (!sink.write(text.data(), text.size())) return;
+        text.clear();
+        quiet = Clock::now();
+      }
+      std::unique_lock lock(stopMutex);
+      stopSignal.wait_for(lock, std::chrono::milliseconds(250), [this] { return stopping.load(); });
+    }
+  }
+
+  std::atomic<bool> stopping{false};
+  std::mutex stopMutex;
+  std::condition_variable stopSignal;
+
   void routes() {
     http.new_task_queue = [] { return new ConnectionQueue(Limits::kConnections); };
     http.set_payload_max_length(Limits::kRequestBytes);
@@ -353,6 +577,9 @@ struct Server::Impl {
     http.Get("/app.js", [](const httplib::Request&, httplib::Response& res) { res.set_content(std::string(pageScript()), "text/javascript; charset=utf-8"); });
     http.Get("/app.css", [](const httplib::Request&, httplib::Response& res) { res.set_content(std::string(pageStyle()), "text/css; charset=utf-8"); });
     http.Get("/api/records", [this](const httplib::Request& req, httplib::Response& res) { records(req, res); });
+    http.Get("/api/histogram", [this](const httplib::Request& req, httplib::Response& res) { histogram(req, res); });
+    http.Get("/api/export", [this](const httplib::Request& req, httplib::Response& res) { exportRows(req, res); });
+    http.Get("/api/follow", [this](const httplib::Request& req, httplib::Response& res) { follow(req, res); });
     http.Get("/api/users", [this](const httplib::Request& req, httplib::Response& res) { users(req, res); });
     http.set_error_handler([](const httplib::Request&, httplib::Response& res) {
       if (res.body.empty()) sendError(res, res.status, res.status == 404 ? "no such page" : "the request was refused");
@@ -387,6 +614,13 @@ int Server::port() const { return impl_->port; }
 const std::string& Server::token() const { return impl_->options.token; }
 std::string Server::url() const { return "http://" + impl_->hostPort() + "/?token=" + impl_->options.token; }
 void Server::run() { impl_->http.listen_after_bind(); }
-void Server::stop() { impl_->http.stop(); }
+void Server::stop() {
+  {
+    std::lock_guard lock(impl_->stopMutex);
+    impl_->stopping = true;
+  }
+  impl_->stopSignal.notify_all();
+  impl_->http.stop();
+}
 
 }  // namespace velmora::serve
