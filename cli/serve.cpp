@@ -7,6 +7,7 @@
 #include <thread>
 
 #include <pthread.h>
+#include <sys/resource.h>
 #include <time.h>
 
 #include "cli/data_query.h"
@@ -163,6 +164,12 @@ int runServe(const ServeRequest& request, Io& io) {
   options.port = request.port;
   // SIGINT and SIGTERM are taken by one thread that stops the server; every
   // other thread (the server's are made after this) leaves them blocked.
+  // Connections are descriptors: as many as the system lets this process have.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
   // A client gone mid-answer must end that answer, not the server.
   std::signal(SIGPIPE, SIG_IGN);
   sigset_t stopSignals;

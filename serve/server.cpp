@@ -517,7 +517,8 @@ struct Server::Impl {
     struct stat seen {};
     bool known = ::stat(toUtf8(options.log).c_str(), &seen) == 0;
     std::int64_t position = start;
-    std::string text, row;
+    // The stream is open: said at once, so that a client knows before any record.
+    std::string text = ": following\n\n", row;
     auto quiet = Clock::now();
     while (!stopping) {
       struct stat now {};
