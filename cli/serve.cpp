@@ -1,6 +1,8 @@
 #include "cli/serve.h"
 
+#include <chrono>
 #include <csignal>
+#include <functional>
 #include <ostream>
 #include <sstream>
 #include <streambuf>
@@ -16,6 +18,12 @@
 #include "cli/stream_printer.h"
 #include "serve/server.h"
 #include "text/codepage.h"
+
+#ifdef VELMORA_HAVE_SQL
+#include <sys/stat.h>
+
+#include "sql/log_table.h"
+#endif
 
 namespace velmora::cli {
 namespace {
@@ -130,6 +138,8 @@ class ToolFace : public serve::Face {
     }
   }
   const CodePage& codePage() const override { return cp_; }
+  serve::SqlAnswer sql(const std::string& statement, std::int64_t maxRows, int seconds,
+                       const std::function<bool()>& keepGoing) const override;
   std::string utf8(std::string_view bytes) const override { return toUtf8(cp_.decode(bytes)); }
 
  private:
@@ -149,8 +159,170 @@ class ToolFace : public serve::Face {
   const CodePage& cp_;
 };
 
+void appendJson(std::string& out, std::string_view text) {
+  static const char hex[] = "0123456789abcdef";
+  out.push_back('"');
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out.push_back('\\');
+      out.push_back(c);
+    } else if (b < 0x20) {
+      out += "\\u00";
+      out.push_back(hex[b >> 4]);
+      out.push_back(hex[b & 15]);
+    } else {
+      out.push_back(c);
+    }
+  }
+  out.push_back('"');
+}
+
+serve::SqlAnswer sqlError(int status, std::string_view message) {
+  serve::SqlAnswer a{status, "{\"error\":"};
+  appendJson(a.body, message);
+  a.body += "}\n";
+  return a;
+}
+
+#ifdef VELMORA_HAVE_SQL
+
+// What a statement of the viewer's console may do: read. No ATTACH, no
+// writing, no extension loading, no file functions, no PRAGMA but a few that
+// only describe.
+extern "C" int authorizeReading(void*, int action, const char* a, const char*, const char*, const char*) {
+  switch (action) {
+    case SQLITE_SELECT:
+    case SQLITE_READ:
+    case SQLITE_RECURSIVE:
+      return SQLITE_OK;
+    case SQLITE_FUNCTION: {
+      const std::string_view name = a ? a : "";
+      for (std::string_view banned : {"load_extension", "readfile", "writefile", "edit", "fts3_tokenizer", "zipfile"}) {
+        if (name == banned) return SQLITE_DENY;
+      }
+      return SQLITE_OK;
+    }
+    case SQLITE_PRAGMA: {
+      const std::string_view name = a ? a : "";
+      for (std::string_view describes : {"table_info", "table_xinfo", "function_list", "module_list", "pragma_list"}) {
+        if (name == describes) return SQLITE_OK;
+      }
+      return SQLITE_DENY;
+    }
+    default:
+      return SQLITE_DENY;
+  }
+}
+
+struct Deadline {
+  std::chrono::steady_clock::time_point end;
+  const std::function<bool()>* keepGoing;
+};
+
+extern "C" int sqlProgress(void* p) {
+  const auto& d = *static_cast<Deadline*>(p);
+  return std::chrono::steady_clock::now() > d.end || !(*d.keepGoing)();
+}
+
+#endif
+
 // The checks every face makes of a log before reading it.
 int checkServedLog(const std::string& log, std::ostream& err) { return checkLog(log, err); }
+
+serve::SqlAnswer ToolFace::sql(const std::string& statement, std::int64_t maxRows, int seconds,
+                               const std::function<bool()>& keepGoing) const {
+#ifndef VELMORA_HAVE_SQL
+  return sqlError(501, "this build has no SQL: it was made without SQLite");
+#else
+  sqlite3* db = nullptr;
+  struct Close {
+    sqlite3*& db;
+    ~Close() { sqlite3_close(db); }
+  } close{db};
+  if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_MEMORY, nullptr) != SQLITE_OK)
+    return sqlError(500, "SQLite cannot start");
+  sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+  sqlite3_limit(db, SQLITE_LIMIT_ATTACHED, 0);
+  sqlite3_limit(db, SQLITE_LIMIT_LENGTH, 16 << 20);
+  sqlite3_limit(db, SQLITE_LIMIT_SQL_LENGTH, 64 << 10);
+  sql::SqlState state;
+  sql::SqlOptions options;
+  options.defaultLog = log_;
+  const CodePage& cp = cp_;
+  options.codepage = [&cp]() -> const CodePage& { return cp; };
+  // Another log only when it is this very file, by identity, whatever its name.
+  struct stat served {};
+  const bool known = ::stat(log_.c_str(), &served) == 0;
+  options.mayRead = [&](const std::string& file) {
+    struct stat other {};
+    return known && ::stat(file.c_str(), &other) == 0 && other.st_dev == served.st_dev && other.st_ino == served.st_ino;
+  };
+  if (sql::registerLogTable(db, options, &state) != SQLITE_OK) return sqlError(500, sqlite3_errmsg(db));
+  // The tables are connected before the authorizer: declaring them is a
+  // CREATE TABLE that it would refuse.
+  sqlite3_stmt* connect = nullptr;
+  const int connected = sqlite3_prepare_v2(db, "SELECT 1 FROM log, sessions", -1, &connect, nullptr);
+  sqlite3_finalize(connect);
+  if (connected != SQLITE_OK) return sqlError(500, sqlite3_errmsg(db));
+  sqlite3_set_authorizer(db, authorizeReading, nullptr);
+  Deadline deadline{std::chrono::steady_clock::now() + std::chrono::seconds(seconds), &keepGoing};
+  sqlite3_progress_handler(db, 4096, sqlProgress, &deadline);
+
+  sqlite3_stmt* stmt = nullptr;
+  const char* tail = nullptr;
+  if (sqlite3_prepare_v2(db, statement.c_str(), static_cast<int>(statement.size()), &stmt, &tail) != SQLITE_OK)
+    return sqlError(400, sqlite3_errmsg(db));
+  struct Finalize {
+    sqlite3_stmt* s;
+    ~Finalize() { sqlite3_finalize(s); }
+  } finalize{stmt};
+  if (stmt == nullptr) return sqlError(400, "no statement");
+  for (const char* t = tail; t && *t; ++t) {
+    if (*t != ' ' && *t != '\n' && *t != '\r' && *t != '\t' && *t != ';')
+      return sqlError(400, "one statement at a time");
+  }
+  const int n = sqlite3_column_count(stmt);
+  std::string body = "{\"columns\":[";
+  for (int i = 0; i < n; ++i) {
+    if (i > 0) body.push_back(',');
+    appendJson(body, sqlite3_column_name(stmt, i));
+  }
+  body += "],\"rows\":[";
+  std::int64_t rows = 0;
+  int rc;
+  bool truncated = false;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    if (rows == maxRows) {
+      truncated = true;
+      break;
+    }
+    body += rows++ ? ",[" : "[";
+    for (int i = 0; i < n; ++i) {
+      if (i > 0) body.push_back(',');
+      const int type = sqlite3_column_type(stmt, i);
+      if (type == SQLITE_NULL) {
+        body += "null";
+      } else if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
+        body += reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
+      } else {
+        const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
+        appendJson(body, std::string_view(t ? t : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt, i))));
+      }
+    }
+    body.push_back(']');
+  }
+  if (rc == SQLITE_INTERRUPT)
+    return sqlError(503, "the query took longer than " + std::to_string(seconds) + " s and was stopped");
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return sqlError(state.logFailed ? 500 : 400, sqlite3_errmsg(db));
+  body += "],\"truncated\":";
+  body += truncated ? "true" : "false";
+  body += "}\n";
+  return {200, std::move(body)};
+#endif
+}
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -47,9 +48,19 @@ class View {
   virtual std::unique_ptr<RowWriter> writer(RowFormat format) const = 0;
 };
 
+// The answer of a SQL statement: a status and its JSON body.
+struct SqlAnswer {
+  int status = 200;
+  std::string body;
+};
+
 class Face {
  public:
   virtual ~Face() = default;
+  // One read-only statement over the served log only, given up after
+  // seconds or once keepGoing says no; at most maxRows rows.
+  virtual SqlAnswer sql(const std::string& statement, std::int64_t maxRows, int seconds,
+                        const std::function<bool()>& keepGoing) const = 0;
   // Throws BadParameter. Parameters that are not the query's are ignored
   // here (the server reads them).
   virtual std::unique_ptr<View> view(const Params& params) const = 0;

@@ -558,6 +558,15 @@ struct Server::Impl {
   std::mutex stopMutex;
   std::condition_variable stopSignal;
 
+  void sql(const httplib::Request& req, httplib::Response& res) {
+    query(res, [&] {
+      // The statement is the body, as sent; a form's parsing of it is not used.
+      const SqlAnswer a = face.sql(req.body, Limits::kRowsPerResponse, Limits::kQuerySeconds, [this] { return !stopping; });
+      res.status = a.status;
+      res.set_content(a.body, "application/json");
+    });
+  }
+
   void routes() {
     http.new_task_queue = [] { return new ConnectionQueue(Limits::kConnections); };
     http.set_payload_max_length(Limits::kRequestBytes);
@@ -581,6 +590,7 @@ struct Server::Impl {
     http.Get("/api/histogram", [this](const httplib::Request& req, httplib::Response& res) { histogram(req, res); });
     http.Get("/api/export", [this](const httplib::Request& req, httplib::Response& res) { exportRows(req, res); });
     http.Get("/api/follow", [this](const httplib::Request& req, httplib::Response& res) { follow(req, res); });
+    http.Post("/api/sql", [this](const httplib::Request& req, httplib::Response& res) { sql(req, res); });
     http.Get("/api/users", [this](const httplib::Request& req, httplib::Response& res) { users(req, res); });
     http.set_error_handler([](const httplib::Request&, httplib::Response& res) {
       if (res.body.empty()) sendError(res, res.status, res.status == 404 ? "no such page" : "the request was refused");

@@ -629,6 +629,7 @@ int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int argc,
     return c.fail("the table log needs a log file: SELECT ... FROM log('events.log')");
   }
   if (q.begin > q.end) return SQLITE_OK;
+  if (const std::string refused = refusedLog(c.ctx->options, c.file); !refused.empty()) return c.fail(refused);
   c.reader = std::make_unique<Reader>(fromUtf8(c.file), std::move(q), cp);
   if (c.only != 0) {
     c.next = c.only == 1 ? 1 : c.only - 2;  // from the line end before it: a line starts there
@@ -716,6 +717,11 @@ const sqlite3_module kModule =
     eponymousModule({xConnect, xBestIndex, xOpen, xClose, xFilter, xNext, xEof, xColumn, xRowid});
 
 }  // namespace
+
+std::string refusedLog(const SqlOptions& options, const std::string& file) {
+  if (!options.mayRead || options.mayRead(file)) return {};
+  return "the log \"" + file + "\" may not be read here: only the served log";
+}
 
 const CodePage& codePageOf(const SqlOptions& options) {
   static const std::unique_ptr<CodePage> fallback = CodePage::make(1251);

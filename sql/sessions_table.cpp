@@ -90,6 +90,7 @@ int xFilter(sqlite3_vtab_cursor* b, int idxNum, const char*, int argc, sqlite3_v
     c.file.assign(reinterpret_cast<const char*>(t), static_cast<std::size_t>(sqlite3_value_bytes(argv[0])));
   }
   if (c.file.empty()) return c.fail("the table sessions needs a log file: SELECT ... FROM sessions('events.log')");
+  if (const std::string refused = refusedLog(c.ctx->options, c.file); !refused.empty()) return c.fail(refused);
   ReadQuery q = wholeLog();
   q.filters[6] = FieldFilter{true, true, false, {u"OpenSession", u"CloseSession"}};
   Reader reader(fromUtf8(c.file), std::move(q), codePageOf(c.ctx->options));
