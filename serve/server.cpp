@@ -555,6 +555,7 @@ struct Server::Impl {
   }
 
   std::atomic<bool> stopping{false};
+  socket_t listening = -1;
   std::mutex stopMutex;
   std::condition_variable stopSignal;
 
@@ -568,6 +569,11 @@ struct Server::Impl {
   }
 
   void routes() {
+    // The listening socket, to widen its queue of connections once it listens.
+    http.set_socket_options([this](socket_t sock) {
+      httplib::default_socket_options(sock);
+      listening = sock;
+    });
     http.new_task_queue = [] { return new ConnectionQueue(Limits::kConnections); };
     http.set_payload_max_length(Limits::kRequestBytes);
     http.set_keep_alive_timeout(2);
@@ -614,6 +620,9 @@ bool Server::bind(std::string& error) {
   } else {
     impl_->port = -1;
   }
+  // The library listens with a queue of 5: a burst of clients connecting at
+  // once would wait for the system to retry them, a second and more each.
+  if (impl_->port > 0 && impl_->listening >= 0) ::listen(impl_->listening, SOMAXCONN);
   if (impl_->port <= 0) {
     error = "cannot listen on " + impl_->options.bind + " port " + std::to_string(impl_->options.port);
     return false;

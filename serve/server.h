@@ -28,7 +28,7 @@ struct Limits {
   static constexpr std::int64_t kRowsPerResponse = 5000;
   static constexpr int kQueriesAtOnce = 4;
   static constexpr int kQuerySeconds = 10;
-  static constexpr int kConnections = 256;  // served at once; more wait
+  static constexpr int kConnections = 1024;  // served at once; more wait
 };
 
 // A fresh token: 32 hex digits of the system's random source (128 bits).
