@@ -568,6 +568,18 @@ struct Server::Impl {
     });
   }
 
+  // The log's sessions (OpenSession and CloseSession paired), for the
+  // sessions view: who is connected, and how many at once.
+  void sessions(const httplib::Request& req, httplib::Response& res) {
+    query(res, [&] {
+      if (!req.params.empty()) throw BadParameter("sessions takes no parameter");
+      const SqlAnswer a = face.sql("SELECT user, mode, start, end FROM sessions ORDER BY start", 100000,
+                                   Limits::kQuerySeconds, [this] { return !stopping; });
+      res.status = a.status;
+      res.set_content(a.body, "application/json");
+    });
+  }
+
   void routes() {
     // The listening socket, to widen its queue of connections once it listens.
     http.set_socket_options([this](socket_t sock) {
@@ -597,6 +609,7 @@ struct Server::Impl {
     http.Get("/api/export", [this](const httplib::Request& req, httplib::Response& res) { exportRows(req, res); });
     http.Get("/api/follow", [this](const httplib::Request& req, httplib::Response& res) { follow(req, res); });
     http.Post("/api/sql", [this](const httplib::Request& req, httplib::Response& res) { sql(req, res); });
+    http.Get("/api/sessions", [this](const httplib::Request& req, httplib::Response& res) { sessions(req, res); });
     http.Get("/api/users", [this](const httplib::Request& req, httplib::Response& res) { users(req, res); });
     http.set_error_handler([](const httplib::Request&, httplib::Response& res) {
       if (res.body.empty()) sendError(res, res.status, res.status == 404 ? "no such page" : "the request was refused");
