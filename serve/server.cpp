@@ -604,6 +604,8 @@ struct Server::Impl {
     http.Get("/", [](const httplib::Request&, httplib::Response& res) { res.set_content(std::string(pageHtml()), "text/html; charset=utf-8"); });
     http.Get("/app.js", [](const httplib::Request&, httplib::Response& res) { res.set_content(std::string(pageScript()), "text/javascript; charset=utf-8"); });
     http.Get("/app.css", [](const httplib::Request&, httplib::Response& res) { res.set_content(std::string(pageStyle()), "text/css; charset=utf-8"); });
+    // Browsers ask for an icon; there is none.
+    http.Get("/favicon.ico", [](const httplib::Request&, httplib::Response& res) { res.status = 204; });
     http.Get("/api/records", [this](const httplib::Request& req, httplib::Response& res) { records(req, res); });
     http.Get("/api/histogram", [this](const httplib::Request& req, httplib::Response& res) { histogram(req, res); });
     http.Get("/api/export", [this](const httplib::Request& req, httplib::Response& res) { exportRows(req, res); });

@@ -86,15 +86,18 @@ function mark(td, text, needle) {
 
 async function reload() {
   const mine = ++generation;
+  document.body.dataset.reloading = '1';
   rows = []; olderPos = null; atOldest = false; newerPos = null; current = -1;
   $('scroller').scrollTop = 0;
   await older(mine);
-  histogram();
+  await histogram();
+  if (mine === generation) delete document.body.dataset.reloading;
 }
 
 async function older(mine) {
   if (loading || atOldest) return;
   loading = true;
+  document.body.dataset.loading = '1';
   try {
     const b = await api('/api/records?' + query({ dir: 'back', limit: PAGE, pos: olderPos }));
     if (mine !== generation) return;
@@ -116,6 +119,7 @@ async function older(mine) {
     status(e.message);
   } finally {
     loading = false;
+    delete document.body.dataset.loading;
     render();
   }
 }
@@ -123,6 +127,7 @@ async function older(mine) {
 async function newer(mine) {
   if (loading || newerPos === null) return;
   loading = true;
+  document.body.dataset.loading = '1';
   try {
     const b = await api('/api/records?' + query({ dir: 'forward', limit: PAGE + 1, pos: newerPos }));
     if (mine !== generation) return;
@@ -140,6 +145,7 @@ async function newer(mine) {
     status(e.message);
   } finally {
     loading = false;
+    delete document.body.dataset.loading;
     render();
   }
 }
@@ -286,9 +292,10 @@ function dragHistogram() {
 
 // ---- follow -----------------------------------------------------------------
 function follow(on) {
-  if (source) { source.close(); source = null; }
+  if (source) { source.close(); source = null; delete document.body.dataset.following; }
   if (!on) return;
   source = new EventSource('/api/follow?' + query());
+  source.onopen = () => { document.body.dataset.following = 'open'; };
   source.onmessage = (e) => {
     const r = JSON.parse(e.data);
     if (newerPos !== null) return;  // not at the newest rows: they are asked for on the way up
