@@ -109,6 +109,7 @@ int xFilter(sqlite3_vtab_cursor* b, int idxNum, const char*, int argc, sqlite3_v
     next = stretch.next;
     if (next < 1 || !stretch.reachedStop) break;  // the sink never ends a stretch
   }
+  c.pairing.finish();
   c.sessions = c.pairing.sessions();
   return SQLITE_OK;
 }
