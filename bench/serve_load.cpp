@@ -98,11 +98,24 @@ int main(int argc, char** argv) {
   std::printf("first screen (200 newest): server %.2f ms median; velmora data for them %.2f ms (%.2fx)\n",
               percentile(first, 0.5), percentile(tool, 0.5), percentile(first, 0.5) / percentile(tool, 0.5));
 
+  // A page anywhere, one client alone.
+  std::vector<double> alone;
+  for (int k = 1; k <= 20; ++k)
+    alone.push_back(get(one, "/api/records?limit=200&pos=" + std::to_string(size / 21 * k)));
+  std::printf("a page of 200 anywhere, one client: server %.2f ms median\n", percentile(alone, 0.5));
+
   // Filter change and histogram over the whole log, beside the tool.
   const std::string user = "%D0%9A%D0%BB%D0%B0%D0%B4%D0%BE%D0%B2%D1%89%D0%B8%D0%BA";  // Кладовщик
-  const double exportMs = get(one, "/api/export?format=csv&user=" + user);
+  // The export's bytes are counted and dropped, as the tool's go to /dev/null.
+  std::size_t exported = 0;
+  const auto t0 = Clock::now();
+  one.Get("/api/export?format=csv&user=" + user, auth, [&](const char*, std::size_t n) {
+    exported += n;
+    return true;
+  });
+  const double exportMs = ms(Clock::now() - t0);
   const double dataMs = timed(exe + " data " + log + " --format csv --user Кладовщик");
-  std::printf("filter over the log (export of one user): server %.0f ms, velmora data %.0f ms (%.2fx)\n", exportMs, dataMs,
+  std::printf("filter over the log (export of one user, %zu MiB): server %.0f ms, velmora data %.0f ms (%.2fx)\n", exported >> 20, exportMs, dataMs,
               exportMs / dataMs);
   const double histMs = get(one, "/api/histogram");
   const double statsMs = timed(exe + " stats " + log + " --format csv");

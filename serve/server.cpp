@@ -225,7 +225,9 @@ struct Server::Impl {
   const Face& face;
   httplib::Server http;
   int port = 0;
-  std::atomic<int> queries{0};
+  int queries = 0;  // running, under slotMutex
+  std::mutex slotMutex;
+  std::condition_variable slotFree;
 
   std::string hostPort() const {
     const bool v6 = options.bind.find(':') != std::string::npos;
@@ -262,19 +264,30 @@ struct Server::Impl {
     return httplib::Server::HandlerResponse::Handled;
   }
 
-  // One query at a time per slot; a deadline and the client's presence are
-  // checked at each window the reader reads.
+  // A few queries at once: the others wait their turn, up to the query
+  // time, and are then refused. A deadline is checked at each window the
+  // reader reads.
   template <class Fn>
   void query(httplib::Response& res, Fn&& fn) {
-    if (queries.fetch_add(1) >= Limits::kQueriesAtOnce) {
-      queries.fetch_sub(1);
-      sendError(res, 503, "too many queries at once; try again");
-      return;
+    {
+      std::unique_lock lock(slotMutex);
+      if (!slotFree.wait_for(lock, std::chrono::seconds(Limits::kQuerySeconds),
+                             [this] { return queries < Limits::kQueriesAtOnce || stopping; }) || stopping) {
+        sendError(res, 503, "too many queries at once; try again");
+        return;
+      }
+      ++queries;
     }
     struct Release {
-      std::atomic<int>& n;
-      ~Release() { n.fetch_sub(1); }
-    } release{queries};
+      Impl& impl;
+      ~Release() {
+        {
+          std::lock_guard lock(impl.slotMutex);
+          --impl.queries;
+        }
+        impl.slotFree.notify_one();
+      }
+    } release{*this};
     try {
       fn();
     } catch (const BadParameter& e) {
@@ -655,6 +668,10 @@ void Server::stop() {
     impl_->stopping = true;
   }
   impl_->stopSignal.notify_all();
+  {
+    std::lock_guard lock(impl_->slotMutex);
+  }
+  impl_->slotFree.notify_all();
   impl_->http.stop();
 }
 
