@@ -38,6 +38,8 @@ class BackwardScan {
   // first, until the sink returns false or the period's first record is
   // handed out.
   BackwardResult scan(std::int64_t before, RecordSink& sink);
+  // The fields a sink gets are copies of the record's: nothing past a
+  // field's end may be read (the forward scan's views lie in the window).
   // During a sink's record call: that record's position.
   std::int64_t recordPosition() const { return current_; }
 
