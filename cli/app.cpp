@@ -14,6 +14,7 @@
 #include "cli/files.h"
 #include "cli/query.h"
 #include "cli/report.h"
+#include "cli/serve.h"
 #include "cli/sql.h"
 #include "cli/stats.h"
 #include "cli/terminal.h"
@@ -229,7 +230,15 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
   sqlCmd->add_flag("--no-pushdown", noPushDown, "SQLite checks every constraint itself")->group("");
   addOutputOptions(*sqlCmd, output);
 
-  for (auto* sub : {dataCmd, statsCmd, reportCmd, usersCmd, stripCmd, replaceCmd, sampleCmd, sqlCmd})
+  ServeRequest serveReq;
+  auto* serveCmd = app.add_subcommand("serve", "the log in a browser: a local web server and its page, for whoever has "
+                                               "the address (with its token) printed at start");
+  serveCmd->add_option("LOG", serveReq.log, "the event log to serve")->required();
+  serveCmd->add_option("--port", serveReq.port, "the port; 0 (the default) takes a free one")->check(CLI::Range(0, 65535));
+  serveCmd->add_option("--bind", serveReq.bind, "the address to listen on")->capture_default_str();
+  serveCmd->add_option("--codepage", output.codepage, "code page of the log's text")->capture_default_str();
+
+  for (auto* sub : {dataCmd, statsCmd, reportCmd, usersCmd, stripCmd, replaceCmd, sampleCmd, sqlCmd, serveCmd})
     sub->footer("Exit codes: 0 success, 1 nothing found, 2 bad usage, 3 failure.");
 
   const std::vector<std::pair<CLI::App*, const char*>> usage{
@@ -240,6 +249,7 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
       {stripCmd, "velmora strip-errors LOG OUT [ERRORS]"},
       {replaceCmd, "velmora replace-keys LOG LIST OUT"},
       {sqlCmd, "velmora sql LOG [QUERY] [--format table|csv|tsv|jsonl] [--codepage N]"},
+      {serveCmd, "velmora serve LOG [--port N] [--bind ADDR] [--codepage N]"},
       {sampleCmd, "velmora sample OUT [--days N] [--per-day N] [--seed N] [--start DATE] [--size BYTES]"},
   };
   const bool known = !args.empty() && std::any_of(usage.begin(), usage.end(), [&](const auto& u) {
@@ -311,6 +321,11 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
       if (sqlCmd->count("QUERY") > 0) sqlReq.query = sqlQuery;
       sqlReq.pushDown = !noPushDown;
       return runSql(sqlReq, io);
+    }
+    if (serveCmd->parsed()) {
+      codepage = makeCodePage(output.codepage);
+      io.codepage = codepage.get();
+      return runServe(serveReq, io);
     }
     if (stripCmd->parsed()) return runStripErrors(strip, io);
     if (replaceCmd->parsed()) return runReplaceKeys(replace, io);

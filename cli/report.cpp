@@ -470,6 +470,7 @@ std::vector<Session> readSessions(const std::string& log, const CodePage& cp) {
   query.filters[6] = FieldFilter{true, true, false, {u"OpenSession", u"CloseSession"}};
   Reader reader(fromUtf8(log), std::move(query), cp);
   reader.scan(0, sink);  // a log that fails to read has no sessions to show
+  sink.pairing.finish();
   return sink.pairing.sessions();
 }
 

@@ -48,6 +48,7 @@ void SessionPairing::record(const RecordFields& f) {
     s.mode.assign(f[4]);
     s.start.assign(f[1]).append(f[2]);
     it->second.index.push_back(sessions_.size() - 1);
+    it->second.opens.push_back(sessions_.size() - 1);
     return;
   }
   if (it != open_.end() && it->second.head < it->second.index.size()) {
@@ -60,6 +61,18 @@ void SessionPairing::record(const RecordFields& f) {
   s.user.assign(f[3]);
   s.mode.assign(f[4]);
   s.end.assign(f[1]).append(f[2]);
+}
+
+void SessionPairing::finish() {
+  for (auto& [key, o] : open_) {
+    // The Opens of the pair in log order: one still open ends at the next.
+    for (std::size_t k = 0; k + 1 < o.opens.size(); ++k) {
+      Session& s = sessions_[o.opens[k]];
+      if (!s.end.empty() && !s.endInferred) continue;
+      s.end = sessions_[o.opens[k + 1]].start;
+      s.endInferred = true;
+    }
+  }
 }
 
 }  // namespace velmora

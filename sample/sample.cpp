@@ -309,6 +309,10 @@ class Generator {
         coverage_.push_back({i, 2});
         coverage_.push_back({i, 3});
       }
+    for (std::size_t i = 0; i < kKinds.size(); ++i) {
+      if (kKinds[i].code == u"OpenSession") openKind_ = i;
+      if (kKinds[i].code == u"CloseSession") closeKind_ = i;
+    }
     docCounters_.fill(100);
     line_.reserve(1024);
     block_.reserve(kBlock + 1024);
@@ -332,6 +336,8 @@ class Generator {
 
  private:
   static constexpr std::size_t kBlock = 65536;
+  std::size_t openKind_ = 0, closeKind_ = 0;
+  std::array<bool, kUserWeights.size() * 4> sessionOpen_{};  // per user and run mode
 
   static unsigned firstMode(unsigned modes) {
     for (unsigned i = 0; i < 4; ++i)
@@ -388,6 +394,15 @@ class Generator {
       kind = pickWeighted(rnd_, kindWeights_, kindTotal_);
       mode = pickMode(kKinds[kind].modes);
     }
+    const std::size_t user = pickWeighted(rnd_, kUserWeights, userTotal_);
+    // Sessions as a platform writes them: a user's connection in a run mode
+    // opens, and its next session record closes it. Those still open at the
+    // end are left open, as after a crash.
+    if (kind == openKind_ || kind == closeKind_) {
+      bool& open = sessionOpen_[user * 4 + mode];
+      kind = open ? closeKind_ : openKind_;
+      open = !open;
+    }
     const EventKind& k = kKinds[kind];
     std::string& l = line_;
     l.clear();
@@ -399,7 +414,7 @@ class Generator {
     l.push_back(':');
     appendDigits(l, static_cast<unsigned>(second % 60), 2);
     l.push_back(';');
-    l += e_.users[pickWeighted(rnd_, kUserWeights, userTotal_)];
+    l += e_.users[user];
     l.push_back(';');
     l.push_back(kModeLetters[mode]);
     l.push_back(';');

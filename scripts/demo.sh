@@ -40,3 +40,4 @@ run build-tool/velmora report "$log" -o "$report"
 
 printf '\nThe report is %s: open it in a browser (it needs no network). Done in %s s.\n' \
   "$(cd "$(dirname "$report")" && pwd)/$(basename "$report")" "$(($(date +%s) - start))"
+printf 'To look through the log in a browser, run\n  build-tool/velmora serve %s\nand open the address it prints (Ctrl-C stops it).\n' "$log"

@@ -6,10 +6,10 @@
 #   install-deps.sh --tool   only what building the velmora tool needs
 set -euo pipefail
 
-tool_packages=(g++ make cmake libcli11-dev libsqlite3-dev)
+tool_packages=(g++ make cmake libcli11-dev libsqlite3-dev libcpp-httplib-dev pkg-config)
 all_packages=(
   build-essential cmake ninja-build git
-  googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libsqlite3-dev sqlite3
+  googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libsqlite3-dev sqlite3 libcpp-httplib-dev pkg-config
   clang libclang-rt-14-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libwine-dev
   wine wine32:i386 wine64 xvfb xauth

@@ -554,6 +554,8 @@ int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int argc,
   if (c.file.empty()) {
     return c.fail("the table log needs a log file: SELECT ... FROM log('events.log')");
   }
+  // A log the caller may not read is refused before anything looks at it.
+  if (const std::string refused = refusedLog(c.ctx->options, c.file); !refused.empty()) return c.fail(refused);
   if (const LogShapeCheck shape = checkLogShape(fromUtf8(c.file)); shape.shape != LogShape::Fine)
     return c.fail(describeLogShape(shape, c.file));
   c.reader = std::make_unique<Reader>(fromUtf8(c.file), std::move(q), cp);
@@ -636,6 +638,11 @@ const sqlite3_module kModule =
     eponymousModule({xConnect, xBestIndex, xOpen, xClose, xFilter, xNext, xEof, xColumn, xRowid});
 
 }  // namespace
+
+std::string refusedLog(const SqlOptions& options, const std::string& file) {
+  if (!options.mayRead || options.mayRead(file)) return {};
+  return "the log \"" + file + "\" may not be read here: only the served log";
+}
 
 const CodePage& codePageOf(const SqlOptions& options) {
   static const std::unique_ptr<CodePage> fallback = CodePage::make(1251);

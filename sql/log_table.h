@@ -24,7 +24,13 @@ struct SqlOptions {
   // The log's code page, asked at each statement (the extension lets SQL
   // change it); empty: 1251.
   std::function<const CodePage&()> codepage;
+  // When set, a log named in a query (log('...'), sessions('...')) is read
+  // only if this says yes; the message of a refusal names the file.
+  std::function<bool(const std::string& file)> mayRead;
 };
+
+// The refusal of a log that mayRead turns down; empty when it may be read.
+std::string refusedLog(const SqlOptions& options, const std::string& file);
 
 const CodePage& codePageOf(const SqlOptions& options);
 

@@ -100,6 +100,8 @@ int xFilter(sqlite3_vtab_cursor* b, int idxNum, const char*, int argc, sqlite3_v
     c.file.assign(reinterpret_cast<const char*>(t), static_cast<std::size_t>(sqlite3_value_bytes(argv[0])));
   }
   if (c.file.empty()) return c.fail("the table sessions needs a log file: SELECT ... FROM sessions('events.log')");
+  // A log the caller may not read is refused before anything looks at it.
+  if (const std::string refused = refusedLog(c.ctx->options, c.file); !refused.empty()) return c.fail(refused);
   if (const LogShapeCheck shape = checkLogShape(fromUtf8(c.file)); shape.shape != LogShape::Fine)
     return c.fail(describeLogShape(shape, c.file));
   ReadQuery q = wholeLog();
@@ -120,6 +122,7 @@ int xFilter(sqlite3_vtab_cursor* b, int idxNum, const char*, int argc, sqlite3_v
     next = stretch.next;
     if (next < 1 || !stretch.reachedStop) break;  // the sink never ends a stretch
   }
+  c.pairing.finish();
   c.sessions = c.pairing.sessions();
   return SQLITE_OK;
 }

@@ -79,6 +79,7 @@ class Running {
   int waitUpTo(int ms);
   const std::string& out() const { return out_; }
   const std::string& err() const { return err_; }
+  pid_t pid() const { return pid_; }
 
  private:
   bool pump(int timeoutMs);  // false when both pipes are closed

@@ -1,5 +1,6 @@
 // Session pairing: Close ends the oldest open session of its user and mode;
-// what the log does not show (a start before it, an end after it) stays unknown.
+// what the log does not show (a start before it, an end after it) stays
+// unknown, but an Open never closed ends at its user and mode's next Open.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -23,6 +24,7 @@ std::vector<std::string> paired(const std::vector<std::string>& lines) {
     }
     p.record(f);
   }
+  p.finish();
   std::vector<std::string> out;
   for (const Session& s : p.sessions()) {
     const std::int64_t n = s.start.empty() || s.end.empty() ? -1 : secondsBetween(s.start, s.end);
@@ -58,6 +60,13 @@ TEST(SessionPairing, PairsPerUserAndModeFirstInFirstOut) {
         "20050301;09:40:00;A;E;CloseSession"},
        {"A E 2005030109:00:00-2005030109:20:00 1200", "A E 2005030109:10:00-2005030109:40:00 1800",
         "A E 2005030109:30:00-? ?"}},
+      {"never closed, then opened again: it ends at the next Open of its user and mode",
+       {"20050301;09:00:00;A;E;OpenSession", "20050302;10:00:00;B;E;OpenSession", "20050303;08:00:00;A;C;OpenSession",
+        "20050303;09:00:00;A;E;OpenSession", "20050303;10:00:00;A;E;CloseSession", "20050304;09:00:00;A;E;OpenSession"},
+       // First in, first out: the Close ends the older session, and the one
+       // it leaves open ends at the next Open.
+       {"A E 2005030109:00:00-2005030310:00:00 176400", "B E 2005030210:00:00-? ?", "A C 2005030308:00:00-? ?",
+        "A E 2005030309:00:00-2005030409:00:00 86400", "A E 2005030409:00:00-? ?"}},
       {"other events and other letter cases are not sessions",
        {"20050301;09:00:00;A;E;opensession", "20050301;09:00:00;A;E;DocWrite"}, {}},
       {"a damaged time gives no length", {"20050301;9:00;A;E;OpenSession", "20050301;09:10:00;A;E;CloseSession"},

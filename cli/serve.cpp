@@ -1,0 +1,384 @@
+#include "cli/serve.h"
+
+#include <chrono>
+#include <csignal>
+#include <functional>
+#include <ostream>
+#include <sstream>
+#include <streambuf>
+#include <thread>
+
+#include <pthread.h>
+#include <sys/resource.h>
+#include <time.h>
+
+#include "cli/data_query.h"
+#include "cli/files.h"
+#include "cli/record_shaper.h"
+#include "cli/stream_printer.h"
+#include "serve/server.h"
+#include "text/codepage.h"
+
+#ifdef VELMORA_HAVE_SQL
+#include <sys/stat.h>
+
+#include "sql/log_table.h"
+#endif
+
+namespace velmora::cli {
+namespace {
+
+// Output appended to a text that the caller points it at.
+class TextBuf : public std::streambuf {
+ public:
+  std::string* target = nullptr;
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (c != traits_type::eof()) target->push_back(static_cast<char>(c));
+    return c;
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    target->append(s, static_cast<std::size_t>(n));
+    return n;
+  }
+};
+
+// The data command's printers for one response.
+class ToolWriter : public serve::RowWriter {
+ public:
+  ToolWriter(const DataQuery& q, serve::RowFormat format, const CodePage& cp)
+      : json_(format == serve::RowFormat::Json),
+        out_(&buf_),
+        shaper_(q.fields, q.translated, cp),
+        printer_(json_ ? Format::Jsonl : Format::Csv, out_, cp),
+        cells_(q.fields.size()) {
+    std::vector<std::string> names;
+    for (const U16String& n : q.columnNames()) names.push_back(toUtf8(n));
+    printer_.setColumns(std::move(names), std::vector<bool>(q.fields.size(), false));
+  }
+  void row(const RecordFields& fields, std::int64_t pos, std::string& out) override {
+    buf_.target = &out;
+    shaper_.shape(fields, cells_.data());
+    printer_.row(cells_.data());
+    printer_.flush(true);
+    if (!json_) return;
+    // The jsonl line's object, with the record's position added.
+    while (!out.empty() && (out.back() == '\n' || out.back() == '}')) {
+      const bool brace = out.back() == '}';
+      out.pop_back();
+      if (brace) break;
+    }
+    out += ",\"pos\":";
+    out += std::to_string(pos);
+    out.push_back('}');
+  }
+
+ private:
+  bool json_;
+  TextBuf buf_;
+  std::ostream out_;
+  RecordShaper shaper_;
+  StreamPrinter printer_;
+  std::vector<Cell> cells_;
+};
+
+class ToolView : public serve::View {
+ public:
+  ToolView(DataQuery q, const CodePage& cp) : query_(std::move(q)), cp_(cp) {}
+  const ReadQuery& query() const override { return query_.read; }
+  std::unique_ptr<serve::RowWriter> writer(serve::RowFormat format) const override {
+    return std::make_unique<ToolWriter>(query_, format, cp_);
+  }
+
+ private:
+  DataQuery query_;
+  const CodePage& cp_;
+};
+
+// Parameters are the data command's long options without their dashes.
+class ToolFace : public serve::Face {
+ public:
+  ToolFace(std::string log, const CodePage& cp) : log_(std::move(log)), cp_(cp) {}
+
+  std::unique_ptr<serve::View> view(const serve::Params& params) const override {
+    DataRequest r;
+    r.log = log_;
+    auto once = [](std::string& slot, const std::string& name, const std::string& value) {
+      if (!slot.empty()) throw serve::BadParameter(name + " is given twice; give it once");
+      if (value.empty()) throw serve::BadParameter(name + " is empty");
+      slot = value;
+    };
+    auto onceOptional = [](std::optional<std::string>& slot, const std::string& name, const std::string& value) {
+      if (slot) throw serve::BadParameter(name + " is given twice; give it once");
+      slot = value;
+    };
+    for (const auto& [name, value] : params) {
+      if (name == "from") once(r.period.from, name, value);
+      else if (name == "from-time") once(r.period.fromTime, name, value);
+      else if (name == "to") once(r.period.to, name, value);
+      else if (name == "to-time") once(r.period.toTime, name, value);
+      else if (name == "columns") onceOptional(r.columns, name, value);
+      else if (name == "translate") onceOptional(r.translate, name, value);
+      else if (name == "exact-id") {
+        if (value != "1" && value != "true") throw serve::BadParameter("exact-id takes 1 or true");
+        r.filters.exactId = true;
+      } else if (!plainFilter(r.filters, name, value)) {
+        throw serve::BadParameter("unknown parameter " + name + " (the data command's long options without dashes: from, "
+                                  "to, user, not-user, mode, ..., columns, translate; and pos, dir, limit)");
+      }
+    }
+    std::ostringstream notes;
+    Io io{notes, notes};
+    io.codepage = &cp_;
+    try {
+      return std::make_unique<ToolView>(dataQuery(r, io), cp_);
+    } catch (const UsageError& e) {
+      throw serve::BadParameter(e.what());
+    }
+  }
+  const CodePage& codePage() const override { return cp_; }
+  serve::SqlAnswer sql(const std::string& statement, std::int64_t maxRows, int seconds,
+                       const std::function<bool()>& keepGoing) const override;
+  std::string utf8(std::string_view bytes) const override { return toUtf8(cp_.decode(bytes)); }
+
+ private:
+  static bool plainFilter(FilterOptions& f, const std::string& name, const std::string& value) {
+    for (int k = 3; k <= 10; ++k) {
+      const std::string plain = plainFieldName(k);
+      PlainField& field = f.plain[static_cast<std::size_t>(k)];
+      if (name == plain) field.include.push_back(value);
+      else if (name == "not-" + plain) field.exclude.push_back(value);
+      else continue;
+      return true;
+    }
+    return false;
+  }
+
+  std::string log_;
+  const CodePage& cp_;
+};
+
+void appendJson(std::string& out, std::string_view text) {
+  static const char hex[] = "0123456789abcdef";
+  out.push_back('"');
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out.push_back('\\');
+      out.push_back(c);
+    } else if (b < 0x20) {
+      out += "\\u00";
+      out.push_back(hex[b >> 4]);
+      out.push_back(hex[b & 15]);
+    } else {
+      out.push_back(c);
+    }
+  }
+  out.push_back('"');
+}
+
+serve::SqlAnswer sqlError(int status, std::string_view message) {
+  serve::SqlAnswer a{status, "{\"error\":"};
+  appendJson(a.body, message);
+  a.body += "}\n";
+  return a;
+}
+
+#ifdef VELMORA_HAVE_SQL
+
+// What a statement of the viewer's console may do: read. No ATTACH, no
+// writing, no extension loading, no file functions, no PRAGMA but a few that
+// only describe.
+extern "C" int authorizeReading(void*, int action, const char* a, const char*, const char*, const char*) {
+  switch (action) {
+    case SQLITE_SELECT:
+    case SQLITE_READ:
+    case SQLITE_RECURSIVE:
+      return SQLITE_OK;
+    case SQLITE_FUNCTION: {
+      const std::string_view name = a ? a : "";
+      for (std::string_view banned : {"load_extension", "readfile", "writefile", "edit", "fts3_tokenizer", "zipfile"}) {
+        if (name == banned) return SQLITE_DENY;
+      }
+      return SQLITE_OK;
+    }
+    case SQLITE_PRAGMA: {
+      const std::string_view name = a ? a : "";
+      for (std::string_view describes : {"table_info", "table_xinfo", "function_list", "module_list", "pragma_list"}) {
+        if (name == describes) return SQLITE_OK;
+      }
+      return SQLITE_DENY;
+    }
+    default:
+      return SQLITE_DENY;
+  }
+}
+
+struct Deadline {
+  std::chrono::steady_clock::time_point end;
+  const std::function<bool()>* keepGoing;
+};
+
+extern "C" int sqlProgress(void* p) {
+  const auto& d = *static_cast<Deadline*>(p);
+  return std::chrono::steady_clock::now() > d.end || !(*d.keepGoing)();
+}
+
+#endif
+
+// The checks every face makes of a log before reading it.
+int checkServedLog(const std::string& log, std::ostream& err) { return checkLog(log, err); }
+
+serve::SqlAnswer ToolFace::sql(const std::string& statement, std::int64_t maxRows, int seconds,
+                               const std::function<bool()>& keepGoing) const {
+#ifndef VELMORA_HAVE_SQL
+  return sqlError(501, "this build has no SQL: it was made without SQLite");
+#else
+  sqlite3* db = nullptr;
+  struct Close {
+    sqlite3*& db;
+    ~Close() { sqlite3_close(db); }
+  } close{db};
+  if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_MEMORY, nullptr) != SQLITE_OK)
+    return sqlError(500, "SQLite cannot start");
+  sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+  sqlite3_limit(db, SQLITE_LIMIT_ATTACHED, 0);
+  sqlite3_limit(db, SQLITE_LIMIT_LENGTH, 16 << 20);
+  sqlite3_limit(db, SQLITE_LIMIT_SQL_LENGTH, 64 << 10);
+  sql::SqlState state;
+  sql::SqlOptions options;
+  options.defaultLog = log_;
+  const CodePage& cp = cp_;
+  options.codepage = [&cp]() -> const CodePage& { return cp; };
+  // Another log only when it is this very file, by identity, whatever its name.
+  struct stat served {};
+  const bool known = ::stat(log_.c_str(), &served) == 0;
+  options.mayRead = [&](const std::string& file) {
+    struct stat other {};
+    return known && ::stat(file.c_str(), &other) == 0 && other.st_dev == served.st_dev && other.st_ino == served.st_ino;
+  };
+  if (sql::registerLogTable(db, options, &state) != SQLITE_OK) return sqlError(500, sqlite3_errmsg(db));
+  // The tables are connected before the authorizer: declaring them is a
+  // CREATE TABLE that it would refuse.
+  sqlite3_stmt* connect = nullptr;
+  const int connected = sqlite3_prepare_v2(db, "SELECT 1 FROM log, sessions", -1, &connect, nullptr);
+  sqlite3_finalize(connect);
+  if (connected != SQLITE_OK) return sqlError(500, sqlite3_errmsg(db));
+  sqlite3_set_authorizer(db, authorizeReading, nullptr);
+  Deadline deadline{std::chrono::steady_clock::now() + std::chrono::seconds(seconds), &keepGoing};
+  sqlite3_progress_handler(db, 4096, sqlProgress, &deadline);
+
+  sqlite3_stmt* stmt = nullptr;
+  const char* tail = nullptr;
+  if (sqlite3_prepare_v2(db, statement.c_str(), static_cast<int>(statement.size()), &stmt, &tail) != SQLITE_OK)
+    return sqlError(400, sqlite3_errmsg(db));
+  struct Finalize {
+    sqlite3_stmt* s;
+    ~Finalize() { sqlite3_finalize(s); }
+  } finalize{stmt};
+  if (stmt == nullptr) return sqlError(400, "no statement");
+  for (const char* t = tail; t && *t; ++t) {
+    if (*t != ' ' && *t != '\n' && *t != '\r' && *t != '\t' && *t != ';')
+      return sqlError(400, "one statement at a time");
+  }
+  const int n = sqlite3_column_count(stmt);
+  std::string body = "{\"columns\":[";
+  for (int i = 0; i < n; ++i) {
+    if (i > 0) body.push_back(',');
+    appendJson(body, sqlite3_column_name(stmt, i));
+  }
+  body += "],\"rows\":[";
+  std::int64_t rows = 0;
+  int rc;
+  bool truncated = false;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    if (rows == maxRows) {
+      truncated = true;
+      break;
+    }
+    body += rows++ ? ",[" : "[";
+    for (int i = 0; i < n; ++i) {
+      if (i > 0) body.push_back(',');
+      const int type = sqlite3_column_type(stmt, i);
+      if (type == SQLITE_NULL) {
+        body += "null";
+      } else if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
+        body += reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
+      } else {
+        const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
+        appendJson(body, std::string_view(t ? t : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt, i))));
+      }
+    }
+    body.push_back(']');
+  }
+  if (rc == SQLITE_INTERRUPT)
+    return sqlError(503, "the query took longer than " + std::to_string(seconds) + " s and was stopped");
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return sqlError(state.logFailed ? 500 : 400, sqlite3_errmsg(db));
+  body += "],\"truncated\":";
+  body += truncated ? "true" : "false";
+  body += "}\n";
+  return {200, std::move(body)};
+#endif
+}
+
+}  // namespace
+
+int runServe(const ServeRequest& request, Io& io) {
+  if (const int code = checkServedLog(request.log, io.err)) return code;
+  ToolFace face(request.log, io.codePage());
+  serve::ServeOptions options;
+  options.log = fromUtf8(request.log);
+  options.logName = request.log;
+  options.bind = request.bind;
+  options.port = request.port;
+  // SIGINT and SIGTERM are taken by one thread that stops the server; every
+  // other thread (the server's are made after this) leaves them blocked.
+  // Connections are descriptors: as many as the system lets this process have.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
+  // A client gone mid-answer must end that answer, not the server.
+  std::signal(SIGPIPE, SIG_IGN);
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  sigset_t before;
+  pthread_sigmask(SIG_BLOCK, &stopSignals, &before);
+  serve::Server server(options, face);
+  std::string error;
+  if (!server.bind(error)) {
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    io.err << "velmora: " << error << "\n";
+    return kFailed;
+  }
+  io.out << "velmora: serving " << request.log << " at " << server.url() << std::endl;
+  std::atomic<bool> done{false};
+  std::thread signals([&] {
+    const timespec tick{0, 200'000'000};
+    while (!done) {
+      if (sigtimedwait(&stopSignals, nullptr, &tick) > 0) {
+        // A signal before the server got to listening would find nothing
+        // to stop: ask again until it has stopped.
+        while (!done) {
+          server.stop();
+          std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return;
+      }
+    }
+  });
+  server.run();
+  done = true;
+  signals.join();
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  io.err << "velmora: stopped\n";
+  return kSuccess;
+}
+
+}  // namespace velmora::cli

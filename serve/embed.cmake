@@ -1,0 +1,16 @@
+# Writes a C++ source that holds the page's three files as raw strings.
+# Called as: cmake -DOUT=... -DDIR=... -P embed.cmake
+set(body "// Made from serve/page/ by serve/embed.cmake at build time.\n#include \"serve/page.h\"\n\nnamespace velmora::serve {\n")
+foreach(pair "index.html;pageHtml" "app.js;pageScript" "app.css;pageStyle")
+  list(GET pair 0 file)
+  list(GET pair 1 fn)
+  file(READ "${DIR}/${file}" text)
+  string(FIND "${text}" ")velmora\"" clash)
+  if(NOT clash EQUAL -1)
+    message(FATAL_ERROR "${file} holds the raw string's end marker")
+  endif()
+  string(APPEND body "std::string_view ${fn}() {\n  static constexpr char text[] = R\"velmora(${text})velmora\";\n  return {text, sizeof text - 1};\n}\n")
+endforeach()
+string(APPEND body "\n}  // namespace velmora::serve\n")
+file(WRITE "${OUT}.tmp" "${body}")
+file(COPY_FILE "${OUT}.tmp" "${OUT}" ONLY_IF_DIFFERENT)

@@ -1,0 +1,175 @@
+// The viewer's API as a page uses it: the token and the address checked,
+// the records paged back and forward equal to velmora data's, bad
+// parameters refused with what was wrong, follow resumed exactly once.
+#include <atomic>
+#include <chrono>
+#include <regex>
+#include <thread>
+
+#include "sample/sample.h"
+#include "serve_support.h"
+
+namespace velmora::testing {
+namespace {
+
+// The records of a response, each without its "pos", and their positions.
+void splitRecords(const std::string& body, std::vector<std::string>& rows, std::vector<long long>& positions) {
+  static const std::regex record(R"(\{[^{}]*,"pos":(\d+)\})");
+  for (auto it = std::sregex_iterator(body.begin(), body.end(), record); it != std::sregex_iterator(); ++it) {
+    std::string row = it->str();
+    row.erase(row.rfind(",\"pos\":"));
+    rows.push_back(row + "}");
+    positions.push_back(std::stoll((*it)[1]));
+  }
+}
+
+long long nextOf(const std::string& body) {
+  const std::size_t at = body.rfind("\"next\":");
+  if (at == std::string::npos || body.compare(at + 7, 4, "null") == 0) return -1;
+  return std::stoll(body.substr(at + 7));
+}
+
+TEST(ServeApi, RecordsSecurityAndFollow) {
+  TempDir dir;
+  const std::string log = dir.path("events.log");
+  SampleOptions sample;
+  sample.days = 6;
+  sample.perDay = 400;
+  writeFile(log, sampleLog(sample));
+  Served served(log);
+  ASSERT_TRUE(served.up()) << served.line << served.process().err();
+  EXPECT_EQ(served.token.size(), 32u);
+  EXPECT_TRUE(served.line.starts_with("velmora: serving " + log + " at http://127.0.0.1:")) << served.line;
+  httplib::Client c = served.client();
+
+  // Every response: the policy, no cross-origin permission.
+  auto confined = [](const httplib::Result& r) {
+    EXPECT_TRUE(r->get_header_value("Content-Security-Policy").find("script-src 'self'") != std::string::npos);
+    EXPECT_FALSE(r->has_header("Access-Control-Allow-Origin"));
+  };
+  {
+    auto none = c.Get("/api/records");
+    ASSERT_TRUE(none);
+    EXPECT_EQ(none->status, 401);
+    confined(none);
+    EXPECT_EQ(c.Get("/api/records", {{"Authorization", "Bearer " + std::string(32, '0')}})->status, 401);
+    EXPECT_EQ(c.Get("/", {{"Cookie", "velmora_token=" + served.token.substr(1)}})->status, 401);
+    // DNS rebinding: a name that points here is not this server's name.
+    httplib::Headers rebound = served.auth();
+    rebound.emplace("Host", "attacker.example:" + std::to_string(served.port));
+    EXPECT_EQ(c.Get("/api/users", rebound)->status, 403);
+    // The printed address: a cookie no script reads, and the token out of the address bar.
+    auto open = c.Get("/?token=" + served.token);
+    ASSERT_TRUE(open);
+    EXPECT_EQ(open->status, 303);
+    const std::string cookie = open->get_header_value("Set-Cookie");
+    EXPECT_NE(cookie.find("HttpOnly"), std::string::npos);
+    EXPECT_NE(cookie.find("SameSite=Strict"), std::string::npos);
+    auto page = c.Get("/", {{"Cookie", cookie.substr(0, cookie.find(';'))}});
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+    confined(page);
+    EXPECT_EQ(page->body.find("http"), std::string::npos) << "the page loads nothing from elsewhere";
+  }
+
+  // The same records as velmora data, paged either way, for several queries.
+  struct Query {
+    std::string params;
+    std::vector<std::string> options;
+  };
+  const std::vector<Query> queries = {
+      {"", {}},
+      {"user=%D0%9A%D0%BB%D0%B0%D0%B4%D0%BE%D0%B2%D1%89%D0%B8%D0%BA", {"--user", "Кладовщик"}},
+      {"from=2005-01-02&to=2005-01-04&not-event=DocWrite&translate=all", {"--from", "2005-01-02", "--to", "2005-01-04", "--not-event", "DocWrite", "--translate", "all"}},
+      {"comment=%D0%BE%D1%88%D0%B8%D0%B1&columns=date,time,user,comment", {"--comment", "ошиб", "--columns", "date,time,user,comment"}},
+  };
+  for (const Query& q : queries) {
+    std::vector<std::string> args{"data", log, "--format", "jsonl"};
+    args.insert(args.end(), q.options.begin(), q.options.end());
+    const RunResult data = runVelmora(args);
+    std::vector<std::string> want;
+    for (std::string_view l : linesOf(data.out, "\n")) {
+      if (!l.empty()) want.emplace_back(l);
+    }
+    ASSERT_GT(want.size(), 10u) << q.params;
+    for (const bool back : {true, false}) {
+      std::vector<std::string> rows;
+      std::vector<long long> positions;
+      long long pos = -1;
+      for (int pages = 0; pages < 200; ++pages) {
+        std::string path = "/api/records?limit=97&dir=" + std::string(back ? "back" : "forward") +
+                           (q.params.empty() ? "" : "&" + q.params) + (pos >= 0 ? "&pos=" + std::to_string(pos) : "");
+        auto r = c.Get(path, served.auth());
+        ASSERT_TRUE(r);
+        ASSERT_EQ(r->status, 200) << path << r->body;
+        splitRecords(r->body, rows, positions);
+        pos = nextOf(r->body);
+        if (pos < 0) break;
+      }
+      if (back) {
+        std::reverse(rows.begin(), rows.end());
+        std::reverse(positions.begin(), positions.end());
+      }
+      EXPECT_EQ(rows, want) << q.params << (back ? " back" : " forward");
+      EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+    }
+  }
+
+  // A bad parameter: 400, naming what was wrong.
+  const std::vector<std::pair<std::string, std::string>> bad = {
+      {"/api/records?limit=0", "limit"},          {"/api/records?limit=x", "limit"},
+      {"/api/records?dir=up", "dir"},             {"/api/records?pos=-5", "pos"},
+      {"/api/records?pos=1&pos=2", "pos"},        {"/api/records?from=2005-02-30", "2005-02-30"},
+      {"/api/records?user=a%7Cb", "|"},           {"/api/records?colour=red", "colour"},
+      {"/api/records?user=a&not-user=b", "user"}, {"/api/export?format=xml", "xml"},
+      {"/api/histogram?bucket=year", "year"},     {"/api/records?columns=shoe", "shoe"},
+  };
+  for (const auto& [path, says] : bad) {
+    auto r = c.Get(path, served.auth());
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 400) << path;
+    EXPECT_NE(r->body.find(says), std::string::npos) << path << ": " << r->body;
+    EXPECT_TRUE(r->body.starts_with("{\"error\":")) << r->body;
+  }
+
+  // Follow: from a record's position, the records after it, once; then what
+  // a writer appends.
+  std::vector<std::string> all;
+  std::vector<long long> allPos;
+  {
+    auto r = c.Get("/api/records?dir=forward&limit=5000", served.auth());
+    ASSERT_TRUE(r);
+    splitRecords(r->body, all, allPos);
+  }
+  ASSERT_GT(all.size(), 20u);
+  const std::size_t from = all.size() - 11;
+  std::vector<long long> ids;
+  std::atomic<bool> appended{false};
+  std::string seen;
+  httplib::Client f = served.client();
+  httplib::Headers resume = served.auth();
+  resume.emplace("Last-Event-ID", std::to_string(allPos[from]));
+  const std::string added = cp1251(u"20050107;00:00:01;Новый;E;Docs;DocWrite;1;;;") + "\r\n";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  f.Get("/api/follow", resume, [&](const char* data, std::size_t n) {
+    seen.append(data, n);
+    // Once the ten records after the resumed one are in, append one more.
+    static const std::regex id(R"(id: (\d+))");
+    ids.clear();
+    for (auto it = std::sregex_iterator(seen.begin(), seen.end(), id); it != std::sregex_iterator(); ++it) ids.push_back(std::stoll((*it)[1]));
+    if (ids.size() == 10 && !appended) {
+      appendFile(log, added);
+      appended = true;
+    }
+    return ids.size() < 11 && std::chrono::steady_clock::now() < deadline;
+  });
+  ASSERT_EQ(ids.size(), 11u) << seen;
+  EXPECT_EQ(std::vector<long long>(ids.begin(), ids.end() - 1), std::vector<long long>(allPos.begin() + static_cast<long>(from) + 1, allPos.end()));
+  EXPECT_NE(seen.find("\"Пользователь\":\"Новый\""), std::string::npos);
+
+  EXPECT_EQ(served.stop(), 0);
+  EXPECT_NE(served.process().err().find("stopped"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace velmora::testing
