@@ -16,6 +16,7 @@
 #include "cli/files.h"
 #include "cli/record_shaper.h"
 #include "cli/stream_printer.h"
+#include "serve/json.h"
 #include "serve/server.h"
 #include "text/codepage.h"
 
@@ -159,28 +160,9 @@ class ToolFace : public serve::Face {
   const CodePage& cp_;
 };
 
-void appendJson(std::string& out, std::string_view text) {
-  static const char hex[] = "0123456789abcdef";
-  out.push_back('"');
-  for (const char c : text) {
-    const auto b = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out.push_back('\\');
-      out.push_back(c);
-    } else if (b < 0x20) {
-      out += "\\u00";
-      out.push_back(hex[b >> 4]);
-      out.push_back(hex[b & 15]);
-    } else {
-      out.push_back(c);
-    }
-  }
-  out.push_back('"');
-}
-
 serve::SqlAnswer sqlError(int status, std::string_view message) {
   serve::SqlAnswer a{status, "{\"error\":"};
-  appendJson(a.body, message);
+  serve::appendJsonString(a.body, message);
   a.body += "}\n";
   return a;
 }
@@ -288,7 +270,7 @@ serve::SqlAnswer ToolFace::sql(const std::string& statement, std::int64_t maxRow
   std::string body = "{\"columns\":[";
   for (int i = 0; i < n; ++i) {
     if (i > 0) body.push_back(',');
-    appendJson(body, sqlite3_column_name(stmt, i));
+    serve::appendJsonString(body, sqlite3_column_name(stmt, i));
   }
   body += "],\"rows\":[";
   std::int64_t rows = 0;
@@ -309,7 +291,7 @@ serve::SqlAnswer ToolFace::sql(const std::string& statement, std::int64_t maxRow
         body += reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
       } else {
         const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
-        appendJson(body, std::string_view(t ? t : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt, i))));
+        serve::appendJsonString(body, std::string_view(t ? t : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt, i))));
       }
     }
     body.push_back(']');
