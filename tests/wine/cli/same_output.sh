@@ -65,7 +65,7 @@ if [ "$sql" = sql ]; then
   same sql events.log --format csv "SELECT user, event_text, count(*) AS n FROM log
     WHERE date BETWEEN '2005-01-05' AND '2005-01-09' AND user LIKE '%ова%' GROUP BY 1, 2 ORDER BY 3 DESC, 1, 2"
   same sql events.log --format jsonl "SELECT pos, time, comment, is_error FROM log
-    WHERE event IN ('DocWrite', 'DocPost') AND number = '5' OR comment LIKE '%ОШИБКА%' ORDER BY pos LIMIT 50"
+    WHERE event IN ('DocWrite', 'DocPost') AND number = '5' OR comment LIKE '%Ошибка%' ORDER BY pos LIMIT 50"
 else
   "$wine_run" "$prefix" "$arch" run "$exe" sql events.log "SELECT 1" >wine.out 2>wine.err
   if [ $? -eq 3 ] && grep -q 'this build has no SQL' wine.err; then
