@@ -31,7 +31,7 @@ function check(ok, what) {
   page.on('pageerror', (e) => problems.push(String(e)));
   // Waits for a sign in the page. Playwright's own waitForFunction evaluates a
   // string, which the page's Content-Security-Policy forbids, and it stays on.
-  const waitFor = async (fn, arg, ms = 20000) => {
+  const waitFor = async (fn, arg, ms = 60000) => {
     const end = Date.now() + ms;
     while (!(await page.evaluate(fn, arg))) {
       if (Date.now() > end) throw new Error('waited in vain for ' + String(fn).slice(0, 120));
@@ -112,7 +112,7 @@ function check(ok, what) {
   await page.check('#follow');
   await waitFor(() => document.body.dataset.following === 'open');
   fs.appendFileSync(log, '20050301;12:00:00;Follower;E;Docs;DocWrite;1;appended;;\r\n');
-  await waitFor(() => [...document.querySelectorAll('#rows tbody td')].some((td) => td.textContent === 'Follower'), null, 10000)
+  await waitFor(() => [...document.querySelectorAll('#rows tbody td')].some((td) => td.textContent === 'Follower'), null, 30000)
     .catch(() => check(false, 'an appended record appears while following'));
 
   // SQL and export.
