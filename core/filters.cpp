@@ -11,7 +11,6 @@ namespace velmora {
 
 namespace {
 
-constexpr int kFirstListFilter = 8;
 
 U16String upperText(U16View text, const CodePage& cp) {
   U16String out(text);
