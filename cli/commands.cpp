@@ -193,7 +193,7 @@ int follow(const DataRequest& r, Io& io, DataStream& stream, std::int64_t positi
           const std::int64_t from = std::max<std::int64_t>(1, next - static_cast<std::int64_t>(kAnchor));
           read = bytesAt(r.log, from, static_cast<std::size_t>(next - from));
         }
-        const auto failure = stream.finish(next >= 1);
+        const auto failure = stream.conclude(next >= 1);
         if (scan.failure && !gone) return reportFailure(*scan.failure, io);
         if (failure) return reportStreamFailure(*failure, io);
         io.out.flush();
@@ -260,7 +260,7 @@ int runData(const DataRequest& r, Io& io) {
   const std::int64_t next = scan.next;
   noteOversize(stream.oversizeRecords(), stream.firstOversize(), io);
   if (next < 0 && !fileExists(u16(r.log))) return reportMissingLog(r.log, io);
-  if (const auto failure = stream.finish(next >= 1)) return reportStreamFailure(*failure, io);
+  if (const auto failure = stream.conclude(next >= 1)) return reportStreamFailure(*failure, io);
   io.out.flush();
   if (const int e = outputError(io.out)) return reportOutputFailure(e, r.resume, "--resume", kSuccess, io);
   if (next < 0) {

@@ -126,7 +126,7 @@ void DataStream::windowDone(std::int64_t, std::int64_t) {
   if (!grouping_ && !ordering_) printer_.flush(false);
 }
 
-std::optional<StreamFailure> DataStream::finish(bool startFound) {
+std::optional<StreamFailure> DataStream::conclude(bool startFound) {
   if (progress_) progress_->clear();
   const bool grouped = grouping_ && startFound;
   if (grouped && query_.group.failure) return query_.group.failure;

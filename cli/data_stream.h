@@ -49,7 +49,7 @@ class DataStream : public RecordSink {
   // prints what was kept, and hands all output on. startFound: the read had
   // a start (GetData groups only then). A column list that names no column
   // fails here, where GetData would fail.
-  std::optional<StreamFailure> finish(bool startFound);
+  std::optional<StreamFailure> conclude(bool startFound);
   std::size_t printed() const { return printer_.printed(); }
 
   bool record(const Record& record) override;
