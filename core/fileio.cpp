@@ -101,8 +101,6 @@ Reason reasonOf(Op op, DWORD code) {
   raise(op, path, reasonOf(op, code), static_cast<long long>(code));
 }
 
-HANDLE asHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
-
 std::wstring fullPath(const std::wstring& path) {
   DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
   if (n == 0) return path;
@@ -172,6 +170,13 @@ void splitPath(const std::string& path, std::string& folder, std::string& name) 
 
 }  // namespace
 
+#ifdef _WIN32
+void closeHandle(void* handle) noexcept { CloseHandle(handle); }
+void* invalidHandle() noexcept { return INVALID_HANDLE_VALUE; }
+#else
+void closeFd(int fd) noexcept { ::close(fd); }
+#endif
+
 // ---- existence and identity ----------------------------------------------
 
 #ifdef _WIN32
@@ -230,22 +235,12 @@ bool sameFile(U16View a, U16View b) {
 #ifdef _WIN32
 
 ReadFile::ReadFile(U16View path) : path_(path) {
-  HANDLE h = CreateFileW(widePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) raiseLast(Op::OpenRead, path_);
-  handle_ = reinterpret_cast<std::intptr_t>(h);
+  handle_.reset(CreateFileW(widePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle_) raiseLast(Op::OpenRead, path_);
   LARGE_INTEGER size{};
-  if (!GetFileSizeEx(h, &size)) {
-    const DWORD code = GetLastError();
-    CloseHandle(h);
-    handle_ = -1;
-    raise(Op::Read, path_, reasonOf(Op::Read, code), code);
-  }
+  if (!GetFileSizeEx(handle_.get(), &size)) raiseLast(Op::Read, path_);
   size_ = size.QuadPart;
-}
-
-ReadFile::~ReadFile() {
-  if (handle_ != -1) CloseHandle(asHandle(handle_));
 }
 
 std::size_t ReadFile::readFile(std::int64_t position, char* out, std::size_t n) {
@@ -258,7 +253,7 @@ std::size_t ReadFile::readFile(std::int64_t position, char* out, std::size_t n) 
     const DWORD want = static_cast<DWORD>(std::min<std::size_t>(n - done, 1u << 30));
     DWORD got = 0;
     ++readCalls_;
-    if (!::ReadFile(asHandle(handle_), out + done, want, &got, &at)) {
+    if (!::ReadFile(handle_.get(), out + done, want, &got, &at)) {
       const DWORD code = GetLastError();
       if (code == ERROR_HANDLE_EOF) break;
       raise(Op::Read, path_, reasonOf(Op::Read, code), code);
@@ -271,35 +266,27 @@ std::size_t ReadFile::readFile(std::int64_t position, char* out, std::size_t n) 
 
 std::int64_t ReadFile::currentSize() const {
   LARGE_INTEGER size{};
-  if (!GetFileSizeEx(asHandle(handle_), &size)) raiseLast(Op::Read, path_);
+  if (!GetFileSizeEx(handle_.get(), &size)) raiseLast(Op::Read, path_);
   return size.QuadPart;
 }
 
 #else
 
 ReadFile::ReadFile(U16View path) : path_(path) {
-  const int fd = ::open(nativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) raiseErrno(Op::OpenRead, path_, errno);
-  handle_ = fd;
+  handle_.reset(::open(nativePath(path).c_str(), O_RDONLY | O_CLOEXEC));
+  if (!handle_) raiseErrno(Op::OpenRead, path_, errno);
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    const int code = S_ISDIR(st.st_mode) ? EISDIR : errno;
-    ::close(fd);
-    handle_ = -1;
-    raiseErrno(Op::OpenRead, path_, code);
+  if (::fstat(handle_.get(), &st) != 0 || S_ISDIR(st.st_mode)) {
+    raiseErrno(Op::OpenRead, path_, S_ISDIR(st.st_mode) ? EISDIR : errno);
   }
   size_ = st.st_size;
-}
-
-ReadFile::~ReadFile() {
-  if (handle_ != -1) ::close(static_cast<int>(handle_));
 }
 
 std::size_t ReadFile::readFile(std::int64_t position, char* out, std::size_t n) {
   std::size_t done = 0;
   while (done < n) {
     ++readCalls_;
-    const ssize_t got = ::pread(static_cast<int>(handle_), out + done, n - done,
+    const ssize_t got = ::pread(handle_.get(), out + done, n - done,
                                 static_cast<off_t>(position - 1 + static_cast<std::int64_t>(done)));
     if (got < 0) {
       if (errno == EINTR) continue;
@@ -313,11 +300,13 @@ std::size_t ReadFile::readFile(std::int64_t position, char* out, std::size_t n) 
 
 std::int64_t ReadFile::currentSize() const {
   struct stat st {};
-  if (::fstat(static_cast<int>(handle_), &st) != 0) raiseErrno(Op::Read, path_, errno);
+  if (::fstat(handle_.get(), &st) != 0) raiseErrno(Op::Read, path_, errno);
   return st.st_size;
 }
 
 #endif
+
+ReadFile::~ReadFile() = default;
 
 bool ReadFile::inBlock(std::int64_t position, std::size_t n) const {
   // The block's bytes stand for the file's while the file still reaches
@@ -407,17 +396,16 @@ WriteFile::WriteFile(U16View path) : path_(path) {
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
     raise(Op::OpenWrite, path_, reasonOf(Op::OpenWrite, ERROR_ACCESS_DENIED), 0);
   }
-  HANDLE h = CreateFileW(widePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) raiseLast(Op::OpenWrite, path_);
-  handle_ = reinterpret_cast<std::intptr_t>(h);
+  handle_.reset(CreateFileW(widePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle_) raiseLast(Op::OpenWrite, path_);
 }
 
 void WriteFile::write(std::string_view bytes) {
   while (!bytes.empty()) {
     const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
     DWORD put = 0;
-    if (!::WriteFile(asHandle(handle_), bytes.data(), want, &put, nullptr)) raiseLast(Op::Write, path_);
+    if (!::WriteFile(handle_.get(), bytes.data(), want, &put, nullptr)) raiseLast(Op::Write, path_);
     if (put == 0) raise(Op::Write, path_, {ErrorNumber::DiskFull, kDiskFull}, 0);
     bytes.remove_prefix(put);
     written_ += put;
@@ -425,29 +413,28 @@ void WriteFile::write(std::string_view bytes) {
 }
 
 void WriteFile::close() {
-  if (handle_ == -1) return;
-  HANDLE h = asHandle(handle_);
-  handle_ = -1;
+  if (!handle_) return;
+  UniqueHandle h = std::move(handle_);  // closed however this ends
   LARGE_INTEGER at{};
   at.QuadPart = written_;
   // Only a file on disk has a length to settle (an output may be a device).
-  if (GetFileType(h) == FILE_TYPE_DISK && (!SetFilePointerEx(h, at, nullptr, FILE_BEGIN) || !SetEndOfFile(h))) {
-    const DWORD code = GetLastError();
-    CloseHandle(h);
-    raise(Op::Write, path_, reasonOf(Op::Write, code), code);
+  if (GetFileType(h.get()) == FILE_TYPE_DISK &&
+      (!SetFilePointerEx(h.get(), at, nullptr, FILE_BEGIN) || !SetEndOfFile(h.get()))) {
+    raiseLast(Op::Write, path_);
   }
-  if (!CloseHandle(h)) raiseLast(Op::Write, path_);
+  // By hand: the close's own failure is a write failure too.
+  if (!CloseHandle(h.release())) raiseLast(Op::Write, path_);
 }
 
 WriteFile::~WriteFile() {
-  if (handle_ == -1) return;
+  if (!handle_) return;
   // On an error path: keep what was written, drop what an older file had
-  // beyond it.
-  HANDLE h = asHandle(handle_);
+  // beyond it (the owner then closes it).
   LARGE_INTEGER at{};
   at.QuadPart = written_;
-  if (GetFileType(h) == FILE_TYPE_DISK && SetFilePointerEx(h, at, nullptr, FILE_BEGIN)) SetEndOfFile(h);
-  CloseHandle(h);
+  if (GetFileType(handle_.get()) == FILE_TYPE_DISK && SetFilePointerEx(handle_.get(), at, nullptr, FILE_BEGIN)) {
+    SetEndOfFile(handle_.get());
+  }
 }
 
 #else
@@ -455,20 +442,15 @@ WriteFile::~WriteFile() {
 WriteFile::WriteFile(U16View path) : path_(path) {
   // Written from the first byte; the length is settled when the file is
   // closed (or dropped on an error path): it ends where the written bytes end.
-  const int fd = ::open(nativePath(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) raiseErrno(Op::OpenWrite, path_, errno);
-  handle_ = fd;
+  handle_.reset(::open(nativePath(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+  if (!handle_) raiseErrno(Op::OpenWrite, path_, errno);
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    handle_ = -1;
-    raiseErrno(Op::OpenWrite, path_, EISDIR);
-  }
+  if (::fstat(handle_.get(), &st) == 0 && S_ISDIR(st.st_mode)) raiseErrno(Op::OpenWrite, path_, EISDIR);
 }
 
 void WriteFile::write(std::string_view bytes) {
   while (!bytes.empty()) {
-    const ssize_t put = ::write(static_cast<int>(handle_), bytes.data(), bytes.size());
+    const ssize_t put = ::write(handle_.get(), bytes.data(), bytes.size());
     if (put < 0) {
       if (errno == EINTR) continue;
       raiseErrno(Op::Write, path_, errno);
@@ -480,26 +462,22 @@ void WriteFile::write(std::string_view bytes) {
 }
 
 void WriteFile::close() {
-  if (handle_ == -1) return;
-  const int fd = static_cast<int>(handle_);
-  handle_ = -1;
-  if (isRegular(fd) && ::ftruncate(fd, static_cast<off_t>(written_)) != 0) {
-    const int code = errno;
-    ::close(fd);
-    raiseErrno(Op::Write, path_, code);
+  if (!handle_) return;
+  UniqueFd fd = std::move(handle_);  // closed however this ends
+  if (isRegular(fd.get()) && ::ftruncate(fd.get(), static_cast<off_t>(written_)) != 0) {
+    raiseErrno(Op::Write, path_, errno);
   }
-  if (::close(fd) != 0 && errno != EINTR) raiseErrno(Op::Write, path_, errno);
+  // By hand: the close's own failure is a write failure too.
+  if (::close(fd.release()) != 0 && errno != EINTR) raiseErrno(Op::Write, path_, errno);
 }
 
 WriteFile::~WriteFile() {
-  if (handle_ == -1) return;
+  if (!handle_) return;
   // On an error path: keep what was written, drop what an older file had
-  // beyond it.
-  const int fd = static_cast<int>(handle_);
-  if (isRegular(fd) && ::ftruncate(fd, static_cast<off_t>(written_)) != 0) {
+  // beyond it (the owner then closes it).
+  if (isRegular(handle_.get()) && ::ftruncate(handle_.get(), static_cast<off_t>(written_)) != 0) {
     // Nothing more to do on an error path: the method reports its own error.
   }
-  ::close(fd);
 }
 
 #endif

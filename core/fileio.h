@@ -11,9 +11,21 @@
 #include <vector>
 
 #include "core/file_paths.h"
+#include "core/unique_resource.h"
 #include "text/text.h"
 
 namespace velmora {
+
+// The system's own file: a descriptor natively, a HANDLE on Windows (kept as
+// void* so that this header needs no windows.h).
+#ifdef _WIN32
+void closeHandle(void* handle) noexcept;
+void* invalidHandle() noexcept;  // INVALID_HANDLE_VALUE
+using UniqueHandle = UniqueResource<void*, closeHandle, invalidHandle>;
+#else
+void closeFd(int fd) noexcept;
+using UniqueFd = UniqueResource<int, closeFd, -1>;
+#endif
 
 // A file opened for reading, shared with other readers and writers.
 //
@@ -59,7 +71,11 @@ class ReadFile {
   void restore();  // puts back the block's bytes that a view covered with spaces
 
   U16String path_;
-  std::intptr_t handle_ = -1;
+#ifdef _WIN32
+  UniqueHandle handle_;
+#else
+  UniqueFd handle_;
+#endif
   std::int64_t size_ = 0;
   std::vector<char> ahead_;     // the block read ahead, and room for a view's padding
   std::size_t blockSize_ = 0;
@@ -87,7 +103,11 @@ class WriteFile {
 
  private:
   U16String path_;
-  std::intptr_t handle_ = -1;
+#ifdef _WIN32
+  UniqueHandle handle_;
+#else
+  UniqueFd handle_;
+#endif
   std::int64_t written_ = 0;
 };
 
