@@ -8,6 +8,7 @@
 #include "addin/com_ptr.h"
 #include "core/failure.h"
 #include "script/host.h"
+#include "script/num_err.h"
 
 namespace velmora {
 
@@ -97,7 +98,7 @@ HRESULT failFromCurrentException(REFIID iid) noexcept {
   } catch (const HostError& e) {
     return failWithInfo(hresultFromNumber(e.number()), e.description(), iid);
   } catch (const Failure& e) {
-    return failWithInfo(hresultFromNumber(e.number()), e.text(), iid);
+    return failWithInfo(hresultFromNumber(numErr(e)), textErr(e), iid);
   } catch (const std::bad_alloc&) {
     return failWithInfo(E_OUTOFMEMORY, describeHresult(E_OUTOFMEMORY), iid);
   } catch (const std::exception& e) {

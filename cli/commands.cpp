@@ -84,9 +84,7 @@ Failure currentFailure() {
   } catch (const Failure& f) {
     return f;
   } catch (const HostError& e) {
-    U16String text = e.description();
-    if (text.empty()) text = u"Ошибка при обращении к объекту системы";
-    return Failure(foldErrorNumber(e.number()), std::move(text));
+    return Failure(FailureKind::Host, {}, e.number(), FileAction::None, e.description());
   } catch (...) {
     return velmora::currentFailure();
   }
@@ -123,7 +121,7 @@ namespace {
 // ---- following a growing log --------------------------------------------------
 
 int reportStreamFailure(const StreamFailure& failure, Io& io) {
-  io.err << "velmora: failed, " << describe(Failure(failure.number, failure.text)) << "\n";
+  io.err << "velmora: failed, " << describe(Failure(FailureKind::Host, {}, failure.number, FileAction::None, failure.text)) << "\n";
   return kFailed;
 }
 

@@ -1,50 +1,66 @@
-// A failure to read or write a file, as a value every face can report:
-// its number (stable: scripts compare them, and the README lists them) and
-// its text. One mapping turns whatever a call threw into one.
+// A failure to read or write a file, as a value every face can report in
+// its own language: what went wrong (a kind), the file it concerns, the
+// system's code, and what was being done. One mapping turns whatever a call
+// threw into one.
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
+#include <exception>
 #include <string>
 
 #include "text/text.h"
 
 namespace velmora {
 
-enum class ErrorNumber : std::int16_t {
-  Overflow = 6,           // a position or count does not fit 32 bits
-  OutOfMemory = 7,        // a window or the replacement list does not fit in memory
-  InternalError = 51,     // an unexpected failure inside the reader
-  FileNotFound = 53,      // the file vanished between the check and the open
-  DiskFull = 61,
-  TooManyFiles = 67,
-  PermissionDenied = 70,
-  DeviceIo = 57,          // read error
-  PathFileAccess = 75,    // write error, or any other open failure
-  PathNotFound = 76,      // a folder of an output path does not exist
-  AutomationError = 440,  // a host failure whose number does not fit 16 bits
+enum class FailureKind : std::uint8_t {
+  NotFound,          // the file vanished between the check and the open
+  PathNotFound,      // a folder of the path does not exist
+  PermissionDenied,
+  Busy,              // another program holds the file
+  TooManyFiles,
+  DiskFull,
+  Io,                // a read error; code: the system's
+  IsFolder,          // the path names a folder
+  System,            // any other open or write failure; code: the system's
+  BadPosition,       // a read before the first byte; code: the position
+  LogCut,            // a copy found the log shorter than when it was opened
+  OutOfMemory,
+  ListTooLarge,      // a replacement list past what is held in memory
+  ResultOverflow,    // code: a position or count past 32 bits
+  LineOverflow,      // code: the line of a list whose number is past 32 bits
+  Internal,          // detail: what the unexpected exception said
+  Host,              // code: the host's error number; detail: its description
 };
+inline constexpr int kFailureKinds = static_cast<int>(FailureKind::Host) + 1;
 
-// A failure inside one of the four methods that handle their own errors:
-// the number goes to NumErr, the text (Russian, naming the file) to TextErr.
-class Failure : public std::runtime_error {
+// What was being done to the file when it failed.
+enum class FileAction : std::uint8_t { None, OpenRead, OpenWrite, Read, Write };
+
+class Failure : public std::exception {
  public:
-  Failure(std::int16_t number, U16String text)
-      : std::runtime_error(toUtf8(text)), number_(number), text_(std::move(text)) {}
-  Failure(ErrorNumber number, U16String text) : Failure(static_cast<std::int16_t>(number), std::move(text)) {}
-  std::int16_t number() const { return number_; }
-  const U16String& text() const { return text_; }
+  explicit Failure(FailureKind kind, U16String path = {}, std::int64_t code = 0, FileAction action = FileAction::None,
+                   U16String detail = {});
+  FailureKind kind() const { return kind_; }
+  const U16String& path() const { return path_; }
+  std::int64_t code() const { return code_; }
+  FileAction action() const { return action_; }
+  const U16String& detail() const { return detail_; }
+  const char* what() const noexcept override { return what_.c_str(); }
 
  private:
-  std::int16_t number_;
-  U16String text_;
+  FailureKind kind_;
+  FileAction action_;
+  std::int64_t code_;
+  U16String path_;
+  U16String detail_;
+  std::string what_;
 };
 
 // Inside a catch block: what was caught, as a failure. Memory run out is
-// OutOfMemory; anything else that is no Failure is an InternalError.
+// OutOfMemory; anything else that is no Failure is Internal.
 Failure currentFailure();
 
-// The failure as the tool and the SQL tables print it.
+// The failure in English, as the tool, the SQL tables and the server print it.
 std::string describe(const Failure& failure);
 
 // A copy found the log shorter than when it was opened: the host (or

@@ -19,78 +19,39 @@
 namespace velmora {
 namespace {
 
-// What was being done when a file operation failed; it chooses the wording
-// of TextErr and, with the system's code, the failure number.
-enum class Op { OpenRead, OpenWrite, Read, Write };
+using Op = FileAction;
 
-struct Reason {
-  ErrorNumber number;
-  U16View text;
-};
-
-U16String decimal(long long value) {
-  const std::string digits = std::to_string(value);
-  return U16String(digits.begin(), digits.end());
+[[noreturn]] void raise(Op op, U16View path, FailureKind kind, long long code) {
+  throw Failure(kind, U16String(path), code, op);
 }
 
-[[noreturn]] void raise(Op op, U16View path, const Reason& reason, long long code) {
-  U16String text;
-  switch (op) {
-    case Op::OpenRead: text = u"Не удалось открыть для чтения файл \""; break;
-    case Op::OpenWrite: text = u"Не удалось открыть для записи файл \""; break;
-    case Op::Read: text = u"Ошибка чтения файла \""; break;
-    case Op::Write: text = u"Ошибка записи в файл \""; break;
-  }
-  text.append(path);
-  text.append(u"\": ");
-  text.append(reason.text);
-  if (code != 0 && (reason.number == ErrorNumber::PathFileAccess || reason.number == ErrorNumber::DeviceIo)) {
-    text.append(u" (код ");
-    text.append(decimal(code));
-    text.append(u")");
-  }
-  throw Failure(reason.number, std::move(text));
-}
-
-constexpr U16View kNotFound = u"файл не найден";
-constexpr U16View kPathNotFound = u"путь не найден";
-constexpr U16View kDenied = u"нет доступа";
-constexpr U16View kBusy = u"файл занят другой программой";
-constexpr U16View kTooMany = u"открыто слишком много файлов";
-constexpr U16View kDiskFull = u"на диске нет места";
-constexpr U16View kIo = u"ошибка ввода-вывода";
-constexpr U16View kFolder = u"это папка, а не файл";
-constexpr U16View kOther = u"системная ошибка";
-
-Reason otherReason(Op op) {
-  return op == Op::Read ? Reason{ErrorNumber::DeviceIo, kIo} : Reason{ErrorNumber::PathFileAccess, kOther};
-}
+FailureKind otherReason(Op op) { return op == Op::Read ? FailureKind::Io : FailureKind::System; }
 
 #ifdef _WIN32
 
 std::wstring widePath(U16View path) { return std::wstring(path.begin(), path.end()); }
 
-Reason reasonOf(Op op, DWORD code) {
+FailureKind reasonOf(Op op, DWORD code) {
   switch (code) {
     case ERROR_FILE_NOT_FOUND:
-      return {op == Op::OpenWrite ? ErrorNumber::PathNotFound : ErrorNumber::FileNotFound, kNotFound};
+      return FailureKind::NotFound;
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_NAME:
     case ERROR_BAD_NETPATH:
     case ERROR_BAD_PATHNAME:
     case ERROR_INVALID_DRIVE:
-      return {ErrorNumber::PathNotFound, kPathNotFound};
+      return FailureKind::PathNotFound;
     case ERROR_ACCESS_DENIED:
     case ERROR_WRITE_PROTECT:
-      return {ErrorNumber::PermissionDenied, kDenied};
+      return FailureKind::PermissionDenied;
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
-      return {ErrorNumber::PermissionDenied, kBusy};
+      return FailureKind::Busy;
     case ERROR_TOO_MANY_OPEN_FILES:
-      return {ErrorNumber::TooManyFiles, kTooMany};
+      return FailureKind::TooManyFiles;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
-      return {ErrorNumber::DiskFull, kDiskFull};
+      return FailureKind::DiskFull;
     default:
       return otherReason(op);
   }
@@ -114,33 +75,32 @@ std::wstring fullPath(const std::wstring& path) {
 
 std::string nativePath(U16View path) { return toUtf8(path); }
 
-Reason reasonOf(Op op, int code) {
+FailureKind reasonOf(Op op, int code) {
   switch (code) {
     case ENOENT:
-      return op == Op::OpenWrite ? Reason{ErrorNumber::PathNotFound, kPathNotFound}
-                                 : Reason{ErrorNumber::FileNotFound, kNotFound};
+      return op == Op::OpenWrite ? FailureKind::PathNotFound : FailureKind::NotFound;
     case ENOTDIR:
     case ENAMETOOLONG:
     case ELOOP:
-      return {ErrorNumber::PathNotFound, kPathNotFound};
+      return FailureKind::PathNotFound;
     case EACCES:
     case EPERM:
     case EROFS:
-      return {ErrorNumber::PermissionDenied, kDenied};
+      return FailureKind::PermissionDenied;
     case ETXTBSY:
-      return {ErrorNumber::PermissionDenied, kBusy};
+      return FailureKind::Busy;
     case EMFILE:
     case ENFILE:
-      return {ErrorNumber::TooManyFiles, kTooMany};
+      return FailureKind::TooManyFiles;
     case ENOSPC:
 #ifdef EDQUOT
     case EDQUOT:
 #endif
-      return {ErrorNumber::DiskFull, kDiskFull};
+      return FailureKind::DiskFull;
     case EIO:
-      return {ErrorNumber::DeviceIo, kIo};
+      return FailureKind::Io;
     case EISDIR:
-      return {ErrorNumber::PathFileAccess, kFolder};
+      return FailureKind::IsFolder;
     default:
       return otherReason(op);
   }
@@ -343,7 +303,7 @@ void ReadFile::restore() {
 }
 
 std::size_t ReadFile::readAt(std::int64_t position, char* out, std::size_t n) {
-  if (position < 1) raise(Op::Read, path_, {ErrorNumber::DeviceIo, u"неверная позиция чтения"}, position);
+  if (position < 1) raise(Op::Read, path_, FailureKind::BadPosition, position);
   restore();
   const bool next = follows(position);
   lastAt_ = position;
@@ -360,7 +320,7 @@ std::size_t ReadFile::readAt(std::int64_t position, char* out, std::size_t n) {
 }
 
 const char* ReadFile::view(std::int64_t position, std::size_t n, std::size_t& got) {
-  if (position < 1) raise(Op::Read, path_, {ErrorNumber::DeviceIo, u"неверная позиция чтения"}, position);
+  if (position < 1) raise(Op::Read, path_, FailureKind::BadPosition, position);
   restore();
   if (!inBlock(position, n)) {
     if (!follows(position) || n > kReadAheadMax / 2) return nullptr;
@@ -406,7 +366,7 @@ void WriteFile::write(std::string_view bytes) {
     const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
     DWORD put = 0;
     if (!::WriteFile(handle_.get(), bytes.data(), want, &put, nullptr)) raiseLast(Op::Write, path_);
-    if (put == 0) raise(Op::Write, path_, {ErrorNumber::DiskFull, kDiskFull}, 0);
+    if (put == 0) raise(Op::Write, path_, FailureKind::DiskFull, 0);
     bytes.remove_prefix(put);
     written_ += put;
   }

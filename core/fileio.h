@@ -1,7 +1,7 @@
 // File access for the reader: shared reading at 1-based positions, writing of
 // copies, identity of paths. Windows uses the wide-character API so that any
-// path works; natively POSIX. Every failure throws velmora::Failure with a
-// stable number and a Russian text that names the file.
+// path works; natively POSIX. Every failure throws velmora::Failure naming
+// the file, what was being done and the system's code.
 #pragma once
 
 #include <array>

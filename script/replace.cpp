@@ -63,13 +63,7 @@ bool leadingNumber(std::string_view text, double& value) {
 }
 
 [[noreturn]] void badNumber(std::size_t line, U16View path) {
-  const std::string digits = std::to_string(line);
-  U16String text = u"Номер записи в строке ";
-  text.append(digits.begin(), digits.end());
-  text.append(u" файла \"");
-  text.append(path);
-  text.append(u"\" не помещается в 32-битное целое");
-  throw Failure(ErrorNumber::Overflow, std::move(text));
+  throw Failure(FailureKind::LineOverflow, U16String(path), static_cast<std::int64_t>(line));
 }
 
 // One slot per CR LF of the list: the new key and the record's number for a
@@ -166,7 +160,7 @@ std::int64_t replaceRecordKeys(U16View log, U16View outPath, U16View listPath, c
   {
     ReadFile listFile(listPath);
     if (listFile.size() > kMaxListSize) {
-      throw Failure(ErrorNumber::OutOfMemory, u"Список замен \"" + U16String(listPath) + u"\" слишком велик");
+      throw Failure(FailureKind::ListTooLarge, U16String(listPath));
     }
     list.resize(static_cast<std::size_t>(listFile.size()));
     list.resize(listFile.readAt(1, list.data(), list.size()));

@@ -294,7 +294,7 @@ struct Server::Impl {
       sendError(res, 503, i.timeUp ? "the query took longer than " + std::to_string(Limits::kQuerySeconds) + " s and was stopped"
                                    : "the client went away");
     } catch (const Failure& f) {
-      sendError(res, 500, "NumErr " + std::to_string(f.number()) + ": " + toUtf8(f.text()));
+      sendError(res, 500, describe(f));
     } catch (const std::bad_alloc&) {
       sendError(res, 500, "out of memory");
     }

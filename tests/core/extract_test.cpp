@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "core/failure.h"
+#include "script/num_err.h"
 #include "script/journal.h"
 #include "log_builder.h"
 

@@ -10,6 +10,7 @@
 
 #include "core/failure.h"
 #include "core/fileio.h"
+#include "script/num_err.h"
 #include "log_builder.h"
 #include "permission_checks.h"
 
@@ -112,9 +113,9 @@ TEST(FileIo, MissingFileFailsWithANumberAndATextNamingIt) {
     ReadFile f(tmp.u16("нет.txt"));
     FAIL() << "opened a missing file";
   } catch (const Failure& e) {
-    EXPECT_EQ(e.number(), static_cast<std::int16_t>(ErrorNumber::FileNotFound));
-    EXPECT_NE(e.text().find(u"нет.txt"), U16String::npos) << test::utf8(e.text());
-    EXPECT_NE(e.text().find(u"не найден"), U16String::npos) << test::utf8(e.text());
+    EXPECT_EQ(numErr(e), static_cast<std::int16_t>(ErrorNumber::FileNotFound));
+    EXPECT_NE(textErr(e).find(u"нет.txt"), U16String::npos) << test::utf8(textErr(e));
+    EXPECT_NE(textErr(e).find(u"не найден"), U16String::npos) << test::utf8(textErr(e));
   }
 }
 
@@ -139,8 +140,8 @@ TEST(FileIo, WriteIntoAMissingFolderFailsWithPathNotFound) {
     WriteFile f(tmp.u16("no-such-folder/out.txt"));
     FAIL() << "created a file in a missing folder";
   } catch (const Failure& e) {
-    EXPECT_EQ(e.number(), static_cast<std::int16_t>(ErrorNumber::PathNotFound));
-    EXPECT_NE(e.text().find(u"out.txt"), U16String::npos);
+    EXPECT_EQ(numErr(e), static_cast<std::int16_t>(ErrorNumber::PathNotFound));
+    EXPECT_NE(textErr(e).find(u"out.txt"), U16String::npos);
   }
 }
 
@@ -154,7 +155,7 @@ TEST(FileIo, WriteIntoAReadOnlyFileFailsWithPermissionDenied) {
     WriteFile f(tmp.u16("ro.txt"));
     FAIL() << "opened a read-only file for writing";
   } catch (const Failure& e) {
-    EXPECT_EQ(e.number(), static_cast<std::int16_t>(ErrorNumber::PermissionDenied));
+    EXPECT_EQ(numErr(e), static_cast<std::int16_t>(ErrorNumber::PermissionDenied));
   }
   fs::permissions(tmp.path("ro.txt"), fs::perms::owner_write, fs::perm_options::add);
   EXPECT_EQ(tmp.read("ro.txt"), "x");
@@ -169,8 +170,8 @@ TEST(FileIo, FullDiskFailsTheWriteWithDiskFull) {
     f.write(std::string(100000, 'x'));
     FAIL() << "wrote to a full disk";
   } catch (const Failure& e) {
-    EXPECT_EQ(e.number(), static_cast<std::int16_t>(ErrorNumber::DiskFull));
-    EXPECT_NE(e.text().find(u"/dev/full"), U16String::npos);
+    EXPECT_EQ(numErr(e), static_cast<std::int16_t>(ErrorNumber::DiskFull));
+    EXPECT_NE(textErr(e).find(u"/dev/full"), U16String::npos);
   }
 }
 #endif

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "core/failure.h"
+#include "script/num_err.h"
 #include "script/journal.h"
 #include "log_builder.h"
 

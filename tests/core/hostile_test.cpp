@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/failure.h"
+#include "script/num_err.h"
 #include "script/journal.h"
 #include "log_builder.h"
 #include "permission_checks.h"

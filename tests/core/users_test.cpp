@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "core/failure.h"
+#include "script/num_err.h"
 #include "script/journal.h"
 #include "log_builder.h"
 
