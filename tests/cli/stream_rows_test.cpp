@@ -15,6 +15,7 @@
 #include "cli/commands.h"
 #include "cli/host_rows.h"
 #include "cli_support.h"
+#include "core/failure.h"
 #include "script/journal.h"
 #include "memhost/memory_host.h"
 #include "sample/sample.h"
@@ -58,7 +59,9 @@ Outcome throughTable(const DataRequest& r, Format format) {
   MemoryValueTable table;
   const std::int32_t next = journal.GetStartPos(static_cast<std::int32_t>(r.resume), table);
   if (journal.NumErr() != 0) {
-    return {kFailed, "", "NumErr " + std::to_string(journal.NumErr()) + ": " + toUtf8(journal.TextErr())};
+    // The tool words the table's failure as a failure of the host object.
+    return {kFailed, "",
+            describe(Failure(FailureKind::Host, {}, journal.NumErr(), FileAction::None, journal.TextErr()))};
   }
   if (next < 0) return {kNothingFound, "", ""};
   TableRows rows(table);
