@@ -14,7 +14,7 @@
 #include "core/calendar.h"
 #include "text/codepage.h"
 #include "text/text.h"
-#include "transform/transform.h"
+#include "transform/lookup.h"
 #include "cli/stats.h"
 
 namespace velmora::cli {
@@ -97,11 +97,9 @@ struct ModeNames {
 
 ModeNames modeNames(bool raw) {
   ModeNames n;
-  Transform t;
-  t.SetTransformStr(u"0100");
   for (int m = 0; m < 4; ++m) {
     U16String text(1, static_cast<char16_t>(kModeCodes[static_cast<std::size_t>(m)]));
-    if (!raw) t.TransformCol(text, 4);
+    if (!raw) presentCode(4, text);
     n.label[static_cast<std::size_t>(m)] = toUtf8(text);
   }
   n.label[kModeOther] = "other";
@@ -261,25 +259,19 @@ void errorTable(std::string& o, const Summary& s, const std::vector<ErrorRecord>
   o += "<table class=\"errors\"><thead><tr><th>Date</th><th>Time</th><th>User</th><th>Mode</th><th>Event</th><th>Comment</th>";
   if (objects) o += "<th>Object</th>";
   o += "</tr></thead><tbody>\n";
-  Transform t;
-  t.SetTransformStr(u"0101");
+  CodeTranslator shown(cp, raw ? TranslatedFields{} : fieldSet({4, 6}));
   for (const ErrorRecord& e : errors) {
     auto cell = [&](const std::string& text, const char* cls = nullptr) {
       o += cls ? "<td class=\"" + std::string(cls) + "\">" : std::string("<td>");
       appendHtml(o, text);
       o += "</td>";
     };
-    auto translated = [&](const std::string& bytes, std::int16_t field) {
-      U16String text = cp.decode(bytes);
-      if (!raw) t.TransformCol(text, field);
-      return toUtf8(text);
-    };
     o += "<tr>";
     cell(isoDate(e.fields[1], cp));
     cell(decoded(e.fields[2], cp));
     cell(decoded(e.fields[3], cp));
-    cell(translated(e.fields[4], 4));
-    cell(translated(e.fields[6], 6));
+    cell(shown.utf8(4, e.fields[4]));
+    cell(shown.utf8(6, e.fields[6]));
     cell(decoded(e.fields[8], cp), "comment");
     if (objects) cell(decoded(e.fields[10], cp));
     o += "</tr>\n";

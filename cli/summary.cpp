@@ -2,11 +2,10 @@
 
 #include <algorithm>
 #include <map>
-#include <memory>
 
 #include "core/calendar.h"
 #include "text/codepage.h"
-#include "transform/transform.h"
+#include "transform/lookup.h"
 
 namespace velmora::cli {
 
@@ -107,12 +106,12 @@ std::string readableKey(const std::string& key, const CodePage& cp) {
   return key.substr(0, 4) + "-" + key.substr(4, 2) + "-" + key.substr(6, 2) + " " + decoded(key.substr(9), cp);
 }
 
-Ranked rankedOf(std::string_view bytes, const Count& count, Transform* translator, std::int16_t field,
+Ranked rankedOf(std::string_view bytes, const Count& count, bool translate, int field,
                 const CodePage& cp) {
   U16String text = cp.decode(bytes);
   Ranked r;
   r.code = toUtf8(text);
-  if (translator) translator->TransformCol(text, field);
+  if (translate) presentCode(field, text);
   r.label = toUtf8(text);
   r.count = count;
   return r;
@@ -127,25 +126,25 @@ bool ranksBefore(const Ranked& a, const Ranked& b) {
 // counted. A key is decoded only when it can be among those kept: those
 // counted more often than the keep-th are; of those that tie with it, a
 // heap keeps the best keep, so memory stays with keep whatever the keys.
-RankedList ranked(const ByteCounter& counter, Transform* translator, std::int16_t field, std::size_t keep,
+RankedList ranked(const ByteCounter& counter, bool translate, int field, std::size_t keep,
                   const CodePage& cp) {
   auto entries = counter.entries();
   RankedList out;
   if (keep == 0 || keep >= entries.size()) {
     out.top.reserve(entries.size());
-    for (const auto& [bytes, count] : entries) out.top.push_back(rankedOf(bytes, count, translator, field, cp));
+    for (const auto& [bytes, count] : entries) out.top.push_back(rankedOf(bytes, count, translate, field, cp));
   } else {
     auto more = [](const auto& a, const auto& b) { return a.second.records > b.second.records; };
     std::nth_element(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(keep - 1), entries.end(), more);
     const std::uint64_t edge = entries[keep - 1].second.records;
     out.top.reserve(keep);
     for (const auto& [bytes, count] : entries)
-      if (count.records > edge) out.top.push_back(rankedOf(bytes, count, translator, field, cp));
+      if (count.records > edge) out.top.push_back(rankedOf(bytes, count, translate, field, cp));
     std::vector<Ranked> ties;  // a heap, the worst of the best on top
     const std::size_t room = keep - out.top.size();
     for (const auto& [bytes, count] : entries) {
       if (count.records != edge) continue;
-      Ranked r = rankedOf(bytes, count, translator, field, cp);
+      Ranked r = rankedOf(bytes, count, translate, field, cp);
       if (ties.size() < room) {
         ties.push_back(std::move(r));
         std::push_heap(ties.begin(), ties.end(), ranksBefore);
@@ -221,13 +220,9 @@ Summary summarise(const Tally& tally, const PeriodKeys& period, std::optional<Bu
     }
   }
 
-  std::unique_ptr<Transform> translator;
-  if (!raw) {
-    translator = std::make_unique<Transform>();
-    translator->SetTransformStr(u"0101");  // run modes and event codes
-  }
-  s.users = ranked(tally.users(), nullptr, 3, keep, cp);
-  s.events = ranked(tally.events(), translator.get(), 6, keep, cp);
+  const TranslatedFields shown = raw ? TranslatedFields{} : fieldSet({4, 6});  // run modes and event codes
+  s.users = ranked(tally.users(), false, 3, keep, cp);
+  s.events = ranked(tally.events(), shown[6], 6, keep, cp);
   for (int m = 0; m < kModeSlots; ++m) {
     if (all.byMode[static_cast<std::size_t>(m)] == 0) continue;
     Ranked r;
@@ -237,7 +232,7 @@ Summary summarise(const Tally& tally, const PeriodKeys& period, std::optional<Bu
     } else {
       U16String text(1, static_cast<char16_t>(kModeCodes[static_cast<std::size_t>(m)]));
       r.code = toUtf8(text);
-      if (translator) translator->TransformCol(text, 4);
+      if (shown[4]) presentCode(4, text);
       r.label = toUtf8(text);
     }
     r.count = {all.byMode[static_cast<std::size_t>(m)], all.errorsByMode[static_cast<std::size_t>(m)]};

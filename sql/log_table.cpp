@@ -33,7 +33,7 @@
 #include "sql/sessions_table.h"
 #include "sql/text_compare.h"
 #include "text/codepage.h"
-#include "transform/transform.h"
+#include "transform/lookup.h"
 
 namespace velmora::sql {
 namespace {
@@ -139,8 +139,7 @@ struct Cursor : RecordSink {
   std::unordered_map<std::string, std::uint64_t> groups;
   std::string file;
   std::string text;  // a converted cell, reused
-  std::array<std::unordered_map<std::string, std::string>, 11> translated;
-  Transform transform;
+  std::unique_ptr<CodeTranslator> translator;  // the text columns of mode, category and event
 
   static constexpr std::size_t kBatch = 4096, kArena = 1 << 20;
   static constexpr std::int64_t kStretch = 32 << 20;  // read between looks at the stop flag
@@ -388,7 +387,8 @@ int xOpen(sqlite3_vtab* v, sqlite3_vtab_cursor** out) {
   h->cursor = new Cursor;
   h->cursor->vtab = v;
   h->cursor->ctx = reinterpret_cast<TableVtab*>(v)->ctx;
-  h->cursor->transform.SetTransformStr(u"0111");
+  h->cursor->translator =
+      std::make_unique<CodeTranslator>(codePageOf(h->cursor->ctx->options), fieldSet({4, 5, 6}));
   *out = owner.release();
   return SQLITE_OK;
 }
@@ -610,16 +610,8 @@ int xColumn(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int column) {
     case kCategoryText:
     case kEventText: {
       const int field = fieldOf(column);
-      auto& cache = c.translated[static_cast<std::size_t>(field)];
-      const std::string_view code = c.field(r, field);
-      auto it = cache.find(std::string(code));
-      if (it == cache.end()) {
-        if (cache.size() > 4096) cache.clear();  // a damaged log's ever new codes
-        std::u16string units = codePageOf(c.ctx->options).decode(code);
-        c.transform.TransformCol(units, static_cast<std::int16_t>(field));
-        it = cache.emplace(std::string(code), toUtf8(units)).first;
-      }
-      sqlite3_result_text(ctx, it->second.data(), static_cast<int>(it->second.size()), SQLITE_TRANSIENT);
+      const std::string& shown = c.translator->utf8(field, c.field(r, field));
+      sqlite3_result_text(ctx, shown.data(), static_cast<int>(shown.size()), SQLITE_TRANSIENT);
       return SQLITE_OK;
     }
     default: c.utf8->column(column, c.field(r, fieldOf(column)), c.text);

@@ -1,5 +1,6 @@
-// Turns the codes of four record fields into Russian presentations: the date
-// (field 1), the run mode (4), the category (5) and the event code (6).
+// The script's translator: the presentations of transform/lookup.h, switched
+// field by field by the four-character mask that scripts write (date, run
+// mode, category, event code).
 #pragma once
 
 #include <array>
@@ -27,7 +28,6 @@ class Transform {
  private:
   U16String TransformStr_ = u"0000";
   std::array<bool, 5> TransformFlags_{};  // positions 1..4
-  std::int16_t LowPos_ = 0, MidPos_ = 0, HighPos_ = 0;
 };
 
 }  // namespace velmora

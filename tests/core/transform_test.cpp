@@ -2,7 +2,9 @@
 
 #include <string>
 
+#include "text/codepage.h"
 #include "transform/catalogue.h"
+#include "transform/lookup.h"
 #include "transform/transform.h"
 
 namespace velmora {
@@ -141,6 +143,42 @@ TEST(EventCatalogue, UnknownCodesStayUnchanged) {
     EXPECT_EQ(t.findEvent(prefix), 0) << toUtf8(prefix);
     EXPECT_EQ(t.findEvent(longer), 0) << toUtf8(longer);
   }
+}
+
+// The typed lookup, its cache and the script's translator with every flag on
+// must give the same presentation of every code.
+TEST(CodeLookup, PresentationByField) {
+  const struct {
+    int field;
+    std::string_view code;  // log bytes, code page 1251
+    const char* shown;      // UTF-8
+  } cases[] = {
+      {1, "20050317", "17.03.05"},    {1, "2005", "05..05"},           {1, "", ""},
+      {4, "E", "Пользовательский"},   {4, "D", "Отладчик"},            {4, "e", "e"},
+      {5, "Docs", "Документы "},      {5, "$", "Событие пользователя"}, {5, "DocWrite", "DocWrite"},
+      {6, "DocWrite", "Документ записан"}, {6, "AccDel", "Счет удален"}, {6, "UsrDefChng", "Изменение списка пользователей"},
+      {6, "DocWriteA", "DocWriteA"},  {6, "\xC4\xEE\xEA", "Док"},       {6, "E", "E"},
+      {2, "E", "E"},                  {3, "DocWrite", "DocWrite"},     {8, "20050317", "20050317"},
+  };
+  const CodePage& cp = *CodePage::make(1251);
+  CodeTranslator all(cp, fieldSet({1, 4, 5, 6}));
+  CodeTranslator none(cp, TranslatedFields{});
+  Transform script = withMask(u"1111");
+  for (int round = 0; round < 2; ++round) {  // the second round is answered by the cache
+    for (const auto& c : cases) {
+      const std::string where = std::to_string(c.field) + " " + std::string(c.code);
+      U16String text = cp.decode(c.code);
+      presentCode(c.field, text);
+      EXPECT_EQ(toUtf8(text), c.shown) << where;
+      EXPECT_EQ(all.utf8(c.field, c.code), c.shown) << where;
+      EXPECT_EQ(none.utf8(c.field, c.code), toUtf8(cp.decode(c.code))) << where;
+      EXPECT_EQ(toUtf8(translated(script, cp.decode(c.code), static_cast<std::int16_t>(c.field))), c.shown) << where;
+    }
+  }
+  // A cache that starts afresh still answers rightly.
+  for (std::size_t k = 0; k <= CodeTranslator::kCacheLimit; ++k) all.utf8(6, "X" + std::to_string(k));
+  EXPECT_EQ(all.utf8(6, "DocWrite"), "Документ записан");
+  EXPECT_EQ(all.utf8(6, "X1"), "X1");
 }
 
 }  // namespace
