@@ -6,6 +6,7 @@
 
 #include "cli/commands.h"
 #include "core/filter_names.h"
+#include "core/filter_text.h"
 #include "core/result_columns.h"
 #include "memhost/column_list.h"
 #include "text/codepage.h"
@@ -41,7 +42,6 @@ constexpr std::array<PlainFieldInfo, 11> kPlainFields{{
     {"FilterDeclarationObj", "text found anywhere in the object presentation"},
 }};
 
-constexpr int kFirstItemField = 8;  // comment, identifier, presentation: searched, not compared
 
 std::string inQuotes(const std::string& text) { return "\"" + text + "\""; }
 U16String u16(const std::string& utf8) { return fromUtf8(utf8); }
@@ -80,7 +80,7 @@ std::optional<std::string> codeOfName(int field, const std::string& value) {
 // which a refusal quotes.
 std::string filterTextOf(int field, const std::vector<std::string>& values, const std::string& option,
                          bool exactId) {
-  const bool searched = field >= kFirstItemField && !(field == 9 && exactId);
+  const bool searched = field >= kFirstSearchedField && !(field == 9 && exactId);
   std::string text = "|";
   for (const std::string& v : values) {
     if (v.find('|') != std::string::npos)
@@ -122,7 +122,9 @@ FilterPlan planFilters(const FilterOptions& o) {
                        "; expected one of FilterUsers, FilterMode, FilterTypeObj, FilterOperation, FilterNum, "
                        "FilterRem, FilterIdObj, FilterDeclarationObj, their Russian names, or the numbers 3 to 10");
     s.option = "--filter " + given;
-    s.typed = scriptFilter(s.field, u16(s.text), o.exactId, s.set);
+    const std::optional<FieldFilter> typed = parseFilterText(s.field, u16(s.text), o.exactId);
+    s.set = typed.has_value();
+    if (typed) s.typed = *typed;
     if (!setBy[static_cast<std::size_t>(s.field)].empty())
       throw UsageError(s.option + " and " + setBy[static_cast<std::size_t>(s.field)] +
                        " set the same filter; the second would replace the first. Write both values in one text, as "
@@ -164,8 +166,8 @@ FilterPlan planFilters(const FilterOptions& o) {
     s.option = option;
     // The values as they are, each with the code its name stands for.
     s.typed.on = true;
-    s.typed.exact = f < kFirstItemField || (f == 9 && o.exactId);
-    s.set = f < kFirstItemField;
+    s.typed.exact = f < kFirstSearchedField || (f == 9 && o.exactId);
+    s.set = f < kFirstSearchedField;
     for (const std::string& v : excluded ? p.exclude : p.include) {
       s.typed.values.push_back(u16(v));
       s.set = s.set || !v.empty();
@@ -208,44 +210,6 @@ std::array<FieldFilter, kLastField + 1> readFilters(const FilterOptions& options
   for (int f = 3; f <= 10 && plan.invert; ++f) {
     FieldFilter& filter = out[static_cast<std::size_t>(f)];
     filter.invert = filter.on && (*plan.invert)[static_cast<std::size_t>(f - 3)] == '1';
-  }
-  return out;
-}
-
-FieldFilter scriptFilter(int field, U16View text, bool exactId, bool& set) {
-  FieldFilter out;
-  set = true;
-  const bool exact = field < kFirstItemField || (field == 9 && exactId);
-  if (field >= kFirstItemField) {
-    // A searched field takes the pieces that end at a "|" (what follows the
-    // last is left), untrimmed; fewer than two "|", or no piece: refused.
-    std::vector<U16String> pieces;
-    std::size_t start = 0, bars = 0;
-    for (std::size_t bar = text.find(u'|'); bar != U16View::npos; bar = text.find(u'|', start), ++bars) {
-      if (bar > start) pieces.emplace_back(text.substr(start, bar - start));
-      start = bar + 1;
-    }
-    if (bars < 2 || pieces.empty()) {
-      set = false;
-      return out;
-    }
-    if (!exact) {
-      out.on = true;
-      out.exact = false;
-      out.values = std::move(pieces);
-      return out;
-    }
-  }
-  // A compared field: the values between two neighbouring "|" of the
-  // trimmed text; a blank text sets no filter.
-  const U16View trimmed = trimSpaces(text);
-  if (trimmed.empty()) return out;
-  out.on = true;
-  for (std::size_t bar = trimmed.find(u'|'); bar != U16View::npos;) {
-    const std::size_t next = trimmed.find(u'|', bar + 1);
-    if (next == U16View::npos) break;
-    out.values.emplace_back(trimmed.substr(bar + 1, next - bar - 1));
-    bar = next;
   }
   return out;
 }

@@ -68,9 +68,6 @@ const char* plainFieldHelp(int field);
 FilterPlan planFilters(const FilterOptions& options);
 // The plan for the typed reader; notes on io.err what may match nothing.
 std::array<FieldFilter, kLastField + 1> readFilters(const FilterOptions& options, Io& io);
-// A filter text as SetFilter reads it, for field (3..10); exactId: field 9
-// compares whole values. set: false when SetFilter would refuse the text.
-FieldFilter scriptFilter(int field, U16View text, bool exactId, bool& set);
 
 // A --columns text (a mask of 0 and 1 as a script writes it, all, or column
 // names, English or the Russian column names, separated by commas) as the

@@ -16,10 +16,11 @@
 
 namespace velmora {
 
-// The exact list test: "|" + upper(v) + "|" occurs in the filter text.
+// The exact list test: upper(v) is one of the values, or, holding bars, a
+// run of neighbouring values joined by "|".
 class ExactList {
  public:
-  void build(U16View upperText, const CodePage& cp);
+  void build(const std::vector<U16String>& upperValues, const CodePage& cp);
   void clear();
   // v is raw log bytes, folded on the fly by the code page's upper-casing.
   bool matches(std::string_view v, const CodePage& cp) const;
@@ -27,8 +28,8 @@ class ExactList {
 
  private:
   std::vector<std::string> segments_;
-  // What stands between two neighbouring bars, sorted: a value without "|"
-  // matches exactly when it equals one of these.
+  // The values, sorted: a field without "|" matches exactly when it equals
+  // one of these.
   std::vector<std::string> items_;
 };
 

@@ -38,30 +38,35 @@ bool equalFolded(std::string_view item, std::string_view v, const CodePage& cp) 
 
 }  // namespace
 
-void ExactList::build(U16View upperText, const CodePage& cp) {
+void ExactList::build(const std::vector<U16String>& upperValues, const CodePage& cp) {
   clear();
+  // Neighbouring values the log can hold form one segment "|v1|v2|...|"; a
+  // value with a unit of no byte form matches nothing and parts them.
   std::string segment;
   auto close = [&] {
     if (!segment.empty()) segments_.push_back(std::move(segment));
     segment.clear();
   };
-  for (char16_t u : upperText) {
-    if (const auto byte = cp.toByte(u)) {
-      segment.push_back(static_cast<char>(*byte));
-    } else {
-      close();
+  for (const U16String& value : upperValues) {
+    std::string bytes;
+    bool writable = true;
+    for (char16_t u : value) {
+      const auto byte = cp.toByte(u);
+      if (!byte) {
+        writable = false;
+        break;
+      }
+      bytes.push_back(static_cast<char>(*byte));
     }
+    if (!writable) {
+      close();
+      continue;
+    }
+    if (segment.empty()) segment.push_back('|');
+    segment.append(bytes).push_back('|');
+    items_.push_back(std::move(bytes));
   }
   close();
-  for (const std::string& s : segments_) {
-    std::size_t bar = s.find('|');
-    while (bar != std::string::npos) {
-      const std::size_t next = s.find('|', bar + 1);
-      if (next == std::string::npos) break;
-      items_.push_back(s.substr(bar + 1, next - bar - 1));
-      bar = next;
-    }
-  }
   std::sort(items_.begin(), items_.end());
   items_.erase(std::unique(items_.begin(), items_.end()), items_.end());
 }
@@ -139,20 +144,12 @@ void Reader::Impl::compile() {
     c.items.clear();
     if (!c.active) continue;
     anyActive = true;
+    std::vector<U16String> upper;
+    upper.reserve(plan.values.size());
+    for (const U16String& v : plan.values) upper.push_back(upperText(v, cp));
     if (plan.exact) {
-      // The exact list of "|v1|v2|...|"; no values give the empty text,
-      // which matches nothing ("||" would match an empty field).
-      U16String text;
-      if (!plan.values.empty()) text.push_back(u'|');
-      for (const U16String& v : plan.values) {
-        text.append(upperText(v, cp));
-        text.push_back(u'|');
-      }
-      c.exactList.build(text, cp);
+      c.exactList.build(upper, cp);
     } else {
-      std::vector<U16String> upper;
-      upper.reserve(plan.values.size());
-      for (const U16String& v : plan.values) upper.push_back(upperText(v, cp));
       c.items.build(upper, cp);
     }
   }

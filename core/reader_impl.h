@@ -29,7 +29,7 @@ struct CompiledFilter {
   bool active = false;
   bool exact = true;
   bool invert = false;
-  ExactList exactList;  // exact: built from "|v1|v2|...|"
+  ExactList exactList;  // exact: built from the values
   ItemList items;       // otherwise
 };
 

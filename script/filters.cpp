@@ -1,15 +1,12 @@
 // SetFilter and GetFilter: the filter texts as the script sees them, kept
 // beside the item lists that the reader's query is built from.
-#include <algorithm>
-
 #include "core/filter_names.h"
+#include "core/filter_text.h"
 #include "text/codepage.h"
 #include "script/filter_state.h"
 
 namespace velmora {
 namespace {
-
-constexpr int kFirstListFilter = 8;
 
 U16String upperText(U16View text, const CodePage& cp) {
   U16String out(text);
@@ -25,24 +22,16 @@ bool Journal::SetFilter(U16View FilterStr, U16View FilterName) {
   const CodePage& cp = codePage();
   FilterText_[f] = upperText(trimSpaces(FilterStr), cp);
   bool set = true;
-  if (f >= kFirstListFilter) {
-    const auto bars = std::count(FilterStr.begin(), FilterStr.end(), u'|');
-    if (bars < 2) {
-      // Too few bars: the filter goes off and its old list stays.
+  if (f >= kFirstSearchedField) {
+    // The items are cut from the untrimmed text; a refused text turns the
+    // filter off.
+    std::vector<U16String>& list = filters_->lists[f - kFirstSearchedField];
+    list.clear();
+    if (auto items = searchedItems(FilterStr)) {
+      for (const U16String& item : *items) list.push_back(upperText(item, cp));
+    } else {
       FilterText_[f].clear();
       set = false;
-    } else {
-      std::vector<U16String>& list = filters_->lists[f - kFirstListFilter];
-      list.clear();
-      std::size_t start = 0;
-      for (std::size_t bar = FilterStr.find(u'|'); bar != U16View::npos; bar = FilterStr.find(u'|', start)) {
-        if (bar > start) list.push_back(upperText(FilterStr.substr(start, bar - start), cp));
-        start = bar + 1;
-      }
-      if (list.empty()) {
-        FilterText_[f].clear();
-        set = false;
-      }
     }
   }
   readerStale_ = true;

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "core/fileio.h"
+#include "core/filter_text.h"
 #include "script/filter_state.h"
 #include "core/lines.h"
 #include "transform/mask.h"
@@ -36,15 +37,8 @@ ReadQuery Journal::query() const {
     plan.exact = f < kCommentField || (f == kObjectIdField && CoincidenceObject_);
     if (!plan.on) continue;
     if (plan.exact) {
-      // "|v|" in the text: v is one of the pieces between neighbouring bars
-      // (a value holding bars spans several, joined again by the reader).
-      std::size_t bar = text.find(u'|');
-      while (bar != U16String::npos) {
-        const std::size_t next = text.find(u'|', bar + 1);
-        if (next == U16String::npos) break;
-        plan.values.push_back(text.substr(bar + 1, next - bar - 1));
-        bar = next;
-      }
+      // A field value holding bars matches neighbouring values together.
+      plan.values = comparedValues(text);
     } else {
       plan.values = filters_->lists[static_cast<std::size_t>(f - kCommentField)];
     }

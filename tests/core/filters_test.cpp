@@ -3,6 +3,8 @@
 #include <initializer_list>
 #include <string>
 
+#include "core/filter_text.h"
+#include "core/reader.h"
 #include "text/codepage.h"
 #include "script/journal.h"
 
@@ -115,6 +117,59 @@ TEST_F(Filters, ExactListValueHoldingBars) {
   EXPECT_FALSE(user(u"a|c"));
   EXPECT_FALSE(user(u"|a"));
   EXPECT_FALSE(user(u"c|"));
+}
+
+// One table for the filter text: what it parses to, and which field values
+// then pass, through the typed reader and through the script class alike.
+TEST_F(Filters, TextToTypedFilterToMatches) {
+  struct Probe {
+    U16View value;
+    bool passes;
+  };
+  const struct {
+    int field;
+    U16View text;
+    bool exactId;
+    bool refused;
+    std::vector<U16String> values;
+    std::vector<Probe> probes;
+  } cases[] = {
+      {3, u"|Иванов|Петров|", false, false, {u"Иванов", u"Петров"}, {{u"петров", true}, {u"Иван", false}, {u"", false}}},
+      {3, u"  |a|b|c|  ", false, false, {u"a", u"b", u"c"}, {{u"a|b", true}, {u"B|C", true}, {u"a|c", false}, {u"c|", false}}},
+      {3, u"|Иванов||", false, false, {u"Иванов", u""}, {{u"", true}, {u"Иванов", true}}},
+      {3, u"Иванов", false, false, {}, {{u"Иванов", false}}},
+      {3, u"|a|Ω|b|", false, false, {u"a", u"Ω", u"b"}, {{u"a", true}, {u"b", true}, {u"a|b", false}}},
+      {3, u"   ", false, false, {}, {{u"x", true}}},  // a blank text: no filter
+      {8, u" ab|cd|ef", false, false, {u" ab", u"cd"}, {{u"x AB y", true}, {u"xcd", true}, {u"ef", false}}},
+      {8, u"|x", false, true, {}, {}},
+      {8, u"||", false, true, {}, {}},
+      {9, u"|A1|b|", false, false, {u"A1", u"b"}, {{u"zA1z", true}}},
+      {9, u"|A1|b|", true, false, {u"A1", u"b"}, {{u"zA1z", false}, {u"a1", true}, {u"A1|B", true}}},
+      {9, u"  ||", true, false, {u""}, {{u"", true}, {u"x", false}}},
+  };
+  const CodePage& cp = CodePage::current();
+  for (const auto& c : cases) {
+    const std::string where = std::to_string(c.field) + " " + toUtf8(c.text);
+    const std::optional<FieldFilter> typed = parseFilterText(c.field, c.text, c.exactId);
+    ASSERT_EQ(!typed, c.refused) << where;
+    Journal script;
+    script.SetCoincidenceObject(c.exactId ? 1 : 0);
+    EXPECT_EQ(script.SetFilter(c.text, fromUtf8(std::to_string(c.field))), !c.refused) << where;
+    if (!typed) continue;
+    EXPECT_EQ(typed->values, c.values) << where;
+    ReadQuery q;
+    q.filters[static_cast<std::size_t>(c.field)] = *typed;
+    Reader reader(U16String(), q, cp);
+    for (const Probe& p : c.probes) {
+      Rec r;
+      if (c.field == 3) r.user = p.value;
+      if (c.field == 8) r.comment = p.value;
+      if (c.field == 9) r.id = p.value;
+      const std::string l = line(r, cp);
+      EXPECT_EQ(reader.filterRecord(l), p.passes) << where << " / " << toUtf8(p.value);
+      EXPECT_EQ(script.FilterRecord(l), p.passes) << where << " / " << toUtf8(p.value);
+    }
+  }
 }
 
 TEST_F(Filters, UpperCasingCoversCyrillicAndLatin) {
