@@ -42,7 +42,6 @@ constexpr std::array<PlainFieldInfo, 11> kPlainFields{{
     {"FilterDeclarationObj", "text found anywhere in the object presentation"},
 }};
 
-
 std::string inQuotes(const std::string& text) { return "\"" + text + "\""; }
 U16String u16(const std::string& utf8) { return fromUtf8(utf8); }
 
