@@ -1,5 +1,7 @@
 #include "core/file_identity.h"
 
+#include "core/fileio.h"
+
 #ifdef _WIN32
 #include <windows.h>
 
@@ -45,12 +47,10 @@ std::optional<FileIdentity> fileIdentity(U16View path) {
 #ifdef _WIN32
   // Opened for no access at all, with the semantics that also open a folder.
   const std::wstring wide(path.begin(), path.end());
-  const HANDLE h = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
-  const std::optional<FileIdentity> id = identityOf(h);
-  CloseHandle(h);
-  return id;
+  const UniqueHandle h(CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!h) return std::nullopt;
+  return identityOf(h.get());
 #else
   struct stat st {};
   if (::stat(toUtf8(path).c_str(), &st) != 0) return std::nullopt;
