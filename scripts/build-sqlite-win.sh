@@ -6,41 +6,17 @@
 # Done once: a later run finds the libraries and returns at once. The
 # win32 and win64 presets link velmora.exe with them where they exist; where
 # they do not, velmora.exe says that it has no SQL.
-#
-# Needs a deb-src entry for the archive the machine installs from; one is
-# added beside the machine's own entries when none is there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$PWD/build-sqlite
 [ -f "$out/win32/libsqlite3.a" ] && [ -f "$out/win64/libsqlite3.a" ] && exit 0
 
-SUDO=""
-[ "$(id -u)" -eq 0 ] || SUDO=sudo
-
-# The archive and suite of the machine's own binary entries, for sources.
-has_deb_src() {
-  grep -rqsE '^(deb-src |Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/
-}
-if ! has_deb_src; then
-  uri=$(grep -rhsE '^URIs:' /etc/apt/sources.list.d/*.sources | head -n 1 | awk '{print $2}')
-  [ -n "$uri" ] || uri=$(awk '$1 == "deb" && $2 !~ /^\[/ {print $2; exit}' /etc/apt/sources.list 2>/dev/null)
-  suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
-  [ -n "$uri" ] && [ -n "$suite" ] || { echo "build-sqlite-win.sh: no archive to take sources from" >&2; exit 1; }
-  printf 'Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
-    "$uri" "$suite" | $SUDO tee /etc/apt/sources.list.d/velmora-deb-src.sources >/dev/null
-  $SUDO apt-get update -qq
-fi
-
+. scripts/deb-source.sh
 work=$out/src
-rm -rf "$work"
-mkdir -p "$work"
+src=$(deb_source sqlite3 "$work")
 cd "$work"
-# Root downloads it unsandboxed, and apt says so; that warning is noise here.
-apt-get source -qq sqlite3 2>&1 | grep -v 'unsandboxed as root' >&2 || true
-src=$(find . -maxdepth 1 -type d -name 'sqlite3-*' | head -n 1)
-[ -n "$src" ] || { echo "build-sqlite-win.sh: apt-get source sqlite3 gave no source tree" >&2; exit 1; }
 mkdir -p amalgamation
-(cd amalgamation && "../$src/configure" --disable-tcl >configure.log 2>&1 && make sqlite3.c >make.log 2>&1) || {
+(cd amalgamation && "$src/configure" --disable-tcl >configure.log 2>&1 && make sqlite3.c >make.log 2>&1) || {
   echo "build-sqlite-win.sh: making the amalgamation failed; see $work/amalgamation/*.log" >&2
   exit 1
 }
