@@ -1,6 +1,9 @@
 #include "cli/serve.h"
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <csignal>
 #include <functional>
 #include <ostream>
@@ -8,9 +11,13 @@
 #include <streambuf>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <pthread.h>
 #include <sys/resource.h>
 #include <time.h>
+#endif
 
 #include "cli/data_query.h"
 #include "cli/files.h"
@@ -21,8 +28,7 @@
 #include "text/codepage.h"
 
 #ifdef VELMORA_HAVE_SQL
-#include <sys/stat.h>
-
+#include "core/file_identity.h"
 #include "sql/log_table.h"
 #endif
 
@@ -236,11 +242,10 @@ serve::SqlAnswer ToolFace::sql(const std::string& statement, std::int64_t maxRow
   const CodePage& cp = cp_;
   options.codepage = [&cp]() -> const CodePage& { return cp; };
   // Another log only when it is this very file, by identity, whatever its name.
-  struct stat served {};
-  const bool known = ::stat(log_.c_str(), &served) == 0;
+  const std::optional<FileIdentity> served = fileIdentity(fromUtf8(log_));
   options.mayRead = [&](const std::string& file) {
-    struct stat other {};
-    return known && ::stat(file.c_str(), &other) == 0 && other.st_dev == served.st_dev && other.st_ino == served.st_ino;
+    const std::optional<FileIdentity> other = fileIdentity(fromUtf8(file));
+    return served && other && other->sameFileAs(*served);
   };
   if (sql::registerLogTable(db, options, &state) != SQLITE_OK) return sqlError(500, sqlite3_errmsg(db));
   // The tables are connected before the authorizer: declaring them is a
@@ -306,6 +311,96 @@ serve::SqlAnswer ToolFace::sql(const std::string& statement, std::int64_t maxRow
 #endif
 }
 
+// The system's requests to stop, turned into the server's stop: SIGINT and
+// SIGTERM, or on Windows Ctrl-C, Ctrl-Break and the console closing. Made
+// before the server, whose threads then leave the signals to it.
+class StopRequests {
+ public:
+  StopRequests();
+  ~StopRequests() { release(); }
+  // From now on a request stops server, asked again until it has stopped:
+  // one that comes before the server listens would find nothing to stop.
+  void watch(serve::Server& server) {
+    watcher_ = std::thread([this, &server] {
+      if (!wait()) return;
+      while (!done_) {
+        server.stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+    });
+  }
+  void release();
+
+ private:
+  bool wait();  // true: a request came; false: released first
+  std::atomic<bool> done_{false};
+  std::thread watcher_;
+#ifndef _WIN32
+  sigset_t signals_{}, before_{};
+#endif
+};
+
+#ifdef _WIN32
+std::mutex stopMutex;
+std::condition_variable stopSignal;
+bool stopAsked = false;
+
+BOOL WINAPI onConsoleEvent(DWORD) {
+  {
+    std::lock_guard lock(stopMutex);
+    stopAsked = true;
+  }
+  stopSignal.notify_all();
+  return TRUE;
+}
+
+StopRequests::StopRequests() { SetConsoleCtrlHandler(onConsoleEvent, TRUE); }
+
+bool StopRequests::wait() {
+  std::unique_lock lock(stopMutex);
+  stopSignal.wait(lock, [this] { return stopAsked || done_; });
+  return stopAsked;
+}
+
+void StopRequests::release() {
+  {
+    std::lock_guard lock(stopMutex);
+    done_ = true;
+  }
+  stopSignal.notify_all();
+  if (watcher_.joinable()) watcher_.join();
+  SetConsoleCtrlHandler(onConsoleEvent, FALSE);
+}
+#else
+StopRequests::StopRequests() {
+  // Connections are descriptors: as many as the system lets this process have.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
+  // A client gone mid-answer must end that answer, not the server.
+  std::signal(SIGPIPE, SIG_IGN);
+  sigemptyset(&signals_);
+  sigaddset(&signals_, SIGINT);
+  sigaddset(&signals_, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals_, &before_);
+}
+
+bool StopRequests::wait() {
+  const timespec tick{0, 200'000'000};
+  while (!done_)
+    if (sigtimedwait(&signals_, nullptr, &tick) > 0) return true;
+  return false;
+}
+
+void StopRequests::release() {
+  if (done_.exchange(true)) return;
+  if (watcher_.joinable()) watcher_.join();
+  pthread_sigmask(SIG_SETMASK, &before_, nullptr);
+}
+#endif
+
 }  // namespace
 
 int runServe(const ServeRequest& request, Io& io) {
@@ -316,49 +411,17 @@ int runServe(const ServeRequest& request, Io& io) {
   options.logName = request.log;
   options.bind = request.bind;
   options.port = request.port;
-  // SIGINT and SIGTERM are taken by one thread that stops the server; every
-  // other thread (the server's are made after this) leaves them blocked.
-  // Connections are descriptors: as many as the system lets this process have.
-  rlimit files{};
-  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
-    files.rlim_cur = files.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &files);
-  }
-  // A client gone mid-answer must end that answer, not the server.
-  std::signal(SIGPIPE, SIG_IGN);
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  sigset_t before;
-  pthread_sigmask(SIG_BLOCK, &stopSignals, &before);
+  StopRequests stops;
   serve::Server server(options, face);
   std::string error;
   if (!server.bind(error)) {
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
     io.err << "velmora: " << error << "\n";
     return kFailed;
   }
   io.out << "velmora: serving " << request.log << " at " << server.url() << std::endl;
-  std::atomic<bool> done{false};
-  std::thread signals([&] {
-    const timespec tick{0, 200'000'000};
-    while (!done) {
-      if (sigtimedwait(&stopSignals, nullptr, &tick) > 0) {
-        // A signal before the server got to listening would find nothing
-        // to stop: ask again until it has stopped.
-        while (!done) {
-          server.stop();
-          std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return;
-      }
-    }
-  });
+  stops.watch(server);
   server.run();
-  done = true;
-  signals.join();
-  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  stops.release();
   io.err << "velmora: stopped\n";
   return kSuccess;
 }

@@ -6,7 +6,7 @@
 namespace velmora::cli {
 
 int runServe(const ServeRequest&, Io& io) {
-  io.err << "velmora: this build has no viewer (it was built without cpp-httplib); serve runs on the Linux build\n";
+  io.err << "velmora: this build has no viewer: it was built without cpp-httplib\n";
   return kFailed;
 }
 

@@ -16,7 +16,7 @@ all_packages=(
   chromium fonts-dejavu-core
   locales
   tcl dpkg-dev
-  ripgrep strace bc time
+  ripgrep strace bc time curl
 )
 
 case "${1:-}" in
@@ -61,4 +61,6 @@ if $everything; then ensure_ru_locale; fi
 if $everything; then
   bash "$(dirname "$0")/build-sqlite-win.sh" ||
     echo "install-deps.sh: SQLite for Windows could not be built; velmora.exe will have no SQL" >&2
+  bash "$(dirname "$0")/build-httplib-win.sh" ||
+    echo "install-deps.sh: cpp-httplib for Windows could not be had; velmora.exe will have no viewer" >&2
 fi

@@ -14,12 +14,15 @@
 
 #include <map>
 
+#ifdef _WIN32
+#include <bcrypt.h>
+#else
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <poll.h>
 #include <unistd.h>
+#endif
 
 #include "core/backward_scan.h"
+#include "core/file_identity.h"
 #include "serve/json.h"
 #include "serve/page.h"
 #include "text/codepage.h"
@@ -181,6 +184,11 @@ class PageSink : public RecordSink {
   std::int64_t limit_;
 };
 
+// The histogram's bins at most (a damaged log's dates are endless), and the
+// stretch of log from which it is read in two halves at once.
+constexpr std::size_t kMaxBins = 200000;
+constexpr std::int64_t kSplitFrom = std::int64_t{64} << 20;
+
 // Days since some fixed day, of a key's YYYYMMDD; close enough to compare spans.
 long dayNumber(const std::string& key) {
   auto digits = [&](std::size_t at, std::size_t n) {
@@ -196,6 +204,10 @@ long dayNumber(const std::string& key) {
 std::string freshToken() {
   unsigned char bytes[16];
   // The system's random source, never a seeded generator.
+#ifdef _WIN32
+  if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+    throw std::runtime_error("the system's random source cannot be read");
+#else
   const int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
   std::size_t got = 0;
   while (fd >= 0 && got < sizeof bytes) {
@@ -205,6 +217,7 @@ std::string freshToken() {
   }
   if (fd >= 0) ::close(fd);
   if (got != sizeof bytes) throw std::runtime_error("the system's random source cannot be read");
+#endif
   static const char hex[] = "0123456789abcdef";
   std::string token;
   for (unsigned char b : bytes) {
@@ -390,7 +403,7 @@ struct Server::Impl {
           return false;
         }
       } first, last;
-      ScanResult r = reader.scan(0, first);
+      const ScanResult r = reader.scan(0, first);
       if (r.failure) throw *r.failure;
       BackwardScan back(reader);
       const BackwardResult b = back.scan(Reader::kNoStop, last);
@@ -427,18 +440,31 @@ struct Server::Impl {
           if (width >= 12 && t.size() >= 5) key.append(t.substr(3, 2));
           auto it = bins.find(key);
           if (it == bins.end()) {
-            if (bins.size() >= 200000) return true;  // a damaged log's endless dates
+            if (bins.size() >= kMaxBins) return true;  // a damaged log's endless dates
             it = bins.emplace(key, std::pair<std::int64_t, std::int64_t>{0, 0}).first;
           }
           ++it->second.first;
-          const std::string_view n = f[kNumberField];
-          if (record::isErrorRecord(n, n.data() != nullptr && n.data()[n.size()] == ';')) ++it->second.second;
+          if (r.error) ++it->second.second;
           return true;
         }
-      } bins;
-      bins.width = width;
-      r = reader.scan(0, bins);
-      if (r.failure) throw *r.failure;
+        void merge(const Bins& later) {
+          for (const auto& [k, v] : later.bins) {
+            auto it = bins.find(k);
+            if (it == bins.end()) {
+              if (bins.size() >= kMaxBins) continue;
+              it = bins.emplace(k, std::pair<std::int64_t, std::int64_t>{0, 0}).first;
+            }
+            it->second.first += v.first;
+            it->second.second += v.second;
+          }
+        }
+      } bins, later;
+      bins.width = later.width = width;
+      // Two halves at once where there is a second core, as the tool's stats.
+      const std::int64_t splitFrom = std::thread::hardware_concurrency() >= 2 ? kSplitFrom : -1;
+      const Reader::Halves h = reader.scanInHalves(0, bins, later, splitFrom);
+      if (h.failure) throw *h.failure;
+      if (h.secondKept) bins.merge(later);
       std::string body = "{\"bucket\":\"" + bucket + "\",\"bins\":[";
       bool firstBin = true;
       for (const auto& [k, v] : bins.bins) {
@@ -528,24 +554,21 @@ struct Server::Impl {
   void followLoop(const View& view, std::int64_t start, std::int64_t after, httplib::DataSink& sink) {
     std::unique_ptr<RowWriter> writer = view.writer(RowFormat::Json);
     Reader reader(options.log, view.query(), face.codePage());
-    struct stat seen {};
-    bool known = ::stat(toUtf8(options.log).c_str(), &seen) == 0;
+    std::optional<FileIdentity> seen = fileIdentity(options.log);
     std::int64_t position = start;
     // The stream is open: said at once, so that a client knows before any record.
     std::string text = ": following\n\n", row;
     auto quiet = Clock::now();
     while (!stopping) {
-      struct stat now {};
-      const bool exists = ::stat(toUtf8(options.log).c_str(), &now) == 0;
-      if (exists && known && (now.st_ino != seen.st_ino || now.st_dev != seen.st_dev || now.st_size < position - 1)) {
+      const std::optional<FileIdentity> now = fileIdentity(options.log);
+      if (now && seen && (!now->sameFileAs(*seen) || now->size < position - 1)) {
         // Rotated or cut: read the new log from its start, as data --follow does.
         text += "event: restart\ndata: {}\n\n";
         position = 0;
         after = 0;
       }
-      if (exists) {
+      if (now) {
         seen = now;
-        known = true;
         LambdaSink events([&](const Record& r) {
           const RecordFields& f = r.fields;
           const std::int64_t pos = r.position;
@@ -570,7 +593,7 @@ struct Server::Impl {
   }
 
   std::atomic<bool> stopping{false};
-  socket_t listening = -1;
+  socket_t listening = INVALID_SOCKET;
   std::mutex stopMutex;
   std::condition_variable stopSignal;
 
@@ -652,7 +675,7 @@ bool Server::bind(std::string& error) {
   }
   // The library listens with a queue of 5: a burst of clients connecting at
   // once would wait for the system to retry them, a second and more each.
-  if (impl_->port > 0 && impl_->listening >= 0) ::listen(impl_->listening, SOMAXCONN);
+  if (impl_->port > 0 && impl_->listening != INVALID_SOCKET) ::listen(impl_->listening, SOMAXCONN);
   if (impl_->port <= 0) {
     error = "cannot listen on " + impl_->options.bind + " port " + std::to_string(impl_->options.port);
     return false;

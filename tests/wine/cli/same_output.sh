@@ -2,11 +2,14 @@
 # velmora.exe under Wine against the native velmora: the same sample log and
 # the same arguments must give the same bytes on standard output and the
 # same exit code.
-#   same_output.sh NATIVE_TOOL WINE_RUN PREFIX ARCH EXE [sql|nosql]
-# nosql: EXE was built without SQLite and must say so for sql.
+#   same_output.sh NATIVE_TOOL WINE_RUN PREFIX ARCH EXE [sql|nosql] [serve|noserve]
+# nosql: EXE was built without SQLite and must say so for sql. serve: the
+# viewer's server too, both serving the log and asked the same questions
+# over loopback, must give the same answers; noserve: EXE must say it has
+# no viewer.
 # Exits 77 (skipped) only where Wine itself cannot run, as the harness says.
 set -u
-native=$1 wine_run=$2 prefix=$3 arch=$4 exe=$5 sql=${6:-sql}
+native=$1 wine_run=$2 prefix=$3 arch=$4 exe=$5 sql=${6:-sql} serve=${7:-noserve}
 
 if [ ! -x "$native" ]; then
   echo "FAIL: the native tool $native is missing: build the native preset first" \
@@ -74,6 +77,99 @@ else
   else
     failed=$((failed + 1))
     echo "FAIL: velmora.exe built without SQLite did not say so" >&2
+  fi
+fi
+
+# velmora serve LOG in the background, its output in NAME.out; sets url_NAME.
+start_server() {  # NAME COMMAND...
+  local name=$1
+  shift
+  "$@" serve events.log >"$name.out" 2>"$name.err" &
+  eval "pid_$name=$!"
+  # The sign is the one line it prints; a server that died gives none.
+  local deadline=$((SECONDS + 120))
+  while ! grep -q ' at http://' "$name.out" 2>/dev/null; do
+    if ! kill -0 "$(eval echo "\$pid_$name")" 2>/dev/null || [ $SECONDS -gt $deadline ]; then
+      echo "FAIL: velmora serve did not start ($name):" >&2
+      head -n 5 "$name.err" >&2
+      return 1
+    fi
+    sleep 0.2
+  done
+  eval "url_$name=\$(sed -n 's/.* at \(http:[^ ]*\)$/\1/p' $name.out | head -n 1)"
+}
+ask() {  # BASE_URL PATH [BODY]: the answer's body, the status on its last line
+  local base=${1%%/\?token=*} token=${1##*token=}
+  if [ $# -gt 2 ]; then
+    curl -s -w '\n%{http_code}' -H "Authorization: Bearer $token" --data-binary "$3" "$base$2"
+  else
+    curl -s -w '\n%{http_code}' -H "Authorization: Bearer $token" "$base$2"
+  fi
+}
+if [ "$serve" = serve ]; then
+  if start_server native "$native" && start_server wine "$wine_run" "$prefix" "$arch" run "$exe"; then
+    for q in '/api/records?limit=40' '/api/records?from=2005-01-05&to=2005-01-06&user=%D0%91%D1%83%D1%85%D0%B3%D0%B0%D0%BB%D1%82%D0%B5%D1%80&translate=all&limit=25' \
+             '/api/histogram?not-event=DocOpen' '/api/users' '/api/sessions' '/api/export?format=csv&event=DocWrite' \
+             '/api/records?dir=forward&limit=30&translate=event' '/api/nothing'; do
+      ask "$url_native" "$q" >native.out
+      ask "$url_wine" "$q" >wine.out
+      if cmp -s native.out wine.out && [ "$(wc -l <native.out)" -gt 1 ]; then
+        passed=$((passed + 1))
+        echo "same: GET $q (status $(tail -n 1 native.out), $(wc -c <native.out) bytes)"
+      else
+        failed=$((failed + 1))
+        echo "FAIL: GET $q: $(wc -c <native.out) bytes natively, $(wc -c <wine.out) under Wine" >&2
+        cmp native.out wine.out >&2
+        head -c 300 wine.out >&2
+      fi
+    done
+    if [ "$sql" = sql ]; then
+      q="SELECT user, count(*) FROM log WHERE event = 'DocWrite' GROUP BY 1 ORDER BY 2 DESC, 1"
+      ask "$url_native" /api/sql "$q" >native.out
+      ask "$url_wine" /api/sql "$q" >wine.out
+      if cmp -s native.out wine.out && [ "$(tail -n 1 native.out)" = 200 ]; then
+        passed=$((passed + 1))
+        echo "same: POST /api/sql"
+      else
+        failed=$((failed + 1))
+        echo "FAIL: POST /api/sql differs or failed" >&2
+        head -c 300 wine.out >&2
+      fi
+    fi
+    # A request without the token is refused.
+    if [ "$(curl -s -o /dev/null -w '%{http_code}' "${url_wine%%/\?token=*}/api/users")" = 401 ]; then
+      passed=$((passed + 1))
+      echo "refused: a request without the token"
+    else
+      failed=$((failed + 1))
+      echo "FAIL: velmora.exe serve answered a request without the token" >&2
+    fi
+    # Ctrl-C, which Wine gives the program's console handler, stops the server
+    # cleanly. The program is the last of the run script's line of children.
+    leaf=$pid_wine
+    while child=$(pgrep -P "$leaf" | head -n 1) && [ -n "$child" ]; do leaf=$child; done
+    kill -INT "$leaf"
+    if wait "$pid_wine" && grep -q 'velmora: stopped' wine.err; then
+      passed=$((passed + 1))
+      echo "stopped: velmora.exe serve on Ctrl-C"
+    else
+      failed=$((failed + 1))
+      echo "FAIL: velmora.exe serve did not stop cleanly on Ctrl-C" >&2
+      tail -n 5 wine.err >&2
+    fi
+  else
+    failed=$((failed + 1))
+  fi
+  kill "${pid_native:-}" "${pid_wine:-}" 2>/dev/null
+  wait 2>/dev/null
+else
+  "$wine_run" "$prefix" "$arch" run "$exe" serve events.log >wine.out 2>wine.err
+  if [ $? -eq 3 ] && grep -q 'this build has no viewer' wine.err; then
+    passed=$((passed + 1))
+    echo "said: velmora.exe has no viewer"
+  else
+    failed=$((failed + 1))
+    echo "FAIL: velmora.exe built without cpp-httplib did not say so" >&2
   fi
 fi
 
