@@ -503,7 +503,9 @@ struct Server::Impl {
           text.clear();
           return ok && !stopping;  // nobody reads any more: the scan ends
         });
-        reader.scan(0, out);
+        // A scan that failed breaks the stream off unfinished, so that the
+        // client sees a failed download rather than a whole one.
+        if (reader.scan(0, out).failure) return false;
         if (!text.empty()) sink.write(text.data(), text.size());
         sink.done();
         return true;
