@@ -430,7 +430,8 @@ struct Server::Impl {
       struct Bins : RecordSink {
         std::size_t width;
         std::map<std::string, std::pair<std::int64_t, std::int64_t>, std::less<>> bins;
-        std::string key;
+        std::string key, currentKey;
+        std::pair<std::int64_t, std::int64_t>* current = nullptr;  // the bin of currentKey
         bool record(const Record& r) override {
           const RecordFields& f = r.fields;
           key.assign(f[1]);
@@ -438,13 +439,18 @@ struct Server::Impl {
           const std::string_view t = f[2];
           if (width >= 10 && t.size() >= 2) key.append(t.substr(0, 2));
           if (width >= 12 && t.size() >= 5) key.append(t.substr(3, 2));
-          auto it = bins.find(key);
-          if (it == bins.end()) {
-            if (bins.size() >= kMaxBins) return true;  // a damaged log's endless dates
-            it = bins.emplace(key, std::pair<std::int64_t, std::int64_t>{0, 0}).first;
+          // Records come in runs of one bin: the map is asked once a run.
+          if (!current || key != currentKey) {
+            auto it = bins.find(key);
+            if (it == bins.end()) {
+              if (bins.size() >= kMaxBins) return true;  // a damaged log's endless dates
+              it = bins.emplace(key, std::pair<std::int64_t, std::int64_t>{0, 0}).first;
+            }
+            current = &it->second;
+            currentKey = key;
           }
-          ++it->second.first;
-          if (r.error) ++it->second.second;
+          ++current->first;
+          if (r.error) ++current->second;
           return true;
         }
         void merge(const Bins& later) {
