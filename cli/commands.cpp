@@ -304,6 +304,7 @@ int runStripErrors(const StripRequest& r, Io& io) {
   if (!trimSpaces(u16(r.errors)).empty()) errors.emplace(r.errors, "ERRORS");
   checkDistinct({r.log}, errors ? std::vector<const OutputFile*>{&out, &*errors} : std::vector<const OutputFile*>{&out});
   if (const int code = checkLog(r.log, io.err)) return code;
+  if (const int code = checkPlainLog(r.log, io.err)) return code;
   std::int64_t removed;
   std::int64_t droppedBytes = 0;
   try {
@@ -342,6 +343,7 @@ int runReplaceKeys(const ReplaceRequest& r, Io& io) {
                      "18-character key YYYYMMDD;HH:MM:SS; followed by a record number");
   checkDistinct({r.log, r.list}, {&out});
   if (const int code = checkLog(r.log, io.err)) return code;
+  if (const int code = checkPlainLog(r.log, io.err)) return code;
   std::int64_t used;
   try {
     TaskProgress reports;

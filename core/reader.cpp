@@ -55,7 +55,8 @@ namespace {
 std::int64_t splitPoint(const U16String& path, std::int64_t start, std::int64_t splitFrom) {
   try {
     ReadFile file(path);
-    if (file.size() - start < splitFrom) return -1;
+    // A compressed text's middle is unknown, and reading to it would decode half of it.
+    if (file.streamed() || file.size() - start < splitFrom) return -1;
     const std::int64_t middle = start + (file.size() - start) / 2;
     std::vector<char> buf(std::size_t{1} << 20);
     const std::size_t got = file.readAt(middle, buf.data(), buf.size());
