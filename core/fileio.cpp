@@ -1,6 +1,7 @@
 #include "core/fileio.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -277,15 +278,16 @@ class ArchiveOfFile final : public ArchiveInput {
  public:
   explicit ArchiveOfFile(ReadFile& file) : file_(file) {}
   std::size_t read(char* out, std::size_t n) override {
-    const std::size_t got = file_.readFile(offset_ + 1, out, n);
+    const std::size_t got = file_.readFile(offset_.load() + 1, out, n);
     offset_ += static_cast<std::int64_t>(got);
     return got;
   }
-  std::int64_t offset() const override { return offset_; }
+  std::int64_t offset() const override { return offset_.load(); }
 
  private:
   ReadFile& file_;
-  std::int64_t offset_ = 0;
+  // Read by the decoder's thread, looked at by the progress line's.
+  std::atomic<std::int64_t> offset_{0};
 };
 
 void ReadFile::openStream() {

@@ -2,7 +2,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace velmora {
 namespace {
@@ -14,6 +20,110 @@ constexpr std::size_t kMinRoom = std::size_t{64} << 10;
 
 }  // namespace
 
+// Decodes on a thread of its own into kBlocks blocks, which the reads take
+// in order; what the decoder throws reaches the reads after the bytes it
+// decoded before.
+class TextStream::Ahead {
+ public:
+  static constexpr std::size_t kBlocks = 4;
+  static constexpr std::size_t kBlock = std::size_t{1} << 20;
+
+  explicit Ahead(TextDecoder& decoder) : decoder_(decoder) {
+    for (std::size_t i = 0; i < kBlocks; ++i) free_.emplace_back(kBlock);
+    thread_ = std::thread([this] { run(); });  // throws std::system_error when no thread is to be had
+  }
+  ~Ahead() {
+    {
+      const std::lock_guard<std::mutex> lock(m_);
+      stop_ = true;
+    }
+    cv_.notify_all();
+    thread_.join();
+  }
+
+  // Up to n decoded bytes; 0 at the text's end. Rethrows what the decoder threw.
+  std::size_t take(char* out, std::size_t n) {
+    std::size_t done = 0;
+    while (done < n) {
+      if (takenFrom_ == current_.size()) {
+        std::unique_lock<std::mutex> lock(m_);
+        if (!current_.empty() || current_.capacity() != 0) free_.push_back(std::move(current_));
+        current_ = {};
+        takenFrom_ = 0;
+        cv_.notify_all();
+        // Bytes already taken go out first; a wait would only delay them.
+        if (done > 0 && full_.empty()) return done;
+        cv_.wait(lock, [&] { return !full_.empty() || finished_; });
+        if (full_.empty()) {
+          if (done > 0) return done;
+          if (error_) std::rethrow_exception(error_);
+          return 0;
+        }
+        current_ = std::move(full_.front());
+        full_.pop_front();
+      }
+      const std::size_t k = std::min(n - done, current_.size() - takenFrom_);
+      std::memcpy(out + done, current_.data() + takenFrom_, k);
+      takenFrom_ += k;
+      done += k;
+    }
+    return done;
+  }
+
+ private:
+  void run() {
+    for (;;) {
+      std::vector<char> block;
+      {
+        std::unique_lock<std::mutex> lock(m_);
+        cv_.wait(lock, [&] { return stop_ || !free_.empty(); });
+        if (stop_) return;
+        block = std::move(free_.back());
+        free_.pop_back();
+      }
+      block.resize(kBlock);
+      std::size_t got = 0;
+      std::exception_ptr error;
+      bool end = false;
+      try {
+        while (got < kBlock) {
+          const std::size_t k = decoder_.decode(block.data() + got, kBlock - got);
+          if (k == 0) {
+            end = true;
+            break;
+          }
+          got += k;
+        }
+      } catch (...) {
+        error = std::current_exception();
+        end = true;
+      }
+      block.resize(got);
+      {
+        const std::lock_guard<std::mutex> lock(m_);
+        if (got > 0) full_.push_back(std::move(block));
+        if (end) {
+          finished_ = true;
+          error_ = error;
+        }
+      }
+      cv_.notify_all();
+      if (end) return;
+    }
+  }
+
+  TextDecoder& decoder_;
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::vector<std::vector<char>> free_;
+  std::deque<std::vector<char>> full_;
+  std::vector<char> current_;  // the block being taken from
+  std::size_t takenFrom_ = 0;
+  bool stop_ = false, finished_ = false;
+  std::exception_ptr error_;
+  std::thread thread_;
+};
+
 void setDecoderSet(const DecoderSet* set) { gDecoders.store(set); }
 const DecoderSet* decoderSet() { return gDecoders.load(); }
 
@@ -24,9 +134,23 @@ TextStream::TextStream(const DecoderSet& set, const char* format, std::function<
   restarts_ = 0;
 }
 
-TextStream::~TextStream() = default;
+TextStream::~TextStream() { ahead_.reset(); }
+
+std::size_t TextStream::decode(char* out, std::size_t n) {
+  if (!aheadTried_) {
+    aheadTried_ = true;
+    try {
+      ahead_ = std::make_unique<Ahead>(*decoder_);
+    } catch (const std::system_error&) {
+      // No thread to be had: the reads decode for themselves.
+    }
+  }
+  return ahead_ ? ahead_->take(out, n) : decoder_->decode(out, n);
+}
 
 void TextStream::restart() {
+  ahead_.reset();  // its thread ends before the decoder it uses goes
+  aheadTried_ = false;
   decoder_.reset();
   input_ = open_();
   decoder_ = set_.make(format_, *input_);
@@ -91,7 +215,7 @@ std::size_t TextStream::hold(std::int64_t position, std::size_t n) {
       cap = buf_.size() - kPadding;
     }
     try {
-      const std::size_t got = decoder_->decode(buf_.data() + length_, cap - length_);
+      const std::size_t got = decode(buf_.data() + length_, cap - length_);
       length_ += got;
       ended_ = got == 0;
     } catch (const ArchiveError& e) {

@@ -7,7 +7,8 @@
 // read behind the bytes still held starts the decoder again from the
 // archive's first byte and decodes up to it, so it costs a read of the
 // archive up to there. The text's length is known only once its end has
-// been decoded.
+// been decoded. The decoding runs on a second thread, a few MiB ahead of
+// the reads.
 #pragma once
 
 #include <cstddef>
@@ -71,7 +72,7 @@ class TextStream {
  public:
   // The sizes are the stream's working memory: its buffer and what it keeps behind a read.
   static constexpr std::size_t kBuffer = std::size_t{4} << 20;
-  static constexpr std::size_t kKeepBehind = std::size_t{1} << 20;
+  static constexpr std::size_t kKeepBehind = std::size_t{256} << 10;
   static constexpr std::size_t kPadding = 64;
 
   // open gives the archive's bytes from its first, afresh at each restart.
@@ -101,6 +102,8 @@ class TextStream {
   void restore();
   void makeRoom(std::int64_t position, std::size_t n);
   void fail(const ArchiveError& e);
+  std::size_t decode(char* out, std::size_t n);
+  class Ahead;
 
   const DecoderSet& set_;
   const char* format_;
@@ -108,6 +111,10 @@ class TextStream {
   U16String path_;
   std::unique_ptr<ArchiveInput> input_;
   std::unique_ptr<TextDecoder> decoder_;
+  // The decoder on a thread of its own, a few blocks ahead of the reads,
+  // so that decoding and the reader's line cutting run at once.
+  std::unique_ptr<Ahead> ahead_;
+  bool aheadTried_ = false;
   std::vector<char> buf_;
   std::vector<char> spaces_;  // a view past the text's end
   std::int64_t at_ = 1;      // the text position of buf_[0]
