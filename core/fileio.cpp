@@ -320,6 +320,15 @@ void ReadFile::progressAt(std::int64_t at, std::int64_t& done, std::int64_t& tot
   }
 }
 
+std::int64_t ReadFile::textLength() {
+  if (!stream_) return size_;
+  std::vector<char> piece(std::size_t{1} << 20);
+  std::int64_t at = 1;
+  while (const std::size_t got = stream_->readAt(at, piece.data(), piece.size())) at += static_cast<std::int64_t>(got);
+  stream_->checkEnd();
+  return at - 1;
+}
+
 std::uint64_t ReadFile::restarts() const { return stream_ ? stream_->restarts() : 0; }
 
 bool ReadFile::inBlock(std::int64_t position, std::size_t n) const {

@@ -59,6 +59,9 @@ class ReadFile {
   // for a file read as it is.
   const char* compression() const;
   bool streamed() const { return stream_ != nullptr; }
+  // The length of the text: size() for a plain file; a compressed one is
+  // decoded to its end for it (throws Failure when its archive breaks off).
+  std::int64_t textLength();
   // After a read came up short: throws when the compressed text was cut
   // short by a truncated or corrupt archive (a plain file: nothing).
   void checkEnd() const;

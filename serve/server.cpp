@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include "core/backward_scan.h"
+#include "core/log_shape.h"
 #include "serve/json.h"
 #include "serve/page.h"
 #include "text/codepage.h"
@@ -531,21 +532,27 @@ struct Server::Impl {
     struct stat seen {};
     bool known = ::stat(toUtf8(options.log).c_str(), &seen) == 0;
     std::int64_t position = start;
+    // A compressed log does not grow, and its positions lie past the file's
+    // length: it is read once, not looked at again.
+    const bool compressed = checkLogShape(options.log).compression != nullptr;
+    bool read = false;
     // The stream is open: said at once, so that a client knows before any record.
     std::string text = ": following\n\n", row;
     auto quiet = Clock::now();
     while (!stopping) {
       struct stat now {};
       const bool exists = ::stat(toUtf8(options.log).c_str(), &now) == 0;
-      if (exists && known && (now.st_ino != seen.st_ino || now.st_dev != seen.st_dev || now.st_size < position - 1)) {
+      if (exists && known && !compressed &&
+          (now.st_ino != seen.st_ino || now.st_dev != seen.st_dev || now.st_size < position - 1)) {
         // Rotated or cut: read the new log from its start, as data --follow does.
         text += "event: restart\ndata: {}\n\n";
         position = 0;
         after = 0;
       }
-      if (exists) {
+      if (exists && !(compressed && read)) {
         seen = now;
         known = true;
+        read = true;
         LambdaSink events([&](const Record& r) {
           const RecordFields& f = r.fields;
           const std::int64_t pos = r.position;
