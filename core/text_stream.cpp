@@ -101,7 +101,13 @@ class TextStream::Ahead {
       block.resize(got);
       {
         const std::lock_guard<std::mutex> lock(m_);
-        if (got > 0) full_.push_back(std::move(block));
+        try {
+          if (got > 0) full_.push_back(std::move(block));
+        } catch (...) {
+          // Memory run out here reaches the reads too, not the thread's end.
+          error = std::current_exception();
+          end = true;
+        }
         if (end) {
           finished_ = true;
           error_ = error;

@@ -70,8 +70,7 @@ bzip2() {
   built "$1" libbz2.a && return 0
   local src
   src=$(source_tree bzip2 'bzip2-*') || return 1
-  # BZ_EXPORT: the functions linked in, not pointers for a DLL loaded later.
-  compile "$1" "$2" libbz2.a -DBZ_EXPORT -- "$src"/{blocksort,huffman,crctable,randtable,compress,decompress,bzlib}.c ||
+  compile "$1" "$2" libbz2.a -- "$src"/{blocksort,huffman,crctable,randtable,compress,decompress,bzlib}.c ||
     return 1
   mkdir -p "$out/$1/include" && cp "$src"/bzlib.h "$out/$1/include/"
 }
