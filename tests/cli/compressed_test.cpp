@@ -1,5 +1,6 @@
 // A compressed log gives what the plain log gives, in every format, whole
-// or written in several members (frames, streams); an archive cut short or
+// or written in several members (frames, streams), and followed it is read
+// once; an archive cut short or
 // damaged keeps the records before the break and fails, naming the file
 // and where its text stops.
 #include <gtest/gtest.h>
@@ -63,6 +64,7 @@ TEST(Compressed, EveryFormatReadsAsThePlainLog) {
   };
   const std::vector<std::string> expected = answers(plain);
   ASSERT_EQ(expected[0].substr(0, 2), "0\n");
+  const std::string plainRows = runVelmora({"data", plain, "--format", "csv"}).out;
 
   for (const Format& f : kFormats) {
     SCOPED_TRACE(f.name);
@@ -72,6 +74,12 @@ TEST(Compressed, EveryFormatReadsAsThePlainLog) {
       const std::string archive = compress(dir, f, bytes, cuts);
       writeFile(log, archive);
       EXPECT_EQ(answers(log), expected) << cuts.size() << " cut(s)";
+      // Followed, it is read once to its end: a compressed log does not grow,
+      // and its positions past the file's length are no sign of a cut log.
+      const RunResult followed = runVelmora({"data", log, "--follow", "--format", "csv"});
+      EXPECT_EQ(followed.exitCode, 0) << followed.err;
+      EXPECT_EQ(followed.out, plainRows) << "rows once, in order";
+      EXPECT_NE(followed.err.find("not followed"), std::string::npos) << followed.err;
 
       // Cut short, at 60 % of the archive: the records whose lines the text
       // holds whole up to the byte named are printed and counted, then it
