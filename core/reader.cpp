@@ -69,6 +69,17 @@ std::int64_t splitPoint(const U16String& path, std::int64_t start, std::int64_t 
   }
 }
 
+// A log read as decoded text (core/text_stream.h); false when it cannot be opened.
+bool compressedLog(const U16String& path) {
+  try {
+    return fileExists(path) && ReadFile(path).streamed();
+  } catch (const Failure&) {
+    return false;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
 // A read failure, or memory run out, as the value a call gives back.
 template <class Impl, class Call>
 ScanResult trapped(Impl& impl, Call&& call) {
@@ -118,6 +129,13 @@ ScanResult Reader::scan(std::int64_t from, RecordSink& sink, std::int64_t stopAt
 
 Reader::Halves Reader::scanInHalves(std::int64_t from, RecordSink& first, RecordSink& second, std::int64_t splitFrom) {
   Halves out;
+  // A compressed log has no middle to split at, and a start search of its
+  // own would decode the text before the period twice: one scan.
+  if (splitFrom >= 0 && compressedLog(impl_->path)) {
+    static_cast<ScanResult&>(out) = scan(from, first);
+    out.reachedStop = false;
+    return out;
+  }
   std::int64_t start = from;
   if (start < 1) {
     const ScanResult found = findStart();
