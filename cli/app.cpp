@@ -18,6 +18,7 @@
 #include "cli/sql.h"
 #include "cli/stats.h"
 #include "cli/terminal.h"
+#include "decode/decoders.h"
 #include "text/codepage.h"
 
 namespace velmora::cli {
@@ -26,6 +27,14 @@ namespace {
 constexpr const char* kDescription =
     "velmora: reads the host's event log from a shell, with the very reader that host scripts use.\n"
     "Exit codes: 0 success, 1 nothing found, 2 bad usage, 3 failure (NumErr and TextErr are printed).";
+
+// The version, and the compressed formats this build cannot read, if any.
+std::string versionText() {
+  const std::string missing = missingFormats();
+  std::string out = "velmora 1.0.0\nreads logs plain or compressed (gzip, zstd, bzip2, xz: known by their content)";
+  if (!missing.empty()) out += "\nthis build reads no " + missing + " log: built without that library";
+  return out;
+}
 
 // Options that every subcommand that prints rows takes.
 struct OutputOptions {
@@ -129,7 +138,8 @@ int parseStartDate(const std::string& text) {
 int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   CLI::App app{kDescription, "velmora"};
   app.require_subcommand(1, 1);
-  app.set_version_flag("--version", "velmora 1.0.0");
+  registerDecoders();
+  app.set_version_flag("--version", versionText());
 
   OutputOptions output;
   DataRequest data;

@@ -20,6 +20,7 @@
 #include "core/failure.h"
 #include "script/num_err.h"
 #include "core/fileio.h"
+#include "core/log_shape.h"
 #include "script/log_tasks.h"
 #include "core/reader.h"
 #include "core/result_columns.h"
@@ -246,8 +247,18 @@ int runData(const DataRequest& r, Io& io) {
   std::int64_t start = r.resume;
   if (start > 1) start = lineStartAtOrAfter(r.log, start, io.err, "--resume");
   // Rows go out as the reader finds them (cli/data_stream.h).
-  DataStream stream(reader, query, io, io.progress && !r.follow);
-  if (r.follow) return follow(r, io, stream, start, start == 0 && r.resume > 1);
+  // A compressed log does not grow, and its positions lie past the file's
+  // length: it is read to its end, not followed.
+  bool following = r.follow;
+  if (following) {
+    if (const char* compression = checkLogShape(u16(r.log)).compression) {
+      io.err << "velmora: note: the log " << quoted(r.log) << " is " << compression
+             << "-compressed; it is read to its end, not followed\n";
+      following = false;
+    }
+  }
+  DataStream stream(reader, query, io, io.progress && !following);
+  if (following) return follow(r, io, stream, start, start == 0 && r.resume > 1);
   if (start == 0 && r.resume > 1) {
     io.err << "velmora: no record of the period passes the filters\n";
     return kNothingFound;
@@ -304,6 +315,7 @@ int runStripErrors(const StripRequest& r, Io& io) {
   if (!trimSpaces(u16(r.errors)).empty()) errors.emplace(r.errors, "ERRORS");
   checkDistinct({r.log}, errors ? std::vector<const OutputFile*>{&out, &*errors} : std::vector<const OutputFile*>{&out});
   if (const int code = checkLog(r.log, io.err)) return code;
+  if (const int code = checkPlainLog(r.log, io.err)) return code;
   std::int64_t removed;
   std::int64_t droppedBytes = 0;
   try {
@@ -342,6 +354,7 @@ int runReplaceKeys(const ReplaceRequest& r, Io& io) {
                      "18-character key YYYYMMDD;HH:MM:SS; followed by a record number");
   checkDistinct({r.log, r.list}, {&out});
   if (const int code = checkLog(r.log, io.err)) return code;
+  if (const int code = checkPlainLog(r.log, io.err)) return code;
   std::int64_t used;
   try {
     TaskProgress reports;

@@ -262,11 +262,21 @@ int checkLog(const std::string& log, std::ostream& err, bool missingOk, bool nee
   return kSuccess;
 }
 
+int checkPlainLog(const std::string& log, std::ostream& err) {
+  if (const char* compression = checkLogShape(fromUtf8(log)).compression) {
+    err << "velmora: the log " << inQuotes(log) << " is " << compression
+        << "-compressed; copies are made of a plain log only (decompress it first)\n";
+    return kFailed;
+  }
+  return kSuccess;
+}
+
 std::int64_t lineStartAtOrAfter(const std::string& log, std::int64_t position, std::ostream& err, const char* option) {
   if (position <= 1) return position;
   const FileState state = fileState(log);
   if (!state.exists) return position;
-  if (position > state.size + 1) {
+  // A compressed log's positions are those of its text, longer than the file.
+  if (position > state.size + 1 && checkLogShape(fromUtf8(log)).compression == nullptr) {
     err << "velmora: " << option << " " << position << " lies past the end of the log (" << state.size
         << " bytes); nothing there to read yet\n";
     return position;

@@ -65,6 +65,9 @@ void checkDistinct(const std::vector<std::string>& inputs, const std::vector<con
 // unless empty, holding a CR LF line end. Returns an exit code (0: fine)
 // after a message on err. missingOk: a missing log is fine (--follow waits).
 int checkLog(const std::string& log, std::ostream& err, bool missingOk = false, bool needLineEnd = true);
+// Refuses a compressed log (kFailed, said on err) where a copy of the log
+// is made: the copies keep the log's own bytes.
+int checkPlainLog(const std::string& log, std::ostream& err);
 
 // A resume position moved to a line start: the position itself when it is
 // one, else the start of the next line (0 when none is complete yet), with a

@@ -26,7 +26,7 @@ std::optional<BucketSize> bucketOption(const std::string& by) {
 std::int64_t defaultSplitFrom() { return std::thread::hardware_concurrency() >= 2 ? kSplitFrom : -1; }
 
 int collect(const std::string& log, const PeriodOptions& period, const FilterOptions& filters, Tally& tally,
-            PeriodKeys& keys, Io& io, std::int64_t splitFrom) {
+            PeriodKeys& keys, Io& io, std::int64_t splitFrom, std::optional<Failure>* failedAfter) {
   ReadQuery query;
   keys = resolvePeriod(period);
   query.begin = keys.begin;
@@ -48,7 +48,13 @@ int collect(const std::string& log, const PeriodOptions& period, const FilterOpt
   }
   if (scan.secondKept) tally.append(later);
   noteOversize(reader.oversizeRecords(), reader.firstOversize(), io);
-  if (scan.failure) return reportFailure(*scan.failure, io);
+  if (scan.failure) {
+    // What was counted before a read failed (an archive that breaks off)
+    // is still shown, where the caller can, before the failure.
+    if (failedAfter == nullptr || tally.total().records == 0) return reportFailure(*scan.failure, io);
+    failedAfter->emplace(*scan.failure);
+    return kSuccess;
+  }
   if (scan.next < 0 && !fileExists(fromUtf8(log))) return reportMissingLog(log, io);
   if (tally.total().records == 0) {
     io.err << "velmora: no record of the period passes the filters\n";
@@ -204,7 +210,8 @@ int runStats(const StatsRequest& r, Io& io) {
   const std::optional<BucketSize> by = bucketOption(r.by);
   Tally tally;
   PeriodKeys keys;
-  const int code = collect(r.log, r.period, r.filters, tally, keys, io);
+  std::optional<Failure> failedAfter;
+  const int code = collect(r.log, r.period, r.filters, tally, keys, io, defaultSplitFrom(), &failedAfter);
   if (code != kSuccess) return code;
   // Only the users and events shown are decoded and kept.
   const int top = io.format == Format::Table ? (r.top < 0 ? 20 : r.top) : std::max(r.top, 0);
@@ -217,6 +224,7 @@ int runStats(const StatsRequest& r, Io& io) {
     printer.print(StatRowSource(rows));
   }
   io.out.flush();
+  if (failedAfter) return reportFailure(*failedAfter, io);
   return kSuccess;
 }
 

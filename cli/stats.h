@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "cli/commands.h"
+#include "core/failure.h"
 #include "cli/query.h"
 #include "cli/summary.h"
 
@@ -30,11 +32,14 @@ int runStats(const StatsRequest& request, Io& io);
 // From splitFrom bytes between the period's start and the log's end, the
 // two halves are counted at once and the tallies joined; a negative
 // splitFrom reads the log in one piece. By default a log is split from
-// kSplitFrom on, when the machine has a second core.
+// kSplitFrom on, when the machine has a second core. Given failedAfter, a
+// read that fails after records were counted keeps them: the failure goes
+// there and the call succeeds, for the caller to show them, then fail.
 inline constexpr std::int64_t kSplitFrom = std::int64_t{64} << 20;
 std::int64_t defaultSplitFrom();
 int collect(const std::string& log, const PeriodOptions& period, const FilterOptions& filters, Tally& tally,
-            PeriodKeys& keys, Io& io, std::int64_t splitFrom = defaultSplitFrom());
+            PeriodKeys& keys, Io& io, std::int64_t splitFrom = defaultSplitFrom(),
+            std::optional<Failure>* failedAfter = nullptr);
 
 // The checked --by option (UsageError otherwise).
 std::optional<BucketSize> bucketOption(const std::string& by);

@@ -62,9 +62,13 @@ BackwardResult BackwardScan::scan(std::int64_t before, RecordSink& sink) {
   }
   const std::int64_t floor = first.next;  // the period's first record
   if (floor < 1) return out;
-  std::int64_t hi = std::min(before, reader_.logSize() + 1);
+  std::int64_t hi = before;
   std::size_t width = kFirstWindow;
   try {
+    // A compressed log's length is known only once decoded to its end.
+    std::int64_t size = reader_.logSize();
+    if (size == ReadFile::kUnknownLength) size = ReadFile(reader_.path()).textLength();
+    hi = std::min(before, size + 1);
     while (hi > floor) {
       const std::int64_t lo = std::max(floor, hi - static_cast<std::int64_t>(width));
       const std::int64_t start = lo == floor ? floor : lineStartIn(lo, hi);

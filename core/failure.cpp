@@ -78,6 +78,9 @@ std::string describe(const Failure& f) {
 #endif
     }
   }
+  // What the system's code cannot say, such as where a compressed log's
+  // archive broke off.
+  if (!detail.empty()) out += ": " + detail;
   return out;
 }
 

@@ -1,11 +1,14 @@
 #include "core/fileio.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <string>
 
 #include "core/failure.h"
 #include "core/file_identity.h"
+#include "core/log_shape.h"
+#include "core/text_stream.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -201,6 +204,7 @@ ReadFile::ReadFile(U16View path) : path_(path) {
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(handle_.get(), &size)) raiseLast(Op::Read, path_);
   size_ = size.QuadPart;
+  openStream();
 }
 
 std::size_t ReadFile::readFile(std::int64_t position, char* out, std::size_t n) {
@@ -225,6 +229,7 @@ std::size_t ReadFile::readFile(std::int64_t position, char* out, std::size_t n) 
 }
 
 std::int64_t ReadFile::currentSize() const {
+  if (stream_) return size_;
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(handle_.get(), &size)) raiseLast(Op::Read, path_);
   return size.QuadPart;
@@ -240,6 +245,7 @@ ReadFile::ReadFile(U16View path) : path_(path) {
     raiseErrno(Op::OpenRead, path_, S_ISDIR(st.st_mode) ? EISDIR : errno);
   }
   size_ = st.st_size;
+  openStream();
 }
 
 std::size_t ReadFile::readFile(std::int64_t position, char* out, std::size_t n) {
@@ -259,6 +265,7 @@ std::size_t ReadFile::readFile(std::int64_t position, char* out, std::size_t n) 
 }
 
 std::int64_t ReadFile::currentSize() const {
+  if (stream_) return size_;  // a compressed text does not grow
   struct stat st {};
   if (::fstat(handle_.get(), &st) != 0) raiseErrno(Op::Read, path_, errno);
   return st.st_size;
@@ -266,7 +273,63 @@ std::int64_t ReadFile::currentSize() const {
 
 #endif
 
+// The archive's own bytes, read straight from the file from its first.
+class ArchiveOfFile final : public ArchiveInput {
+ public:
+  explicit ArchiveOfFile(ReadFile& file) : file_(file) {}
+  std::size_t read(char* out, std::size_t n) override {
+    const std::size_t got = file_.readFile(offset_.load() + 1, out, n);
+    offset_ += static_cast<std::int64_t>(got);
+    return got;
+  }
+  std::int64_t offset() const override { return offset_.load(); }
+
+ private:
+  ReadFile& file_;
+  // Read by the decoder's thread, looked at by the progress line's.
+  std::atomic<std::int64_t> offset_{0};
+};
+
+void ReadFile::openStream() {
+  const DecoderSet* set = decoderSet();
+  if (set == nullptr || size_ == 0) return;
+  char head[8] = {};
+  const std::size_t got = readFile(1, head, sizeof head);
+  const char* format = compressionOf(std::string_view(head, got));
+  if (format == nullptr || !set->supports(format)) return;
+  stream_ = std::make_unique<TextStream>(*set, format, [this] { return std::make_unique<ArchiveOfFile>(*this); }, path_);
+  archiveSize_ = size_;
+  size_ = kUnknownLength;
+}
+
 ReadFile::~ReadFile() = default;
+
+const char* ReadFile::compression() const { return stream_ ? stream_->format() : nullptr; }
+
+void ReadFile::checkEnd() const {
+  if (stream_) stream_->checkEnd();
+}
+
+void ReadFile::progressAt(std::int64_t at, std::int64_t& done, std::int64_t& total) const {
+  if (stream_) {
+    done = stream_->archiveRead();
+    total = archiveSize_;
+  } else {
+    done = std::min(at, size_);
+    total = size_;
+  }
+}
+
+std::int64_t ReadFile::textLength() {
+  if (!stream_) return size_;
+  std::vector<char> piece(std::size_t{1} << 20);
+  std::int64_t at = 1;
+  while (const std::size_t got = stream_->readAt(at, piece.data(), piece.size())) at += static_cast<std::int64_t>(got);
+  stream_->checkEnd();
+  return at - 1;
+}
+
+std::uint64_t ReadFile::restarts() const { return stream_ ? stream_->restarts() : 0; }
 
 bool ReadFile::inBlock(std::int64_t position, std::size_t n) const {
   // The block's bytes stand for the file's while the file still reaches
@@ -304,6 +367,7 @@ void ReadFile::restore() {
 
 std::size_t ReadFile::readAt(std::int64_t position, char* out, std::size_t n) {
   if (position < 1) raise(Op::Read, path_, FailureKind::BadPosition, position);
+  if (stream_) return stream_->readAt(position, out, n);
   restore();
   const bool next = follows(position);
   lastAt_ = position;
@@ -321,6 +385,7 @@ std::size_t ReadFile::readAt(std::int64_t position, char* out, std::size_t n) {
 
 const char* ReadFile::view(std::int64_t position, std::size_t n, std::size_t& got) {
   if (position < 1) raise(Op::Read, path_, FailureKind::BadPosition, position);
+  if (stream_) return stream_->view(position, n, got);
   restore();
   if (!inBlock(position, n)) {
     if (!follows(position) || n > kReadAheadMax / 2) return nullptr;

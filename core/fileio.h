@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -15,6 +16,8 @@
 #include "text/text.h"
 
 namespace velmora {
+
+class TextStream;
 
 // The system's own file: a descriptor natively, a HANDLE on Windows (kept as
 // void* so that this header needs no windows.h).
@@ -36,6 +39,10 @@ using UniqueFd = UniqueResource<int, closeFd, -1>;
 // binary search) go to the file as asked. A read is served from the block
 // only when it lies wholly within the bytes the block got; one that reaches
 // past them reads the file afresh, so a log that grows is read as it is now.
+//
+// A compressed file, when decoders are registered (core/text_stream.h), is
+// read as its decoded text: positions are the text's, reads go forward,
+// and its length is kUnknownLength until a read comes up short at its end.
 class ReadFile {
  public:
   explicit ReadFile(U16View path);  // throws Failure
@@ -43,7 +50,24 @@ class ReadFile {
   ReadFile(const ReadFile&) = delete;
   ReadFile& operator=(const ReadFile&) = delete;
 
-  std::int64_t size() const { return size_; }  // taken once, at open
+  // Larger than any text, small enough that a position plus a window stays
+  // far from overflowing.
+  static constexpr std::int64_t kUnknownLength = INT64_MAX / 4;
+
+  std::int64_t size() const { return size_; }  // taken once, at open; kUnknownLength for a compressed file
+  // The file read as decoded text, and its format ("gzip", ...); nullptr
+  // for a file read as it is.
+  const char* compression() const;
+  bool streamed() const { return stream_ != nullptr; }
+  // The length of the text: size() for a plain file; a compressed one is
+  // decoded to its end for it (throws Failure when its archive breaks off).
+  std::int64_t textLength();
+  // After a read came up short: throws when the compressed text was cut
+  // short by a truncated or corrupt archive (a plain file: nothing).
+  void checkEnd() const;
+  // Progress of a read that got to text position at: the bytes done and
+  // the total, in the archive's bytes for a compressed file.
+  void progressAt(std::int64_t at, std::int64_t& done, std::int64_t& total) const;
   // Reads up to n bytes from the 1-based position; returns the count read
   // (less near the end of the file). Throws Failure on a read error.
   std::size_t readAt(std::int64_t position, char* out, std::size_t n);
@@ -59,6 +83,9 @@ class ReadFile {
   static constexpr std::size_t kViewPadding = 64;
   // System read calls made so far (for tests and benchmarks).
   std::uint64_t readCalls() const { return readCalls_; }
+  // Times a compressed file's decoder started again from its first byte
+  // for a read behind the text it held.
+  std::uint64_t restarts() const;
 
   static constexpr std::size_t kReadAheadMin = std::size_t{256} << 10;
   static constexpr std::size_t kReadAheadMax = std::size_t{2} << 20;
@@ -69,6 +96,8 @@ class ReadFile {
   bool follows(std::int64_t position) const;  // on from the read before
   void fill(std::int64_t position, std::size_t n);
   void restore();  // puts back the block's bytes that a view covered with spaces
+  void openStream();  // a compressed file with a registered decoder: read as its text
+  friend class ArchiveOfFile;
 
   U16String path_;
 #ifdef _WIN32
@@ -86,6 +115,8 @@ class ReadFile {
   std::int64_t lastAt_ = 0;     // the read before: [lastAt_, lastEnd_)
   std::int64_t lastEnd_ = 0;
   std::uint64_t readCalls_ = 0;
+  std::int64_t archiveSize_ = 0;
+  std::unique_ptr<TextStream> stream_;
 };
 
 // A file opened for writing from its first byte; truncated at close() to what

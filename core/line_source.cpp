@@ -25,7 +25,9 @@ std::size_t LineSource::read(std::int64_t position, std::size_t n, bool copied) 
   windowAt_ = position;
   ++windows_;
   if (options_.progress != nullptr && *options_.progress) {
-    (*options_.progress)(std::min<std::int64_t>(position - 1 + static_cast<std::int64_t>(got), size_), size_);
+    std::int64_t done = 0, total = 0;
+    file_.progressAt(position - 1 + static_cast<std::int64_t>(got), done, total);
+    (*options_.progress)(done, total);
   }
   return got;
 }

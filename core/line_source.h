@@ -22,6 +22,8 @@
 //  - A log found shorter than at open (cut meanwhile) throws when the
 //    options say so; otherwise the line it cut is left like an
 //    unterminated one.
+//  - The end of a compressed text whose archive broke off throws, once the
+//    lines before it are consumed.
 //  - No allocation per line: the window buffer, the scratch of long lines
 //    and the gathered line are reused.
 #pragma once
@@ -209,7 +211,11 @@ std::int64_t LineSource::walk(std::int64_t from, Consumer& consumer, std::int64_
       if (size_ - record::kEndMargin < pos || !go) return pos;
       continue;
     }
-    if (got < want || size_ - pos < static_cast<std::int64_t>(W)) return pos;
+    if (got < want || size_ - pos < static_cast<std::int64_t>(W)) {
+      // The end of a compressed text may be where its archive broke off.
+      if (got < want) file_.checkEnd();
+      return pos;
+    }
 
     LongLine line;
     line.start = pos;
@@ -236,7 +242,10 @@ std::int64_t LineSource::walk(std::int64_t from, Consumer& consumer, std::int64_
     };
     const std::int64_t cr = options_.cutThrows ? followLine<true>(file_, pos, size_, scratch(), onPiece)
                                                : followLine<false>(file_, pos, size_, scratch(), onPiece);
-    if (cr < 0) return pos;
+    if (cr < 0) {
+      file_.checkEnd();
+      return pos;
+    }
     line.cr = cr;
     if constexpr (policy == LongLines::Gather) {
       line.whole = !over;

@@ -7,6 +7,7 @@
 
 #include "core/fileio.h"
 #include "core/lines.h"
+#include "core/text_stream.h"
 
 namespace velmora {
 namespace {
@@ -28,6 +29,17 @@ constexpr std::array<Magic, 6> kMagics{{
 }};
 
 }  // namespace
+
+std::string readableFormats() {
+  std::string out;
+  const DecoderSet* set = decoderSet();
+  for (const char* name : {"gzip", "zstd", "bzip2", "xz"}) {
+    if (set == nullptr || !set->supports(name)) continue;
+    if (!out.empty()) out += ", ";
+    out += name;
+  }
+  return out.empty() ? "no compressed log" : out;
+}
 
 const char* compressionOf(std::string_view head) {
   for (const Magic& m : kMagics) {
@@ -54,15 +66,20 @@ LogShapeCheck checkLogShape(U16View path) {
   }
   try {
     ReadFile file(path);
+    // A compressed log whose format this build decodes is checked as its
+    // text; any other compressed file is refused by its magic number.
+    out.compression = file.compression();
+    const bool streamed = file.streamed();
     out.size = file.size();
     if (out.size == 0) return out;
     std::string block(kBlock, '\0');
     bool onlyNul = true;
     char last = 0;
+    std::int64_t seen = 0;
     for (std::int64_t at = 1; at <= out.size;) {
       const std::size_t got = file.readAt(at, block.data(), block.size());
       if (got == 0) break;
-      if (at == 1) {
+      if (at == 1 && !streamed) {
         if ((out.compression = compressionOf(std::string_view(block.data(), got))) != nullptr) {
           out.shape = LogShape::Compressed;
           return out;
@@ -74,6 +91,11 @@ LogShapeCheck checkLogShape(U16View path) {
       onlyNul = onlyNul && std::all_of(block.data(), block.data() + got, [](char c) { return c == '\0'; });
       last = block[got - 1];
       at += static_cast<std::int64_t>(got);
+      seen += static_cast<std::int64_t>(got);
+    }
+    if (streamed) {
+      out.size = seen;
+      if (seen == 0) return out;  // an empty text, as an empty log
     }
     out.shape = onlyNul ? LogShape::OnlyNul : LogShape::NoLineEnd;
   } catch (const std::exception& e) {
@@ -95,7 +117,10 @@ std::string describeLogShape(const LogShapeCheck& c, const std::string& shown) {
     case LogShape::NotAFile:
       return log + " is not a regular file (a pipe or a device is not read: the log must be a file)";
     case LogShape::Compressed:
-      return log + " is " + c.compression + "-compressed; decompress it first (a compressed log is not read as text)";
+      if (std::string_view(c.compression) == "zip")
+        return log + " is a zip archive; unpack it first (a zip archive is not read as a log)";
+      return log + " is " + c.compression + "-compressed, a format this build does not read (it reads " +
+             readableFormats() + "); decompress it first";
     case LogShape::OnlyNul:
       return log + " holds only NUL bytes (" + std::to_string(c.size) + " of them), so no record";
     case LogShape::NoLineEnd:

@@ -55,7 +55,8 @@ namespace {
 std::int64_t splitPoint(const U16String& path, std::int64_t start, std::int64_t splitFrom) {
   try {
     ReadFile file(path);
-    if (file.size() - start < splitFrom) return -1;
+    // A compressed text's middle is unknown, and reading to it would decode half of it.
+    if (file.streamed() || file.size() - start < splitFrom) return -1;
     const std::int64_t middle = start + (file.size() - start) / 2;
     std::vector<char> buf(std::size_t{1} << 20);
     const std::size_t got = file.readAt(middle, buf.data(), buf.size());
@@ -65,6 +66,17 @@ std::int64_t splitPoint(const U16String& path, std::int64_t start, std::int64_t 
     return -1;
   } catch (const std::bad_alloc&) {
     return -1;
+  }
+}
+
+// A log read as decoded text (core/text_stream.h); false when it cannot be opened.
+bool compressedLog(const U16String& path) {
+  try {
+    return fileExists(path) && ReadFile(path).streamed();
+  } catch (const Failure&) {
+    return false;
+  } catch (const std::bad_alloc&) {
+    return false;
   }
 }
 
@@ -117,6 +129,13 @@ ScanResult Reader::scan(std::int64_t from, RecordSink& sink, std::int64_t stopAt
 
 Reader::Halves Reader::scanInHalves(std::int64_t from, RecordSink& first, RecordSink& second, std::int64_t splitFrom) {
   Halves out;
+  // A compressed log has no middle to split at, and a start search of its
+  // own would decode the text before the period twice: one scan.
+  if (splitFrom >= 0 && compressedLog(impl_->path)) {
+    static_cast<ScanResult&>(out) = scan(from, first);
+    out.reachedStop = false;
+    return out;
+  }
   std::int64_t start = from;
   if (start < 1) {
     const ScanResult found = findStart();

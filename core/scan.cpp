@@ -122,7 +122,8 @@ std::unique_ptr<Prefilter> Reader::Impl::planPrefilterAt(std::int64_t start) {
   // A window's worth at each end; where they overlap, the log once.
   constexpr std::int64_t kSample = static_cast<std::int64_t>(Reader::kScanWindow);
   const std::int64_t headEnd = std::min(fileSize + 1, start + kSample);
-  const std::int64_t tailStart = std::max(headEnd, fileSize + 1 - kSample);
+  // A compressed text's tail would cost a decode of all of it: its head alone.
+  const std::int64_t tailStart = file->streamed() ? fileSize + 1 : std::max(headEnd, fileSize + 1 - kSample);
   std::string sample(static_cast<std::size_t>((headEnd - start) + (fileSize + 1 - tailStart)), ' ');
   const std::size_t head = file->readAt(start, sample.data(), static_cast<std::size_t>(headEnd - start));
   std::size_t tail = 0;

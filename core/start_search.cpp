@@ -89,7 +89,11 @@ std::size_t Reader::Impl::readWindow(std::int64_t position, std::size_t size) {
   windowSize = size;
   window = buffer.data();
   ++windowReads;
-  if (progress) progress(std::min<std::int64_t>(position - 1 + static_cast<std::int64_t>(got), fileSize), fileSize);
+  if (progress) {
+    std::int64_t done = 0, total = 0;
+    file->progressAt(position - 1 + static_cast<std::int64_t>(got), done, total);
+    progress(done, total);
+  }
   return got;
 }
 
@@ -170,8 +174,9 @@ std::int64_t Reader::Impl::scanForStart(std::int64_t WindowPos) {
 }
 
 std::int64_t Reader::Impl::findStartPos() {
-  if (fileSize < kWholeFileLimit) {
-    readWindow(1, static_cast<std::size_t>(fileSize));
+  // A compressed text has no random access: the search walks forward.
+  if (fileSize < kWholeFileLimit || file->streamed()) {
+    readWindow(1, static_cast<std::size_t>(std::min<std::int64_t>(fileSize, Reader::kSearchWindow)));
     return scanForStart(1);
   }
   const std::string_view begin9(query.begin.data(), lines::kDate9Size);

@@ -6,10 +6,14 @@
 #   install-deps.sh --tool   only what building the velmora tool needs
 set -euo pipefail
 
-tool_packages=(g++ make cmake libcli11-dev libsqlite3-dev libcpp-httplib-dev pkg-config)
+# The compression libraries let the tool read compressed logs (gzip, zstd,
+# bzip2, xz); the add-in does not use them.
+tool_packages=(g++ make cmake libcli11-dev libsqlite3-dev libcpp-httplib-dev pkg-config
+  zlib1g-dev libzstd-dev libbz2-dev liblzma-dev)
 all_packages=(
   build-essential cmake ninja-build git
   googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libsqlite3-dev sqlite3 libcpp-httplib-dev pkg-config
+  zlib1g-dev libzstd-dev libbz2-dev liblzma-dev gzip zstd bzip2 xz-utils
   clang libclang-rt-14-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libwine-dev
   wine wine32:i386 wine64 xvfb xauth
@@ -63,4 +67,8 @@ if $everything; then
     echo "install-deps.sh: SQLite for Windows could not be built; velmora.exe will have no SQL" >&2
   bash "$(dirname "$0")/build-httplib-win.sh" ||
     echo "install-deps.sh: cpp-httplib for Windows could not be had; velmora.exe will have no viewer" >&2
+  # The same for the compression libraries; a format left out is named by
+  # velmora.exe --version.
+  bash "$(dirname "$0")/build-win-libs.sh" ||
+    echo "install-deps.sh: some compression libraries for Windows could not be built" >&2
 fi

@@ -23,6 +23,7 @@
 
 #include "core/backward_scan.h"
 #include "core/file_identity.h"
+#include "core/log_shape.h"
 #include "serve/json.h"
 #include "serve/page.h"
 #include "text/codepage.h"
@@ -564,19 +565,24 @@ struct Server::Impl {
     Reader reader(options.log, view.query(), face.codePage());
     std::optional<FileIdentity> seen = fileIdentity(options.log);
     std::int64_t position = start;
+    // A compressed log does not grow, and its positions lie past the file's
+    // length: it is read once, not looked at again.
+    const bool compressed = checkLogShape(options.log).compression != nullptr;
+    bool read = false;
     // The stream is open: said at once, so that a client knows before any record.
     std::string text = ": following\n\n", row;
     auto quiet = Clock::now();
     while (!stopping) {
       const std::optional<FileIdentity> now = fileIdentity(options.log);
-      if (now && seen && (!now->sameFileAs(*seen) || now->size < position - 1)) {
+      if (now && seen && !compressed && (!now->sameFileAs(*seen) || now->size < position - 1)) {
         // Rotated or cut: read the new log from its start, as data --follow does.
         text += "event: restart\ndata: {}\n\n";
         position = 0;
         after = 0;
       }
-      if (now) {
+      if (now && !(compressed && read)) {
         seen = now;
+        bool full = false;  // a batch to send before reading on
         LambdaSink events([&](const Record& r) {
           const RecordFields& f = r.fields;
           const std::int64_t pos = r.position;
@@ -584,10 +590,13 @@ struct Server::Impl {
           row.clear();
           writer->row(f, pos, row);
           text += "id: " + std::to_string(pos) + "\ndata: " + row + "\n\n";
-          return text.size() < (1 << 20);
+          full = text.size() >= (1 << 20);
+          return !full;
         });
         const ScanResult r = reader.scan(position > 0 ? position : 0, events);
         if (!r.failure && r.next > 0) position = r.next;
+        // A compressed log is read to its end once, batch after batch.
+        read = r.failure || !full;
       }
       if (text.empty() && Clock::now() - quiet > std::chrono::seconds(5)) text = ":\n\n";  // a comment: is anyone there?
       if (!text.empty()) {

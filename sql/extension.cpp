@@ -7,6 +7,7 @@ SQLITE_EXTENSION_INIT1
 #include <map>
 #include <memory>
 
+#include "decode/decoders.h"
 #include "sql/log_table.h"
 #include "text/codepage.h"
 
@@ -43,6 +44,7 @@ __declspec(dllexport)
 #endif
 int sqlite3_extension_init(sqlite3* db, char** error, const sqlite3_api_routines* api) {
   SQLITE_EXTENSION_INIT2(api);
+  velmora::registerDecoders();  // compressed logs read as their text
   static velmora::sql::SqlState state;
   velmora::sql::SqlOptions options;
   options.codepage = modulePage;

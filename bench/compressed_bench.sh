@@ -1,0 +1,47 @@
+#!/bin/bash
+# velmora on compressed logs beside the formats' own decoders, in one run:
+# ratios, not absolute times. `velmora stats` and `velmora data` with a
+# users filter (to /dev/null) on a gzip log against `gzip -dc LOG | wc -l`,
+# and on a zstd log against `zstd -dc LOG | wc -l`; the plain log's stats
+# beside them. Usage: bench/compressed_bench.sh [VELMORA] [LOG]
+# (default: build/velmora and a sample log of 256 MiB made in build/; its
+# .gz and .zst copies are made beside it once).
+set -euo pipefail
+V=${1:-build/velmora}
+LOG=${2:-build/compressed-bench.log}
+[ -f "$LOG" ] || "$V" sample "$LOG" --size 256M >/dev/null 2>&1
+[ -f "$LOG.gz" ] || gzip -kf "$LOG"
+[ -f "$LOG.zst" ] || zstd -qf "$LOG" -o "$LOG.zst"
+USER_X="Кладовщик"
+TIMES=$(mktemp)
+trap 'rm -f "$TIMES"' EXIT
+best() {  # the best of three runs: seconds and peak MiB
+  local b=999999 m=0
+  for _ in 1 2 3; do
+    local out
+    /usr/bin/time -o "$TIMES" -f "%e %M" "$@" >/dev/null 2>&1 || true
+    out=$(tail -1 "$TIMES")
+    local t=${out% *} k=${out#* }
+    if awk "BEGIN{exit !($t < $b)}"; then b=$t; m=$((k / 1024)); fi
+  done
+  echo "$b $m"
+}
+ratio() { awk "BEGIN{printf \"%.2f\", $1 / ($2 > 0 ? $2 : 0.001)}"; }
+# The answers first: the compressed logs must give the plain log's.
+plain=$("$V" stats "$LOG" --format csv | md5sum)
+for f in "$LOG.gz" "$LOG.zst"; do
+  [ "$("$V" stats "$f" --format csv | md5sum)" = "$plain" ] || { echo "compressed_bench: $f gives other stats" >&2; exit 1; }
+done
+read -r gz _ < <(best sh -c 'gzip -dc "$0" | wc -l' "$LOG.gz")
+read -r zs _ < <(best sh -c 'zstd -dc "$0" | wc -l' "$LOG.zst")
+read -r sp mp < <(best "$V" stats "$LOG" --format csv)
+read -r sg mg < <(best "$V" stats "$LOG.gz" --format csv)
+read -r sz mz < <(best "$V" stats "$LOG.zst" --format csv)
+read -r dg ng < <(best "$V" data "$LOG.gz" --user "$USER_X" --format csv)
+read -r dz nz < <(best "$V" data "$LOG.zst" --user "$USER_X" --format csv)
+echo "log: $LOG, $(($(stat -c %s "$LOG") / 1048576)) MiB; gzip $(($(stat -c %s "$LOG.gz") / 1048576)) MiB, zstd $(($(stat -c %s "$LOG.zst") / 1048576)) MiB; load $(cut -d' ' -f1 /proc/loadavg)"
+echo "yardsticks: gzip -dc | wc -l ${gz}s, zstd -dc | wc -l ${zs}s; plain stats ${sp}s (peak ${mp} MiB)"
+echo "stats gzip:        ${sg}s, peak ${mg} MiB: ratio $(ratio "$sg" "$gz") (target <= 1.2, peak <= 64)"
+echo "data --user gzip:  ${dg}s, peak ${ng} MiB: ratio $(ratio "$dg" "$gz") (target <= 1.2, peak <= 64)"
+echo "stats zstd:        ${sz}s, peak ${mz} MiB: ratio $(ratio "$sz" "$zs") (target <= 1.2, peak <= 64)"
+echo "data --user zstd:  ${dz}s, peak ${nz} MiB: ratio $(ratio "$dz" "$zs") (target <= 1.2, peak <= 64)"
