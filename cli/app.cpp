@@ -11,6 +11,7 @@
 #include <ostream>
 
 #include "cli/commands.h"
+#include "cli/log_names.h"
 #include "cli/files.h"
 #include "cli/query.h"
 #include "cli/report.h"
@@ -134,7 +135,7 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
   OutputOptions output;
   DataRequest data;
   auto* dataCmd = app.add_subcommand("data", "records of a period that pass the filters (the script method GetData)");
-  dataCmd->add_option("LOG", data.log, "the event log")->required();
+  dataCmd->add_option("LOG", data.logs, "the event logs: files, or folders of logs, read as one timeline")->required();
   addPeriodOptions(*dataCmd, data.period);
   addFilterOptions(*dataCmd, data.filters);
   dataCmd->add_option("--columns", data.columns,
@@ -158,7 +159,7 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
   StatsRequest stats;
   auto* statsCmd = app.add_subcommand(
       "stats", "records per hour, day, week or month, per run mode, user and event, error records counted apart");
-  statsCmd->add_option("LOG", stats.log, "the event log")->required();
+  statsCmd->add_option("LOG", stats.logs, "the event logs: files, or folders of logs, read as one timeline")->required();
   addPeriodOptions(*statsCmd, stats.period);
   addFilterOptions(*statsCmd, stats.filters);
   addSummaryOptions(*statsCmd, stats.by, stats.raw);
@@ -170,7 +171,7 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
   ReportRequest report;
   auto* reportCmd = app.add_subcommand(
       "report", "one HTML file: activity over time by run mode, top users and events, the error records");
-  reportCmd->add_option("LOG", report.log, "the event log")->required();
+  reportCmd->add_option("LOG", report.logs, "the event logs: files, or folders of logs, read as one timeline")->required();
   reportCmd->add_option("-o,--output", report.out, "the HTML file to write")->required();
   addPeriodOptions(*reportCmd, report.period);
   addFilterOptions(*reportCmd, report.filters);
@@ -184,7 +185,7 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
   UsersRequest users;
   auto* usersCmd = app.add_subcommand("users", "distinct user names of the log (the script method GetUsers)");
-  usersCmd->add_option("LOG", users.log, "the event log")->required();
+  usersCmd->add_option("LOG", users.logs, "the event logs: files, or folders of logs")->required();
   usersCmd->add_option("--start", startText, "position to start at, printed by an earlier run");
   addOutputOptions(*usersCmd, output);
 
@@ -242,10 +243,10 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
     sub->footer("Exit codes: 0 success, 1 nothing found, 2 bad usage, 3 failure.");
 
   const std::vector<std::pair<CLI::App*, const char*>> usage{
-      {dataCmd, "velmora data LOG [--from DATE] [--to DATE] [--user NAME]... [--not-event CODE]... [options]"},
-      {statsCmd, "velmora stats LOG [--from DATE] [--to DATE] [--by hour|day|week|month] [filters] [options]"},
-      {reportCmd, "velmora report LOG -o FILE.html [--from DATE] [--to DATE] [filters] [options]"},
-      {usersCmd, "velmora users LOG [--start POS]"},
+      {dataCmd, "velmora data LOG... [--from DATE] [--to DATE] [--user NAME]... [--not-event CODE]... [options]"},
+      {statsCmd, "velmora stats LOG... [--from DATE] [--to DATE] [--by hour|day|week|month] [filters] [options]"},
+      {reportCmd, "velmora report LOG... -o FILE.html [--from DATE] [--to DATE] [filters] [options]"},
+      {usersCmd, "velmora users LOG... [--start POS]"},
       {stripCmd, "velmora strip-errors LOG OUT [ERRORS]"},
       {replaceCmd, "velmora replace-keys LOG LIST OUT"},
       {sqlCmd, "velmora sql LOG [QUERY] [--format table|csv|tsv|jsonl] [--codepage N]"},
@@ -291,7 +292,14 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
   const auto run = [&]() -> int {
     if (dataCmd->parsed()) {
-      if (!resumeText.empty()) data.resume = parsePosition(resumeText, "--resume");
+      data.log = data.logs.front();
+      if (!resumeText.empty()) {
+        // Over several logs a position names its log.
+        if (manyLogs(data.logs) && !std::all_of(resumeText.begin(), resumeText.end(), [](char c) { return c >= '0' && c <= '9'; }))
+          data.resumeAt = resumeText;
+        else
+          data.resume = parsePosition(resumeText, "--resume");
+      }
       codepage = makeCodePage(output.codepage);
       io.codepage = codepage.get();
       // Only a followed log ends on a signal by choice; any other run is
@@ -300,16 +308,19 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
       return runData(data, io);
     }
     if (statsCmd->parsed()) {
+      stats.log = stats.logs.front();
       codepage = makeCodePage(output.codepage);
       io.codepage = codepage.get();
       return runStats(stats, io);
     }
     if (reportCmd->parsed()) {
+      report.log = report.logs.front();
       codepage = makeCodePage(output.codepage);
       io.codepage = codepage.get();
       return runReport(report, io);
     }
     if (usersCmd->parsed()) {
+      users.log = users.logs.front();
       if (!startText.empty()) users.start = parsePosition(startText, "--start");
       codepage = makeCodePage(output.codepage);
       io.codepage = codepage.get();

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "cli/files.h"
+#include "cli/log_names.h"
+#include "core/log_set.h"
 #include "cli/progress.h"
 #include "cli/terminal.h"
 #include "core/failure.h"
@@ -50,6 +52,31 @@ int collect(const std::string& log, const PeriodOptions& period, const FilterOpt
   noteOversize(reader.oversizeRecords(), reader.firstOversize(), io);
   if (scan.failure) return reportFailure(*scan.failure, io);
   if (scan.next < 0 && !fileExists(fromUtf8(log))) return reportMissingLog(log, io);
+  if (tally.total().records == 0) {
+    io.err << "velmora: no record of the period passes the filters\n";
+    return kNothingFound;
+  }
+  return kSuccess;
+}
+
+int collect(const std::vector<std::string>& names, const PeriodOptions& period, const FilterOptions& filters,
+            Tally& tally, PeriodKeys& keys, Io& io, std::int64_t splitFrom) {
+  if (!manyLogs(names)) return collect(names.front(), period, filters, tally, keys, io, splitFrom);
+  ReadQuery query;
+  keys = resolvePeriod(period);
+  query.begin = keys.begin;
+  query.end = keys.end;
+  query.filters = readFilters(filters, io);
+  std::vector<U16String> logs;
+  if (const int code = resolveLogs(names, io.err, logs)) return code;
+  LogSetReader set(std::move(logs), std::move(query), io.codePage());
+  SetScanResult scan;
+  {
+    ProgressScope progress(set, io);
+    scan = set.scan(tally);
+  }
+  noteOversize(set.oversizeRecords(), set.firstOversize(), io);
+  if (scan.failure) return reportFailure(*scan.failure, io);
   if (tally.total().records == 0) {
     io.err << "velmora: no record of the period passes the filters\n";
     return kNothingFound;
@@ -204,7 +231,7 @@ int runStats(const StatsRequest& r, Io& io) {
   const std::optional<BucketSize> by = bucketOption(r.by);
   Tally tally;
   PeriodKeys keys;
-  const int code = collect(r.log, r.period, r.filters, tally, keys, io);
+  const int code = collect(logNames(r.log, r.logs), r.period, r.filters, tally, keys, io);
   if (code != kSuccess) return code;
   // Only the users and events shown are decoded and kept.
   const int top = io.format == Format::Table ? (r.top < 0 ? 20 : r.top) : std::max(r.top, 0);

@@ -15,6 +15,7 @@ namespace velmora::cli {
 
 struct StatsRequest {
   std::string log;
+  std::vector<std::string> logs;
   PeriodOptions period;
   FilterOptions filters;
   std::string by;   // hour, day, week, month; empty: chosen from the span
@@ -35,6 +36,11 @@ inline constexpr std::int64_t kSplitFrom = std::int64_t{64} << 20;
 std::int64_t defaultSplitFrom();
 int collect(const std::string& log, const PeriodOptions& period, const FilterOptions& filters, Tally& tally,
             PeriodKeys& keys, Io& io, std::int64_t splitFrom = defaultSplitFrom());
+
+// The same over the logs named (LOG...): one log as above, several as one
+// timeline.
+int collect(const std::vector<std::string>& logs, const PeriodOptions& period, const FilterOptions& filters,
+            Tally& tally, PeriodKeys& keys, Io& io, std::int64_t splitFrom = defaultSplitFrom());
 
 // The checked --by option (UsageError otherwise).
 std::optional<BucketSize> bucketOption(const std::string& by);

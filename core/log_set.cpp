@@ -1,0 +1,412 @@
+#include "core/log_set.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "core/backward_scan.h"
+#include "core/file_identity.h"
+
+namespace velmora {
+
+// ---- the list ---------------------------------------------------------------------
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Folders hold the logs, found by what they hold; their order is by name,
+// so that a folder gives the same timeline wherever it is read.
+std::vector<U16String> folderFiles(const U16String& folder) {
+  std::vector<U16String> files;
+  std::error_code ec;
+  for (fs::directory_iterator it(fs::path(folder), ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code kind;
+    if (it->is_directory(kind)) continue;  // one level: a folder of archives, not a tree
+    files.push_back(it->path().u16string());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+}  // namespace
+
+LogList listLogs(const std::vector<U16String>& given, bool missingOk) {
+  LogList out;
+  std::vector<FileIdentity> seen;
+  auto add = [&](const U16String& path) {
+    // Two names for one file: read once, where it was first named.
+    if (const auto id = fileIdentity(path)) {
+      for (const FileIdentity& s : seen)
+        if (s.sameFileAs(*id)) return;
+      seen.push_back(*id);
+    }
+    out.logs.push_back(path);
+  };
+  for (const U16String& name : given) {
+    LogShapeCheck check = checkLogShape(name);
+    if (check.shape == LogShape::Folder) {
+      for (const U16String& file : folderFiles(name)) {
+        const LogShapeCheck inner = checkLogShape(file);
+        if (inner.shape == LogShape::Fine) add(file);
+        else out.skipped.emplace_back(file, inner);
+      }
+      continue;
+    }
+    if (check.shape == LogShape::Fine || (missingOk && check.shape == LogShape::Missing)) {
+      add(name);
+      continue;
+    }
+    if (!out.refused) out.refused.emplace(name, std::move(check));
+  }
+  return out;
+}
+
+// ---- key ranges -------------------------------------------------------------------
+
+namespace {
+
+// Takes the key of the first record handed over, and ends the scan.
+class FirstKey : public RecordSink {
+ public:
+  bool record(const Record& record) override {
+    key.assign(record.key);
+    return false;
+  }
+  std::string key;
+};
+
+ReadQuery wholeLog() {
+  ReadQuery q;
+  q.begin = openBeginKey();
+  q.end = openEndKey();
+  q.columns.reset();
+  return q;
+}
+
+// The smallest key above key: the keys are of one length, so the last byte
+// below 0xFF goes up by one and the bytes after it go to 0.
+std::string keyAfter(std::string key) {
+  for (std::size_t i = key.size(); i-- > 0;) {
+    if (static_cast<unsigned char>(key[i]) != 0xFF) {
+      key[i] = static_cast<char>(static_cast<unsigned char>(key[i]) + 1);
+      return key;
+    }
+    key[i] = '\0';
+  }
+  return std::string(key.size(), '\xFF');
+}
+
+}  // namespace
+
+KeyRange keyRange(U16View path, const CodePage& cp, std::optional<Failure>& failure) {
+  KeyRange range;
+  Reader reader{U16String(path), wholeLog(), cp};
+  FirstKey first;
+  const ScanResult scan = reader.scan(1, first);
+  if (scan.failure) {
+    failure = scan.failure;
+    return range;
+  }
+  range.first = std::move(first.key);
+  if (range.first.empty()) return range;
+  // A plain log is read from its end; a log read forward only (compressed)
+  // would leave lastKnown false here.
+  BackwardScan back(reader);
+  FirstKey last;
+  const BackwardResult b = back.scan(Reader::kNoStop, last);
+  if (b.failure) {
+    failure = b.failure;
+    return range;
+  }
+  range.last = last.key.empty() ? range.first : std::move(last.key);
+  return range;
+}
+
+// ---- the reader of a set ----------------------------------------------------------------
+
+// Records of one log handed on with its index; begin and finish belong to
+// the whole set's scan, not to each log's.
+class LogSetReader::Forward : public RecordSink {
+ public:
+  Forward(RecordSink& sink, int log, bool& begun) : sink_(sink), log_(log), begun_(begun) {}
+  void begin(std::int64_t start) override {
+    if (!begun_) sink_.begin(start);
+    begun_ = true;
+  }
+  bool record(const Record& record) override {
+    Record r = record;
+    r.log = log_;
+    return sink_.record(r);
+  }
+  void windowDone(std::int64_t done, std::int64_t total) override { sink_.windowDone(done, total); }
+
+ private:
+  RecordSink& sink_;
+  int log_;
+  bool& begun_;
+};
+
+// One log of a merge: its reader and the records copied out of its last
+// windows, with where each one's successor begins.
+struct LogSetReader::Stream : RecordSink {
+  struct Kept {
+    std::int64_t pos, after;
+    bool error;
+    std::uint32_t key;
+    std::array<std::uint32_t, kLastField + 2> offsets;  // field k is [offsets[k], offsets[k + 1])
+  };
+
+  Stream(int index, U16String path, ReadQuery query, const CodePage& cp, std::size_t budget)
+      : log(index), reader(std::move(path), std::move(query), cp), budget(budget) {}
+
+  bool record(const Record& record) override {
+    Kept k;
+    k.pos = record.position;
+    k.after = record.position;
+    k.error = record.error;
+    k.key = static_cast<std::uint32_t>(arena.size());
+    arena.append(record.key);
+    for (int f = 1; f <= kLastField; ++f) {
+      k.offsets[static_cast<std::size_t>(f)] = static_cast<std::uint32_t>(arena.size());
+      arena.append(record.fields[static_cast<std::size_t>(f)]);
+    }
+    k.offsets[kLastField + 1] = static_cast<std::uint32_t>(arena.size());
+    if (!kept.empty()) kept.back().after = k.pos;
+    kept.push_back(k);
+    stopped = arena.size() >= budget;
+    return !stopped;
+  }
+
+  // The next records into the buffer; false with failure set when the log
+  // could not be read.
+  bool refill() {
+    arena.clear();
+    kept.clear();
+    head = 0;
+    stopped = false;
+    const ScanResult scan = reader.scan(next >= 1 ? next : 0, *this);
+    if (scan.failure) {
+      failure = scan.failure;
+      return false;
+    }
+    if (scan.next >= 1) next = scan.next;
+    if (!kept.empty()) kept.back().after = next;
+    exhausted = !stopped;
+    return true;
+  }
+
+  std::string_view key() const {
+    const Kept& k = kept[head];
+    return std::string_view(arena.data() + k.key, k.offsets[1] - k.key);
+  }
+  void fill(Record& r) const {
+    const Kept& k = kept[head];
+    for (int f = 1; f <= kLastField; ++f) {
+      const auto i = static_cast<std::size_t>(f);
+      r.fields[i] = std::string_view(arena.data() + k.offsets[i], k.offsets[i + 1] - k.offsets[i]);
+    }
+    r.key = key();
+    r.position = k.pos;
+    r.error = k.error;
+    r.log = log;
+  }
+
+  int log;
+  Reader reader;
+  std::size_t budget;
+  std::string arena;
+  std::vector<Kept> kept;
+  std::size_t head = 0;
+  std::int64_t next = 0;  // 0: from the period's start
+  bool stopped = false, exhausted = false;
+  std::optional<Failure> failure;
+};
+
+LogSetReader::LogSetReader(std::vector<U16String> logs, ReadQuery query, const CodePage& cp)
+    : logs_(std::move(logs)), query_(std::move(query)), cp_(cp), ranges_(logs_.size()) {}
+
+LogSetReader::~LogSetReader() = default;
+
+const KeyRange& LogSetReader::range(int log) {
+  auto& r = ranges_[static_cast<std::size_t>(log)];
+  if (!r) {
+    std::optional<Failure> failure;
+    r = keyRange(logs_[static_cast<std::size_t>(log)], cp_, failure);
+    if (failure && !rangeFailure_) rangeFailure_ = failure;
+  }
+  return *r;
+}
+
+std::vector<std::vector<int>> LogSetReader::plan(const std::vector<std::string>& begins) {
+  // A log can hold the period when its first key is at or before the
+  // period's end and its last key (when known) at or after its start.
+  std::vector<int> order;
+  for (int i = 0; i < static_cast<int>(logs_.size()); ++i) {
+    const KeyRange& r = range(i);
+    if (r.first.empty() || r.first > query_.end) continue;
+    if (r.lastKnown && r.last < begins[static_cast<std::size_t>(i)]) continue;
+    order.push_back(i);
+  }
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return range(a).first < range(b).first; });
+  // A log starts a new group only when its first key lies above every last
+  // key before it: an equal key would have to come after the earlier log's
+  // records when the later log was given first.
+  std::vector<std::vector<int>> groups;
+  std::string reach;
+  bool endless = false;
+  for (int i : order) {
+    const KeyRange& r = range(i);
+    if (groups.empty() || (!endless && r.first > reach)) {
+      groups.emplace_back();
+      reach.clear();
+    }
+    groups.back().push_back(i);
+    if (!r.lastKnown) endless = true;
+    else if (r.last > reach) reach = r.last;
+  }
+  return groups;
+}
+
+void LogSetReader::countOversize(const Reader& reader, int) {
+  if (reader.oversizeRecords() == 0) return;
+  if (oversize_ == 0) firstOversize_ = reader.firstOversize();
+  oversize_ += reader.oversizeRecords();
+}
+
+SetScanResult LogSetReader::readOne(int log, const std::string& begin, std::int64_t from, RecordSink& sink, bool& go) {
+  SetScanResult out;
+  ReadQuery q = query_;
+  q.begin = begin;
+  Reader reader(logs_[static_cast<std::size_t>(log)], std::move(q), cp_);
+  if (progress_) reader.setProgress(progress_);
+  bool begun = true;  // the set's begin is said by scan()
+  Forward forward(sink, log, begun);
+  struct Watch : RecordSink {
+    Forward& to;
+    bool& go;
+    Watch(Forward& t, bool& g) : to(t), go(g) {}
+    bool record(const Record& r) override { return go = to.record(r); }
+    void windowDone(std::int64_t d, std::int64_t t) override { to.windowDone(d, t); }
+  } watch(forward, go);
+  const ScanResult scan = reader.scan(from >= 1 ? from : 0, watch);
+  countOversize(reader, log);
+  if (scan.failure) out.failure = scan.failure;
+  if (scan.next >= 1) out.next = SetPosition{log, scan.next};
+  return out;
+}
+
+SetScanResult LogSetReader::merge(const std::vector<int>& group, const std::vector<std::string>& begins,
+                                  SetPosition from, RecordSink& sink, bool& go) {
+  SetScanResult out;
+  const std::size_t share = std::clamp(kMergeBudget / group.size(), kMinBuffer, kMaxBuffer);
+  std::vector<std::unique_ptr<Stream>> streams;
+  streams.reserve(group.size());
+  for (int log : group) {
+    ReadQuery q = query_;
+    q.begin = begins[static_cast<std::size_t>(log)];
+    streams.push_back(std::make_unique<Stream>(log, logs_[static_cast<std::size_t>(log)], std::move(q), cp_, share));
+    if (log == from.log) streams.back()->next = from.byte;
+  }
+  // A min-heap by key, then by the log's place in the set.
+  auto later = [&](std::size_t a, std::size_t b) {
+    const std::string_view ka = streams[a]->key(), kb = streams[b]->key();
+    return ka != kb ? ka > kb : streams[a]->log > streams[b]->log;
+  };
+  std::vector<std::size_t> heap;
+  heap.reserve(streams.size());
+  auto load = [&](std::size_t s) {
+    Stream& st = *streams[s];
+    if (!st.refill()) {
+      out.failure = st.failure;
+      return false;
+    }
+    countOversize(st.reader, st.log);
+    if (!st.kept.empty()) {
+      heap.push_back(s);
+      std::push_heap(heap.begin(), heap.end(), later);
+    }
+    return true;
+  };
+  for (std::size_t s = 0; s < streams.size(); ++s)
+    if (!load(s)) return out;
+  Record record;
+  while (!heap.empty()) {
+    std::pop_heap(heap.begin(), heap.end(), later);
+    const std::size_t s = heap.back();
+    heap.pop_back();
+    Stream& st = *streams[s];
+    st.fill(record);
+    const std::int64_t after = st.kept[st.head].after;
+    go = sink.record(record);
+    out.next = SetPosition{st.log, after};
+    if (!go) return out;
+    if (++st.head < st.kept.size()) {
+      heap.push_back(s);
+      std::push_heap(heap.begin(), heap.end(), later);
+    } else if (!st.exhausted) {
+      sink.windowDone(0, 0);
+      if (!load(s)) return out;
+    }
+  }
+  return out;
+}
+
+SetScanResult LogSetReader::scan(RecordSink& sink, SetPosition from) {
+  SetScanResult out;
+  oversize_ = 0;
+  firstOversize_ = -1;
+  rangeFailure_.reset();
+  if (from.valid() && from.log >= static_cast<int>(logs_.size())) from = {};
+  // Where each log starts: the period's start, or, on a resume, past the
+  // records already handed out: the key of the last one before the resume
+  // position, taken in logs given before its log and passed in those after.
+  std::vector<std::string> begins(logs_.size(), query_.begin);
+  if (from.valid()) {
+    Reader reader{logs_[static_cast<std::size_t>(from.log)], wholeLog(), cp_};
+    BackwardScan back(reader);
+    FirstKey last;
+    const BackwardResult b = back.scan(from.byte, last);
+    if (b.failure) {
+      out.failure = b.failure;
+      return out;
+    }
+    if (!last.key.empty()) {
+      const std::string after = keyAfter(last.key);
+      for (std::size_t i = 0; i < logs_.size(); ++i) {
+        const std::string& k = static_cast<int>(i) < from.log ? after : last.key;
+        if (k > begins[i]) begins[i] = k;
+      }
+    }
+  }
+  const std::vector<std::vector<int>> groups = plan(begins);
+  if (rangeFailure_) {
+    out.failure = rangeFailure_;
+    return out;
+  }
+  bool go = true;
+  bool begun = false;
+  for (const std::vector<int>& group : groups) {
+    if (!begun) {
+      sink.begin(1);
+      begun = true;
+    }
+    const bool resumed = from.valid() && std::find(group.begin(), group.end(), from.log) != group.end();
+    SetScanResult part =
+        group.size() == 1
+            ? readOne(group[0], begins[static_cast<std::size_t>(group[0])], resumed ? from.byte : 0, sink, go)
+            : merge(group, begins, resumed ? from : SetPosition{}, sink, go);
+    if (part.next.valid()) out.next = part.next;
+    if (part.failure) {
+      out.failure = part.failure;
+      return out;
+    }
+    if (!go) return out;
+    if (groups.size() > 1) sink.windowDone(0, 0);
+  }
+  // Nothing left to read: a later scan goes on where the set ended.
+  if (!out.next.valid() && from.valid()) out.next = from;
+  if (begun) sink.finish();
+  return out;
+}
+
+}  // namespace velmora
