@@ -5,6 +5,7 @@
 
 #include "core/backward_scan.h"
 #include "core/file_identity.h"
+#include "core/log_probe.h"
 
 namespace velmora {
 
@@ -190,8 +191,10 @@ struct LogSetReader::Stream : RecordSink {
       return false;
     }
     if (scan.next >= 1) next = scan.next;
-    if (!kept.empty()) kept.back().after = next;
     exhausted = !stopped;
+    // Past the period's end the scan looked at one record more: where the
+    // last one kept ends is found when it is the last handed out.
+    if (!kept.empty()) kept.back().after = exhausted ? -kept.back().pos : next;
     return true;
   }
 
@@ -284,14 +287,24 @@ SetScanResult LogSetReader::readOne(int log, const std::string& begin, std::int6
   struct Watch : RecordSink {
     Forward& to;
     bool& go;
+    std::int64_t last = -1;
     Watch(Forward& t, bool& g) : to(t), go(g) {}
-    bool record(const Record& r) override { return go = to.record(r); }
+    bool record(const Record& r) override {
+      last = r.position;
+      return go = to.record(r);
+    }
     void windowDone(std::int64_t d, std::int64_t t) override { to.windowDone(d, t); }
   } watch(forward, go);
   const ScanResult scan = reader.scan(from >= 1 ? from : 0, watch);
   countOversize(reader, log);
   if (scan.failure) out.failure = scan.failure;
-  if (scan.next >= 1) out.next = SetPosition{log, scan.next};
+  // A scan that ran to the period's end has looked at the record past it:
+  // a later scan resumes after the last record handed out instead.
+  if (!go || watch.last < 1) {
+    if (scan.next >= 1) out.next = SetPosition{log, scan.next};
+  } else {
+    out.next = SetPosition{log, -watch.last};
+  }
   return out;
 }
 
@@ -351,6 +364,20 @@ SetScanResult LogSetReader::merge(const std::vector<int>& group, const std::vect
   return out;
 }
 
+void LogSetReader::settle(SetPosition& next) const {
+  // A negative byte: the position of the last record handed out, whose
+  // line's end is yet to be found.
+  if (next.log < 0 || next.byte >= -1) return;
+  const std::int64_t record = -next.byte;
+  std::int64_t after = -1;
+  try {
+    after = lineStartAtOrAfter(logs_[static_cast<std::size_t>(next.log)], record + 1);
+  } catch (const std::exception&) {
+    after = -1;
+  }
+  next.byte = after >= 1 ? after : record + 1;
+}
+
 SetScanResult LogSetReader::scan(RecordSink& sink, SetPosition from) {
   SetScanResult out;
   oversize_ = 0;
@@ -395,16 +422,20 @@ SetScanResult LogSetReader::scan(RecordSink& sink, SetPosition from) {
         group.size() == 1
             ? readOne(group[0], begins[static_cast<std::size_t>(group[0])], resumed ? from.byte : 0, sink, go)
             : merge(group, begins, resumed ? from : SetPosition{}, sink, go);
-    if (part.next.valid()) out.next = part.next;
+    if (part.next.log >= 0 && part.next.byte != -1) out.next = part.next;
     if (part.failure) {
       out.failure = part.failure;
       return out;
     }
-    if (!go) return out;
+    if (!go) {
+      settle(out.next);
+      return out;
+    }
     if (groups.size() > 1) sink.windowDone(0, 0);
   }
   // Nothing left to read: a later scan goes on where the set ended.
-  if (!out.next.valid() && from.valid()) out.next = from;
+  if (out.next.log < 0 && from.valid()) out.next = from;
+  settle(out.next);
   if (begun) sink.finish();
   return out;
 }

@@ -101,6 +101,7 @@ class LogSetReader {
   SetScanResult merge(const std::vector<int>& group, const std::vector<std::string>& begins, SetPosition from,
                       RecordSink& sink, bool& go);
   void countOversize(const Reader& reader, int log);
+  void settle(SetPosition& next) const;
 
   std::vector<U16String> logs_;
   ReadQuery query_;
