@@ -125,28 +125,6 @@ KeyRange keyRange(U16View path, const CodePage& cp, std::optional<Failure>& fail
 
 // ---- the reader of a set ----------------------------------------------------------------
 
-// Records of one log handed on with its index; begin and finish belong to
-// the whole set's scan, not to each log's.
-class LogSetReader::Forward : public RecordSink {
- public:
-  Forward(RecordSink& sink, int log, bool& begun) : sink_(sink), log_(log), begun_(begun) {}
-  void begin(std::int64_t start) override {
-    if (!begun_) sink_.begin(start);
-    begun_ = true;
-  }
-  bool record(const Record& record) override {
-    Record r = record;
-    r.log = log_;
-    return sink_.record(r);
-  }
-  void windowDone(std::int64_t done, std::int64_t total) override { sink_.windowDone(done, total); }
-
- private:
-  RecordSink& sink_;
-  int log_;
-  bool& begun_;
-};
-
 // One log of a merge: its reader and the records copied out of its last
 // windows, with where each one's successor begins.
 struct LogSetReader::Stream : RecordSink {
@@ -276,92 +254,109 @@ void LogSetReader::countOversize(const Reader& reader, int) {
   oversize_ += reader.oversizeRecords();
 }
 
-SetScanResult LogSetReader::readOne(int log, const std::string& begin, std::int64_t from, RecordSink& sink, bool& go) {
-  SetScanResult out;
-  ReadQuery q = query_;
-  q.begin = begin;
-  Reader reader(logs_[static_cast<std::size_t>(log)], std::move(q), cp_);
-  if (progress_) reader.setProgress(progress_);
-  bool begun = true;  // the set's begin is said by scan()
-  Forward forward(sink, log, begun);
+// Reads group_'s one log on from where it stood; false when the sink ended
+// the scan (the log stays current, to go on from next time).
+bool LogSetReader::readOne(RecordSink& sink, SetScanResult& out) {
+  const int log = groups_[group_].front();
+  if (!one_) {
+    ReadQuery q = query_;
+    q.begin = begins_[static_cast<std::size_t>(log)];
+    one_ = std::make_unique<Reader>(logs_[static_cast<std::size_t>(log)], std::move(q), cp_);
+    onePos_ = from_.log == log ? from_.byte : 0;
+  }
+  if (progress_) one_->setProgress(progress_);
   struct Watch : RecordSink {
-    Forward& to;
-    bool& go;
+    RecordSink& to;
+    int log;
+    bool go = true;
     std::int64_t last = -1;
-    Watch(Forward& t, bool& g) : to(t), go(g) {}
-    bool record(const Record& r) override {
+    Watch(RecordSink& t, int l) : to(t), log(l) {}
+    bool record(const Record& record) override {
+      Record r = record;
+      r.log = log;
       last = r.position;
       return go = to.record(r);
     }
     void windowDone(std::int64_t d, std::int64_t t) override { to.windowDone(d, t); }
-  } watch(forward, go);
-  const ScanResult scan = reader.scan(from >= 1 ? from : 0, watch);
-  countOversize(reader, log);
-  if (scan.failure) out.failure = scan.failure;
+  } watch(sink, log);
+  const ScanResult scan = one_->scan(onePos_ >= 1 ? onePos_ : 0, watch);
+  one_->setProgress(nullptr);
+  countOversize(*one_, log);
+  if (scan.failure) {
+    out.failure = scan.failure;
+    return false;
+  }
+  if (!watch.go) {
+    // Ended by the sink: the scan's next is just after that record.
+    onePos_ = scan.next;
+    next_ = SetPosition{log, scan.next};
+    return false;
+  }
   // A scan that ran to the period's end has looked at the record past it:
   // a later scan resumes after the last record handed out instead.
-  if (!go || watch.last < 1) {
-    if (scan.next >= 1) out.next = SetPosition{log, scan.next};
-  } else {
-    out.next = SetPosition{log, -watch.last};
-  }
-  return out;
+  if (watch.last >= 1) next_ = SetPosition{log, -watch.last};
+  else if (scan.next >= 1 && next_.log < 0) next_ = SetPosition{log, scan.next};
+  one_.reset();
+  return true;
 }
 
-SetScanResult LogSetReader::merge(const std::vector<int>& group, const std::vector<std::string>& begins,
-                                  SetPosition from, RecordSink& sink, bool& go) {
-  SetScanResult out;
-  const std::size_t share = std::clamp(kMergeBudget / group.size(), kMinBuffer, kMaxBuffer);
-  std::vector<std::unique_ptr<Stream>> streams;
-  streams.reserve(group.size());
-  for (int log : group) {
-    ReadQuery q = query_;
-    q.begin = begins[static_cast<std::size_t>(log)];
-    streams.push_back(std::make_unique<Stream>(log, logs_[static_cast<std::size_t>(log)], std::move(q), cp_, share));
-    if (log == from.log) streams.back()->next = from.byte;
-  }
-  // A min-heap by key, then by the log's place in the set.
-  auto later = [&](std::size_t a, std::size_t b) {
-    const std::string_view ka = streams[a]->key(), kb = streams[b]->key();
-    return ka != kb ? ka > kb : streams[a]->log > streams[b]->log;
+// Merges group_'s logs on from where they stood; false when the sink ended
+// the scan or a log failed.
+bool LogSetReader::merge(RecordSink& sink, SetScanResult& out) {
+  const std::vector<int>& group = groups_[group_];
+  auto later = [this](std::size_t a, std::size_t b) {
+    const std::string_view ka = streams_[a]->key(), kb = streams_[b]->key();
+    return ka != kb ? ka > kb : streams_[a]->log > streams_[b]->log;
   };
-  std::vector<std::size_t> heap;
-  heap.reserve(streams.size());
   auto load = [&](std::size_t s) {
-    Stream& st = *streams[s];
+    Stream& st = *streams_[s];
     if (!st.refill()) {
       out.failure = st.failure;
       return false;
     }
     countOversize(st.reader, st.log);
     if (!st.kept.empty()) {
-      heap.push_back(s);
-      std::push_heap(heap.begin(), heap.end(), later);
+      heap_.push_back(s);
+      std::push_heap(heap_.begin(), heap_.end(), later);
     }
     return true;
   };
-  for (std::size_t s = 0; s < streams.size(); ++s)
-    if (!load(s)) return out;
+  if (streams_.empty()) {
+    // A min-heap by key, then by the log's place in the set.
+    const std::size_t share = std::clamp(kMergeBudget / group.size(), kMinBuffer, kMaxBuffer);
+    heap_.clear();
+    heap_.reserve(group.size());
+    for (int log : group) {
+      ReadQuery q = query_;
+      q.begin = begins_[static_cast<std::size_t>(log)];
+      streams_.push_back(std::make_unique<Stream>(log, logs_[static_cast<std::size_t>(log)], std::move(q), cp_, share));
+      if (log == from_.log) streams_.back()->next = from_.byte;
+    }
+    for (std::size_t s = 0; s < streams_.size(); ++s)
+      if (!load(s)) return false;
+  }
   Record record;
-  while (!heap.empty()) {
-    std::pop_heap(heap.begin(), heap.end(), later);
-    const std::size_t s = heap.back();
-    heap.pop_back();
-    Stream& st = *streams[s];
+  while (!heap_.empty()) {
+    std::pop_heap(heap_.begin(), heap_.end(), later);
+    const std::size_t s = heap_.back();
+    heap_.pop_back();
+    Stream& st = *streams_[s];
     st.fill(record);
-    const std::int64_t after = st.kept[st.head].after;
-    go = sink.record(record);
-    out.next = SetPosition{st.log, after};
-    if (!go) return out;
+    next_ = SetPosition{st.log, st.kept[st.head].after};
+    const bool go = sink.record(record);
+    // The record stays the head's until the sink has had it; the views
+    // point into the stream's arena.
     if (++st.head < st.kept.size()) {
-      heap.push_back(s);
-      std::push_heap(heap.begin(), heap.end(), later);
+      heap_.push_back(s);
+      std::push_heap(heap_.begin(), heap_.end(), later);
     } else if (!st.exhausted) {
       sink.windowDone(0, 0);
-      if (!load(s)) return out;
+      if (!load(s)) return false;
     }
+    if (!go) return false;
   }
-  return out;
+  streams_.clear();
+  return true;
 }
 
 void LogSetReader::settle(SetPosition& next) const {
@@ -378,65 +373,76 @@ void LogSetReader::settle(SetPosition& next) const {
   next.byte = after >= 1 ? after : record + 1;
 }
 
-SetScanResult LogSetReader::scan(RecordSink& sink, SetPosition from) {
-  SetScanResult out;
+std::optional<Failure> LogSetReader::start(SetPosition from) {
   oversize_ = 0;
   firstOversize_ = -1;
   rangeFailure_.reset();
+  one_.reset();
+  streams_.clear();
+  heap_.clear();
+  group_ = 0;
+  next_ = {};
   if (from.valid() && from.log >= static_cast<int>(logs_.size())) from = {};
+  from_ = from;
   // Where each log starts: the period's start, or, on a resume, past the
   // records already handed out: the key of the last one before the resume
   // position, taken in logs given before its log and passed in those after.
-  std::vector<std::string> begins(logs_.size(), query_.begin);
+  begins_.assign(logs_.size(), query_.begin);
   if (from.valid()) {
     Reader reader{logs_[static_cast<std::size_t>(from.log)], wholeLog(), cp_};
     BackwardScan back(reader);
     FirstKey last;
     const BackwardResult b = back.scan(from.byte, last);
     if (b.failure) {
-      out.failure = b.failure;
-      return out;
+      groups_.clear();
+      return b.failure;
     }
     if (!last.key.empty()) {
       const std::string after = keyAfter(last.key);
       for (std::size_t i = 0; i < logs_.size(); ++i) {
         const std::string& k = static_cast<int>(i) < from.log ? after : last.key;
-        if (k > begins[i]) begins[i] = k;
+        if (k > begins_[i]) begins_[i] = k;
       }
     }
   }
-  const std::vector<std::vector<int>> groups = plan(begins);
+  groups_ = plan(begins_);
   if (rangeFailure_) {
-    out.failure = rangeFailure_;
-    return out;
+    groups_.clear();
+    return rangeFailure_;
   }
-  bool go = true;
-  bool begun = false;
-  for (const std::vector<int>& group : groups) {
-    if (!begun) {
-      sink.begin(1);
-      begun = true;
-    }
-    const bool resumed = from.valid() && std::find(group.begin(), group.end(), from.log) != group.end();
-    SetScanResult part =
-        group.size() == 1
-            ? readOne(group[0], begins[static_cast<std::size_t>(group[0])], resumed ? from.byte : 0, sink, go)
-            : merge(group, begins, resumed ? from : SetPosition{}, sink, go);
-    if (part.next.log >= 0 && part.next.byte != -1) out.next = part.next;
-    if (part.failure) {
-      out.failure = part.failure;
+  return std::nullopt;
+}
+
+SetScanResult LogSetReader::more(RecordSink& sink) {
+  SetScanResult out;
+  while (group_ < groups_.size()) {
+    const bool whole = groups_[group_].size() == 1 ? readOne(sink, out) : merge(sink, out);
+    if (!whole) {
+      out.next = next_;
       return out;
     }
-    if (!go) {
-      settle(out.next);
-      return out;
-    }
-    if (groups.size() > 1) sink.windowDone(0, 0);
+    ++group_;
+    if (group_ < groups_.size()) sink.windowDone(0, 0);
   }
   // Nothing left to read: a later scan goes on where the set ended.
-  if (out.next.log < 0 && from.valid()) out.next = from;
+  if (next_.log < 0 && from_.valid()) next_ = from_;
+  settle(next_);
+  out.next = next_;
+  return out;
+}
+
+SetScanResult LogSetReader::scan(RecordSink& sink, SetPosition from) {
+  SetScanResult out;
+  if (const auto failure = start(from)) {
+    out.failure = failure;
+    return out;
+  }
+  if (groups_.empty()) return out;
+  sink.begin(1);
+  out = more(sink);
+  if (out.failure) return out;
   settle(out.next);
-  if (begun) sink.finish();
+  if (done()) sink.finish();
   return out;
 }
 

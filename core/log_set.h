@@ -84,6 +84,14 @@ class LogSetReader {
   // The sink returning false ends the scan after that record.
   SetScanResult scan(RecordSink& sink, SetPosition from = {});
 
+  // The same scan taken in steps, as a cursor pulls its rows: start plans
+  // it (a failure to read a log's keys comes back), each more() hands
+  // records on until the sink returns false or the set is read (done()).
+  // more() calls neither begin nor finish.
+  std::optional<Failure> start(SetPosition from = {});
+  SetScanResult more(RecordSink& sink);
+  bool done() const { return group_ >= groups_.size(); }
+
   // The logs a period can touch, in the order they are read, grouped: each
   // group's logs overlap one another and are merged; groups follow one
   // another. For the tests and the tool's notes.
@@ -95,11 +103,9 @@ class LogSetReader {
 
  private:
   struct Stream;
-  class Forward;
   const KeyRange& range(int log);
-  SetScanResult readOne(int log, const std::string& begin, std::int64_t from, RecordSink& sink, bool& go);
-  SetScanResult merge(const std::vector<int>& group, const std::vector<std::string>& begins, SetPosition from,
-                      RecordSink& sink, bool& go);
+  bool readOne(RecordSink& sink, SetScanResult& out);
+  bool merge(RecordSink& sink, SetScanResult& out);
   void countOversize(const Reader& reader, int log);
   void settle(SetPosition& next) const;
 
@@ -110,6 +116,16 @@ class LogSetReader {
   std::optional<Failure> rangeFailure_;
   std::int64_t oversize_ = 0, firstOversize_ = -1;
   ProgressFn progress_;
+
+  // the scan in progress
+  SetPosition from_, next_;
+  std::vector<std::string> begins_;
+  std::vector<std::vector<int>> groups_;
+  std::size_t group_ = 0;
+  std::unique_ptr<Reader> one_;  // the current log, when read alone
+  std::int64_t onePos_ = 0;
+  std::vector<std::unique_ptr<Stream>> streams_;  // the current logs, when merged
+  std::vector<std::size_t> heap_;
 };
 
 }  // namespace velmora
