@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <filesystem>
 #include <climits>
 #include <cstdint>
 #include <limits>
@@ -222,12 +223,14 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
   SqlRequest sqlReq;
   bool noPushDown = false;
-  std::string sqlQuery;
   auto* sqlCmd = app.add_subcommand("sql", "SQL over the log: the table log (date, time, user, mode, category, event, "
                                            "number, comment, id, object, mode_text, category_text, event_text, "
                                            "is_error, pos); log('other.log') reads another");
-  sqlCmd->add_option("LOG", sqlReq.log, "the event log of the table log")->required();
-  sqlCmd->add_option("QUERY", sqlQuery, "SQL statements; default: read from standard input");
+  std::vector<std::string> sqlArgs;
+  sqlCmd->add_option("LOG... [QUERY]", sqlArgs,
+                     "the event logs of the table log (files, or folders of logs, read as one timeline), then the "
+                     "SQL statements; without them (the last name is a file or folder) read from standard input")
+      ->required();
   sqlCmd->add_flag("--no-pushdown", noPushDown, "SQLite checks every constraint itself")->group("");
   addOutputOptions(*sqlCmd, output);
 
@@ -249,7 +252,7 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
       {usersCmd, "velmora users LOG... [--start POS]"},
       {stripCmd, "velmora strip-errors LOG OUT [ERRORS]"},
       {replaceCmd, "velmora replace-keys LOG LIST OUT"},
-      {sqlCmd, "velmora sql LOG [QUERY] [--format table|csv|tsv|jsonl] [--codepage N]"},
+      {sqlCmd, "velmora sql LOG... [QUERY] [--format table|csv|tsv|jsonl] [--codepage N]"},
       {serveCmd, "velmora serve LOG [--port N] [--bind ADDR] [--codepage N]"},
       {sampleCmd, "velmora sample OUT [--days N] [--per-day N] [--seed N] [--start DATE] [--size BYTES]"},
   };
@@ -329,7 +332,15 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (sqlCmd->parsed()) {
       codepage = makeCodePage(output.codepage);
       io.codepage = codepage.get();
-      if (sqlCmd->count("QUERY") > 0) sqlReq.query = sqlQuery;
+      // The last of two or more arguments is the statement unless it names
+      // a file or folder.
+      std::error_code ec;
+      if (sqlArgs.size() >= 2 && !std::filesystem::exists(std::filesystem::path(fromUtf8(sqlArgs.back())), ec)) {
+        sqlReq.query = sqlArgs.back();
+        sqlArgs.pop_back();
+      }
+      sqlReq.logs = sqlArgs;
+      sqlReq.log = sqlArgs.front();
       sqlReq.pushDown = !noPushDown;
       return runSql(sqlReq, io);
     }

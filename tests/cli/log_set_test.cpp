@@ -57,6 +57,9 @@ TEST(LogSet, PartsGiveWhatTheWholeLogGives) {
       {"stats", "--format", "csv", "--by", "day"},
       {"stats", "--from", "20050203", "--format", "csv"},
       {"users", "--format", "csv"},
+      {"sql", "SELECT count(*), sum(is_error) FROM log", "--format", "csv"},
+      {"sql", "SELECT user, count(*) FROM log GROUP BY user", "--format", "csv"},
+      {"sql", "SELECT user, count(*) FROM sessions GROUP BY user", "--format", "csv"},
   };
   std::vector<std::string> expected;
   for (const auto& q : queries) {
