@@ -20,6 +20,7 @@
 #include "cli/terminal.h"
 #include "text/codepage.h"
 #include "core/failure.h"
+#include "core/file_paths.h"
 #include "script/num_err.h"
 #include "core/fileio.h"
 #include "script/log_tasks.h"
@@ -214,7 +215,8 @@ int follow(const DataRequest& r, Io& io, DataStream& stream, std::int64_t positi
     if (r.maxIdle > 0 && Clock::now() - lastNews >= maxIdle) break;
     std::this_thread::sleep_for(poll);
   }
-  if (position >= 1) io.err << "velmora: resume with --resume " << position << "\n";
+  if (position >= 1)
+    io.err << "velmora: resume with --resume " << (r.namedPosition ? r.log + ":" : std::string()) << position << "\n";
   return kSuccess;
 }
 
@@ -233,6 +235,49 @@ void noteUncopied(const std::string& log, std::int64_t copied, Io& io) {
            << "last CR LF, a line without its end (a record still being written, or a cut file)\n";
 }
 
+// The archives first, then the live log followed: the last log named when
+// it is a file, else the log whose records begin last.
+int followSet(const DataRequest& r, const DataQuery& query, Io& io, LogSetReader& set, DataStream& stream,
+              SetPosition from) {
+  int live = static_cast<int>(set.size()) - 1;
+  if (!manyLogs({r.logs.back()})) {
+    for (int i = 0; i < static_cast<int>(set.size()); ++i)
+      if (set.path(i) == fromUtf8(r.logs.back()) || sameFile(set.path(i), fromUtf8(r.logs.back()))) live = i;
+  } else {
+    std::string latest;
+    for (int i = 0; i < static_cast<int>(set.size()); ++i) {
+      std::optional<Failure> failure;
+      const KeyRange range = keyRange(set.path(i), io.codePage(), failure);
+      if (!range.first.empty() && range.first >= latest) {
+        latest = range.first;
+        live = i;
+      }
+    }
+  }
+  const SetScanResult scan = stream.readSet(from);
+  if (scan.failure) return reportFailure(*scan.failure, io);
+  if (const auto failure = stream.conclude(scan.next.valid())) return reportStreamFailure(*failure, io);
+  io.out.flush();
+  DataRequest one = r;
+  one.log = toUtf8(set.path(live));
+  one.logs.clear();
+  one.namedPosition = true;
+  // After the live log's last record shown; the period's start when none was.
+  std::int64_t position = 0;
+  bool pending = false;
+  if (const std::int64_t last = stream.lastRecordOf(live); last >= 1) {
+    one.resume = last + 1;
+    std::ostringstream quiet;  // the position is ours, not the user's
+    position = lineStartAtOrAfter(one.log, one.resume, quiet, "--resume");
+    pending = position == 0;
+  } else if (scan.next.log == live) {
+    one.resume = position = scan.next.byte;
+  }
+  Reader reader(set.path(live), query.read, io.codePage());
+  stream.switchTo(reader);
+  return follow(one, io, stream, position, pending);
+}
+
 // data over a set of logs: one timeline, its positions naming the log.
 int runDataSet(const DataRequest& r, const DataQuery& query, Io& io) {
   std::vector<U16String> logs;
@@ -242,7 +287,8 @@ int runDataSet(const DataRequest& r, const DataQuery& query, Io& io) {
                      "as printed by an earlier run");
   LogSetReader set(logs, query.read, io.codePage());
   const SetPosition from = r.resumeAt.empty() ? SetPosition{} : parseSetPosition(r.resumeAt, logs, "--resume");
-  DataStream stream(set, query, io, io.progress);
+  DataStream stream(set, query, io, io.progress && !r.follow);
+  if (r.follow) return followSet(r, query, io, set, stream, from);
   const SetScanResult scan = stream.readSet(from);
   if (scan.failure) return reportFailure(*scan.failure, io);
   noteOversize(stream.oversizeRecords(), stream.firstOversize(), io);
@@ -298,7 +344,6 @@ int runData(const DataRequest& r, Io& io) {
                      "group a finished period instead");
   const DataQuery query = dataQuery(r, io);
   if (manyLogs(logNames(r.log, r.logs))) {
-    if (r.follow) throw UsageError("--follow reads one log");
     return runDataSet(r, query, io);
   }
   if (const int code = checkLog(r.log, io.err, r.follow, !r.follow)) return code;

@@ -53,6 +53,7 @@ struct DataRequest {
   std::string log;
   std::vector<std::string> logs;
   std::string resumeAt;  // --resume LOG:BYTE over a set of logs
+  bool namedPosition = false;  // positions printed name the log (a set's live log followed)
   PeriodOptions period;
   FilterOptions filters;
   std::optional<std::string> columns, translate, group, order;

@@ -29,7 +29,9 @@ std::vector<SortKey> DataStream::sortKeys(const ResolvedList& order, const std::
 }
 
 DataStream::DataStream(LogSetReader& set, const DataQuery& query, Io& io, bool progress)
-    : DataStream(nullptr, &set, query, io, progress) {}
+    : DataStream(nullptr, &set, query, io, progress) {
+  lastOf_.assign(set.size(), -1);
+}
 
 DataStream::DataStream(Reader& reader, const DataQuery& query, Io& io, bool progress)
     : DataStream(&reader, nullptr, query, io, progress) {}
@@ -123,6 +125,7 @@ ScanResult DataStream::read(std::int64_t position, bool flush) {
 }
 
 bool DataStream::record(const Record& record) {
+  if (set_) lastOf_[static_cast<std::size_t>(record.log)] = record.position;
   shaper_.shape(record.fields, cells_.data());
   auto text = [&](std::size_t c) {
     texts_[c].clear();

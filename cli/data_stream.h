@@ -56,6 +56,16 @@ class DataStream : public RecordSink {
   // fails here, where GetData would fail.
   std::optional<StreamFailure> conclude(bool startFound);
   std::size_t printed() const { return printer_.printed(); }
+  // Over a set: the position of the last record of a log handed out (-1: none).
+  std::int64_t lastRecordOf(int log) const {
+    return log >= 0 && static_cast<std::size_t>(log) < lastOf_.size() ? lastOf_[static_cast<std::size_t>(log)] : -1;
+  }
+  // Goes on with one log of the set alone (the live log a follow watches).
+  void switchTo(Reader& reader) {
+    if (set_) set_->setProgress(nullptr);
+    set_ = nullptr;
+    reader_ = &reader;
+  }
 
   bool record(const Record& record) override;
   void windowDone(std::int64_t done, std::int64_t total) override;
@@ -67,6 +77,7 @@ class DataStream : public RecordSink {
 
   Reader* reader_ = nullptr;
   LogSetReader* set_ = nullptr;
+  std::vector<std::int64_t> lastOf_;  // per log of the set
   const DataQuery& query_;
   std::int64_t oversize_ = 0, firstOversize_ = -1;
   Io& io_;
