@@ -5,6 +5,9 @@
 
 #include "core/backward_scan.h"
 #include "core/file_identity.h"
+#include "core/fileio.h"
+#include "core/lines.h"
+#include "core/record_format.h"
 #include "core/log_probe.h"
 
 namespace velmora {
@@ -99,8 +102,55 @@ std::string keyAfter(std::string key) {
 
 }  // namespace
 
+namespace {
+
+// The keys of the first and the last record among the complete lines of
+// bytes (a stretch of the log from a line start when atStart, else from
+// anywhere: its first, partial line is passed over).
+void keysIn(std::string_view bytes, bool atStart, std::string* first, std::string* last) {
+  std::size_t from = 0;
+  if (!atStart) {
+    const std::size_t end = bytes.find("\r\n");
+    if (end == std::string_view::npos) return;
+    from = end + 2;
+  }
+  for (std::size_t end; (end = bytes.find("\r\n", from)) != std::string_view::npos; from = end + 2) {
+    const std::size_t length = end - from;
+    if (length <= record::kKeySize || !lines::Period::isRecord(bytes.data() + from, length)) continue;
+    const std::string_view key = bytes.substr(from, record::kKeySize);
+    if (first && first->empty()) {
+      first->assign(key);
+      if (!last) return;
+    }
+    if (last) last->assign(key);
+  }
+}
+
+}  // namespace
+
 KeyRange keyRange(U16View path, const CodePage& cp, std::optional<Failure>& failure) {
   KeyRange range;
+  // Most logs show both keys in a look at their two ends; only a log whose
+  // ends hold no complete record is scanned for them.
+  constexpr std::size_t kProbe = std::size_t{64} << 10;
+  try {
+    ReadFile file{U16String(path)};
+    const std::int64_t size = file.size();
+    if (size <= 0) return range;
+    std::string bytes(static_cast<std::size_t>(std::min<std::int64_t>(size, kProbe)), '\0');
+    bytes.resize(file.readAt(1, bytes.data(), bytes.size()));
+    keysIn(bytes, true, &range.first, nullptr);
+    if (!range.first.empty()) {
+      const std::int64_t from = std::max<std::int64_t>(1, size - static_cast<std::int64_t>(kProbe) + 1);
+      bytes.resize(static_cast<std::size_t>(size - from + 1));
+      bytes.resize(file.readAt(from, bytes.data(), bytes.size()));
+      keysIn(bytes, from == 1, nullptr, &range.last);
+      if (!range.last.empty()) return range;
+      range.first.clear();
+    }
+  } catch (const Failure&) {
+    // The scans below meet the same failure and report it.
+  }
   Reader reader{U16String(path), wholeLog(), cp};
   FirstKey first;
   const ScanResult scan = reader.scan(1, first);

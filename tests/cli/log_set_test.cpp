@@ -8,9 +8,12 @@
 #include <filesystem>
 #include <map>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "cli/stats.h"
+#include "cli/summary.h"
 #include "cli_support.h"
 #include "sample/sample.h"
 
@@ -119,6 +122,26 @@ TEST(LogSet, PartsGiveWhatTheWholeLogGives) {
       if (said != std::string::npos) {
         EXPECT_EQ(r.err.find("notes.txt", said + 1), std::string::npos) << "said once: " << r.err;
       }
+    }
+    // The statistics counted in two halves at once (from any size here)
+    // are those of one reading, the error records kept in order included.
+    {
+      using namespace velmora::cli;
+      std::ostringstream out, err;
+      Io io{out, err, Format::Csv, false};
+      Tally one(1000), halves(1000);
+      PeriodKeys keys;
+      ASSERT_EQ(collect(given, PeriodOptions{}, FilterOptions{}, one, keys, io, -1), kSuccess) << err.str();
+      ASSERT_EQ(collect(given, PeriodOptions{}, FilterOptions{}, halves, keys, io, 0), kSuccess) << err.str();
+      const Summary summary = summarise(halves, keys, BucketSize::Day, false);
+      std::string rows = "group,key,records,errors\r\n";
+      for (const StatRow& row : statRows(summary, 0))
+        rows += std::string(row.group) + "," + std::string(row.key) + "," + std::to_string(row.count.records) + "," +
+                std::to_string(row.count.errors) + "\r\n";
+      EXPECT_TRUE(rows == expected[2]) << rows.substr(0, 300) << "\nvs\n" << expected[2].substr(0, 300);
+      ASSERT_EQ(halves.errorRecords().size(), one.errorRecords().size());
+      for (std::size_t i = 0; i < one.errorRecords().size(); ++i)
+        EXPECT_EQ(halves.errorRecords()[i].fields, one.errorRecords()[i].fields) << i;
     }
     // A read that ends at a period's end, resumed where it says, gives the
     // rest: its position names a log of the set and a byte in it.
