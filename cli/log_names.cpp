@@ -30,7 +30,7 @@ int resolveLogs(const std::vector<std::string>& given, std::ostream& err, std::v
   for (const U16String& log : list.logs)
     if (const int code = checkLog(toUtf8(log), err, missingOk)) return code;
   if (list.logs.empty()) {
-    err << "velmora: no log among the names given\n";
+    err << "velmora: " << describeNoLog(list) << "\n";
     return kFailed;
   }
   logs = std::move(list.logs);

@@ -49,11 +49,13 @@ LogList listLogs(const std::vector<U16String>& given, bool missingOk) {
   for (const U16String& name : given) {
     LogShapeCheck check = checkLogShape(name);
     if (check.shape == LogShape::Folder) {
+      const std::size_t before = out.logs.size();
       for (const U16String& file : folderFiles(name)) {
         const LogShapeCheck inner = checkLogShape(file);
         if (inner.shape == LogShape::Fine) add(file);
         else out.skipped.emplace_back(file, inner);
       }
+      if (out.logs.size() == before) out.emptyFolders.push_back(name);
       continue;
     }
     if (check.shape == LogShape::Fine || (missingOk && check.shape == LogShape::Missing)) {
@@ -63,6 +65,14 @@ LogList listLogs(const std::vector<U16String>& given, bool missingOk) {
     if (!out.refused) out.refused.emplace(name, std::move(check));
   }
   return out;
+}
+
+std::string describeNoLog(const LogList& list) {
+  if (!list.logs.empty()) return {};
+  if (!list.emptyFolders.empty())
+    return "\"" + toUtf8(list.emptyFolders.front()) + "\" is a folder without a log in it; expected log files, or "
+           "folders holding them";
+  return "no log among the names given";
 }
 
 // ---- key ranges -------------------------------------------------------------------

@@ -30,7 +30,11 @@ struct LogList {
   // named file that is not a log (the list is then refused).
   std::vector<std::pair<U16String, LogShapeCheck>> skipped;
   std::optional<std::pair<U16String, LogShapeCheck>> refused;
+  std::vector<U16String> emptyFolders;  // folders named that hold no log
 };
+
+// Why a list holds no log, in English ("" when it holds one).
+std::string describeNoLog(const LogList& list);
 
 // Folders become the logs they hold, known by their content (the one shape
 // check), never by their names. A name that is missing is refused unless

@@ -705,26 +705,25 @@ std::string tableLogs(const SqlOptions& options, std::vector<std::string> given,
   if (given.empty()) given = options.defaultLogs;
   if (given.empty() && !options.defaultLog.empty()) given.push_back(options.defaultLog);
   if (given.empty() || (given.size() == 1 && given.front().empty())) return "-";
+  // A log the caller may not read is refused before anything looks at it.
+  for (const std::string& g : given)
+    if (std::string refused = refusedLog(options, g); !refused.empty()) return refused;
   std::vector<U16String> names;
   for (const std::string& g : given) names.push_back(fromUtf8(g));
   if (given.size() == 1 && checkLogShape(names.front()).shape != LogShape::Folder) {
     out.file = given.front();
-    // A log the caller may not read is refused before anything looks at it.
-    if (std::string refused = refusedLog(options, out.file); !refused.empty()) return refused;
     if (const LogShapeCheck shape = checkLogShape(names.front()); shape.shape != LogShape::Fine)
       return describeLogShape(shape, out.file);
     return {};
   }
   out.many = true;
-  for (const std::string& g : given)
-    if (std::string refused = refusedLog(options, g); !refused.empty()) return refused;
   LogList list = listLogs(names);
   for (const U16String& log : list.logs) {
     out.names.push_back(toUtf8(log));
     if (std::string refused = refusedLog(options, out.names.back()); !refused.empty()) return refused;
   }
   if (list.refused) return describeLogShape(list.refused->second, toUtf8(list.refused->first));
-  if (list.logs.empty()) return "no log among the names given";
+  if (list.logs.empty()) return describeNoLog(list);
   out.set = std::move(list.logs);
   out.file = out.names.front();
   return {};
