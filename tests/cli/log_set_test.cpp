@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -40,6 +41,7 @@ struct Case {
   bool interleaved;  // parts dealt out by key, overlapping in time, else cut at points in time
   bool asFolder;     // the parts' folder named instead of the parts
   bool extras;       // an empty log, a second name of a part, a file that is not a log
+  std::size_t logs;  // how many parts; 0: from 2 to 7 at random
   // Compressed parts (gzip, zstd, bzip2, xz) join this table once those are read.
 };
 
@@ -74,10 +76,12 @@ TEST(LogSet, PartsGiveWhatTheWholeLogGives) {
   }
 
   const Case cases[] = {
-      {"cut in time, as files", false, false, false},
-      {"cut in time, as a folder", false, true, false},
-      {"dealt out by key, as files", true, false, false},
-      {"dealt out by key, as a folder, with an empty log, a second name and a file that is no log", true, true, true},
+      {"cut in time, as files", false, false, false, 0},
+      {"cut in time, as a folder", false, true, false, 0},
+      {"dealt out by key, as files", true, false, false, 0},
+      {"dealt out by key, as a folder, with an empty log, a second name and a file that is no log", true, true, true, 0},
+      // More logs merged at once than fill the merge's budget at its largest buffers.
+      {"dealt out by key to 300 logs, as a folder", true, true, false, 300},
   };
   std::mt19937 rng(26);
   int caseNumber = 0;
@@ -85,7 +89,7 @@ TEST(LogSet, PartsGiveWhatTheWholeLogGives) {
     SCOPED_TRACE(c.name);
     const std::string folder = dir.path("parts" + std::to_string(++caseNumber));
     std::filesystem::create_directory(folder);
-    const std::size_t n = 2 + rng() % 6;
+    const std::size_t n = c.logs ? c.logs : 2 + rng() % 6;
     std::vector<std::string> texts(n);
     if (c.interleaved) {
       for (const std::string& run : runs) texts[rng() % n] += run;
@@ -157,6 +161,49 @@ TEST(LogSet, PartsGiveWhatTheWholeLogGives) {
     EXPECT_EQ(b.exitCode, 0) << b.err;
     EXPECT_TRUE(a.out + b.out.substr(b.out.find('\n') + 1) == expected[0]) << "resumed at " << position << " " << a.out.size() << "+" << b.out.size() << " vs " << expected[0].size() << b.err;
   }
+}
+
+// Follow over archives and a live log: the archives' records and the live
+// log's come out once each, in time order, and so does what the live log
+// gains meanwhile.
+TEST(LogSet, FollowReadsTheArchivesThenTheLiveLog) {
+  TempDir dir;
+  SampleOptions o;
+  o.days = 12;
+  o.perDay = 40;
+  o.seed = 5;
+  const std::string whole = dir.path("whole.log");
+  writeFile(whole, sampleLog(o));
+  const std::vector<std::string> runs = keyRuns(readFile(whole));
+  const std::string old = dir.path("old"), live = dir.path("live.log");
+  std::filesystem::create_directory(old);
+  const std::size_t a = runs.size() * 3 / 10, b = runs.size() * 6 / 10, c = runs.size() * 8 / 10;
+  auto join = [&](std::size_t from, std::size_t to) {
+    std::string text;
+    for (std::size_t i = from; i < to; ++i) text += runs[i];
+    return text;
+  };
+  writeFile(old + "/b.log", join(0, a));  // named so that the folder's order is not the order in time
+  writeFile(old + "/a.log", join(a, b));
+  writeFile(live, join(b, c));
+  const RunResult expected = runVelmora({"data", whole, "--columns", "all", "--format", "csv"});
+  const std::size_t total = linesOf(expected.out).size() - 1;  // the header, the records, an empty last piece
+  Running velmora({"data", old, live, "--follow", "--poll", "0.05", "--columns", "all", "--format", "csv"});
+  std::size_t shown = 1;
+  for (std::size_t i = 0; i < c; ++i) shown += runs[i].empty() ? 0 : linesOf(runs[i]).size() - 1;
+  ASSERT_TRUE(velmora.waitForLines(shown)) << velmora.out() << velmora.err();
+  appendFile(live, join(c, runs.size()));
+  ASSERT_TRUE(velmora.waitForLines(total)) << velmora.err();
+  velmora.signal(SIGINT);
+  EXPECT_EQ(velmora.wait(), 0) << velmora.err();
+  EXPECT_TRUE(velmora.out() == expected.out) << velmora.out().size() << " vs " << expected.out.size();
+  const std::size_t at = velmora.err().rfind("--resume ");
+  ASSERT_NE(at, std::string::npos) << velmora.err();
+  const std::string position = velmora.err().substr(at + 9, velmora.err().find('\n', at) - at - 9);
+  EXPECT_EQ(position, live + ":" + std::to_string(readFile(live).size() + 1));
+  // Resumed there, nothing is left to show.
+  const RunResult after = runVelmora({"data", old, live, "--resume", position});
+  EXPECT_EQ(after.exitCode, 1) << after.out << after.err;
 }
 
 }  // namespace
