@@ -322,6 +322,7 @@ bool LogSetReader::readOne(RecordSink& sink, SetScanResult& out) {
     ReadQuery q = query_;
     q.begin = begins_[static_cast<std::size_t>(log)];
     one_ = std::make_unique<Reader>(logs_[static_cast<std::size_t>(log)], std::move(q), cp_);
+    one_->setLogIndex(log);
     onePos_ = from_.log == log ? from_.byte : 0;
   }
   if (progress_) one_->setProgress(progress_);
@@ -332,10 +333,8 @@ bool LogSetReader::readOne(RecordSink& sink, SetScanResult& out) {
     std::int64_t last = -1;
     Watch(RecordSink& t, int l) : to(t), log(l) {}
     bool record(const Record& record) override {
-      Record r = record;
-      r.log = log;
-      last = r.position;
-      return go = to.record(r);
+      last = record.position;
+      return go = to.record(record);
     }
     void windowDone(std::int64_t d, std::int64_t t) override { to.windowDone(d, t); }
   } watch(sink, log);
