@@ -26,14 +26,15 @@ best() {  # the best of five runs: seconds, peak MiB and CPU seconds (user and s
 }
 ratio() { awk "BEGIN{printf \"%.2f\", $1 / ($2 > 0 ? $2 : 0.001)}"; }
 echo "log: $LOG, $(($(stat -c %s "$LOG") / 1048576)) MiB"
-read -r d1 dm1 dc1 < <(best "$V" data "$LOG" --user "$USER_X" --format csv)
-read -r s1 sm1 sc1 < <(best "$V" stats "$LOG" --format csv)
-read -r q1 qm1 qc1 < <(best "$V" sql "$LOG" "SELECT user, count(*) FROM log GROUP BY user" --format csv)
-echo "one log: data --user ${d1}s (cpu ${dc1}s, ${dm1} MiB), stats ${s1}s (cpu ${sc1}s, ${sm1} MiB)," \
-     "sql GROUP BY user ${q1}s (cpu ${qc1}s, ${qm1} MiB)"
 for n in 2 10 100; do
   rm -rf "$TMP/parts" && mkdir "$TMP/parts"
   split -n "l/$n" -d -a 3 "$LOG" "$TMP/parts/part"
+  # The yardstick again beside each N: the machine's load drifts.
+  read -r d1 dm1 dc1 < <(best "$V" data "$LOG" --user "$USER_X" --format csv)
+  read -r s1 sm1 sc1 < <(best "$V" stats "$LOG" --format csv)
+  read -r q1 qm1 qc1 < <(best "$V" sql "$LOG" "SELECT user, count(*) FROM log GROUP BY user" --format csv)
+  echo "one log: data --user ${d1}s (cpu ${dc1}s, ${dm1} MiB), stats ${s1}s (cpu ${sc1}s, ${sm1} MiB)," \
+       "sql GROUP BY user ${q1}s (cpu ${qc1}s, ${qm1} MiB)"
   read -r d dm dc < <(best "$V" data "$TMP/parts" --user "$USER_X" --format csv)
   read -r s sm sc < <(best "$V" stats "$TMP/parts" --format csv)
   read -r q qm qc < <(best "$V" sql "$TMP/parts" "SELECT user, count(*) FROM log GROUP BY user" --format csv)
