@@ -483,6 +483,14 @@ int runReport(const ReportRequest& r, Io& io) {
   OutputFile out(r.out, "-o");
   if (!out.toStdout() && sameFile(out.target().u16string(), fromUtf8(r.log)))
     throw UsageError("-o " + r.out + " names the log itself; the report needs a file of its own");
+  // Nor may it be one of a set's logs, a folder's included.
+  if (!out.toStdout() && manyLogs(logNames(r.log, r.logs))) {
+    std::vector<U16String> names;
+    for (const std::string& n : logNames(r.log, r.logs)) names.push_back(fromUtf8(n));
+    for (const U16String& log : listLogs(names).logs)
+      if (sameFile(out.target().u16string(), log))
+        throw UsageError("-o " + r.out + " names the log " + toUtf8(log) + "; the report needs a file of its own");
+  }
   Tally tally(static_cast<std::size_t>(std::max(0, r.errorRows)));
   PeriodKeys keys;
   const int code = collect(logNames(r.log, r.logs), r.period, r.filters, tally, keys, io);

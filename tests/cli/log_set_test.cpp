@@ -127,6 +127,15 @@ TEST(LogSet, PartsGiveWhatTheWholeLogGives) {
         EXPECT_EQ(r.err.find("notes.txt", said + 1), std::string::npos) << "said once: " << r.err;
       }
     }
+    if (c.extras) {
+      // A report never goes over one of the logs it reads.
+      std::vector<std::string> args = {"report"};
+      args.insert(args.end(), given.begin(), given.end());
+      args.insert(args.end(), {"-o", names.back()});
+      const std::string before = readFile(names.back());
+      EXPECT_EQ(runVelmora(args).exitCode, 2);
+      EXPECT_TRUE(readFile(names.back()) == before);
+    }
     // The statistics counted in two halves at once (from any size here)
     // are those of one reading, the error records kept in order included.
     {
