@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <filesystem>
 #include <climits>
 #include <cstdint>
 #include <limits>
@@ -11,6 +12,7 @@
 #include <ostream>
 
 #include "cli/commands.h"
+#include "cli/log_names.h"
 #include "cli/files.h"
 #include "cli/query.h"
 #include "cli/report.h"
@@ -144,7 +146,7 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
   OutputOptions output;
   DataRequest data;
   auto* dataCmd = app.add_subcommand("data", "records of a period that pass the filters (the script method GetData)");
-  dataCmd->add_option("LOG", data.log, "the event log")->required();
+  dataCmd->add_option("LOG", data.logs, "the event logs: files, or folders of logs, read as one timeline")->required();
   addPeriodOptions(*dataCmd, data.period);
   addFilterOptions(*dataCmd, data.filters);
   dataCmd->add_option("--columns", data.columns,
@@ -168,7 +170,7 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
   StatsRequest stats;
   auto* statsCmd = app.add_subcommand(
       "stats", "records per hour, day, week or month, per run mode, user and event, error records counted apart");
-  statsCmd->add_option("LOG", stats.log, "the event log")->required();
+  statsCmd->add_option("LOG", stats.logs, "the event logs: files, or folders of logs, read as one timeline")->required();
   addPeriodOptions(*statsCmd, stats.period);
   addFilterOptions(*statsCmd, stats.filters);
   addSummaryOptions(*statsCmd, stats.by, stats.raw);
@@ -180,7 +182,7 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
   ReportRequest report;
   auto* reportCmd = app.add_subcommand(
       "report", "one HTML file: activity over time by run mode, top users and events, the error records");
-  reportCmd->add_option("LOG", report.log, "the event log")->required();
+  reportCmd->add_option("LOG", report.logs, "the event logs: files, or folders of logs, read as one timeline")->required();
   reportCmd->add_option("-o,--output", report.out, "the HTML file to write")->required();
   addPeriodOptions(*reportCmd, report.period);
   addFilterOptions(*reportCmd, report.filters);
@@ -194,7 +196,7 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
   UsersRequest users;
   auto* usersCmd = app.add_subcommand("users", "distinct user names of the log (the script method GetUsers)");
-  usersCmd->add_option("LOG", users.log, "the event log")->required();
+  usersCmd->add_option("LOG", users.logs, "the event logs: files, or folders of logs")->required();
   usersCmd->add_option("--start", startText, "position to start at, printed by an earlier run");
   addOutputOptions(*usersCmd, output);
 
@@ -231,12 +233,14 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
   SqlRequest sqlReq;
   bool noPushDown = false;
-  std::string sqlQuery;
   auto* sqlCmd = app.add_subcommand("sql", "SQL over the log: the table log (date, time, user, mode, category, event, "
                                            "number, comment, id, object, mode_text, category_text, event_text, "
                                            "is_error, pos); log('other.log') reads another");
-  sqlCmd->add_option("LOG", sqlReq.log, "the event log of the table log")->required();
-  sqlCmd->add_option("QUERY", sqlQuery, "SQL statements; default: read from standard input");
+  std::vector<std::string> sqlArgs;
+  sqlCmd->add_option("LOG... [QUERY]", sqlArgs,
+                     "the event logs of the table log (files, or folders of logs, read as one timeline), then the "
+                     "SQL statements; without them (the last name is a file or folder) read from standard input")
+      ->required();
   sqlCmd->add_flag("--no-pushdown", noPushDown, "SQLite checks every constraint itself")->group("");
   addOutputOptions(*sqlCmd, output);
 
@@ -252,13 +256,13 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
     sub->footer("Exit codes: 0 success, 1 nothing found, 2 bad usage, 3 failure.");
 
   const std::vector<std::pair<CLI::App*, const char*>> usage{
-      {dataCmd, "velmora data LOG [--from DATE] [--to DATE] [--user NAME]... [--not-event CODE]... [options]"},
-      {statsCmd, "velmora stats LOG [--from DATE] [--to DATE] [--by hour|day|week|month] [filters] [options]"},
-      {reportCmd, "velmora report LOG -o FILE.html [--from DATE] [--to DATE] [filters] [options]"},
-      {usersCmd, "velmora users LOG [--start POS]"},
+      {dataCmd, "velmora data LOG... [--from DATE] [--to DATE] [--user NAME]... [--not-event CODE]... [options]"},
+      {statsCmd, "velmora stats LOG... [--from DATE] [--to DATE] [--by hour|day|week|month] [filters] [options]"},
+      {reportCmd, "velmora report LOG... -o FILE.html [--from DATE] [--to DATE] [filters] [options]"},
+      {usersCmd, "velmora users LOG... [--start POS]"},
       {stripCmd, "velmora strip-errors LOG OUT [ERRORS]"},
       {replaceCmd, "velmora replace-keys LOG LIST OUT"},
-      {sqlCmd, "velmora sql LOG [QUERY] [--format table|csv|tsv|jsonl] [--codepage N]"},
+      {sqlCmd, "velmora sql LOG... [QUERY] [--format table|csv|tsv|jsonl] [--codepage N]"},
       {serveCmd, "velmora serve LOG [--port N] [--bind ADDR] [--codepage N]"},
       {sampleCmd, "velmora sample OUT [--days N] [--per-day N] [--seed N] [--start DATE] [--size BYTES]"},
   };
@@ -301,7 +305,14 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
   const auto run = [&]() -> int {
     if (dataCmd->parsed()) {
-      if (!resumeText.empty()) data.resume = parsePosition(resumeText, "--resume");
+      data.log = data.logs.front();
+      if (!resumeText.empty()) {
+        // Over several logs a position names its log.
+        if (manyLogs(data.logs) && !std::all_of(resumeText.begin(), resumeText.end(), [](char c) { return c >= '0' && c <= '9'; }))
+          data.resumeAt = resumeText;
+        else
+          data.resume = parsePosition(resumeText, "--resume");
+      }
       codepage = makeCodePage(output.codepage);
       io.codepage = codepage.get();
       // Only a followed log ends on a signal by choice; any other run is
@@ -310,16 +321,19 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
       return runData(data, io);
     }
     if (statsCmd->parsed()) {
+      stats.log = stats.logs.front();
       codepage = makeCodePage(output.codepage);
       io.codepage = codepage.get();
       return runStats(stats, io);
     }
     if (reportCmd->parsed()) {
+      report.log = report.logs.front();
       codepage = makeCodePage(output.codepage);
       io.codepage = codepage.get();
       return runReport(report, io);
     }
     if (usersCmd->parsed()) {
+      users.log = users.logs.front();
       if (!startText.empty()) users.start = parsePosition(startText, "--start");
       codepage = makeCodePage(output.codepage);
       io.codepage = codepage.get();
@@ -328,7 +342,15 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (sqlCmd->parsed()) {
       codepage = makeCodePage(output.codepage);
       io.codepage = codepage.get();
-      if (sqlCmd->count("QUERY") > 0) sqlReq.query = sqlQuery;
+      // The last of two or more arguments is the statement unless it names
+      // a file or folder.
+      std::error_code ec;
+      if (sqlArgs.size() >= 2 && !std::filesystem::exists(std::filesystem::path(fromUtf8(sqlArgs.back())), ec)) {
+        sqlReq.query = sqlArgs.back();
+        sqlArgs.pop_back();
+      }
+      sqlReq.logs = sqlArgs;
+      sqlReq.log = sqlArgs.front();
       sqlReq.pushDown = !noPushDown;
       return runSql(sqlReq, io);
     }

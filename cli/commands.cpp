@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstring>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <filesystem>
 #include <memory>
@@ -14,10 +15,12 @@
 #include "cli/data_stream.h"
 #include "cli/files.h"
 #include "cli/host_rows.h"
+#include "cli/log_names.h"
 #include "cli/progress.h"
 #include "cli/terminal.h"
 #include "text/codepage.h"
 #include "core/failure.h"
+#include "core/file_paths.h"
 #include "script/num_err.h"
 #include "core/fileio.h"
 #include "core/log_shape.h"
@@ -213,7 +216,8 @@ int follow(const DataRequest& r, Io& io, DataStream& stream, std::int64_t positi
     if (r.maxIdle > 0 && Clock::now() - lastNews >= maxIdle) break;
     std::this_thread::sleep_for(poll);
   }
-  if (position >= 1) io.err << "velmora: resume with --resume " << position << "\n";
+  if (position >= 1)
+    io.err << "velmora: resume with --resume " << (r.namedPosition ? r.log + ":" : std::string()) << position << "\n";
   return kSuccess;
 }
 
@@ -232,6 +236,105 @@ void noteUncopied(const std::string& log, std::int64_t copied, Io& io) {
            << "last CR LF, a line without its end (a record still being written, or a cut file)\n";
 }
 
+// The archives first, then the live log followed: the last log named when
+// it is a file, else the log whose records begin last.
+int followSet(const DataRequest& r, const DataQuery& query, Io& io, LogSetReader& set, DataStream& stream,
+              SetPosition from) {
+  int live = static_cast<int>(set.size()) - 1;
+  if (!manyLogs({r.logs.back()})) {
+    for (int i = 0; i < static_cast<int>(set.size()); ++i)
+      if (set.path(i) == fromUtf8(r.logs.back()) || sameFile(set.path(i), fromUtf8(r.logs.back()))) live = i;
+  } else {
+    std::string latest;
+    for (int i = 0; i < static_cast<int>(set.size()); ++i) {
+      std::optional<Failure> failure;
+      const KeyRange range = keyRange(set.path(i), io.codePage(), failure);
+      if (!range.first.empty() && range.first >= latest) {
+        latest = range.first;
+        live = i;
+      }
+    }
+  }
+  const SetScanResult scan = stream.readSet(from);
+  if (scan.failure) return reportFailure(*scan.failure, io);
+  if (const auto failure = stream.conclude(scan.next.valid())) return reportStreamFailure(*failure, io);
+  io.out.flush();
+  DataRequest one = r;
+  one.log = toUtf8(set.path(live));
+  one.logs.clear();
+  one.namedPosition = true;
+  // After the live log's last record shown; the period's start when none was.
+  std::int64_t position = 0;
+  bool pending = false;
+  if (const std::int64_t last = stream.lastRecordOf(live); last >= 1) {
+    one.resume = last + 1;
+    std::ostringstream quiet;  // the position is ours, not the user's
+    position = lineStartAtOrAfter(one.log, one.resume, quiet, "--resume");
+    pending = position == 0;
+  } else if (scan.next.log == live) {
+    one.resume = position = scan.next.byte;
+  }
+  Reader reader(set.path(live), query.read, io.codePage());
+  stream.switchTo(reader);
+  return follow(one, io, stream, position, pending);
+}
+
+// data over a set of logs: one timeline, its positions naming the log.
+int runDataSet(const DataRequest& r, const DataQuery& query, Io& io) {
+  std::vector<U16String> logs;
+  if (const int code = resolveLogs(r.logs, io.err, logs)) return code;
+  if (r.resume != 0)
+    throw UsageError("--resume " + std::to_string(r.resume) + " names no log; over several logs it takes LOG:BYTE, "
+                     "as printed by an earlier run");
+  LogSetReader set(logs, query.read, io.codePage());
+  const SetPosition from = r.resumeAt.empty() ? SetPosition{} : parseSetPosition(r.resumeAt, logs, "--resume");
+  DataStream stream(set, query, io, io.progress && !r.follow);
+  if (r.follow) return followSet(r, query, io, set, stream, from);
+  const SetScanResult scan = stream.readSet(from);
+  if (scan.failure) return reportFailure(*scan.failure, io);
+  noteOversize(stream.oversizeRecords(), stream.firstOversize(), io);
+  if (const auto failure = stream.conclude(scan.next.valid())) return reportStreamFailure(*failure, io);
+  io.out.flush();
+  if (const int e = outputError(io.out)) return reportOutputFailure(e, -1, nullptr, kSuccess, io);
+  if (!scan.next.valid()) {
+    io.err << "velmora: no record of the period passes the filters\n";
+    return kNothingFound;
+  }
+  io.err << "velmora: resume with --resume " << setPositionText(logs, scan.next) << "\n";
+  return stream.printed() > 0 ? kSuccess : kNothingFound;
+}
+
+// users over a set of logs: the names of all of them, each once, sorted as
+// one log's list is.
+int runUsersSet(const UsersRequest& r, Io& io) {
+  if (r.start != 0) throw UsageError("--start takes the position of one log; it cannot be used with several");
+  std::vector<U16String> logs;
+  if (const int code = resolveLogs(r.logs, io.err, logs)) return code;
+  std::set<U16String> names;
+  MemoryValueList list;
+  for (const U16String& log : logs) {
+    TaskProgress reports;
+    TaskStats stats;
+    try {
+      ProgressScope progress(reports, io);
+      listUsers(log, 0, io.codePage(), list, reports.fn, stats);
+    } catch (...) {
+      return reportFailure(currentFailure(), io);
+    }
+    for (const U16String& name : list.values()) names.insert(name);
+  }
+  list.RemoveAll();
+  for (const U16String& name : names) list.AddValue(name, name);
+  list.Sort();
+  ListRows rows(list, "Пользователь");
+  RowPrinter printer(io.format, io.out, io.outIsTerminal);
+  printer.setNotes(&io.err);
+  printer.print(rows);
+  io.out.flush();
+  if (const int e = outputError(io.out)) return reportOutputFailure(e, -1, nullptr, kSuccess, io);
+  return rows.rows() > 0 ? kSuccess : kNothingFound;
+}
+
 }  // namespace
 
 // ---- the subcommands ---------------------------------------------------------------
@@ -241,6 +344,9 @@ int runData(const DataRequest& r, Io& io) {
     throw UsageError("--follow cannot be combined with --group: each look at the log would be counted on its own; "
                      "group a finished period instead");
   const DataQuery query = dataQuery(r, io);
+  if (manyLogs(logNames(r.log, r.logs))) {
+    return runDataSet(r, query, io);
+  }
   if (const int code = checkLog(r.log, io.err, r.follow, !r.follow)) return code;
   Reader reader(query.log, query.read, io.codePage());
   // A position inside a line would give a torn first record.
@@ -281,6 +387,7 @@ int runData(const DataRequest& r, Io& io) {
 }
 
 int runUsers(const UsersRequest& r, Io& io) {
+  if (manyLogs(logNames(r.log, r.logs))) return runUsersSet(r, io);
   if (const int code = checkLog(r.log, io.err)) return code;
   std::int64_t start = r.start;
   if (start > 1) start = lineStartAtOrAfter(r.log, start, io.err, "--start");

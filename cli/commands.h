@@ -48,8 +48,12 @@ struct Io {
   const CodePage& codePage() const { return codepage ? *codepage : defaultCodePage(); }
 };
 
+// log is the first of logs; logs empty stands for log alone.
 struct DataRequest {
   std::string log;
+  std::vector<std::string> logs;
+  std::string resumeAt;  // --resume LOG:BYTE over a set of logs
+  bool namedPosition = false;  // positions printed name the log (a set's live log followed)
   PeriodOptions period;
   FilterOptions filters;
   std::optional<std::string> columns, translate, group, order;
@@ -61,6 +65,7 @@ struct DataRequest {
 
 struct UsersRequest {
   std::string log;
+  std::vector<std::string> logs;
   std::int64_t start = 0;  // 64-bit, as --resume
 };
 
@@ -76,6 +81,11 @@ struct SampleRequest {
   std::string out;  // "-" for standard output
   SampleOptions options;
 };
+
+// The names a request reads: logs, or log alone.
+inline std::vector<std::string> logNames(const std::string& log, const std::vector<std::string>& logs) {
+  return logs.empty() ? std::vector<std::string>{log} : logs;
+}
 
 // Each returns an ExitCode; UsageError escapes for bad arguments.
 int runData(const DataRequest& request, Io& io);

@@ -28,8 +28,17 @@ std::vector<SortKey> DataStream::sortKeys(const ResolvedList& order, const std::
   return keys;
 }
 
+DataStream::DataStream(LogSetReader& set, const DataQuery& query, Io& io, bool progress)
+    : DataStream(nullptr, &set, query, io, progress) {
+  lastOf_.assign(set.size(), -1);
+}
+
 DataStream::DataStream(Reader& reader, const DataQuery& query, Io& io, bool progress)
+    : DataStream(&reader, nullptr, query, io, progress) {}
+
+DataStream::DataStream(Reader* reader, LogSetReader* set, const DataQuery& query, Io& io, bool progress)
     : reader_(reader),
+      set_(set),
       query_(query),
       io_(io),
       shaper_(query.fields, query.translated, io.codePage()),
@@ -74,22 +83,41 @@ DataStream::DataStream(Reader& reader, const DataQuery& query, Io& io, bool prog
   if (progress && (grouping_ || ordering_ || !isTerminal(stdout))) progress_ = std::make_unique<ProgressLine>(io.err);
 }
 
-DataStream::~DataStream() { reader_.setProgress(nullptr); }
+DataStream::~DataStream() {
+  if (reader_) reader_->setProgress(nullptr);
+  if (set_) set_->setProgress(nullptr);
+}
+
+SetScanResult DataStream::readSet(SetPosition position, bool flush) {
+  if (progress_) set_->setProgress([this](std::int64_t done, std::int64_t total) { progress_->update(done, total); });
+  SetScanResult scan;
+  try {
+    scan = set_->scan(*this, position);
+  } catch (...) {
+    scan.next = {};
+    scan.failure = currentFailure();
+  }
+  set_->setProgress(nullptr);
+  oversize_ = set_->oversizeRecords();
+  firstOversize_ = set_->firstOversize();
+  if (flush && !grouping_ && !ordering_) printer_.flush(true);
+  return scan;
+}
 
 ScanResult DataStream::read(std::int64_t position, bool flush) {
-  if (progress_) reader_.setProgress([this](std::int64_t done, std::int64_t total) { progress_->update(done, total); });
+  if (progress_) reader_->setProgress([this](std::int64_t done, std::int64_t total) { progress_->update(done, total); });
   ScanResult scan;
   try {
-    scan = reader_.scan(position >= 1 ? position : 0, *this);
+    scan = reader_->scan(position >= 1 ? position : 0, *this);
   } catch (...) {
     scan.next = -1;
     scan.failure = currentFailure();
   }
-  reader_.setProgress(nullptr);
+  reader_->setProgress(nullptr);
   // As the script class counts them: only a scan that began counts afresh.
-  if (reader_.scanStart() >= 1) {
-    oversize_ = reader_.oversizeRecords();
-    firstOversize_ = reader_.firstOversize();
+  if (reader_->scanStart() >= 1) {
+    oversize_ = reader_->oversizeRecords();
+    firstOversize_ = reader_->firstOversize();
   }
   // The rows found go out even when the read failed after them.
   if (flush && !grouping_ && !ordering_) printer_.flush(true);
@@ -97,6 +125,7 @@ ScanResult DataStream::read(std::int64_t position, bool flush) {
 }
 
 bool DataStream::record(const Record& record) {
+  if (set_) lastOf_[static_cast<std::size_t>(record.log)] = record.position;
   shaper_.shape(record.fields, cells_.data());
   auto text = [&](std::size_t c) {
     texts_[c].clear();

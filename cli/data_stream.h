@@ -20,6 +20,7 @@
 #include "cli/held_rows.h"
 #include "cli/record_shaper.h"
 #include "cli/stream_printer.h"
+#include "core/log_set.h"
 #include "core/reader.h"
 
 namespace velmora::cli {
@@ -32,6 +33,8 @@ class DataStream : public RecordSink {
   // outlives the stream. progress: show a progress line on io.err while
   // reading.
   DataStream(Reader& reader, const DataQuery& query, Io& io, bool progress);
+  // The same over a set of logs, merged into one timeline.
+  DataStream(LogSetReader& set, const DataQuery& query, Io& io, bool progress);
   ~DataStream() override;
   DataStream(const DataStream&) = delete;
   DataStream& operator=(const DataStream&) = delete;
@@ -41,6 +44,8 @@ class DataStream : public RecordSink {
   // last rows on at once, else at finish() (a followed log first notes what
   // it read, before anyone can see the rows).
   ScanResult read(std::int64_t position, bool flush = true);
+  // One scan of the set from a position of it (invalid: the period's start).
+  SetScanResult readSet(SetPosition position, bool flush = true);
   // The records over the long-record limit of the last scan that had a
   // start, and the first of them (-1: none).
   std::int64_t oversizeRecords() const { return oversize_; }
@@ -51,15 +56,28 @@ class DataStream : public RecordSink {
   // fails here, where GetData would fail.
   std::optional<StreamFailure> conclude(bool startFound);
   std::size_t printed() const { return printer_.printed(); }
+  // Over a set: the position of the last record of a log handed out (-1: none).
+  std::int64_t lastRecordOf(int log) const {
+    return log >= 0 && static_cast<std::size_t>(log) < lastOf_.size() ? lastOf_[static_cast<std::size_t>(log)] : -1;
+  }
+  // Goes on with one log of the set alone (the live log a follow watches).
+  void switchTo(Reader& reader) {
+    if (set_) set_->setProgress(nullptr);
+    set_ = nullptr;
+    reader_ = &reader;
+  }
 
   bool record(const Record& record) override;
   void windowDone(std::int64_t done, std::int64_t total) override;
 
  private:
+  DataStream(Reader* reader, LogSetReader* set, const DataQuery& query, Io& io, bool progress);
   // The sort keys of an order list, against rows of those numeric columns.
   static std::vector<SortKey> sortKeys(const ResolvedList& order, const std::vector<bool>& numeric);
 
-  Reader& reader_;
+  Reader* reader_ = nullptr;
+  LogSetReader* set_ = nullptr;
+  std::vector<std::int64_t> lastOf_;  // per log of the set
   const DataQuery& query_;
   std::int64_t oversize_ = 0, firstOversize_ = -1;
   Io& io_;

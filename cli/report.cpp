@@ -5,9 +5,12 @@
 #include <cstdio>
 #include <memory>
 #include <ostream>
+#include <sstream>
 
 #include "cli/files.h"
 #include "cli/html.h"
+#include "cli/log_names.h"
+#include "core/log_set.h"
 #include "core/failure.h"
 #include "core/fileio.h"
 #include "core/reader.h"
@@ -448,7 +451,7 @@ std::string renderReport(const ReportPage& page) {
 
 // The whole log's sessions: one more pass, which the reader's prefilter
 // narrows to the two event codes.
-std::vector<Session> readSessions(const std::string& log, const CodePage& cp) {
+std::vector<Session> readSessions(const std::vector<std::string>& logs, const CodePage& cp) {
   struct Sink : RecordSink {
     SessionPairing pairing;
     bool record(const Record& record) override {
@@ -460,8 +463,15 @@ std::vector<Session> readSessions(const std::string& log, const CodePage& cp) {
   query.begin = openBeginKey();
   query.end = openEndKey();
   query.filters[6] = FieldFilter{true, true, false, {u"OpenSession", u"CloseSession"}};
-  Reader reader(fromUtf8(log), std::move(query), cp);
-  reader.scan(0, sink);  // a log that fails to read has no sessions to show
+  // A log that fails to read has no sessions to show.
+  if (manyLogs(logs)) {
+    std::vector<U16String> set;
+    std::ostringstream quiet;  // what the counting pass has said already
+    if (resolveLogs(logs, quiet, set) == kSuccess) LogSetReader(std::move(set), std::move(query), cp).scan(sink);
+  } else {
+    Reader reader(fromUtf8(logs.front()), std::move(query), cp);
+    reader.scan(0, sink);
+  }
   sink.pairing.finish();
   return sink.pairing.sessions();
 }
@@ -473,9 +483,17 @@ int runReport(const ReportRequest& r, Io& io) {
   OutputFile out(r.out, "-o");
   if (!out.toStdout() && sameFile(out.target().u16string(), fromUtf8(r.log)))
     throw UsageError("-o " + r.out + " names the log itself; the report needs a file of its own");
+  // Nor may it be one of a set's logs, a folder's included.
+  if (!out.toStdout() && manyLogs(logNames(r.log, r.logs))) {
+    std::vector<U16String> names;
+    for (const std::string& n : logNames(r.log, r.logs)) names.push_back(fromUtf8(n));
+    for (const U16String& log : listLogs(names).logs)
+      if (sameFile(out.target().u16string(), log))
+        throw UsageError("-o " + r.out + " names the log " + toUtf8(log) + "; the report needs a file of its own");
+  }
   Tally tally(static_cast<std::size_t>(std::max(0, r.errorRows)));
   PeriodKeys keys;
-  const int code = collect(r.log, r.period, r.filters, tally, keys, io);
+  const int code = collect(logNames(r.log, r.logs), r.period, r.filters, tally, keys, io);
   if (code != kSuccess) return code;
   // Only the users and events the page shows are decoded and kept.
   const Summary summary =
@@ -484,7 +502,7 @@ int runReport(const ReportRequest& r, Io& io) {
   page.title = r.log;
   page.summary = &summary;
   page.errors = &tally.errorRecords();
-  const std::vector<Session> sessions = readSessions(r.log, io.codePage());
+  const std::vector<Session> sessions = readSessions(logNames(r.log, r.logs), io.codePage());
   page.sessions = &sessions;
   page.raw = r.raw;
   page.codepage = &io.codePage();

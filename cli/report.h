@@ -15,6 +15,7 @@ namespace velmora::cli {
 
 struct ReportRequest {
   std::string log, out;
+  std::vector<std::string> logs;
   PeriodOptions period;
   FilterOptions filters;
   std::string by;      // as for stats

@@ -9,6 +9,7 @@
 #include <ostream>
 
 #include "cli/files.h"
+#include "cli/log_names.h"
 #include "cli/stream_printer.h"
 #include "text/codepage.h"
 
@@ -96,7 +97,11 @@ int runStatement(sqlite3* db, sqlite3_stmt* stmt, Io& io, const sql::SqlState& s
 int runSql(const SqlRequest& r, Io& io) {
   // The log named on the command line is refused up front, as every
   // reading command refuses it; logs named in the statement, by the tables.
-  if (!r.log.empty()) {
+  const std::vector<std::string> names = logNames(r.log, r.logs);
+  if (manyLogs(names)) {
+    std::vector<U16String> logs;
+    if (const int code = resolveLogs(names, io.err, logs)) return code;
+  } else if (!r.log.empty()) {
     if (const int code = checkLog(r.log, io.err)) return code;
   }
   std::string text = r.query ? *r.query : std::string(std::istreambuf_iterator<char>(std::cin), {});
@@ -108,6 +113,7 @@ int runSql(const SqlRequest& r, Io& io) {
   sql::SqlState state;
   sql::SqlOptions options;
   options.defaultLog = r.log;
+  if (manyLogs(names)) options.defaultLogs = names;
   options.pushDown = r.pushDown;
   options.stop = &gSqlStop;
   const CodePage& cp = io.codePage();

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/commands.h"
 
@@ -10,6 +11,7 @@ namespace velmora::cli {
 
 struct SqlRequest {
   std::string log;
+  std::vector<std::string> logs;  // several (or a folder): the table log reads them as one timeline
   std::optional<std::string> query;  // none: statements from standard input
   bool pushDown = true;              // off: SQLite checks every constraint (for tests)
 };

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "cli/files.h"
+#include "cli/log_names.h"
+#include "core/log_set.h"
 #include "cli/progress.h"
 #include "cli/terminal.h"
 #include "core/failure.h"
@@ -56,6 +58,83 @@ int collect(const std::string& log, const PeriodOptions& period, const FilterOpt
     return kSuccess;
   }
   if (scan.next < 0 && !fileExists(fromUtf8(log))) return reportMissingLog(log, io);
+  if (tally.total().records == 0) {
+    io.err << "velmora: no record of the period passes the filters\n";
+    return kNothingFound;
+  }
+  return kSuccess;
+}
+
+int collect(const std::vector<std::string>& names, const PeriodOptions& period, const FilterOptions& filters,
+            Tally& tally, PeriodKeys& keys, Io& io, std::int64_t splitFrom, std::optional<Failure>* failedAfter) {
+  if (!manyLogs(names)) return collect(names.front(), period, filters, tally, keys, io, splitFrom, failedAfter);
+  ReadQuery query;
+  keys = resolvePeriod(period);
+  query.begin = keys.begin;
+  query.end = keys.end;
+  query.filters = readFilters(filters, io);
+  std::vector<U16String> logs;
+  if (const int code = resolveLogs(names, io.err, logs)) return code;
+  // Logs read one after another may be counted in two halves at once, as
+  // one long log is: the groups of the plan split where half the bytes lie
+  // before, each half a set of its own; the later half's tally appended.
+  std::vector<U16String> second;
+  if (splitFrom >= 0) {
+    LogSetReader planner(logs, query, io.codePage());
+    const std::vector<std::vector<int>> groups = planner.plan(std::vector<std::string>(logs.size(), query.begin));
+    std::vector<std::int64_t> bytes;
+    std::int64_t total = 0;
+    for (const std::vector<int>& g : groups) {
+      std::int64_t b = 0;
+      for (int log : g) b += fileState(toUtf8(logs[static_cast<std::size_t>(log)])).size;
+      bytes.push_back(b);
+      total += b;
+    }
+    if (groups.size() >= 2 && total >= splitFrom) {
+      std::size_t cut = 0;
+      for (std::int64_t before = 0; cut + 1 < groups.size() && before + bytes[cut] <= total / 2; ++cut)
+        before += bytes[cut];
+      cut = std::max<std::size_t>(cut, 1);
+      std::vector<U16String> first;
+      // Each half keeps the logs' order as given, which breaks ties of keys.
+      std::vector<bool> inSecond(logs.size(), false);
+      for (std::size_t g = cut; g < groups.size(); ++g)
+        for (int log : groups[g]) inSecond[static_cast<std::size_t>(log)] = true;
+      for (std::size_t i = 0; i < logs.size(); ++i) (inSecond[i] ? second : first).push_back(logs[i]);
+      logs = std::move(first);
+    }
+  }
+  LogSetReader set(std::move(logs), query, io.codePage());
+  SetScanResult scan, laterScan;
+  Tally later(tally.keepErrors());
+  std::int64_t laterOversize = 0, laterFirst = -1;
+  {
+    ProgressScope progress(set, io);
+    std::thread helper;
+    if (!second.empty())
+      helper = std::thread([&] {
+        try {
+          LogSetReader rest(std::move(second), query, io.codePage());
+          laterScan = rest.scan(later);
+          laterOversize = rest.oversizeRecords();
+          laterFirst = rest.firstOversize();
+        } catch (...) {
+          laterScan.failure = currentFailure();
+        }
+      });
+    scan = set.scan(tally);
+    if (helper.joinable()) helper.join();
+  }
+  if (!scan.failure && !laterScan.failure) tally.append(later);
+  noteOversize(set.oversizeRecords() + laterOversize, set.oversizeRecords() ? set.firstOversize() : laterFirst, io);
+  if (scan.failure || laterScan.failure) {
+    // As for one log: what was counted before the failure (the first half's
+    // records, when only the second failed) is shown where the caller can.
+    const Failure& f = scan.failure ? *scan.failure : *laterScan.failure;
+    if (failedAfter == nullptr || tally.total().records == 0) return reportFailure(f, io);
+    failedAfter->emplace(f);
+    return kSuccess;
+  }
   if (tally.total().records == 0) {
     io.err << "velmora: no record of the period passes the filters\n";
     return kNothingFound;
@@ -211,7 +290,7 @@ int runStats(const StatsRequest& r, Io& io) {
   Tally tally;
   PeriodKeys keys;
   std::optional<Failure> failedAfter;
-  const int code = collect(r.log, r.period, r.filters, tally, keys, io, defaultSplitFrom(), &failedAfter);
+  const int code = collect(logNames(r.log, r.logs), r.period, r.filters, tally, keys, io, defaultSplitFrom(), &failedAfter);
   if (code != kSuccess) return code;
   // Only the users and events shown are decoded and kept.
   const int top = io.format == Format::Table ? (r.top < 0 ? 20 : r.top) : std::max(r.top, 0);

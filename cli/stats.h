@@ -17,6 +17,7 @@ namespace velmora::cli {
 
 struct StatsRequest {
   std::string log;
+  std::vector<std::string> logs;
   PeriodOptions period;
   FilterOptions filters;
   std::string by;   // hour, day, week, month; empty: chosen from the span
@@ -39,6 +40,12 @@ inline constexpr std::int64_t kSplitFrom = std::int64_t{64} << 20;
 std::int64_t defaultSplitFrom();
 int collect(const std::string& log, const PeriodOptions& period, const FilterOptions& filters, Tally& tally,
             PeriodKeys& keys, Io& io, std::int64_t splitFrom = defaultSplitFrom(),
+            std::optional<Failure>* failedAfter = nullptr);
+
+// The same over the logs named (LOG...): one log as above, several as one
+// timeline.
+int collect(const std::vector<std::string>& logs, const PeriodOptions& period, const FilterOptions& filters,
+            Tally& tally, PeriodKeys& keys, Io& io, std::int64_t splitFrom = defaultSplitFrom(),
             std::optional<Failure>* failedAfter = nullptr);
 
 // The checked --by option (UsageError otherwise).

@@ -217,6 +217,8 @@ std::int64_t Reader::scanStart() const { return impl_->scanStart; }
 std::int64_t Reader::oversizeRecords() const { return impl_->oversizeRecords; }
 std::int64_t Reader::firstOversize() const { return impl_->firstOversize; }
 std::int64_t Reader::logSize() const { return impl_->fileSize; }
+void Reader::setLogIndex(int log) { impl_->logIndex = log; }
+
 std::uint64_t Reader::windowReads() const { return impl_->windowReads; }
 void Reader::setProgress(ProgressFn fn) { impl_->progress = std::move(fn); }
 void Reader::setScanWindow(std::size_t bytes) { impl_->scanWindow = bytes > 0 ? bytes : kScanWindow; }

@@ -121,6 +121,9 @@ class Reader {
   bool filterRecord(std::string_view line);
   const Record& lastRecord() const;
   std::uint64_t windowReads() const;  // windows read since the reader was made
+  // The index its records carry as Record::log (0 unless set): its place
+  // in a set of logs.
+  void setLogIndex(int log);
 
  private:
   struct Impl;

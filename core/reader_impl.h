@@ -51,6 +51,7 @@ struct Reader::Impl {
   std::int64_t fileSize = -1;       // as found at open; -1: not opened
   std::uint64_t windowReads = 0;
   Record record;                    // the record being handed to a sink
+  int logIndex = 0;                 // what record.log says
   std::string padded;               // a line given to filterRecord, with room after it
   std::int64_t scanStart = -1;
   std::int64_t oversizeRecords = 0, firstOversize = -1;

@@ -20,6 +20,7 @@ struct Record {
   std::string_view key;       // the 18-byte period key
   RecordFields fields{};
   bool error = false;         // the one error-record rule (record_format.h)
+  int log = 0;                // the log it lies in, by its index in a set of logs (0: the one log)
 };
 
 // A scan calls begin once it has found where it starts, record for each

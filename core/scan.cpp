@@ -148,6 +148,7 @@ ScanResult Reader::Impl::scanPeriod(std::int64_t start, RecordSink& sink, std::i
     return result;
   }
   const lines::Period period(query.begin.data(), query.end.data());
+  record.log = logIndex;
   const std::unique_ptr<Prefilter> prefilter = planPrefilterAt(start);
   lines::SourceOptions options;
   options.window = scanWindow;

@@ -21,6 +21,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -40,13 +41,21 @@ namespace {
 
 enum Column : int {
   kDate, kTime, kUser, kMode, kCategory, kEvent, kNumber, kComment, kId, kObject,
-  kModeText, kCategoryText, kEventText, kIsError, kPos, kFile, kRowid, kOid, kRowidUnderscored, kColumns
+  kModeText, kCategoryText, kEventText, kIsError, kPos, kFile, kArg0,
+  kRowid = kArg0 + 8, kOid, kRowidUnderscored, kColumns
 };
+constexpr int kArgs = 8;  // log('a.log', 'old/', ...): the logs a table-valued call may name
+// The rowid: pos for one log; over several, the log's index above the byte,
+// so that rows of two logs at one byte stay two rows.
+constexpr int kSetLogShift = 44;
+constexpr std::int64_t kSetPosMask = (std::int64_t{1} << kSetLogShift) - 1;
 
 constexpr const char* kSchema =
     "CREATE TABLE x(date TEXT, time TEXT, user TEXT, mode TEXT, category TEXT, event TEXT, number TEXT, "
     "comment TEXT, id TEXT, object TEXT, mode_text TEXT, category_text TEXT, event_text TEXT, "
-    "is_error INTEGER, pos INTEGER, file HIDDEN, rowid INTEGER HIDDEN, oid INTEGER HIDDEN, _rowid_ INTEGER HIDDEN)";
+    "is_error INTEGER, pos INTEGER, file TEXT, log1 HIDDEN, log2 HIDDEN, log3 HIDDEN, log4 HIDDEN, log5 HIDDEN, "
+    "log6 HIDDEN, log7 HIDDEN, log8 HIDDEN, rowid INTEGER HIDDEN, oid INTEGER HIDDEN, _rowid_ INTEGER HIDDEN)";
+static_assert(kColumns < 32, "idxNum holds a bit per column");
 
 // The record field (1..10) a column shows.
 int fieldOf(int column) {
@@ -104,6 +113,7 @@ struct Check {
 
 struct Row {
   std::int64_t pos;
+  int log;  // its log in a set
   std::uint64_t count;  // grouped: the rows of the group still to hand out
   bool error;
   std::array<std::uint32_t, 11> off, len;
@@ -119,6 +129,11 @@ struct Cursor : RecordSink {
   sqlite3_vtab* vtab = nullptr;
   TableContext* ctx = nullptr;
   std::unique_ptr<Reader> reader;
+  std::unique_ptr<LogSetReader> set;  // instead of reader, for several logs
+  TableLogs logs;
+  // The names given as arguments, as SQLite may read them back to check a
+  // constraint it did not leave to us.
+  std::array<std::optional<std::string>, kArgs> args;
   bool stopped = false;  // the last stretch ended at the sink's request
   std::unique_ptr<Utf8Bytes> utf8;
   std::vector<Check> checks;
@@ -128,6 +143,7 @@ struct Cursor : RecordSink {
   std::vector<char> arena;
   std::size_t index = 0;
   std::int64_t next = -1, stopAt = INT64_MAX, only = 0;  // only: the pos of a seek
+  int onlyLog = -1;  // and its log, in a set
   bool finished = true;
   // Grouped: rows that SQLite needs only adjacent (a GROUP BY on the used
   // columns alone) are counted per group while the log is read, and each
@@ -156,12 +172,13 @@ struct Cursor : RecordSink {
   // Where the reader's record contract meets the table: the position and
   // the error bit come with the record.
   bool record(const Record& record) override {
-    stopped = !take(record.fields, record.position, wantError && record.error);
+    stopped = !take(record.fields, record.position, record.log, wantError && record.error);
     return !stopped;
   }
 
-  bool take(const RecordFields& f, std::int64_t position, bool error) {
-    if (only != 0 && position != only) return position < only;  // a seek: that one record
+  bool take(const RecordFields& f, std::int64_t position, int log, bool error) {
+    // A seek: that one record; in a set, that byte of every log.
+    if (only != 0 && (position != only || (onlyLog >= 0 && log != onlyLog))) return set || position < only;
     if (!passes(f)) return true;
     if (grouped) {
       key.clear();
@@ -178,6 +195,7 @@ struct Cursor : RecordSink {
     }
     Row& r = rows.emplace_back();
     r.pos = position;
+    r.log = log;
     r.count = 1;
     r.error = error;
     for (int k = 1; k <= 10; ++k) {
@@ -186,7 +204,7 @@ struct Cursor : RecordSink {
       r.len[k] = static_cast<std::uint32_t>(f[k].size());
       arena.insert(arena.end(), f[k].begin(), f[k].end());
     }
-    return only == 0 && rows.size() < kBatch && arena.size() < kArena;
+    return (only == 0 || set) && rows.size() < kBatch && arena.size() < kArena;
   }
 
   // Fills the next batch; false on a failure (the message set).
@@ -196,6 +214,18 @@ struct Cursor : RecordSink {
     index = 0;
     while (rows.empty() && !finished) {
       if (ctx->options.stop != nullptr && *ctx->options.stop) return SQLITE_INTERRUPT;
+      if (set) {
+        stopped = false;
+        SetScanResult part;
+        try {
+          part = set->more(*this);
+        } catch (const std::exception&) {
+          part.failure = currentFailure();
+        }
+        if (part.failure) return fail(describe(*part.failure));
+        finished = set->done();
+        continue;
+      }
       const std::int64_t until = std::min(stopAt, next > INT64_MAX - kStretch ? INT64_MAX : next + kStretch);
       stopped = false;
       const ScanResult stretch = scanStretch(*reader, next, *this, until);
@@ -216,6 +246,7 @@ struct Cursor : RecordSink {
     for (const auto& [k, count] : groups) {
       Row& r = rows.emplace_back();
       r.pos = 0;
+      r.log = 0;
       r.count = count;
       r.error = false;
       std::size_t at = 0;
@@ -286,7 +317,7 @@ int xBestIndex(sqlite3_vtab* v, sqlite3_index_info* info) {
     char op = opOf(c.op);
     char collation = static_cast<char>(Collation::kBinary);
     bool omit = false;
-    if (c.iColumn == kFile && c.op == SQLITE_INDEX_CONSTRAINT_EQ) {
+    if (c.iColumn >= kArg0 && c.iColumn < kArg0 + kArgs && c.op == SQLITE_INDEX_CONSTRAINT_EQ) {
       if (!c.usable) {
         fileUnusable = true;
         continue;
@@ -297,10 +328,12 @@ int xBestIndex(sqlite3_vtab* v, sqlite3_index_info* info) {
       continue;
     } else if (column == kPos) {
       if (op != '=' || seek) continue;
-      op = 'P';
+      // Over several logs pos repeats; the rowid names the log too.
+      const bool rowid = c.iColumn < 0 || c.iColumn >= kRowid;
+      op = rowid ? 'R' : 'P';
       omit = seek = true;
       cost = 1, rows = 1;
-      info->idxFlags |= SQLITE_INDEX_SCAN_UNIQUE;
+      if (rowid) info->idxFlags |= SQLITE_INDEX_SCAN_UNIQUE;
     } else if (column >= kDate && column <= kObject) {
       if (op == 'L') {
         if (!*ctx->likeIsOurs) continue;
@@ -328,7 +361,7 @@ int xBestIndex(sqlite3_vtab* v, sqlite3_index_info* info) {
       continue;
     }
     plan += op;
-    plan += static_cast<char>('a' + column);
+    plan += static_cast<char>('a' + (op == 'F' ? c.iColumn : column));
     plan += collation;
     plan += omit ? '1' : '0';
     info->aConstraintUsage[i].argvIndex = ++args;
@@ -341,7 +374,7 @@ int xBestIndex(sqlite3_vtab* v, sqlite3_index_info* info) {
     if ((first.iColumn < 0 || isPosColumn(first.iColumn)) && !first.desc) {
       info->orderByConsumed = 1;  // the log's order
     } else if (sqlite3_vtab_distinct(info) == 1) {  // GROUP BY; DISTINCT keeps the order of first sight
-      sqlite3_uint64 keys = sqlite3_uint64{1} << kFile;
+      sqlite3_uint64 keys = ((sqlite3_uint64{1} << kArgs) - 1) << kArg0;
       for (int k = 0; k < info->nOrderBy; ++k) {
         const auto& o = info->aOrderBy[k];
         if (o.iColumn < kDate || o.iColumn > kObject) {
@@ -457,7 +490,11 @@ int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int argc,
   c.finished = true;
   c.only = 0;
   c.stopAt = INT64_MAX;
-  c.file = c.ctx->options.defaultLog;
+  c.set.reset();
+  c.onlyLog = -1;
+  char seekBy = 0;
+  std::int64_t seekValue = 0;
+  std::vector<std::pair<int, std::string>> named;  // the table-valued call's logs, by argument
   ReadQuery q = wholeLog();
   bool empty = false;
   std::array<int, 11> filterRank{};  // 2: = or IN, 1: LIKE
@@ -480,13 +517,14 @@ int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int argc,
     sqlite3_value* v = argv[k];
     if (op == 'F') {
       if (sqlite3_value_type(v) == SQLITE_NULL) empty = true;
-      c.file = valueText(v);
+      named.emplace_back(column, valueText(v));
       continue;
     }
-    if (op == 'P') {
+    if (op == 'P' || op == 'R') {
       const std::int64_t pos = positionOf(v);
-      if (pos == 0 || pos == 2 || (c.only != 0 && c.only != pos)) empty = true;
-      c.only = pos;
+      if (pos == 0) empty = true;
+      seekBy = op;
+      seekValue = pos;
       continue;
     }
     // The values' texts, each taken at once (the next one of an IN list may
@@ -551,13 +589,28 @@ int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int argc,
     if (used & (1 << col)) c.copy[fieldOf(col)] = true;
   c.wantError = (used & (1 << kIsError)) != 0;
   if (empty) return SQLITE_OK;
-  if (c.file.empty()) {
-    return c.fail("the table log needs a log file: SELECT ... FROM log('events.log')");
+  // SQLite may pass one argument twice (in the plans of an OR).
+  std::sort(named.begin(), named.end());
+  c.args.fill(std::nullopt);
+  for (const auto& [arg, name] : named) c.args[static_cast<std::size_t>(arg - kArg0)] = name;
+  std::vector<std::string> given;
+  for (std::size_t k = 0; k < named.size(); ++k)
+    if (k == 0 || named[k].first != named[k - 1].first) given.push_back(std::move(named[k].second));
+  if (const std::string refused = tableLogs(c.ctx->options, std::move(given), c.logs); !refused.empty())
+    return c.fail(refused == "-" ? "the table log needs a log file: SELECT ... FROM log('events.log')" : refused);
+  c.file = c.logs.file;
+  if (seekBy != 0) {
+    // In a set the rowid holds the log above the byte.
+    c.only = seekBy == 'R' && c.logs.many ? seekValue & kSetPosMask : seekValue;
+    if (seekBy == 'R' && c.logs.many) c.onlyLog = static_cast<int>(seekValue >> kSetLogShift);
+    if (c.only == 0 || c.only == 2) return SQLITE_OK;
   }
-  // A log the caller may not read is refused before anything looks at it.
-  if (const std::string refused = refusedLog(c.ctx->options, c.file); !refused.empty()) return c.fail(refused);
-  if (const LogShapeCheck shape = checkLogShape(fromUtf8(c.file)); shape.shape != LogShape::Fine)
-    return c.fail(describeLogShape(shape, c.file));
+  if (c.logs.many) {
+    c.set = std::make_unique<LogSetReader>(c.logs.set, std::move(q), cp);
+    if (const auto failure = c.set->start()) return c.fail(describe(*failure));
+    c.finished = c.set->done();
+    return c.fill();
+  }
   c.reader = std::make_unique<Reader>(fromUtf8(c.file), std::move(q), cp);
   if (c.only != 0) {
     c.next = c.only == 1 ? 1 : c.only - 2;  // from the line end before it: a line starts there
@@ -595,17 +648,33 @@ int xEof(sqlite3_vtab_cursor* base) {
   return c.index >= c.rows.size();
 }
 
+// (kSetLogShift)
+std::int64_t rowidOf(const Cursor& c, const Row& r) {
+  return c.set ? (static_cast<std::int64_t>(r.log) << kSetLogShift) | r.pos : r.pos;
+}
+
 int xColumn(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int column) {
   Cursor& c = *cursorOf(base);
   const Row& r = c.rows[c.index];
   c.text.clear();
   if (isPosColumn(column)) {
-    sqlite3_result_int64(ctx, r.pos);
+    sqlite3_result_int64(ctx, column == kPos ? r.pos : rowidOf(c, r));
     return SQLITE_OK;
   }
   switch (column) {
     case kIsError: sqlite3_result_int(ctx, r.error ? 1 : 0); return SQLITE_OK;
-    case kFile: sqlite3_result_text(ctx, c.file.data(), static_cast<int>(c.file.size()), SQLITE_TRANSIENT); return SQLITE_OK;
+    case kArg0: case kArg0 + 1: case kArg0 + 2: case kArg0 + 3:
+    case kArg0 + 4: case kArg0 + 5: case kArg0 + 6: case kArg0 + 7: {
+      const auto& name = c.args[static_cast<std::size_t>(column - kArg0)];
+      if (name) sqlite3_result_text(ctx, name->data(), static_cast<int>(name->size()), SQLITE_TRANSIENT);
+      else sqlite3_result_null(ctx);
+      return SQLITE_OK;
+    }
+    case kFile: {
+      const std::string& file = c.set ? c.logs.names[static_cast<std::size_t>(r.log)] : c.file;
+      sqlite3_result_text(ctx, file.data(), static_cast<int>(file.size()), SQLITE_TRANSIENT);
+      return SQLITE_OK;
+    }
     case kModeText:
     case kCategoryText:
     case kEventText: {
@@ -622,7 +691,7 @@ int xColumn(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int column) {
 
 int xRowid(sqlite3_vtab_cursor* base, sqlite3_int64* out) {
   const Cursor& c = *cursorOf(base);
-  *out = c.rows[c.index].pos;
+  *out = rowidOf(c, c.rows[c.index]);
   return SQLITE_OK;
 }
 
@@ -630,6 +699,35 @@ const sqlite3_module kModule =
     eponymousModule({xConnect, xBestIndex, xOpen, xClose, xFilter, xNext, xEof, xColumn, xRowid});
 
 }  // namespace
+
+std::string tableLogs(const SqlOptions& options, std::vector<std::string> given, TableLogs& out) {
+  out = TableLogs{};
+  if (given.empty()) given = options.defaultLogs;
+  if (given.empty() && !options.defaultLog.empty()) given.push_back(options.defaultLog);
+  if (given.empty() || (given.size() == 1 && given.front().empty())) return "-";
+  // A log the caller may not read is refused before anything looks at it.
+  for (const std::string& g : given)
+    if (std::string refused = refusedLog(options, g); !refused.empty()) return refused;
+  std::vector<U16String> names;
+  for (const std::string& g : given) names.push_back(fromUtf8(g));
+  if (given.size() == 1 && checkLogShape(names.front()).shape != LogShape::Folder) {
+    out.file = given.front();
+    if (const LogShapeCheck shape = checkLogShape(names.front()); shape.shape != LogShape::Fine)
+      return describeLogShape(shape, out.file);
+    return {};
+  }
+  out.many = true;
+  LogList list = listLogs(names);
+  for (const U16String& log : list.logs) {
+    out.names.push_back(toUtf8(log));
+    if (std::string refused = refusedLog(options, out.names.back()); !refused.empty()) return refused;
+  }
+  if (list.refused) return describeLogShape(list.refused->second, toUtf8(list.refused->first));
+  if (list.logs.empty()) return describeNoLog(list);
+  out.set = std::move(list.logs);
+  out.file = out.names.front();
+  return {};
+}
 
 std::string refusedLog(const SqlOptions& options, const std::string& file) {
   if (!options.mayRead || options.mayRead(file)) return {};

@@ -5,8 +5,11 @@
 
 #include <csignal>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "core/log_set.h"
 #include "core/reader.h"
 #include "sql/sqlite_api.h"
 
@@ -18,6 +21,7 @@ namespace velmora::sql {
 
 struct SqlOptions {
   std::string defaultLog;  // UTF-8 path read by a bare `log`; empty: a file must be named
+  std::vector<std::string> defaultLogs;  // when not empty, read by a bare `log` instead: files or folders
   bool pushDown = true;    // false: SQLite checks every constraint itself (for tests)
   // Set when the user asks to stop; checked between stretches of the log.
   const volatile std::sig_atomic_t* stop = nullptr;
@@ -40,6 +44,18 @@ ReadQuery wholeLog();
 // (memory run out) given back as a failure, so that it never crosses
 // SQLite; and a failure as the message a table reports.
 ScanResult scanStretch(Reader& reader, std::int64_t from, RecordSink& sink, std::int64_t stopAt);
+
+// The logs a table reads: names given to it (in argument order) or else the
+// tool's. One named file is the one log of old (set stays empty); several
+// names, or a folder, are a set, expanded and checked here. Returns the
+// message of a refusal (a log that may not be read or is no log), else "".
+struct TableLogs {
+  std::string file;               // the one log
+  std::vector<U16String> set;     // the logs of a set
+  std::vector<std::string> names; // the set's logs in UTF-8, for the file column
+  bool many = false;
+};
+std::string tableLogs(const SqlOptions& options, std::vector<std::string> given, TableLogs& out);
 
 // What the last failing statement met: true when the log failed (missing,
 // unreadable), not the statement.

@@ -5,9 +5,11 @@
 #include "sql/sessions_table.h"
 #include "sql/vtab.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
+#include "core/log_set.h"
 #include "core/log_shape.h"
 #include "core/sessions.h"
 #include "core/fileio.h"
@@ -19,9 +21,12 @@
 namespace velmora::sql {
 namespace {
 
-enum Column : int { kUser, kMode, kStart, kEnd, kSeconds, kFile };
+enum Column : int { kUser, kMode, kStart, kEnd, kSeconds, kFile, kArg0 };
+constexpr int kArgs = 8;  // sessions('a.log', 'old/', ...)
 
-constexpr const char* kSchema = "CREATE TABLE x(user TEXT, mode TEXT, start TEXT, end TEXT, seconds INTEGER, file HIDDEN)";
+constexpr const char* kSchema =
+    "CREATE TABLE x(user TEXT, mode TEXT, start TEXT, end TEXT, seconds INTEGER, file TEXT, log1 HIDDEN, "
+    "log2 HIDDEN, log3 HIDDEN, log4 HIDDEN, log5 HIDDEN, log6 HIDDEN, log7 HIDDEN, log8 HIDDEN)";
 
 struct Cursor : RecordSink {
   sqlite3_vtab* vtab = nullptr;
@@ -30,9 +35,14 @@ struct Cursor : RecordSink {
   std::vector<Session> sessions;
   std::size_t index = 0;
   std::string file, text;
+  TableLogs logs;
+  std::vector<int> logOf;  // per session, the log of the record that begins it
+  std::vector<std::pair<int, std::string>> named;  // the names given, by argument, for SQLite to read back
 
   bool record(const Record& record) override {
+    const std::size_t before = pairing.sessions().size();
     pairing.record(record.fields);
+    if (pairing.sessions().size() > before) logOf.push_back(record.log);
     return true;
   }
   int fail(const std::string& message) { return failTable(vtab, ctx, message); }
@@ -42,16 +52,20 @@ int xConnect(sqlite3* db, void* aux, int, const char* const*, sqlite3_vtab** out
   return connectTable(db, aux, kSchema, out);
 }
 
-// Only the file is taken; SQLite checks everything else.
+// Only the logs named are taken; SQLite checks everything else. idxStr:
+// the argument number of each xFilter argument, one digit each.
 int xBestIndex(sqlite3_vtab*, sqlite3_index_info* info) {
+  std::string args;
   for (int i = 0; i < info->nConstraint; ++i) {
     const auto& c = info->aConstraint[i];
-    if (c.iColumn != kFile || c.op != SQLITE_INDEX_CONSTRAINT_EQ) continue;
+    if (c.iColumn < kArg0 || c.iColumn >= kArg0 + kArgs || c.op != SQLITE_INDEX_CONSTRAINT_EQ) continue;
     if (!c.usable) return SQLITE_CONSTRAINT;
-    info->aConstraintUsage[i].argvIndex = 1;
+    args += static_cast<char>('0' + c.iColumn - kArg0);
+    info->aConstraintUsage[i].argvIndex = static_cast<int>(args.size());
     info->aConstraintUsage[i].omit = 1;
-    info->idxNum = 1;
   }
+  info->idxStr = sqlite3_mprintf("%s", args.c_str());
+  info->needToFreeIdxStr = 1;
   info->estimatedCost = 1e7;
   info->estimatedRows = 1000;
   return SQLITE_OK;
@@ -88,24 +102,49 @@ int xClose(sqlite3_vtab_cursor* b) {
   return SQLITE_OK;
 }
 
-int xFilter(sqlite3_vtab_cursor* b, int idxNum, const char*, int argc, sqlite3_value** argv) {
+int xFilter(sqlite3_vtab_cursor* b, int, const char* idxStr, int argc, sqlite3_value** argv) {
   Cursor& c = *cursorOf(b);
   c.sessions.clear();
+  c.logOf.clear();
   c.index = 0;
   c.pairing = SessionPairing{};
-  c.file = c.ctx->options.defaultLog;
-  if (idxNum == 1 && argc == 1) {
-    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return SQLITE_OK;
-    const unsigned char* t = sqlite3_value_text(argv[0]);
-    c.file.assign(reinterpret_cast<const char*>(t), static_cast<std::size_t>(sqlite3_value_bytes(argv[0])));
+  std::vector<std::pair<int, std::string>>& named = c.named;
+  named.clear();
+  for (int k = 0; k < argc && idxStr != nullptr && idxStr[k] != '\0'; ++k) {
+    if (sqlite3_value_type(argv[k]) == SQLITE_NULL) return SQLITE_OK;
+    const unsigned char* t = sqlite3_value_text(argv[k]);
+    named.emplace_back(idxStr[k] - '0',
+                       std::string(reinterpret_cast<const char*>(t), static_cast<std::size_t>(sqlite3_value_bytes(argv[k]))));
   }
-  if (c.file.empty()) return c.fail("the table sessions needs a log file: SELECT ... FROM sessions('events.log')");
-  // A log the caller may not read is refused before anything looks at it.
-  if (const std::string refused = refusedLog(c.ctx->options, c.file); !refused.empty()) return c.fail(refused);
-  if (const LogShapeCheck shape = checkLogShape(fromUtf8(c.file)); shape.shape != LogShape::Fine)
-    return c.fail(describeLogShape(shape, c.file));
+  // SQLite may pass one argument twice (in the plans of an OR).
+  std::sort(named.begin(), named.end());
+  std::vector<std::string> given;
+  for (std::size_t k = 0; k < named.size(); ++k)
+    if (k == 0 || named[k].first != named[k - 1].first) given.push_back(named[k].second);
+  if (const std::string refused = tableLogs(c.ctx->options, std::move(given), c.logs); !refused.empty())
+    return c.fail(refused == "-" ? "the table sessions needs a log file: SELECT ... FROM sessions('events.log')"
+                                 : refused);
+  c.file = c.logs.file;
   ReadQuery q = wholeLog();
   q.filters[6] = FieldFilter{true, true, false, {u"OpenSession", u"CloseSession"}};
+  if (c.logs.many) {
+    // The set's records in time order pair as one log's would.
+    LogSetReader set(c.logs.set, std::move(q), codePageOf(c.ctx->options));
+    if (const auto failure = set.start()) return c.fail(describe(*failure));
+    while (!set.done()) {
+      if (c.ctx->options.stop != nullptr && *c.ctx->options.stop) return SQLITE_INTERRUPT;
+      SetScanResult part;
+      try {
+        part = set.more(c);
+      } catch (const std::exception&) {
+        part.failure = currentFailure();
+      }
+      if (part.failure) return c.fail(describe(*part.failure));
+    }
+    c.pairing.finish();
+    c.sessions = c.pairing.sessions();
+    return SQLITE_OK;
+  }
   Reader reader(fromUtf8(c.file), std::move(q), codePageOf(c.ctx->options));
   const ScanResult start = reader.findStart();
   if (start.failure) return c.fail(describe(*start.failure));
@@ -166,7 +205,18 @@ int xColumn(sqlite3_vtab_cursor* b, sqlite3_context* ctx, int column) {
       else sqlite3_result_int64(ctx, n);
       return SQLITE_OK;
     }
-    default: c.text = c.file;
+    case kFile:
+      c.text = c.logs.many && c.index < c.logOf.size() ? c.logs.names[static_cast<std::size_t>(c.logOf[c.index])] : c.file;
+      break;
+    default: {
+      // An argument, read back by SQLite.
+      const auto it = std::find_if(c.named.begin(), c.named.end(), [&](const auto& n) { return n.first == column - kArg0; });
+      if (it == c.named.end()) {
+        sqlite3_result_null(ctx);
+        return SQLITE_OK;
+      }
+      c.text = it->second;
+    }
   }
   sqlite3_result_text(ctx, c.text.data(), static_cast<int>(c.text.size()), SQLITE_TRANSIENT);
   return SQLITE_OK;

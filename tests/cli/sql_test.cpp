@@ -127,10 +127,10 @@ TEST(Sql, SessionsTablePairsTheLogsOpenAndCloseRecords) {
   };
   const std::vector<Case> cases{
       {"SELECT * FROM sessions",
-       "user,mode,start,end,seconds\r\n"
-       "Петров,E,,2005-03-01 08:30:00,\r\n"
-       "Петров,E,2005-03-01 09:00:00,2005-03-01 23:00:00,50400\r\n"
-       "admin,C,2005-03-01 09:05:00,,\r\n"},
+       "user,mode,start,end,seconds,file\r\n"
+       "Петров,E,,2005-03-01 08:30:00,," + log + "\r\n"
+       "Петров,E,2005-03-01 09:00:00,2005-03-01 23:00:00,50400," + log + "\r\n"
+       "admin,C,2005-03-01 09:05:00,,," + log + "\r\n"},
       {"SELECT user, start IS NULL, end IS NULL, seconds IS NULL FROM sessions WHERE seconds IS NULL",
        "user,start IS NULL,end IS NULL,seconds IS NULL\r\nПетров,1,0,1\r\nadmin,0,1,1\r\n"},
       {"SELECT user, seconds FROM sessions('" + other + "')", "user,seconds\r\nB,9\r\n"},
