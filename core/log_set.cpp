@@ -138,6 +138,32 @@ void keysIn(std::string_view bytes, bool atStart, std::string* first, std::strin
 
 }  // namespace
 
+namespace {
+
+// The first and last keys of a log read forward, in one read.
+KeyRange streamedKeyRange(U16View path, const CodePage& cp, std::optional<Failure>& failure) {
+  struct Keys : RecordSink {
+    std::string first, last;
+    bool record(const Record& r) override {
+      if (first.empty()) first.assign(r.key);
+      last.assign(r.key);
+      return true;
+    }
+  } keys;
+  Reader reader{U16String(path), wholeLog(), cp};
+  const ScanResult scan = reader.scan(1, keys);
+  KeyRange range;
+  if (scan.failure) {
+    failure = scan.failure;
+    return range;
+  }
+  range.first = std::move(keys.first);
+  range.last = std::move(keys.last);
+  return range;
+}
+
+}  // namespace
+
 KeyRange keyRange(U16View path, const CodePage& cp, std::optional<Failure>& failure) {
   KeyRange range;
   // Most logs show both keys in a look at their two ends; only a log whose
@@ -145,6 +171,10 @@ KeyRange keyRange(U16View path, const CodePage& cp, std::optional<Failure>& fail
   constexpr std::size_t kProbe = std::size_t{64} << 10;
   try {
     ReadFile file{U16String(path)};
+    // A compressed text is read forward only, and its end is known only
+    // once decoded: one read of it gives both keys, where a look at its end
+    // and a backward scan would each decode it whole.
+    if (file.streamed()) return streamedKeyRange(path, cp, failure);
     const std::int64_t size = file.size();
     if (size <= 0) return range;
     std::string bytes(static_cast<std::size_t>(std::min<std::int64_t>(size, kProbe)), '\0');
@@ -170,8 +200,6 @@ KeyRange keyRange(U16View path, const CodePage& cp, std::optional<Failure>& fail
   }
   range.first = std::move(first.key);
   if (range.first.empty()) return range;
-  // A plain log is read from its end; a log read forward only (compressed)
-  // would leave lastKnown false here.
   BackwardScan back(reader);
   FirstKey last;
   const BackwardResult b = back.scan(Reader::kNoStop, last);
@@ -196,7 +224,11 @@ struct LogSetReader::Stream : RecordSink {
   };
 
   Stream(int index, U16String path, ReadQuery query, const CodePage& cp, std::size_t budget)
-      : log(index), reader(std::move(path), std::move(query), cp), budget(budget) {}
+      : log(index), reader(std::move(path), std::move(query), cp), budget(budget) {
+    // Refilled by resuming its scan: a compressed log kept open goes on
+    // decoding where it stopped, where a new open would decode from its start.
+    reader.keepStreamOpen(true);
+  }
 
   bool record(const Record& record) override {
     Kept k;

@@ -30,14 +30,14 @@ std::int64_t Reader::Impl::openPeriodScan(std::int64_t from) {
   scanStart = -1;
   fileSize = -1;
   if (!periodSet() || !fileExists(path)) return -1;
-  file = std::make_unique<ReadFile>(path);
+  if (!(keepStreamOpen && file && file->streamed())) file = std::make_unique<ReadFile>(path);
   fileSize = file->size();
   scanStart = from >= 1 ? from : findStartPos();
   return scanStart;
 }
 
 void Reader::Impl::endCall() {
-  file.reset();
+  if (!(keepStreamOpen && file && file->streamed())) file.reset();
   buffer.clear();
   buffer.shrink_to_fit();
   window = nullptr;
@@ -211,6 +211,11 @@ Reader::Halves Reader::scanInHalves(std::int64_t from, RecordSink& first, Record
   impl_->oversizeRecords += later.oversizeRecords;
   impl_->windowReads += later.windowReads;
   return out;
+}
+
+void Reader::keepStreamOpen(bool keep) {
+  impl_->keepStreamOpen = keep;
+  if (!keep) impl_->file.reset();
 }
 
 std::int64_t Reader::scanStart() const { return impl_->scanStart; }

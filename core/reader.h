@@ -115,6 +115,11 @@ class Reader {
   // has); the start search probes in kSearchWindow windows whatever it is.
   void setScanWindow(std::size_t bytes);
 
+  // A compressed log (read forward only) stays open between calls, so that
+  // a scan resumed where the last one stopped goes on decoding from there;
+  // a plain log is opened by each call whatever this says.
+  void keepStreamOpen(bool keep);
+
   // Cuts one record (a line without CR LF, log bytes) into fields and
   // applies the filters; true when it passes, and lastRecord() then holds
   // it (position 0), pointing into a copy of line kept until the next call.

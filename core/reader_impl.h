@@ -44,6 +44,7 @@ struct Reader::Impl {
 
   // working storage of one call
   std::unique_ptr<ReadFile> file;
+  bool keepStreamOpen = false;  // a compressed log's file outlives the call
   std::vector<char> buffer;         // the current window, when copied
   const char* window = nullptr;     // the current window (in buffer or in file)
   std::size_t windowSize = 0;
