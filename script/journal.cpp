@@ -49,7 +49,6 @@ ReadQuery Journal::query() const {
 Reader& Journal::reader() {
   const CodePage& cp = codePage();
   if (reader_ && !readerStale_ && readerCp_ == &cp) return *reader_;
-  if (reader_) windowReads_ += reader_->windowReads();
   reader_ = std::make_unique<Reader>(FilePath_, query(), cp);
   reader_->setProgress(progress_);
   readerCp_ = &cp;
