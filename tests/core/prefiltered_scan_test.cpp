@@ -125,26 +125,38 @@ class PrefilteredScan : public ::testing::Test {
 
 bool isShchukin(const test::Rec& r) { return r.user == "Щукин" || r.user == "щукин" || r.user == "ЩУКИН"; }
 
-TEST_F(PrefilteredScan, UsersFilterGivesEveryMatchingRecordOfThePeriod) {
-  filter(3, u"|щУкИн|");
-  // The whole log; a period whose ends fall inside days, so that the first
-  // and last windows hold records on both sides of it.
-  for (const auto& [d1, t1, d2, t2] : {std::tuple{"20050101", "", "20050131", ""},
-                                       std::tuple{"20050103", "13:07:00", "20050109", ""}}) {
-    SCOPED_TRACE(std::string(d1) + " " + t1 + " .. " + d2 + " " + t2);
-    period(d1, t1, d2, t2);
-    const auto want = expected(q.begin, q.end, isShchukin);
-    ASSERT_GT(want.first.size(), 40u);
+TEST_F(PrefilteredScan, GivesEveryRecordOfThePeriodThatPasses) {
+  const struct {
+    const char *d1, *t1, *d2, *t2;
+    std::vector<std::pair<int, const char16_t*>> filters;
+    const char16_t* invert;
+    bool (*passes)(const test::Rec&);
+    std::size_t atLeast;  // rows, so that the comparison means something
+  } cases[] = {
+      {"20050101", "", "20050131", "", {{3, u"|щУкИн|"}}, u"", isShchukin, 40},
+      // A period whose ends fall inside days, so that the first and last
+      // windows hold records on both sides of it.
+      {"20050103", "13:07:00", "20050109", "", {{3, u"|щУкИн|"}}, u"", isShchukin, 40},
+      // Nothing passes: the scan reads to the end.
+      {"20050101", "", "20050131", "", {{3, u"|Никто|"}}, u"", [](const test::Rec&) { return false; }, 0},
+      {"20050101", "", "20050131", "", {{3, u"Щукин"}}, u"", [](const test::Rec&) { return false; }, 0},
+      {"20050101", "", "20050131", "", {{3, u"||"}}, u"", [](const test::Rec&) { return false; }, 0},
+      // Other filters still apply to the lines found.
+      {"20050101", "", "20050131", "", {{3, u"|Щукин|"}, {8, u"|остатк|"}}, u"",
+       [](const test::Rec& r) { return isShchukin(r) && !r.comment.empty(); }, 1},
+      // An inverted filter is not searched for: it keeps what lacks its items.
+      {"20050101", "", "20050131", "", {{3, u"|Щукин|"}, {8, u"|остатк|"}}, u"10",
+       [](const test::Rec& r) { return !isShchukin(r) && !r.comment.empty(); }, 1000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.d1) + " " + c.t1 + " .. " + c.d2 + " " + c.t2 + " " + test::utf8(c.filters[0].second));
+    period(c.d1, c.t1, c.d2, c.t2);
+    for (int f = 3; f <= 10; ++f) filter(f, u"");
+    for (const auto& [field, text] : c.filters) filter(field, text);
+    invert(c.invert);
+    const auto want = expected(q.begin, q.end, c.passes);
+    ASSERT_GE(want.first.size(), c.atLeast);
     expectBothMethods(want);
-  }
-}
-
-TEST_F(PrefilteredScan, AFilterThatNothingPassesReadsToTheEnd) {
-  period("20050101", "", "20050131", "");
-  for (const char16_t* text : {u"|Никто|", u"Щукин", u"||"}) {
-    SCOPED_TRACE(test::utf8(text));
-    filter(3, text);
-    expectBothMethods({{}, static_cast<std::int64_t>(log.size()) + 1});
   }
 }
 
@@ -167,18 +179,6 @@ TEST_F(PrefilteredScan, AStoppedSinkResumesAfterItsLastRecord) {
   }
   EXPECT_EQ(pos, want.second);
   EXPECT_EQ(pieced, want.first);
-}
-
-TEST_F(PrefilteredScan, OtherFiltersStillApplyToTheLinesFound) {
-  period("20050101", "", "20050131", "");
-  filter(3, u"|Щукин|");
-  filter(8, u"|остатк|");
-  expectBothMethods(expected("20050101;00:00:00;", "20050131;23:59:59;",
-                             [](const test::Rec& r) { return isShchukin(r) && !r.comment.empty(); }));
-  // An inverted filter is not searched for: it keeps what lacks its items.
-  invert(u"10");
-  expectBothMethods(expected("20050101;00:00:00;", "20050131;23:59:59;",
-                             [](const test::Rec& r) { return !isShchukin(r) && !r.comment.empty(); }));
 }
 
 TEST_F(PrefilteredScan, MatchesRightAtTheEndsOfLines) {
