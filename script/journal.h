@@ -28,8 +28,6 @@ class Journal {
   // Follows CodePage::current(), the add-in's system code page, as it is
   // at each call.
   Journal();
-  // Reads logs in cp alone.
-  explicit Journal(const CodePage& cp);
   ~Journal();
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
@@ -124,7 +122,6 @@ class Journal {
   // filters: texts (positions 3..10) and their byte forms for matching
   std::array<U16String, 11> FilterText_;
   std::unique_ptr<FilterState> filters_;
-  const CodePage* cp_ = nullptr;  // nullptr: CodePage::current() at each call
   std::unique_ptr<Reader> reader_;
   const CodePage* readerCp_ = nullptr;  // the code page reader_ was made for
   bool readerStale_ = true;
