@@ -3,7 +3,7 @@
 // year of sample log. The commands alternate, seven rounds each, and the
 // medians are printed with their ratio to the yardstick; each command's
 // peak resident size comes from wait4. Two more runs tell the reader's part
-// from the counting's: the reader's GetRecords over the whole log into a sink
+// from the counting's: the typed reader's scan over the whole log into a sink
 // that keeps nothing, and into the tally that stats uses.
 //
 //   stats_bench [MiB]   (default 1024; the logs are kept in bench/data/)
@@ -22,7 +22,8 @@
 #include <vector>
 
 #include "cli/tally.h"
-#include "script/journal.h"
+#include "core/reader.h"
+#include "text/codepage.h"
 #include "bench/bench_log.h"
 #include "sample/sample.h"
 
@@ -65,13 +66,14 @@ Run runProgram(const std::vector<std::string>& args) {
   return r;
 }
 
-// GetRecords over the whole log, into a sink that keeps nothing or into the
-// tally of stats, in a child process of its own (argv[1] of this program
-// re-run: "--read LOG tally|none").
+// The typed reader over the whole log, into a sink that keeps nothing or
+// into the tally of stats, in a child process of its own (argv[1] of this
+// program re-run: "--read LOG tally|none").
 int readOnly(const std::string& log, bool tally) {
-  velmora::Journal j;
-  j.SetFilePath(fs::path(log).u16string());
-  j.SetPeriodKeys(std::string(18, '\0'), std::string(18, '\xFF'));
+  velmora::ReadQuery query;
+  query.begin = velmora::openBeginKey();
+  query.end = velmora::openEndKey();
+  velmora::Reader reader(fs::path(log).u16string(), query, velmora::CodePage::current());
   struct Nothing : velmora::RecordSink {
     std::uint64_t bytes = 0;
     bool record(const velmora::Record& record) override {
@@ -82,10 +84,10 @@ int readOnly(const std::string& log, bool tally) {
   };
   if (tally) {
     velmora::cli::Tally t;
-    return j.GetRecords(1, t) > 0 && t.total().records > 0 ? 0 : 1;
+    return reader.scan(1, t).next > 0 && t.total().records > 0 ? 0 : 1;
   }
   Nothing sink;
-  return j.GetRecords(1, sink) > 0 && sink.bytes > 0 ? 0 : 1;
+  return reader.scan(1, sink).next > 0 && sink.bytes > 0 ? 0 : 1;
 }
 
 struct Measured {
@@ -142,8 +144,8 @@ int main(int argc, char** argv) {
       {"velmora stats --format csv", {exe, "stats", big.string(), "--format", "csv"}, {}},
       {"velmora stats --by hour --format csv", {exe, "stats", big.string(), "--by", "hour", "--format", "csv"}, {}},
       {"velmora report", {exe, "report", big.string(), "-o", page.string()}, {}},
-      {"GetRecords, a sink that keeps nothing", {self, "--read", big.string(), "none"}, {}},
-      {"GetRecords into the tally of stats", {self, "--read", big.string(), "tally"}, {}},
+      {"the reader, a sink that keeps nothing", {self, "--read", big.string(), "none"}, {}},
+      {"the reader into the tally of stats", {self, "--read", big.string(), "tally"}, {}},
   };
   measure(bigSet);
   std::printf("log: %s, %.3f GB", big.filename().c_str(), static_cast<double>(fs::file_size(big)) / 1e9);

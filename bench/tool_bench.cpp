@@ -276,9 +276,9 @@ int main(int argc, char** argv) {
     std::printf("| older velmora, whole log as csv (once) | %.3f s = %.2f M rows/s, peak RSS %.1f MiB | | | |\n",
                 olderExport.seconds, static_cast<double>(records) / olderExport.seconds / 1e6, olderExport.peakMiB);
   }
-  std::printf("| the reader alone (GetRecords), users filter rejecting all | peak RSS %.1f MiB | | | about 4 MiB |\n",
+  std::printf("| the reader alone (Reader::scan), users filter rejecting all | peak RSS %.1f MiB | | | about 4 MiB |\n",
               readerRejecting);
-  std::printf("| the reader alone (GetRecords), every record | peak RSS %.1f MiB | | | about 4 MiB |\n", readerAll);
+  std::printf("| the reader alone (Reader::scan), every record | peak RSS %.1f MiB | | | about 4 MiB |\n", readerAll);
   if (groupCount != userRecords) std::printf("\nWARNING: the group's count differs from rg's\n");
   return groupCount == userRecords ? 0 : 1;
 }

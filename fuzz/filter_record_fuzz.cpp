@@ -1,39 +1,48 @@
-// FilterRecord under arbitrary filters, masks and records: the fields of a
-// record that passes lie inside it and it has its date and time, and a short
-// record never passes.
+// Reader::filterRecord under arbitrary filters, inversions and records: the
+// fields of a record that passes lie inside it and it has its date and time,
+// and a short record never passes.
+#include <array>
 #include <string>
 
+#include "core/filter_text.h"
+#include "core/reader.h"
 #include "fuzz/fuzz_util.h"
-#include "script/journal.h"
-
-static const char16_t* const kNames[] = {u"3", u"4", u"5", u"6", u"7", u"8", u"9", u"10"};
+#include "text/codepage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz::Splitter in(data, size);
-  velmora::Journal j;
-  for (auto* name : kNames) j.SetFilter(fuzz::units(in.next()), name);
-  j.SetInvertFilters(fuzz::units(in.next()));
+  std::array<velmora::U16String, 11> texts;
+  for (int f = 3; f <= 10; ++f) texts[f] = fuzz::units(in.next());
+  const velmora::U16String invert = fuzz::units(in.next());
   auto coincidence = in.next();
-  j.SetCoincidenceObject(coincidence.empty() ? 0 : static_cast<unsigned char>(coincidence[0]) - 100);
+  const bool exactId = !coincidence.empty() && static_cast<unsigned char>(coincidence[0]) > 100;
+  velmora::ReadQuery query;
+  for (int f = 3; f <= 10; ++f) {
+    velmora::FieldFilter& plan = query.filters[static_cast<std::size_t>(f)];
+    plan = velmora::parseFilterText(f, texts[f], exactId).value_or(velmora::FieldFilter{});
+    plan.invert = static_cast<std::size_t>(f - 3) < invert.size() && invert[static_cast<std::size_t>(f - 3)] == u'1';
+  }
+  velmora::Reader reader(u"", query, velmora::CodePage::current());
 
   std::string_view rest = in.rest();
   while (!rest.empty()) {
     auto cut = rest.find("\r\n");
     std::string_view record = rest.substr(0, cut);
-    bool passed = j.FilterRecord(record);
+    bool passed = reader.filterRecord(record);
     if (record.size() < 19) FUZZ_CHECK(!passed);
     if (passed) {
-      FUZZ_CHECK(j.Field(1) == record.substr(0, 8));
-      FUZZ_CHECK(j.Field(2) == record.substr(9, 8));
+      const velmora::RecordFields& fields = reader.lastRecord().fields;
+      FUZZ_CHECK(fields[1] == record.substr(0, 8));
+      FUZZ_CHECK(fields[2] == record.substr(9, 8));
       // Every field of a passing record comes from it: the fields lie in the
       // reader's copy of the line (which starts where field 1 does), and
       // fields 3..10 joined by ";" are the record after its key, up to what
       // it lacks. A field left over from an earlier record breaks both.
-      const char* lo = j.Field(1).data();
+      const char* lo = fields[1].data();
       const char* hi = lo + record.size();
       std::string joined;
       for (int k = 3; k <= 10; ++k) {
-        auto f = j.Field(k);
+        auto f = fields[k];
         if (!f.empty()) FUZZ_CHECK(f.data() >= lo && f.data() + f.size() <= hi);
         if (k > 3) joined.push_back(';');
         joined.append(f);

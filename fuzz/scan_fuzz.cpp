@@ -2,8 +2,8 @@
 // on the same bytes and settings: code page, period, the eight filters, their
 // inversion, CoincidenceObject, start position and a sink that stops. The
 // rows (every field, byte for byte) and the positions must be the same, for
-// GetRecords and for GetData, and for GetRecords in two parts split at a
-// line start.
+// the typed reader's scan (its query made from the same texts) and for
+// GetData, and for the scan in two parts split at a line start.
 //
 // Input: settings, 0xFF, eight filter texts each ended by 0xFF, the invert
 // mask, 0xFF, then log material: pieces ended by LF. A piece becomes a record
@@ -16,8 +16,11 @@
 
 #include "fuzz/fuzz_util.h"
 #include "fuzz/reference_scan.h"
-#include "script/journal.h"
+#include "core/filter_text.h"
+#include "core/period.h"
+#include "core/reader.h"
 #include "core/simd.h"
+#include "script/journal.h"
 #include "memhost/memory_host.h"
 #include "text/codepage.h"
 
@@ -25,7 +28,9 @@ namespace {
 
 using fuzz::reference::Row;
 
-constexpr std::size_t kWindow = 32768;  // GetData's window when it resumes at a position
+// GetData's window when it resumes at a position, given to the typed reader
+// too, so that both pass over the same windows.
+constexpr std::size_t kWindow = velmora::Reader::kSearchWindow;
 
 class Collect : public velmora::RecordSink {
  public:
@@ -96,14 +101,15 @@ void keepTimeOrder(std::string& log, std::int64_t start, const std::string& begi
   }
 }
 
-// The rows and positions of GetRecords (whole and in two parts) and of
+// The rows and positions of the typed reader (whole and in two parts) and of
 // GetData against the reference's.
 template <class Setting>
-void checkScan(velmora::Journal& j, const std::string& log, bool raw, std::int64_t start, std::size_t stopAfter,
-               const fuzz::reference::Result& want, Setting&& setting) {
+void checkScan(velmora::Journal& j, velmora::Reader& reader, const std::string& log, bool raw, std::int64_t start,
+               std::size_t stopAfter, const fuzz::reference::Result& want, Setting&& setting) {
   Collect sink(stopAfter);
-  FUZZ_CHECK(j.GetRecords(start, sink) == want.position);
-  FUZZ_CHECK(j.NumErr() == 0);
+  const velmora::ScanResult whole = reader.scan(start, sink);
+  FUZZ_CHECK(whole.next == want.position);
+  FUZZ_CHECK(!whole.failure);
   FUZZ_CHECK(sink.rows == want.rows);
 
   if (stopAfter == 0) {
@@ -117,14 +123,14 @@ void checkScan(velmora::Journal& j, const std::string& log, bool raw, std::int64
     const std::int64_t split = cr == std::string::npos ? 0 : static_cast<std::int64_t>(cr) + 3;
     if (!raw && split > start) {
       Collect first(0), second(0);
-      const std::int64_t firstEnd = j.GetRecords(start, first, split);
-      FUZZ_CHECK(j.NumErr() == 0);
-      if (j.ReachedStop()) {
-        FUZZ_CHECK(firstEnd == split);
-        FUZZ_CHECK(j.GetRecords(split, second) == want.position);
+      const velmora::ScanResult firstEnd = reader.scan(start, first, split);
+      FUZZ_CHECK(!firstEnd.failure);
+      if (firstEnd.reachedStop) {
+        FUZZ_CHECK(firstEnd.next == split);
+        FUZZ_CHECK(reader.scan(split, second).next == want.position);
         first.rows.insert(first.rows.end(), second.rows.begin(), second.rows.end());
       } else {
-        FUZZ_CHECK(firstEnd == want.position);
+        FUZZ_CHECK(firstEnd.next == want.position);
       }
       FUZZ_CHECK(first.rows == want.rows);
     }
@@ -151,15 +157,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   velmora::Journal j;
   static const fuzz::TempFile file("scan.log");
   j.SetFilePath(file.path16());
-  switch (setting(1) % 3) {
-    case 0: FUZZ_CHECK(j.SetDateTimes(u"19010101", u"", u"20201231", u"")); break;
-    case 1: FUZZ_CHECK(j.SetDateTimes(u"20050110", u"12:00:00", u"20050112", u"")); break;
-    default: FUZZ_CHECK(j.SetDateTimes(u"20050111", u"", u"20050111", u"06:30:00")); break;
-  }
+  static const std::array<std::array<const char16_t*, 4>, 3> kPeriods = {{
+      {u"19010101", u"", u"20201231", u""},
+      {u"20050110", u"12:00:00", u"20050112", u""},
+      {u"20050111", u"", u"20050111", u"06:30:00"},
+  }};
+  const auto& period = kPeriods[setting(1) % 3];
+  FUZZ_CHECK(j.SetDateTimes(period[0], period[1], period[2], period[3]));
+  velmora::ReadQuery query;
+  const auto keys = velmora::periodKeys(period[0], period[1], period[2], period[3]);
+  FUZZ_CHECK(keys.has_value());
+  query.begin = keys->begin;
+  query.end = keys->end;
+  std::array<velmora::U16String, 11> texts;
   static const char16_t* const kNames[] = {u"3", u"4", u"5", u"6", u"7", u"8", u"9", u"10"};
   fuzz::reference::Filters filters;
   for (int f = 3; f <= 10; ++f) {
     const velmora::U16String text = fuzz::units(in.next());
+    texts[f] = text;
     j.SetFilter(text, kNames[f - 3]);
     filters.text[f] = j.GetFilter(kNames[f - 3]);
     if (f >= 8) filters.items[f] = fuzz::reference::listItems(text, cp);
@@ -168,6 +183,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (int k = 1; k <= 8; ++k) filters.invert[k + 2] = j.InvertFilters()[static_cast<std::size_t>(k - 1)] == u'1';
   j.SetCoincidenceObject(setting(2) & 1);
   filters.coincidence = j.CoincidenceObject() == 1;
+  for (int f = 3; f <= 10; ++f) {
+    velmora::FieldFilter& plan = query.filters[static_cast<std::size_t>(f)];
+    plan = velmora::parseFilterText(f, texts[f], filters.coincidence).value_or(velmora::FieldFilter{});
+    plan.invert = filters.invert[f];
+  }
 
   bool raw = false;  // a line as it stands: it may break the time order
   std::string log = buildLog(in.rest(), setting(3) & 1, raw);
@@ -185,9 +205,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Both forms of the byte searches: SSE2 where the processor has it, and
   // the portable one (the only one of the portable build).
+  velmora::Reader reader(file.path16(), query, cp);
+  reader.setScanWindow(kWindow);
   for (const bool sse2 : {true, false}) {
     velmora::simd::forceSse2(sse2);
-    checkScan(j, log, raw, start, stopAfter, want, setting);
+    checkScan(j, reader, log, raw, start, stopAfter, want, setting);
   }
   velmora::simd::forceSse2(true);
   return 0;

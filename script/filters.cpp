@@ -43,11 +43,4 @@ U16String Journal::GetFilter(U16View FilterName) const {
   return f == 0 ? U16String() : FilterText_[f];
 }
 
-bool Journal::FilterRecord(std::string_view Line) {
-  Reader& r = reader();
-  const bool passed = r.filterRecord(Line);
-  Fields_ = r.lastRecord().fields;
-  return passed;
-}
-
 }  // namespace velmora

@@ -81,7 +81,7 @@ class TableSink final : public RecordSink {
 // GetData's record loop reads in windows of the probes' size when it resumes
 // at a position, and of twice that after a start search, as it always has:
 // the number of reads a call makes stays what it was.
-std::size_t scanWindowFrom(std::int64_t from) { return from >= 1 ? Journal::kSearchWindow : Journal::kScanWindow; }
+std::size_t scanWindowFrom(std::int64_t from) { return from >= 1 ? Reader::kSearchWindow : Reader::kScanWindow; }
 
 }  // namespace
 
@@ -129,42 +129,6 @@ ScanResult Journal::runTable(Journal& j, Reader& r, std::int64_t from, ValueTabl
   const AtScopeEnd keep([&] { j.keepCallState(r); });
   r.setScanWindow(scanWindowFrom(from));
   return r.scan(from >= 1 ? from : 0, sink);
-}
-
-std::int64_t Journal::GetRecords(std::int64_t CurrentPos, RecordSink& sink) {
-  return GetRecords(CurrentPos, sink, Reader::kNoStop);
-}
-
-std::int64_t Journal::GetRecords(std::int64_t CurrentPos, RecordSink& sink, std::int64_t StopAt) {
-  clearError();
-  reachedStop_ = false;
-  try {
-    Reader& r = reader();
-    const AtScopeEnd keep([&] { keepCallState(r); });
-    r.setScanWindow(scanWindowFrom(CurrentPos));
-    const ScanResult scan = r.scan(CurrentPos >= 1 ? CurrentPos : 0, sink, StopAt);
-    if (scan.failure) throw *scan.failure;
-    reachedStop_ = scan.reachedStop;
-    return scan.next;
-  } catch (...) {
-    reachedStop_ = false;
-    return failCurrent();
-  }
-}
-
-std::int64_t Journal::FindPeriodStart() {
-  clearError();
-  try {
-    Reader& r = reader();
-    const AtScopeEnd keep([&] {
-      if (r.logSize() >= 0) MyFileSize_ = r.logSize();
-    });
-    const ScanResult found = r.findStart();
-    if (found.failure) throw *found.failure;
-    return found.next < 1 ? -1 : found.next;
-  } catch (...) {
-    return failCurrent();
-  }
 }
 
 }  // namespace velmora

@@ -13,10 +13,9 @@
 namespace velmora {
 
 Journal::Journal() : filters_(std::make_unique<FilterState>()) {}
-Journal::Journal(const CodePage& cp) : filters_(std::make_unique<FilterState>()), cp_(&cp) {}
 Journal::~Journal() = default;
 
-const CodePage& Journal::codePage() const { return cp_ != nullptr ? *cp_ : CodePage::current(); }
+const CodePage& Journal::codePage() const { return CodePage::current(); }
 
 bool Journal::periodSet() const {
   return DateBegin_.size() == lines::kKeySize && DateEnd_.size() == lines::kKeySize &&
@@ -49,7 +48,6 @@ ReadQuery Journal::query() const {
 Reader& Journal::reader() {
   const CodePage& cp = codePage();
   if (reader_ && !readerStale_ && readerCp_ == &cp) return *reader_;
-  if (reader_) windowReads_ += reader_->windowReads();
   reader_ = std::make_unique<Reader>(FilePath_, query(), cp);
   reader_->setProgress(progress_);
   readerCp_ = &cp;

@@ -28,8 +28,6 @@ class Journal {
   // Follows CodePage::current(), the add-in's system code page, as it is
   // at each call.
   Journal();
-  // Reads logs in cp alone.
-  explicit Journal(const CodePage& cp);
   ~Journal();
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
@@ -57,7 +55,6 @@ class Journal {
   // The log's length as a 32-bit property; a log of 2 GiB or more shows
   // 2147483647 rather than a wrapped number.
   std::int32_t MyFileSize() const;
-  std::int64_t MyFileSize64() const { return MyFileSize_; }
   std::int32_t ListStrSize() const { return ListStrSize_; }
   std::int16_t NumErr() const { return NumErr_; }
   const U16String& DateBegin() const { return DateBegin_; }
@@ -65,7 +62,6 @@ class Journal {
   const U16String& InsertColumn() const { return InsertColumn_; }
   void SetInsertColumn(U16View value);
   std::int32_t ColumnTotal() const { return ColumnTotal_; }
-  bool HasTranslator() const { return Translator_ != nullptr; }
 
   // ---- methods ----------------------------------------------------------
   std::int32_t GetStartPos(std::int32_t CurrentPos, ValueTable& ListStr);
@@ -76,55 +72,17 @@ class Journal {
   std::int32_t StoreErrRows(U16View FlPath, U16View ErrPath);
   std::int32_t ReplaceDateTimes(U16View FlPath, U16View ErrPath);
 
-  // Not visible to scripts: GetData for readers that keep no host table.
-  // The same period, filters, start search and positions as GetStartPos,
-  // with NumErr and TextErr set the same way; each accepted record goes to
-  // sink as log bytes, untranslated and with every field. Positions are
-  // 64-bit, so a log past 2 GiB is read whole.
-  std::int64_t GetRecords(std::int64_t CurrentPos, RecordSink& sink);
-  // The same, ending before the first line that starts at or after StopAt,
-  // so that two readers can share a log: one reads up to a line start, the
-  // other from it. ReachedStop() then says whether the scan got there (and
-  // a scan from StopAt is its continuation), or ended earlier for its own
-  // reasons: the period's end, a failure, the sink.
-  std::int64_t GetRecords(std::int64_t CurrentPos, RecordSink& sink, std::int64_t StopAt);
-  bool ReachedStop() const { return reachedStop_; }
-  // Not visible to scripts: GetUsers with a 64-bit position, so that the
-  // tool lists the users of a log past 2 GiB.
-  std::int64_t GetUsers64(std::int64_t StartPos, ValueList& ListStr);
-  // Not visible to scripts: where GetRecords(0, ...) would begin, found by
-  // the same start search, as a 64-bit position; -1 when no record of the
-  // period is found, the period is not set or the log does not exist.
-  // NumErr and TextErr are set as by GetRecords.
-  std::int64_t FindPeriodStart();
-
-  // Not visible to scripts: the period as two 18-byte keys taken as they
-  // stand, for the tool's open-ended periods (a log's records dated by a
-  // wrong clock past the current year included). False, and nothing
-  // changed, unless both are 18 bytes and begin <= end byte by byte.
-  bool SetPeriodKeys(std::string_view begin, std::string_view end);
-
-  // Not visible to scripts: progress reports for the command-line tool.
+  // Not visible to scripts: a report after each window that a period scan,
+  // the user list or a copy reads, with the bytes done and the log's length.
   void setProgress(ProgressFn fn);
-
-  // ---- internals exposed for tests and benchmarks ------------------------
-  // Cuts one record (a line without CR LF, log bytes) into Fields and applies
-  // the filters; true when the record passes.
-  // The views in Fields point into a copy of Line kept until the next call.
-  bool FilterRecord(std::string_view Line);
-  std::string_view Field(int k) const { return Fields_[k]; }  // k = 1..10
-  // Windows read from logs since the reader was made (for benchmarks).
-  std::uint64_t windowReads() const { return windowReads_ + (reader_ ? reader_->windowReads() : 0); }
-
-  static constexpr std::size_t kSearchWindow = Reader::kSearchWindow;
-  static constexpr std::size_t kScanWindow = Reader::kScanWindow;
-
-  // The typed query the properties stand for (filters as plans, the period
-  // as keys), as the next period scan uses it.
-  ReadQuery query() const;
 
  private:
   struct FilterState;  // defined in filter_state.h
+  // The typed query the properties stand for (filters as plans, the period
+  // as keys), as the next period scan uses it.
+  ReadQuery query() const;
+  // GetUsers with a 64-bit position, which GetUsers narrows for scripts.
+  std::int64_t GetUsers64(std::int64_t StartPos, ValueList& ListStr);
   const CodePage& codePage() const;
   bool periodSet() const;
   // The reader of the current properties, made anew when one changed.
@@ -134,11 +92,10 @@ class Journal {
   static ScanResult runTable(Journal& j, Reader& r, std::int64_t from, ValueTable& table);
 
   void fail(std::int16_t number, U16String text);
-  // Inside a catch block of a method that traps its errors: drops its fields,
-  // records the error in NumErr/TextErr and gives the result -1.
+  // Inside a catch block of a method that traps its errors: records the
+  // error in NumErr/TextErr and gives the result -1.
   std::int32_t failCurrent();
-  void endCall();  // drops what the last call cut, at the end of a method
-  // endCall, and what a whole-log task saw kept as the properties show it.
+  // What a whole-log task saw, kept as the properties show it.
   void keepTaskStats(const TaskStats& stats);
   void clearError();
 
@@ -165,15 +122,10 @@ class Journal {
   // filters: texts (positions 3..10) and their byte forms for matching
   std::array<U16String, 11> FilterText_;
   std::unique_ptr<FilterState> filters_;
-  const CodePage* cp_ = nullptr;  // nullptr: CodePage::current() at each call
   std::unique_ptr<Reader> reader_;
   const CodePage* readerCp_ = nullptr;  // the code page reader_ was made for
   bool readerStale_ = true;
 
-  // working storage of one call
-  RecordFields Fields_;  // positions 1..10, as FilterRecord cut them
-  std::uint64_t windowReads_ = 0;
-  bool reachedStop_ = false;          // the last GetRecords got to its StopAt
   ProgressFn progress_;
 };
 

@@ -113,21 +113,13 @@ std::int32_t scriptResult(std::int64_t value, U16View path) {
   throw Failure(FailureKind::ResultOverflow, U16String(path), value);
 }
 
-void Journal::endCall() {
-  // Fields point into a window of the last call; none may outlive it.
-  Fields_.fill({});
-}
-
 void Journal::keepTaskStats(const TaskStats& stats) {
-  endCall();
   if (stats.logSize >= 0) MyFileSize_ = stats.logSize;
-  windowReads_ += stats.windows;
 }
 
 std::int32_t Journal::failCurrent() {
   // The log is closed on every error path; rows or list items already
   // written stay where they are.
-  endCall();
   try {
     throw;
   } catch (const HostError& e) {

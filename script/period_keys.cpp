@@ -1,7 +1,4 @@
-// The period of the script class: SetDateTimes, and the tool's own way to
-// set it (keys as bytes, without the year bound that SetDateTimes keeps for
-// scripts).
-#include "core/lines.h"
+// The period of the script class: SetDateTimes.
 #include "core/period.h"
 #include "script/journal.h"
 
@@ -14,24 +11,6 @@ bool Journal::SetDateTimes(U16View Date1, U16View Time1, U16View Date2, U16View 
   DateEndBytes_ = keys->end;
   DateBegin_.assign(keys->begin.begin(), keys->begin.end());
   DateEnd_.assign(keys->end.begin(), keys->end.end());
-  readerStale_ = true;
-  return true;
-}
-
-
-bool Journal::SetPeriodKeys(std::string_view begin, std::string_view end) {
-  if (begin.size() != lines::kKeySize || end.size() != lines::kKeySize || begin > end) return false;
-  DateBeginBytes_.assign(begin);
-  DateEndBytes_.assign(end);
-  // Byte by byte, as the log's single-byte text reads; only the lengths
-  // matter to the script-facing copies of tool-made keys.
-  auto widen = [](std::string_view bytes) {
-    U16String out;
-    for (char c : bytes) out.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
-    return out;
-  };
-  DateBegin_ = widen(begin);
-  DateEnd_ = widen(end);
   readerStale_ = true;
   return true;
 }

@@ -386,7 +386,6 @@ TEST_F(GetData, PositionPast2GiBFailsWithOverflow) {
   EXPECT_NE(j.TextErr().find(u"log.txt"), U16String::npos);
   EXPECT_EQ(table.rowCount(), 10);  // written before the position was known
   EXPECT_EQ(j.MyFileSize(), std::numeric_limits<std::int32_t>::max());
-  EXPECT_GT(j.MyFileSize64(), std::int64_t{1} << 31);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "core/reader.h"
 #include "text/codepage.h"
 #include "script/journal.h"
+#include "log_builder.h"
 
 namespace velmora {
 namespace {
@@ -33,14 +34,34 @@ std::string line(const Rec& r, const CodePage& cp = CodePage::current()) {
          enc(r.comment, cp) + ";" + enc(r.id, cp) + ";" + enc(r.pres, cp);
 }
 
+// The log of the records' day, set once: a later change of a filter must
+// reach the next read by itself.
+void useLog(Journal& j, const test::TempDir& tmp) {
+  j.SetFilePath(tmp.u16("log.txt"));
+  EXPECT_TRUE(j.SetDateTimes(u"20050317", u"", u"20050317", u""));
+}
+
+// Whether GetData gives the one record of a log made of line; comment, when
+// given, gets the row's comment.
+bool keeps(Journal& j, const test::TempDir& tmp, std::string_view line, std::string* comment = nullptr) {
+  tmp.write("log.txt", std::string(line) + "\r\n");
+  MemoryValueTable table;
+  j.GetStartPos(0, table);
+  EXPECT_EQ(j.NumErr(), 0);
+  if (comment != nullptr && table.LinesCnt() == 1) *comment = test::cell(table, 1, 8);
+  return table.LinesCnt() == 1;
+}
+
 struct Filters : ::testing::Test {
+  test::TempDir tmp;
   Journal j;
-  void SetUp() override { ASSERT_TRUE(CodePage::select(1251)); }
-  bool passes(const Rec& r) { return j.FilterRecord(line(r)); }
+  void SetUp() override {
+    ASSERT_TRUE(CodePage::select(1251));
+    useLog(j, tmp);
+  }
+  bool keeps(std::string_view l, std::string* comment = nullptr) { return velmora::keeps(j, tmp, l, comment); }
+  bool passes(const Rec& r) { return keeps(line(r)); }
   bool user(U16View u) { return passes({.user = u}); }
-  bool mode(U16View m) { return passes({.mode = m}); }
-  bool comment(U16View c) { return passes({.comment = c}); }
-  bool id(U16View i) { return passes({.id = i}); }
 };
 
 TEST_F(Filters, NamesInEnglishRussianAndNumbers) {
@@ -73,54 +94,138 @@ TEST_F(Filters, NamesInEnglishRussianAndNumbers) {
   EXPECT_EQ(j.GetFilter(u"FilterMode"), u"");  // no unknown name reached a filter
 }
 
-TEST_F(Filters, ModeFilterByNameOrNumber) {
-  for (U16View name : {u"FilterMode", u"4"}) {
+// What SetFilter answers and GetFilter then gives back: the text trimmed of
+// spaces only and upper-cased, or nothing when a list text has no items.
+TEST_F(Filters, TextsAsGetFilterGivesThem) {
+  const struct {
+    U16View name, text;
+    bool set;
+    U16View got;
+  } cases[] = {
+      {u"FilterMode", u"  |e|c|  ", true, u"|E|C|"},
+      {u"ФильтерРежима", u"\t|E|\t", true, u"\t|E|\t"},
+      {u"FilterUsers", u"|ёлкин|jones|ґава|", true, u"|ЁЛКИН|JONES|ҐАВА|"},
+      {u"FilterUsers", u"   ", true, u""},
+      {u"8", u"|ошибка|", true, u"|ОШИБКА|"},
+      {u"FilterRem", u"ошибка", false, u""},
+      {u"FilterRem", u"||", false, u""},
+      {u"FilterRem", u"касса|", false, u""},
+      {u"ФильтерКомментария", u"", false, u""},
+  };
+  for (const auto& c : cases) {
     Journal k;
-    ASSERT_TRUE(k.SetFilter(u"|E|", name));
-    EXPECT_TRUE(k.FilterRecord(line({.mode = u"E"})));
-    EXPECT_FALSE(k.FilterRecord(line({.mode = u"C"})));
+    if (c.got.empty()) k.SetFilter(u"|before|", c.name);  // a refused or blank text clears the one before
+    EXPECT_EQ(k.SetFilter(c.text, c.name), c.set) << toUtf8(c.text);
+    EXPECT_EQ(k.GetFilter(c.name), c.got) << toUtf8(c.text);
   }
 }
 
-TEST_F(Filters, TextIsTrimmedAndUpperCased) {
-  ASSERT_TRUE(j.SetFilter(u"  |e|c|  ", u"FilterMode"));
-  EXPECT_EQ(j.GetFilter(u"ФильтерРежима"), u"|E|C|");
-  EXPECT_TRUE(mode(u"E"));
-  EXPECT_TRUE(mode(u"C"));
-  EXPECT_TRUE(mode(u"c"));
-  EXPECT_FALSE(mode(u"M"));
-  EXPECT_FALSE(mode(u"D"));
-  ASSERT_TRUE(j.SetFilter(u"\t|E|\t", u"FilterMode"));  // only spaces are trimmed
-  EXPECT_EQ(j.GetFilter(u"4"), u"\t|E|\t");
+// Which records pass after the filters are set in turn (name, text), with the
+// inversion mask and CoincidenceObject: a record of each probe through GetData.
+// One reader for all cases, so that every change follows a read.
+TEST_F(Filters, RecordsThatPass) {
+  struct Probe {
+    Rec rec;
+    bool passes;
+  };
+  struct Case {
+    std::vector<std::pair<U16View, U16View>> sets = {};
+    U16View invert = u"";
+    int coincidence = 0;
+    std::vector<Probe> probes = {};
+  };
+  const U16View rem = u"FilterRem", users = u"FilterUsers";
+  const std::vector<Case> cases = {
+      {.sets = {{u"FilterMode", u"|E|"}}, .probes = {{{.mode = u"E"}, true}, {{.mode = u"C"}, false}}},
+      {.sets = {{u"4", u"|E|"}}, .probes = {{{.mode = u"E"}, true}, {{.mode = u"C"}, false}}},
+      {.sets = {{u"FilterMode", u"  |e|c|  "}},
+       .probes = {{{.mode = u"E"}, true}, {{.mode = u"C"}, true}, {{.mode = u"c"}, true}, {{.mode = u"M"}, false},
+                  {{.mode = u"D"}, false}}},
+      // An exact list needs bars around the value; blanks in the value count.
+      {.sets = {{users, u"|Иванов|Петров|"}},
+       .probes = {{{.user = u"Иванов"}, true}, {{.user = u"петров"}, true}, {{.user = u"ПЕТРОВ"}, true},
+                  {{.user = u"Иван"}, false}, {{.user = u"Сидоров"}, false}, {{.user = u" Иванов"}, false},
+                  {{.user = u""}, false}}},
+      {.sets = {{users, u"Иванов"}}, .probes = {{{.user = u"Иванов"}, false}}},
+      {.sets = {{users, u"|Иванов||"}}, .probes = {{{.user = u""}, true}}},  // two adjacent bars: the empty value
+      // A value holding bars matches neighbouring values together.
+      {.sets = {{users, u"|a|b|c|"}},
+       .probes = {{{.user = u"a|b"}, true}, {{.user = u"B|C"}, true}, {{.user = u"a|b|c"}, true},
+                  {{.user = u"a|c"}, false}, {{.user = u"|a"}, false}, {{.user = u"c|"}, false}}},
+      {.sets = {{users, u"|ёлкин|jones|ґава|"}},
+       .probes = {{{.user = u"ЁЛКИН"}, true}, {{.user = u"Ёлкин"}, true}, {{.user = u"Jones"}, true},
+                  {{.user = u"ҐАВА"}, true}, {{.user = u"Елкин"}, false}}},  // Ё is not Е
+      {.sets = {{users, u"|Петров|"}}, .probes = {{{.user = u"Иванов"}, false}}},
+      {.sets = {{users, u"|Петров|"}, {users, u"   "}}, .probes = {{{.user = u"Иванов"}, true}}},
+      {.sets = {{u"FilterMode", u"|D|"}}, .invert = u"01000000",
+       .probes = {{{.mode = u"E"}, true}, {{.mode = u"C"}, true}, {{.mode = u"M"}, true}, {{.mode = u"D"}, false}}},
+      {.sets = {{u"FilterMode", u"|D|"}}, .probes = {{{.mode = u"E"}, false}, {{.mode = u"D"}, true}}},
+      {.sets = {{u"FilterMode", u"|D|"}}, .invert = u"1", .probes = {{{.mode = u"D"}, true}}},  // users only
+      {.sets = {{users, u"|Иванов|"}, {u"FilterMode", u"|E|"}, {rem, u"|накладная|"}},
+       .probes = {{{.user = u"Иванов", .mode = u"E", .comment = u"Накладная 1"}, true},
+                  {{.user = u"Петров", .mode = u"E", .comment = u"Накладная 1"}, false},
+                  {{.user = u"Иванов", .mode = u"C", .comment = u"Накладная 1"}, false},
+                  {{.user = u"Иванов", .mode = u"E", .comment = u"Счет 1"}, false}}},
+      {.sets = {{users, u"|Иванов|"}, {u"FilterMode", u"|E|"}, {rem, u"|накладная|"}, {u"FilterNum", u"|4|"}},
+       .probes = {{{.user = u"Иванов", .mode = u"E", .num = u"4", .comment = u"Накладная 1"}, true},
+                  {{.user = u"Иванов", .mode = u"E", .num = u"5", .comment = u"Накладная 1"}, false}}},
+      // Comment items match anywhere, in any case.
+      {.sets = {{rem, u"|ошибка|"}},
+       .probes = {{{.comment = u"Ошибка записи"}, true}, {{.comment = u"произошла оШиБкА"}, true},
+                  {{.comment = u"ОШИБКА"}, true}, {{.comment = u"ошибк"}, false}, {{.comment = u""}, false}}},
+      {.sets = {{rem, u"|ошибка|"}, {rem, u"ошибка"}}, .probes = {{{.comment = u"что угодно"}, true}}},
+      // Items are cut at bars: text after the last is ignored, pieces are not
+      // trimmed, and a blank before the first bar is an item.
+      {.sets = {{rem, u"Склад|Касса|"}}, .probes = {{{.comment = u"склад"}, true}, {{.comment = u"касса"}, true}}},
+      {.sets = {{rem, u"|Склад|Касса"}}, .probes = {{{.comment = u"склад"}, true}, {{.comment = u"касса"}, false}}},
+      {.sets = {{rem, u"| Склад |"}},
+       .probes = {{{.comment = u"Склад"}, false}, {{.comment = u"на Склад №2"}, true}}},
+      {.sets = {{rem, u" |x|"}}, .probes = {{{.comment = u"a b"}, true}, {{.comment = u"ab"}, false}}},
+      // A list without items switches the filter off.
+      {.sets = {{rem, u"|склад|"}}, .probes = {{{.comment = u"касса"}, false}}},
+      {.sets = {{rem, u"|склад|"}, {rem, u"||"}}, .probes = {{{.comment = u"касса"}, true}}},
+      {.sets = {{rem, u"|склад|"}, {rem, u"касса|"}}, .probes = {{{.comment = u"касса"}, true}}},
+      {.sets = {{rem, u"|склад|"}, {u"ФильтерКомментария", u""}}, .probes = {{{.comment = u"касса"}, true}}},
+      // Identifier items, or whole values with CoincidenceObject.
+      {.sets = {{u"FilterIdObj", u"|12|"}},
+       .probes = {{{.id = u"12"}, true}, {{.id = u"112"}, true}, {{.id = u"3120"}, true}, {{.id = u"1 2"}, false}}},
+      {.sets = {{u"FilterIdObj", u"|12|"}}, .coincidence = 1,
+       .probes = {{{.id = u"12"}, true}, {{.id = u"112"}, false}, {{.id = u"3120"}, false}}},
+      {.sets = {{u"FilterIdObj", u"|12|"}}, .probes = {{{.id = u"112"}, true}}},
+      {.sets = {{u"FilterDeclarationObj", u"|накладная|счет|"}},
+       .probes = {{{.pres = u"Расходная накладная 5"}, true}, {{.pres = u"СЧЕТ 7"}, true}, {{.pres = u"Касса"}, false}}},
+      {.sets = {{u"FilterDeclarationObj", u"|накладная|счет|"}}, .invert = u"00000001",
+       .probes = {{{.pres = u"СЧЕТ 7"}, false}, {{.pres = u"Касса"}, true}}},
+      // An error record's comment is tested whole.
+      {.sets = {{rem, u"|деление|"}},
+       .probes = {{{.num = u"5", .comment = u"Модуль; деление на 0"}, true},
+                  {{.num = u"4", .comment = u"Модуль; деление на 0"}, false}}},
+      // U+0100 has no byte in 1251. Neither dropping it nor a "?" stand-in may
+      // turn the filter into one that matches other values.
+      {.sets = {{users, u"|A\u0100B|"}},
+       .probes = {{{.user = u"AB"}, false}, {{.user = u"A?B"}, false}, {{.user = u"A"}, false}}},
+      {.sets = {{users, u"|A\u0100|B|"}}, .probes = {{{.user = u"A"}, false}, {{.user = u"B"}, true}}},
+      {.sets = {{rem, u"|x\u0100y|z|"}},
+       .probes = {{{.comment = u"xy"}, false}, {{.comment = u"x?y"}, false}, {{.comment = u"az"}, true}}},
+      {.sets = {{rem, u"|\U0001F600|"}}, .probes = {{{.comment = u"?"}, false}, {{.comment = u""}, false}}},
+  };
+  const std::vector<std::pair<U16View, U16View>>* before = nullptr;
+  for (const Case& c : cases) {
+    std::string described = toUtf8(c.invert);
+    for (const auto& [name, text] : c.sets) described += " " + toUtf8(name) + "=" + toUtf8(text);
+    // The same filters as the case before stay as they are: only the mask or
+    // CoincidenceObject changes after that case's reads.
+    if (before == nullptr || *before != c.sets) {
+      for (int f = 3; f <= 10; ++f) j.SetFilter(u"", fromUtf8(std::to_string(f)));
+      for (const auto& [name, text] : c.sets) j.SetFilter(text, name);
+    }
+    before = &c.sets;
+    j.SetInvertFilters(c.invert);
+    j.SetCoincidenceObject(c.coincidence);
+    for (const Probe& p : c.probes) EXPECT_EQ(passes(p.rec), p.passes) << described << " / " << line(p.rec);
+  }
 }
 
-TEST_F(Filters, ExactListNeedsBarsAroundTheValue) {
-  ASSERT_TRUE(j.SetFilter(u"|Иванов|Петров|", u"FilterUsers"));
-  EXPECT_TRUE(user(u"Иванов"));
-  EXPECT_TRUE(user(u"петров"));
-  EXPECT_TRUE(user(u"ПЕТРОВ"));
-  EXPECT_FALSE(user(u"Иван"));
-  EXPECT_FALSE(user(u"Сидоров"));
-  EXPECT_FALSE(user(u" Иванов"));  // blanks in the value count
-  EXPECT_FALSE(user(u""));
-  ASSERT_TRUE(j.SetFilter(u"Иванов", u"FilterUsers"));
-  EXPECT_FALSE(user(u"Иванов"));
-  ASSERT_TRUE(j.SetFilter(u"|Иванов||", u"FilterUsers"));
-  EXPECT_TRUE(user(u""));  // an empty value matches two adjacent bars
-}
-
-TEST_F(Filters, ExactListValueHoldingBars) {
-  ASSERT_TRUE(j.SetFilter(u"|a|b|c|", u"FilterUsers"));
-  EXPECT_TRUE(user(u"a|b"));
-  EXPECT_TRUE(user(u"B|C"));
-  EXPECT_TRUE(user(u"a|b|c"));
-  EXPECT_FALSE(user(u"a|c"));
-  EXPECT_FALSE(user(u"|a"));
-  EXPECT_FALSE(user(u"c|"));
-}
-
-// One table for the filter text: what it parses to, and which field values
-// then pass, through the typed reader and through the script class alike.
 TEST_F(Filters, TextToTypedFilterToMatches) {
   struct Probe {
     U16View value;
@@ -153,6 +258,7 @@ TEST_F(Filters, TextToTypedFilterToMatches) {
     const std::optional<FieldFilter> typed = parseFilterText(c.field, c.text, c.exactId);
     ASSERT_EQ(!typed, c.refused) << where;
     Journal script;
+    useLog(script, tmp);
     script.SetCoincidenceObject(c.exactId ? 1 : 0);
     EXPECT_EQ(script.SetFilter(c.text, fromUtf8(std::to_string(c.field))), !c.refused) << where;
     if (!typed) continue;
@@ -167,169 +273,34 @@ TEST_F(Filters, TextToTypedFilterToMatches) {
       if (c.field == 9) r.id = p.value;
       const std::string l = line(r, cp);
       EXPECT_EQ(reader.filterRecord(l), p.passes) << where << " / " << toUtf8(p.value);
-      EXPECT_EQ(script.FilterRecord(l), p.passes) << where << " / " << toUtf8(p.value);
+      EXPECT_EQ(velmora::keeps(script, tmp, l), p.passes) << where << " / " << toUtf8(p.value);
     }
   }
 }
 
-TEST_F(Filters, UpperCasingCoversCyrillicAndLatin) {
-  ASSERT_TRUE(j.SetFilter(u"|ёлкин|jones|ґава|", u"FilterUsers"));
-  EXPECT_EQ(j.GetFilter(u"3"), u"|ЁЛКИН|JONES|ҐАВА|");
-  EXPECT_TRUE(user(u"ЁЛКИН"));
-  EXPECT_TRUE(user(u"Ёлкин"));
-  EXPECT_TRUE(user(u"Jones"));
-  EXPECT_TRUE(user(u"ҐАВА"));
-  EXPECT_FALSE(user(u"Елкин"));  // Ё is not Е
-}
-
-TEST_F(Filters, EmptyTextSwitchesAFieldFilterOff) {
-  ASSERT_TRUE(j.SetFilter(u"|Петров|", u"FilterUsers"));
-  EXPECT_FALSE(user(u"Иванов"));
-  EXPECT_TRUE(j.SetFilter(u"   ", u"FilterUsers"));
-  EXPECT_EQ(j.GetFilter(u"FilterUsers"), u"");
-  EXPECT_TRUE(user(u"Иванов"));
-}
-
-TEST_F(Filters, InvertedFilterExcludesItsValues) {
-  j.SetInvertFilters(u"01000000");
-  ASSERT_TRUE(j.SetFilter(u"|D|", u"FilterMode"));
-  EXPECT_TRUE(mode(u"E"));
-  EXPECT_TRUE(mode(u"C"));
-  EXPECT_TRUE(mode(u"M"));
-  EXPECT_FALSE(mode(u"D"));
-  j.SetInvertFilters(u"");  // takes effect at the next record
-  EXPECT_FALSE(mode(u"E"));
-  EXPECT_TRUE(mode(u"D"));
-  j.SetInvertFilters(u"1");  // inverts only the users filter
-  EXPECT_TRUE(mode(u"D"));
-}
-
-TEST_F(Filters, AllActiveFiltersMustAccept) {
-  ASSERT_TRUE(j.SetFilter(u"|Иванов|", u"FilterUsers"));
-  ASSERT_TRUE(j.SetFilter(u"|E|", u"FilterMode"));
-  ASSERT_TRUE(j.SetFilter(u"|накладная|", u"FilterRem"));
-  EXPECT_TRUE(passes({.user = u"Иванов", .mode = u"E", .comment = u"Накладная 1"}));
-  EXPECT_FALSE(passes({.user = u"Петров", .mode = u"E", .comment = u"Накладная 1"}));
-  EXPECT_FALSE(passes({.user = u"Иванов", .mode = u"C", .comment = u"Накладная 1"}));
-  EXPECT_FALSE(passes({.user = u"Иванов", .mode = u"E", .comment = u"Счет 1"}));
-  ASSERT_TRUE(j.SetFilter(u"|4|", u"FilterNum"));
-  EXPECT_TRUE(passes({.user = u"Иванов", .mode = u"E", .num = u"4", .comment = u"Накладная 1"}));
-  EXPECT_FALSE(passes({.user = u"Иванов", .mode = u"E", .num = u"5", .comment = u"Накладная 1"}));
-}
-
-TEST_F(Filters, CommentItemsMatchAnywhereInAnyCase) {
-  ASSERT_TRUE(j.SetFilter(u"|ошибка|", u"FilterRem"));
-  EXPECT_EQ(j.GetFilter(u"8"), u"|ОШИБКА|");
-  EXPECT_TRUE(comment(u"Ошибка записи"));
-  EXPECT_TRUE(comment(u"произошла оШиБкА"));
-  EXPECT_TRUE(comment(u"ОШИБКА"));
-  EXPECT_FALSE(comment(u"ошибк"));
-  EXPECT_FALSE(comment(u""));
-  EXPECT_FALSE(j.SetFilter(u"ошибка", u"FilterRem"));
-  EXPECT_EQ(j.GetFilter(u"8"), u"");
-  EXPECT_TRUE(comment(u"что угодно"));
-}
-
-TEST_F(Filters, ItemListIsCutAtBars) {
-  ASSERT_TRUE(j.SetFilter(u"Склад|Касса|", u"FilterRem"));
-  EXPECT_TRUE(comment(u"склад"));
-  EXPECT_TRUE(comment(u"касса"));
-  ASSERT_TRUE(j.SetFilter(u"|Склад|Касса", u"FilterRem"));
-  EXPECT_TRUE(comment(u"склад"));
-  EXPECT_FALSE(comment(u"касса"));  // text after the last bar is ignored
-  ASSERT_TRUE(j.SetFilter(u"| Склад |", u"FilterRem"));  // pieces are not trimmed
-  EXPECT_FALSE(comment(u"Склад"));
-  EXPECT_TRUE(comment(u"на Склад №2"));
-  ASSERT_TRUE(j.SetFilter(u" |x|", u"FilterRem"));  // a blank before the first bar is an item
-  EXPECT_TRUE(comment(u"a b"));
-  EXPECT_FALSE(comment(u"ab"));
-}
-
-TEST_F(Filters, ListWithoutItemsSwitchesTheFilterOff) {
-  ASSERT_TRUE(j.SetFilter(u"|склад|", u"FilterRem"));
-  EXPECT_FALSE(comment(u"касса"));
-  EXPECT_FALSE(j.SetFilter(u"||", u"FilterRem"));
-  EXPECT_EQ(j.GetFilter(u"FilterRem"), u"");
-  EXPECT_TRUE(comment(u"касса"));
-  ASSERT_TRUE(j.SetFilter(u"|склад|", u"FilterRem"));
-  EXPECT_FALSE(j.SetFilter(u"касса|", u"FilterRem"));  // one bar only
-  EXPECT_TRUE(comment(u"касса"));
-  EXPECT_FALSE(j.SetFilter(u"", u"ФильтерКомментария"));
-  EXPECT_TRUE(comment(u"касса"));
-}
-
-TEST_F(Filters, IdentifierItemsOrWholeValues) {
-  ASSERT_TRUE(j.SetFilter(u"|12|", u"FilterIdObj"));
-  EXPECT_TRUE(id(u"12"));
-  EXPECT_TRUE(id(u"112"));
-  EXPECT_TRUE(id(u"3120"));
-  EXPECT_FALSE(id(u"1 2"));
-  j.SetCoincidenceObject(1);
-  EXPECT_TRUE(id(u"12"));
-  EXPECT_FALSE(id(u"112"));
-  EXPECT_FALSE(id(u"3120"));
-  j.SetCoincidenceObject(0);
-  EXPECT_TRUE(id(u"112"));
-}
-
-TEST_F(Filters, PresentationItems) {
-  ASSERT_TRUE(j.SetFilter(u"|накладная|счет|", u"FilterDeclarationObj"));
-  EXPECT_TRUE(passes({.pres = u"Расходная накладная 5"}));
-  EXPECT_TRUE(passes({.pres = u"СЧЕТ 7"}));
-  EXPECT_FALSE(passes({.pres = u"Касса"}));
-  j.SetInvertFilters(u"00000001");
-  EXPECT_FALSE(passes({.pres = u"СЧЕТ 7"}));
-  EXPECT_TRUE(passes({.pres = u"Касса"}));
-}
-
-TEST_F(Filters, ErrorRecordCommentIsTestedWhole) {
-  ASSERT_TRUE(j.SetFilter(u"|деление|", u"FilterRem"));
-  EXPECT_TRUE(passes({.num = u"5", .comment = u"Модуль; деление на 0"}));
-  EXPECT_FALSE(passes({.num = u"4", .comment = u"Модуль; деление на 0"}));
-}
-
 TEST_F(Filters, ShortRecordsNeverPass) {
-  EXPECT_FALSE(j.FilterRecord("20050317;10:15:00;"));
-  EXPECT_FALSE(j.FilterRecord("20050317;10:15:00"));
+  EXPECT_FALSE(keeps("20050317;10:15:00;"));
+  EXPECT_FALSE(keeps("20050317;10:15:00"));
   ASSERT_TRUE(j.SetFilter(u"|Иванов|", u"FilterUsers"));
   j.SetInvertFilters(u"1");
-  EXPECT_FALSE(j.FilterRecord("20050317;10:15:00;"));
+  EXPECT_FALSE(keeps("20050317;10:15:00;"));
 }
 
 TEST_F(Filters, FieldsARecordLacksAreTestedAsEmpty) {
   // A record without a comment is not one whose comment holds "склад".
   const std::string shortRecord = "20050317;10:15:00;" + enc(u"Иванов;E;Docs");
   ASSERT_TRUE(j.SetFilter(u"|склад|", u"FilterRem"));
-  EXPECT_FALSE(j.FilterRecord(shortRecord));
+  EXPECT_FALSE(keeps(shortRecord));
   j.SetInvertFilters(u"00000100");
-  EXPECT_TRUE(j.FilterRecord(shortRecord));
-  EXPECT_EQ(j.Field(8), "");
+  std::string comment = "not read";
+  EXPECT_TRUE(keeps(shortRecord, &comment));
+  EXPECT_EQ(comment, "");
   j.SetInvertFilters(u"");
   EXPECT_FALSE(j.SetFilter(u"", u"FilterRem"));  // switches it off
   ASSERT_TRUE(j.SetFilter(u"|1||", u"FilterNum"));  // an empty value is listed
-  EXPECT_TRUE(j.FilterRecord(shortRecord));
+  EXPECT_TRUE(keeps(shortRecord));
   ASSERT_TRUE(j.SetFilter(u"|1|", u"FilterNum"));
-  EXPECT_FALSE(j.FilterRecord(shortRecord));
-}
-
-TEST_F(Filters, CharactersOutsideTheCodePageNeverMatch) {
-  // U+0100 has no byte in 1251. Neither dropping it nor a "?" stand-in may
-  // turn the filter into one that matches other values.
-  ASSERT_TRUE(j.SetFilter(u"|A\u0100B|", u"FilterUsers"));
-  EXPECT_FALSE(user(u"AB"));
-  EXPECT_FALSE(user(u"A?B"));
-  EXPECT_FALSE(user(u"A"));
-  ASSERT_TRUE(j.SetFilter(u"|A\u0100|B|", u"FilterUsers"));
-  EXPECT_FALSE(user(u"A"));
-  EXPECT_TRUE(user(u"B"));
-  ASSERT_TRUE(j.SetFilter(u"", u"FilterUsers"));
-  ASSERT_TRUE(j.SetFilter(u"|x\u0100y|z|", u"FilterRem"));
-  EXPECT_FALSE(comment(u"xy"));
-  EXPECT_FALSE(comment(u"x?y"));
-  EXPECT_TRUE(comment(u"az"));
-  ASSERT_TRUE(j.SetFilter(u"|\U0001F600|", u"FilterRem"));  // set, but matches nothing
-  EXPECT_FALSE(comment(u"?"));
-  EXPECT_FALSE(comment(u""));
+  EXPECT_FALSE(keeps(shortRecord));
 }
 
 TEST_F(Filters, ThousandsOfItems) {
@@ -357,8 +328,8 @@ TEST_F(Filters, FollowAChangeOfCodePage) {
   ASSERT_TRUE(j.SetFilter(u"|Иванов|", u"FilterUsers"));
   ASSERT_TRUE(CodePage::select(866));
   const CodePage& dos = CodePage::current();
-  EXPECT_TRUE(j.FilterRecord(line({.user = u"ИВАНОВ"}, dos)));
-  EXPECT_FALSE(j.FilterRecord(line({.user = u"Петров"}, dos)));
+  EXPECT_TRUE(keeps(line({.user = u"ИВАНОВ"}, dos)));
+  EXPECT_FALSE(keeps(line({.user = u"Петров"}, dos)));
   ASSERT_TRUE(CodePage::select(1251));
   EXPECT_TRUE(user(u"иванов"));
 }

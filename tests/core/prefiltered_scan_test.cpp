@@ -1,12 +1,17 @@
-// GetData and GetRecords with filters that let the scan pass over windows
-// and lines: the rows and positions are those of a record-by-record reading.
+// GetData and the typed reader with filters that let the scan pass over
+// windows and lines: the rows and positions are those of a record-by-record
+// reading.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/filter_text.h"
+#include "core/period.h"
+#include "core/reader.h"
 #include "script/journal.h"
 #include "log_builder.h"
 #include "text/codepage.h"
@@ -60,6 +65,28 @@ class PrefilteredScan : public ::testing::Test {
     j.SetFilePath(tmp.u16("log.txt"));
   }
 
+  // The period and filters, set on the script class by its texts and on the
+  // typed query by the same texts.
+  void period(const char* d1, const char* t1, const char* d2, const char* t2) {
+    ASSERT_TRUE(j.SetDateTimes(test::u16(d1), test::u16(t1), test::u16(d2), test::u16(t2)));
+    const auto keys = periodKeys(test::u16(d1), test::u16(t1), test::u16(d2), test::u16(t2));
+    q.begin = keys->begin;
+    q.end = keys->end;
+  }
+  void filter(int field, U16View text) {
+    const bool set = j.SetFilter(text, fromUtf8(std::to_string(field)));
+    const std::optional<FieldFilter> typed = parseFilterText(field, text, false);
+    EXPECT_EQ(set, typed.has_value());
+    const bool invert = q.filters[static_cast<std::size_t>(field)].invert;
+    q.filters[static_cast<std::size_t>(field)] = typed.value_or(FieldFilter{});
+    q.filters[static_cast<std::size_t>(field)].invert = invert;
+  }
+  void invert(U16View mask) {
+    j.SetInvertFilters(mask);
+    for (std::size_t k = 0; k < 8; ++k) q.filters[k + 3].invert = k < mask.size() && mask[k] == u'1';
+  }
+  Reader reader() const { return Reader(tmp.u16("log.txt"), q, CodePage::current()); }
+
   // The records of [from, to] (keys) that pass, and the position after the
   // first record past to's date (or after the log): a record-by-record
   // reading, done here by hand.
@@ -78,73 +105,80 @@ class PrefilteredScan : public ::testing::Test {
 
   void expectBothMethods(const std::pair<std::vector<Row>, std::int64_t>& want) {
     Collect sink;
-    EXPECT_EQ(j.GetRecords(0, sink), want.second);
-    EXPECT_EQ(j.NumErr(), 0) << test::utf8(j.TextErr());
+    Reader r = reader();
+    const ScanResult scan = r.scan(0, sink);
+    EXPECT_EQ(scan.next, want.second);
+    EXPECT_FALSE(scan.failure);
     EXPECT_EQ(sink.rows, want.first);
     MemoryValueTable table;
     EXPECT_EQ(j.GetStartPos(0, table), want.second);
+    EXPECT_EQ(j.NumErr(), 0) << test::utf8(j.TextErr());
     EXPECT_EQ(table.rowCount(), static_cast<std::int32_t>(want.first.size()));
   }
 
   TempDir tmp;
   Journal j;
+  ReadQuery q;
   std::vector<test::Rec> recs;
   std::string log;
 };
 
 bool isShchukin(const test::Rec& r) { return r.user == "Щукин" || r.user == "щукин" || r.user == "ЩУКИН"; }
 
-TEST_F(PrefilteredScan, UsersFilterGivesEveryMatchingRecordOfThePeriod) {
-  ASSERT_TRUE(j.SetFilter(u"|щУкИн|", u"FilterUsers"));
-  // The whole log; a period whose ends fall inside days, so that the first
-  // and last windows hold records on both sides of it.
-  for (const auto& [d1, t1, d2, t2] : {std::tuple{"20050101", "", "20050131", ""},
-                                       std::tuple{"20050103", "13:07:00", "20050109", ""}}) {
-    SCOPED_TRACE(std::string(d1) + " " + t1 + " .. " + d2 + " " + t2);
-    ASSERT_TRUE(j.SetDateTimes(test::u16(d1), test::u16(t1), test::u16(d2), test::u16(t2)));
-    const auto want = expected(test::utf8(j.DateBegin()), test::utf8(j.DateEnd()), isShchukin);
-    ASSERT_GT(want.first.size(), 40u);
+TEST_F(PrefilteredScan, GivesEveryRecordOfThePeriodThatPasses) {
+  const struct {
+    const char *d1, *t1, *d2, *t2;
+    std::vector<std::pair<int, const char16_t*>> filters;
+    const char16_t* invert;
+    bool (*passes)(const test::Rec&);
+    std::size_t atLeast;  // rows, so that the comparison means something
+  } cases[] = {
+      {"20050101", "", "20050131", "", {{3, u"|щУкИн|"}}, u"", isShchukin, 40},
+      // A period whose ends fall inside days, so that the first and last
+      // windows hold records on both sides of it.
+      {"20050103", "13:07:00", "20050109", "", {{3, u"|щУкИн|"}}, u"", isShchukin, 40},
+      // Nothing passes: the scan reads to the end.
+      {"20050101", "", "20050131", "", {{3, u"|Никто|"}}, u"", [](const test::Rec&) { return false; }, 0},
+      {"20050101", "", "20050131", "", {{3, u"Щукин"}}, u"", [](const test::Rec&) { return false; }, 0},
+      {"20050101", "", "20050131", "", {{3, u"||"}}, u"", [](const test::Rec&) { return false; }, 0},
+      // Other filters still apply to the lines found.
+      {"20050101", "", "20050131", "", {{3, u"|Щукин|"}, {8, u"|остатк|"}}, u"",
+       [](const test::Rec& r) { return isShchukin(r) && !r.comment.empty(); }, 1},
+      // An inverted filter is not searched for: it keeps what lacks its items.
+      {"20050101", "", "20050131", "", {{3, u"|Щукин|"}, {8, u"|остатк|"}}, u"10",
+       [](const test::Rec& r) { return !isShchukin(r) && !r.comment.empty(); }, 1000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.d1) + " " + c.t1 + " .. " + c.d2 + " " + c.t2 + " " + test::utf8(c.filters[0].second));
+    period(c.d1, c.t1, c.d2, c.t2);
+    for (int f = 3; f <= 10; ++f) filter(f, u"");
+    for (const auto& [field, text] : c.filters) filter(field, text);
+    invert(c.invert);
+    const auto want = expected(q.begin, q.end, c.passes);
+    ASSERT_GE(want.first.size(), c.atLeast);
     expectBothMethods(want);
   }
 }
 
-TEST_F(PrefilteredScan, AFilterThatNothingPassesReadsToTheEnd) {
-  ASSERT_TRUE(j.SetDateTimes(u"20050101", u"", u"20050131", u""));
-  for (const char16_t* text : {u"|Никто|", u"Щукин", u"||"}) {
-    SCOPED_TRACE(test::utf8(text));
-    j.SetFilter(text, u"FilterUsers");
-    expectBothMethods({{}, static_cast<std::int64_t>(log.size()) + 1});
-  }
-}
-
 TEST_F(PrefilteredScan, AStoppedSinkResumesAfterItsLastRecord) {
-  ASSERT_TRUE(j.SetDateTimes(u"20050101", u"", u"20050131", u""));
-  ASSERT_TRUE(j.SetFilter(u"|Щукин|", u"FilterUsers"));
+  period("20050101", "", "20050131", "");
+  filter(3, u"|Щукин|");
   const auto want = expected("20050101;00:00:00;", "20050131;23:59:59;", isShchukin);
   std::vector<Row> pieced;
   std::int64_t pos = 1;
+  Reader r = reader();
+  // The windows GetData reads in when it resumes at a position.
+  r.setScanWindow(Reader::kSearchWindow);
   for (int call = 0; call < 1000 && pos <= static_cast<std::int64_t>(log.size()); ++call) {
     Collect some;
     some.stopAfter = 7;
-    const std::int64_t next = j.GetRecords(pos, some);
+    const std::int64_t next = r.scan(pos, some).next;
     ASSERT_GT(next, pos);
     pieced.insert(pieced.end(), some.rows.begin(), some.rows.end());
     pos = next;
   }
   EXPECT_EQ(pos, want.second);
   EXPECT_EQ(pieced, want.first);
-}
-
-TEST_F(PrefilteredScan, OtherFiltersStillApplyToTheLinesFound) {
-  ASSERT_TRUE(j.SetDateTimes(u"20050101", u"", u"20050131", u""));
-  ASSERT_TRUE(j.SetFilter(u"|Щукин|", u"FilterUsers"));
-  ASSERT_TRUE(j.SetFilter(u"|остатк|", u"FilterRem"));
-  expectBothMethods(expected("20050101;00:00:00;", "20050131;23:59:59;",
-                             [](const test::Rec& r) { return isShchukin(r) && !r.comment.empty(); }));
-  // An inverted filter is not searched for: it keeps what lacks its items.
-  j.SetInvertFilters(u"10");
-  expectBothMethods(expected("20050101;00:00:00;", "20050131;23:59:59;",
-                             [](const test::Rec& r) { return !isShchukin(r) && !r.comment.empty(); }));
 }
 
 TEST_F(PrefilteredScan, MatchesRightAtTheEndsOfLines) {
@@ -154,8 +188,8 @@ TEST_F(PrefilteredScan, MatchesRightAtTheEndsOfLines) {
   log.clear();
   for (const test::Rec& r : recs) log += r.line();
   tmp.write("log.txt", log);
-  ASSERT_TRUE(j.SetDateTimes(u"20050101", u"", u"20050131", u""));
-  ASSERT_TRUE(j.SetFilter(u"|ладная|", u"FilterDeclarationObj"));
+  period("20050101", "", "20050131", "");
+  filter(10, u"|ладная|");
   expectBothMethods(expected("20050101;00:00:00;", "20050131;23:59:59;",
                              [](const test::Rec& r) { return r.presentation == "Накладная"; }));
 }
@@ -175,8 +209,8 @@ TEST_F(PrefilteredScan, ErrorCommentsAreSearchedWhole) {
     log += r.line();
   }
   tmp.write("log.txt", log);
-  ASSERT_TRUE(j.SetDateTimes(u"20050101", u"", u"20050131", u""));
-  ASSERT_TRUE(j.SetFilter(u"|КА; СТР|", u"FilterRem"));
+  period("20050101", "", "20050131", "");
+  filter(8, u"|КА; СТР|");
   expectBothMethods(expected("20050101;00:00:00;", "20050131;23:59:59;", [](const test::Rec& r) {
     return r.number == "5" && r.comment == "Ошибка; строка 12";
   }));
@@ -192,10 +226,11 @@ TEST_F(PrefilteredScan, LettersFoldThroughTheLogsCodePage) {
   std::string log866;
   for (const test::Rec& r : recs) log866 += r.line();  // cp1251() encodes in the current code page
   tmp.write("log.txt", log866);
-  ASSERT_TRUE(j.SetDateTimes(u"20050101", u"", u"20050131", u""));
-  ASSERT_TRUE(j.SetFilter(u"|щукин|", u"FilterUsers"));
+  period("20050101", "", "20050131", "");
+  filter(3, u"|щукин|");
   Collect sink;
-  EXPECT_EQ(j.GetRecords(0, sink), static_cast<std::int64_t>(log866.size()) + 1);
+  Reader r = reader();
+  EXPECT_EQ(r.scan(0, sink).next, static_cast<std::int64_t>(log866.size()) + 1);
   const auto shchukins = static_cast<std::size_t>(std::count_if(recs.begin(), recs.end(), isShchukin));
   EXPECT_EQ(sink.rows.size(), shchukins);
   for (const Row& row : sink.rows) {

@@ -13,7 +13,6 @@ TEST(JournalProperties, NewReader) {
   EXPECT_EQ(j.InsertColumn(), u"1111111111");
   EXPECT_EQ(j.ColumnTotal(), 10);
   EXPECT_EQ(j.TransformStr(), u"0000");
-  EXPECT_FALSE(j.HasTranslator());
   EXPECT_EQ(j.InvertFilters(), u"00000000");
   EXPECT_EQ(j.CoincidenceObject(), 0);
   EXPECT_EQ(j.MyFileSize(), 0);
@@ -64,18 +63,13 @@ TEST(JournalProperties, TransformStrOwnsTheTranslator) {
   Journal j;
   j.SetTransformStr(u"1");
   EXPECT_EQ(j.TransformStr(), u"1000");
-  EXPECT_TRUE(j.HasTranslator());
   j.SetTransformStr(u"0110");
-  EXPECT_TRUE(j.HasTranslator());
   j.SetTransformStr(u"");
   EXPECT_EQ(j.TransformStr(), u"0000");
-  EXPECT_FALSE(j.HasTranslator());
   j.SetTransformStr(u"2 0a");
   EXPECT_EQ(j.TransformStr(), u"1001");
-  EXPECT_TRUE(j.HasTranslator());
   j.SetTransformStr(u" 0 0 ");
   EXPECT_EQ(j.TransformStr(), u"0000");
-  EXPECT_FALSE(j.HasTranslator());
 }
 
 TEST(JournalProperties, ListsAreTrimmedOfSpacesOnly) {
