@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <csignal>
 #include <filesystem>
 #include <map>
@@ -16,6 +17,7 @@
 #include "cli/stats.h"
 #include "cli/summary.h"
 #include "cli_support.h"
+#include "decode/decoders.h"
 #include "sample/sample.h"
 
 namespace velmora::testing {
@@ -42,10 +44,11 @@ struct Case {
   bool asFolder;     // the parts' folder named instead of the parts
   bool extras;       // an empty log, a second name of a part, a file that is not a log
   std::size_t logs;  // how many parts; 0: from 2 to 7 at random
-  // Compressed parts (gzip, zstd, bzip2, xz) join this table once those are read.
+  bool compressed;   // parts compressed in turn with gzip, zstd, bzip2 and xz (every fifth left plain)
 };
 
 TEST(LogSet, PartsGiveWhatTheWholeLogGives) {
+  registerDecoders();  // as the tool does, for the counts made in this process
   TempDir dir;
   SampleOptions o;
   o.days = 40;
@@ -76,12 +79,16 @@ TEST(LogSet, PartsGiveWhatTheWholeLogGives) {
   }
 
   const Case cases[] = {
-      {"cut in time, as files", false, false, false, 0},
-      {"cut in time, as a folder", false, true, false, 0},
-      {"dealt out by key, as files", true, false, false, 0},
-      {"dealt out by key, as a folder, with an empty log, a second name and a file that is no log", true, true, true, 0},
+      {"cut in time, as files", false, false, false, 0, false},
+      {"cut in time, as a folder", false, true, false, 0, false},
+      {"dealt out by key, as files", true, false, false, 0, false},
+      {"dealt out by key, as a folder, with an empty log, a second name and a file that is no log", true, true, true, 0, false},
       // More logs merged at once than fill the merge's budget at its largest buffers.
-      {"dealt out by key to 300 logs, as a folder", true, true, false, 300},
+      {"dealt out by key to 300 logs, as a folder", true, true, false, 300, false},
+      // Archives read one after another, and archives merged: each refill
+      // goes on decoding where the last stopped.
+      {"cut in time, compressed, as files", false, false, false, 6, true},
+      {"dealt out by key, compressed, as a folder", true, true, false, 6, true},
   };
   std::mt19937 rng(26);
   int caseNumber = 0;
@@ -105,6 +112,14 @@ TEST(LogSet, PartsGiveWhatTheWholeLogGives) {
     for (std::size_t k = 0; k < n; ++k) {
       names.push_back(folder + "/part" + std::to_string((k * 7 + 3) % n) + "-" + std::to_string(k) + ".log");
       writeFile(names.back(), texts[k]);
+      static const char* const tools[] = {"gzip", "zstd -q --rm", "bzip2", "xz", nullptr};
+      if (const char* tool = c.compressed ? tools[k % 5] : nullptr) {
+        // Compressed in place (the tool adds its suffix): named by content,
+        // not by name, it is still a log of the folder.
+        ASSERT_EQ(std::system((std::string(tool) + " -f '" + names.back() + "'").c_str()), 0) << tool;
+        const std::string archive = names.back() + (tool[0] == 'g' ? ".gz" : tool[0] == 'z' ? ".zst" : tool[0] == 'b' ? ".bz2" : ".xz");
+        std::filesystem::rename(archive, names.back());
+      }
     }
     std::shuffle(names.begin(), names.end(), rng);
     std::vector<std::string> given = c.asFolder ? std::vector<std::string>{folder} : names;
