@@ -21,10 +21,9 @@
 #include "text/codepage.h"
 #include "core/failure.h"
 #include "core/file_paths.h"
-#include "script/num_err.h"
 #include "core/fileio.h"
 #include "core/log_shape.h"
-#include "script/log_tasks.h"
+#include "core/log_tasks.h"
 #include "core/reader.h"
 #include "core/result_columns.h"
 #include "memhost/memory_host.h"
@@ -311,19 +310,22 @@ int runUsersSet(const UsersRequest& r, Io& io) {
   std::vector<U16String> logs;
   if (const int code = resolveLogs(r.logs, io.err, logs)) return code;
   std::set<U16String> names;
-  MemoryValueList list;
+  U16String name;
+  const auto note = [&](std::string_view user) {
+    io.codePage().decode(user, name);
+    names.insert(name);
+  };
   for (const U16String& log : logs) {
     TaskProgress reports;
     TaskStats stats;
     try {
       ProgressScope progress(reports, io);
-      listUsers(log, 0, io.codePage(), list, reports.fn, stats);
+      listUsers(log, 0, note, reports.fn, stats);
     } catch (...) {
       return reportFailure(currentFailure(), io);
     }
-    for (const U16String& name : list.values()) names.insert(name);
   }
-  list.RemoveAll();
+  MemoryValueList list;
   for (const U16String& name : names) list.AddValue(name, name);
   list.Sort();
   ListRows rows(list, "Пользователь");
@@ -398,10 +400,18 @@ int runUsers(const UsersRequest& r, Io& io) {
     TaskStats stats;
     try {
       ProgressScope progress(reports, io);
-      next = listUsers(u16(r.log), start, io.codePage(), list, reports.fn, stats);
+      U16String name;
+      next = listUsers(
+          u16(r.log), start,
+          [&](std::string_view user) {
+            io.codePage().decode(user, name);
+            list.AddValue(name, name);
+          },
+          reports.fn, stats);
     } catch (...) {
       return reportFailure(currentFailure(), io);
     }
+    if (list.GetListSize() > 0) list.Sort();
   }
   if (next < 0 && !fileExists(u16(r.log))) return reportMissingLog(r.log, io);
   ListRows rows(list, "Пользователь");

@@ -9,7 +9,7 @@
 
 #include "core/failure.h"
 #include "script/journal.h"
-#include "script/log_tasks.h"
+#include "core/log_tasks.h"
 
 namespace velmora {
 

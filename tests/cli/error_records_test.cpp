@@ -12,7 +12,7 @@
 
 #include "cli_support.h"
 #include "cli/query.h"
-#include "script/log_tasks.h"
+#include "core/log_tasks.h"
 #include "core/reader.h"
 #include "core/record_format.h"
 

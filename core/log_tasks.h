@@ -1,20 +1,18 @@
-// The whole-log tasks beside the period scans, typed (they fill host value
-// lists, so they live beside the script class for now): the user list and the
+// The whole-log tasks beside the period scans, typed: the user list and the
 // two copies. The script class's GetUsers, StoreErrRows and ReplaceDateTimes
-// are these with the script's 32-bit results and NumErr/TextErr; the tool
-// calls them directly. Each throws what stopped it (a Failure, mostly) and
-// leaves the caller to render it.
+// are these with the script's 32-bit results, its value list and
+// NumErr/TextErr; the tool calls them directly. Each throws what stopped it
+// (a Failure, mostly) and leaves the caller to render it.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string_view>
 
 #include "core/reader.h"
 #include "text/text.h"
 
 namespace velmora {
-
-class CodePage;
-class ValueList;
 
 // What a task saw of the log: its length at the open (-1: not opened) and
 // the windows it read.
@@ -23,11 +21,12 @@ struct TaskStats {
   std::uint64_t windows = 0;
 };
 
-// The distinct users of the log from position start on, into list (emptied
-// first, sorted at the end). Returns the position after the last complete
-// line, start itself when it lies at or past the end, -1 when the log does
-// not exist.
-std::int64_t listUsers(U16View log, std::int64_t start, const CodePage& cp, ValueList& list,
+// The distinct users of the log from position start on: each name, as log
+// bytes, handed to newUser the first time it is met (a blank name is left
+// out); the order is the log's, sorting is the caller's. Returns the
+// position after the last complete line, start itself when it lies at or
+// past the end, -1 when the log does not exist.
+std::int64_t listUsers(U16View log, std::int64_t start, const std::function<void(std::string_view)>& newUser,
                        const ProgressFn& progress, TaskStats& stats);
 
 // A copy of the log without its error records into kept and, unless errors

@@ -12,10 +12,9 @@
 #include "core/failure.h"
 #include "core/unique_resource.h"
 #include "core/fileio.h"
-#include "script/journal.h"
 #include "core/line_source.h"
 #include "core/record_format.h"
-#include "script/log_tasks.h"
+#include "core/log_tasks.h"
 
 namespace velmora {
 namespace {
@@ -178,17 +177,6 @@ std::int64_t replaceRecordKeys(U16View log, U16View outPath, U16View listPath, c
 
   out.close();
   return static_cast<std::int64_t>(replacer.used());
-}
-
-std::int32_t Journal::ReplaceDateTimes(U16View FlPath, U16View ErrPath) {
-  clearError();
-  TaskStats stats;
-  try {
-    const AtScopeEnd done([&] { keepTaskStats(stats); });
-    return static_cast<std::int32_t>(replaceRecordKeys(FilePath_, FlPath, ErrPath, progress_, stats));
-  } catch (...) {
-    return failCurrent();
-  }
 }
 
 }  // namespace velmora

@@ -1,5 +1,5 @@
-// StoreErrRows: a copy of the log without its error records and, when asked
-// for, a file of the error records alone.
+// The copy of the log without its error records and, when asked for, a
+// file of the error records alone (the script's StoreErrRows).
 #include <algorithm>
 #include <cstring>
 #include <optional>
@@ -9,11 +9,9 @@
 #include "core/failure.h"
 #include "core/unique_resource.h"
 #include "core/fileio.h"
-#include "script/journal.h"
-#include "script/num_err.h"
 #include "core/line_source.h"
 #include "core/record_format.h"
-#include "script/log_tasks.h"
+#include "core/log_tasks.h"
 
 namespace velmora {
 namespace {
@@ -127,17 +125,6 @@ std::int64_t splitErrorRecords(U16View log, U16View kept, U16View errorsPath, co
   retainedFile.close();
   if (errorFile) errorFile->close();
   return split.removed();
-}
-
-std::int32_t Journal::StoreErrRows(U16View FlPath, U16View ErrPath) {
-  clearError();
-  TaskStats stats;
-  try {
-    const AtScopeEnd done([&] { keepTaskStats(stats); });
-    return scriptResult(splitErrorRecords(FilePath_, FlPath, ErrPath, progress_, stats), FilePath_);
-  } catch (...) {
-    return failCurrent();
-  }
 }
 
 }  // namespace velmora
