@@ -54,7 +54,8 @@ class Input {
   bool end_ = false;
 };
 
-[[noreturn]] void truncated(std::int64_t offset) {
+// Unused in a build that has none of the libraries.
+[[noreturn, maybe_unused]] void truncated(std::int64_t offset) {
   throw ArchiveError("the archive ends inside its compressed data (a truncated file)", offset);
 }
 
