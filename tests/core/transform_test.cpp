@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "text/codepage.h"
@@ -160,7 +161,8 @@ TEST(CodeLookup, PresentationByField) {
       {6, "DocWriteA", "DocWriteA"},  {6, "\xC4\xEE\xEA", "Док"},       {6, "E", "E"},
       {2, "E", "E"},                  {3, "DocWrite", "DocWrite"},     {8, "20050317", "20050317"},
   };
-  const CodePage& cp = *CodePage::make(1251);
+  const std::unique_ptr<CodePage> owned = CodePage::make(1251);
+  const CodePage& cp = *owned;
   CodeTranslator all(cp, fieldSet({1, 4, 5, 6}));
   CodeTranslator none(cp, TranslatedFields{});
   Transform script = withMask(u"1111");
