@@ -26,7 +26,7 @@ TEST(FailureRendering, EachKindHasItsNumberARussianTextAndAnEnglishOneNamingTheF
       {FailureKind::Busy, FileAction::OpenWrite, 26, ErrorNumber::PermissionDenied, "занят", "in use"},
       {FailureKind::TooManyFiles, FileAction::OpenRead, 24, ErrorNumber::TooManyFiles, "много", "too many"},
       {FailureKind::DiskFull, FileAction::Write, 28, ErrorNumber::DiskFull, "нет места", "disk full"},
-      {FailureKind::Io, FileAction::Read, 5, ErrorNumber::DeviceIo, "(код 5)", "(errno 5)"},
+      {FailureKind::Io, FileAction::Read, 5, ErrorNumber::DeviceIo, "(код 5)", "input/output error"},
       {FailureKind::IsFolder, FileAction::OpenWrite, 21, ErrorNumber::PathFileAccess, "папка", "folder"},
       {FailureKind::System, FileAction::Write, 9, ErrorNumber::PathFileAccess, "(код 9)", "system error"},
       {FailureKind::BadPosition, FileAction::Read, -1, ErrorNumber::DeviceIo, "позиция", "position"},
