@@ -275,6 +275,7 @@ int followSet(const DataRequest& r, const DataQuery& query, Io& io, LogSetReader
   }
   Reader reader(set.path(live), query.read, io.codePage());
   stream.switchTo(reader);
+  const AtScopeEnd released([&] { stream.release(); });
   return follow(one, io, stream, position, pending);
 }
 

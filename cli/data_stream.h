@@ -66,6 +66,11 @@ class DataStream : public RecordSink {
     set_ = nullptr;
     reader_ = &reader;
   }
+  // Lets go of the reader switched to, before it goes (the stream may outlive it).
+  void release() {
+    if (reader_) reader_->setProgress(nullptr);
+    reader_ = nullptr;
+  }
 
   bool record(const Record& record) override;
   void windowDone(std::int64_t done, std::int64_t total) override;
