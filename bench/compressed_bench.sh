@@ -13,20 +13,7 @@ LOG=${2:-build/compressed-bench.log}
 [ -f "$LOG.gz" ] || gzip -kf "$LOG"
 [ -f "$LOG.zst" ] || zstd -qf "$LOG" -o "$LOG.zst"
 USER_X="Кладовщик"
-TIMES=$(mktemp)
-trap 'rm -f "$TIMES"' EXIT
-best() {  # the best of three runs: seconds and peak MiB
-  local b=999999 m=0
-  for _ in 1 2 3; do
-    local out
-    /usr/bin/time -o "$TIMES" -f "%e %M" "$@" >/dev/null 2>&1 || true
-    out=$(tail -1 "$TIMES")
-    local t=${out% *} k=${out#* }
-    if awk "BEGIN{exit !($t < $b)}"; then b=$t; m=$((k / 1024)); fi
-  done
-  echo "$b $m"
-}
-ratio() { awk "BEGIN{printf \"%.2f\", $1 / ($2 > 0 ? $2 : 0.001)}"; }
+. "$(dirname "$0")/timing.sh"
 # The answers first: the compressed logs must give the plain log's.
 plain=$("$V" stats "$LOG" --format csv | md5sum)
 for f in "$LOG.gz" "$LOG.zst"; do

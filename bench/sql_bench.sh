@@ -9,20 +9,7 @@ LOG=${2:-build/sql-bench.log}
 USER_X="Петров А.С."
 DAY=$("$V" sql "$LOG" "SELECT date FROM log WHERE pos = (SELECT max(pos) FROM log)" --format tsv | tail -1)
 DAY=$(date -d "$DAY - 200 days" +%F)
-TIMES=$(mktemp)
-trap 'rm -f "$TIMES"' EXIT
-best() {  # the best of three runs: seconds and peak MiB
-  local b=999999 m=0
-  for _ in 1 2 3; do
-    local out
-    /usr/bin/time -o "$TIMES" -f "%e %M" "$@" >/dev/null 2>&1 || true
-    out=$(tail -1 "$TIMES")
-    local t=${out% *} k=${out#* }
-    if awk "BEGIN{exit !($t < $b)}"; then b=$t; m=$((k / 1024)); fi
-  done
-  echo "$b $m"
-}
-ratio() { awk "BEGIN{printf \"%.2f\", $1 / ($2 > 0 ? $2 : 0.001)}"; }
+. "$(dirname "$0")/timing.sh"
 rows=$("$V" sql "$LOG" "SELECT count(*) FROM log" --format tsv | tail -1)
 read -r rg _ < <(best rg -c "$USER_X" "$LOG")
 read -r d1 _ < <(best "$V" data "$LOG" --user "$USER_X" --format csv)
