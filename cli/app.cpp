@@ -247,7 +247,7 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
   ServeRequest serveReq;
   auto* serveCmd = app.add_subcommand("serve", "the log in a browser: a local web server and its page, for whoever has "
                                                "the address (with its token) printed at start");
-  serveCmd->add_option("LOG", serveReq.log, "the event log to serve")->required();
+  serveCmd->add_option("LOG", serveReq.logs, "the event logs to serve: files, or folders of logs, read as one timeline")->required();
   serveCmd->add_option("--port", serveReq.port, "the port; 0 (the default) takes a free one")->check(CLI::Range(0, 65535));
   serveCmd->add_option("--bind", serveReq.bind, "the address to listen on")->capture_default_str();
   serveCmd->add_option("--codepage", output.codepage, "code page of the log's text")->capture_default_str();
@@ -263,7 +263,7 @@ int runApp(const std::vector<std::string>& args, std::ostream& out, std::ostream
       {stripCmd, "velmora strip-errors LOG OUT [ERRORS]"},
       {replaceCmd, "velmora replace-keys LOG LIST OUT"},
       {sqlCmd, "velmora sql LOG... [QUERY] [--format table|csv|tsv|jsonl] [--codepage N]"},
-      {serveCmd, "velmora serve LOG [--port N] [--bind ADDR] [--codepage N]"},
+      {serveCmd, "velmora serve LOG... [--port N] [--bind ADDR] [--codepage N]"},
       {sampleCmd, "velmora sample OUT [--days N] [--per-day N] [--seed N] [--start DATE] [--size BYTES]"},
   };
   const bool known = !args.empty() && std::any_of(usage.begin(), usage.end(), [&](const auto& u) {

@@ -235,25 +235,12 @@ void noteUncopied(const std::string& log, std::int64_t copied, Io& io) {
            << "last CR LF, a line without its end (a record still being written, or a cut file)\n";
 }
 
-// The archives first, then the live log followed: the last log named when
-// it is a file, else the log whose records begin last.
+// The archives first, then the live log followed.
 int followSet(const DataRequest& r, const DataQuery& query, Io& io, LogSetReader& set, DataStream& stream,
               SetPosition from) {
-  int live = static_cast<int>(set.size()) - 1;
-  if (!manyLogs({r.logs.back()})) {
-    for (int i = 0; i < static_cast<int>(set.size()); ++i)
-      if (set.path(i) == fromUtf8(r.logs.back()) || sameFile(set.path(i), fromUtf8(r.logs.back()))) live = i;
-  } else {
-    std::string latest;
-    for (int i = 0; i < static_cast<int>(set.size()); ++i) {
-      std::optional<Failure> failure;
-      const KeyRange range = keyRange(set.path(i), io.codePage(), failure);
-      if (!range.first.empty() && range.first >= latest) {
-        latest = range.first;
-        live = i;
-      }
-    }
-  }
+  std::vector<U16String> logs;
+  for (int i = 0; i < static_cast<int>(set.size()); ++i) logs.push_back(set.path(i));
+  const int live = liveLog(r.logs, logs, io.codePage());
   const SetScanResult scan = stream.readSet(from);
   if (scan.failure) return reportFailure(*scan.failure, io);
   if (const auto failure = stream.conclude(scan.next.valid())) return reportStreamFailure(*failure, io);

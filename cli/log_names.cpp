@@ -37,6 +37,27 @@ int resolveLogs(const std::vector<std::string>& given, std::ostream& err, std::v
   return kSuccess;
 }
 
+int liveLog(const std::vector<std::string>& given, const std::vector<U16String>& logs, const CodePage& cp) {
+  int live = static_cast<int>(logs.size()) - 1;
+  if (!manyLogs({given.back()})) {
+    for (int i = 0; i < static_cast<int>(logs.size()); ++i)
+      if (logs[i] == fromUtf8(given.back()) || sameFile(logs[i], fromUtf8(given.back()))) live = i;
+    return live;
+  }
+  std::string latest;
+  for (int i = 0; i < static_cast<int>(logs.size()); ++i) {
+    // An archive does not grow; and its keys would cost a decode of it whole.
+    if (checkLogShape(logs[i]).compression) continue;
+    std::optional<Failure> failure;
+    const KeyRange range = keyRange(logs[i], cp, failure);
+    if (!range.first.empty() && range.first >= latest) {
+      latest = range.first;
+      live = i;
+    }
+  }
+  return live;
+}
+
 std::string setPositionText(const std::vector<U16String>& logs, SetPosition position) {
   return toUtf8(logs[static_cast<std::size_t>(position.log)]) + ":" + std::to_string(position.byte);
 }

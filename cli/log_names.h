@@ -21,6 +21,10 @@ bool manyLogs(const std::vector<std::string>& given);
 int resolveLogs(const std::vector<std::string>& given, std::ostream& err, std::vector<U16String>& logs,
                 bool missingOk = false);
 
+// The log of a set that follow follows: the last log named when it is a
+// file, else the log whose records begin last.
+int liveLog(const std::vector<std::string>& given, const std::vector<U16String>& logs, const CodePage& cp);
+
 // A position in a set as the tool prints it and --resume takes it back:
 // the log's name, a colon and the byte (the last colon counts, so that a
 // Windows drive letter stays part of the name).

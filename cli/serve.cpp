@@ -1,5 +1,6 @@
 #include "cli/serve.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -21,6 +22,7 @@
 
 #include "cli/data_query.h"
 #include "cli/files.h"
+#include "cli/log_names.h"
 #include "cli/record_shaper.h"
 #include "cli/stream_printer.h"
 #include "serve/json.h"
@@ -64,7 +66,7 @@ class ToolWriter : public serve::RowWriter {
     for (const U16String& n : q.columnNames()) names.push_back(toUtf8(n));
     printer_.setColumns(std::move(names), std::vector<bool>(q.fields.size(), false));
   }
-  void row(const RecordFields& fields, std::int64_t pos, std::string& out) override {
+  void row(const RecordFields& fields, std::string_view pos, std::string& out) override {
     buf_.target = &out;
     shaper_.shape(fields, cells_.data());
     printer_.row(cells_.data());
@@ -77,7 +79,7 @@ class ToolWriter : public serve::RowWriter {
       if (brace) break;
     }
     out += ",\"pos\":";
-    out += std::to_string(pos);
+    out += pos;
     out.push_back('}');
   }
 
@@ -106,11 +108,13 @@ class ToolView : public serve::View {
 // Parameters are the data command's long options without their dashes.
 class ToolFace : public serve::Face {
  public:
-  ToolFace(std::string log, const CodePage& cp) : log_(std::move(log)), cp_(cp) {}
+  // given: the names as given (files and folders); logs: the logs they stand for.
+  ToolFace(std::vector<std::string> given, std::vector<U16String> logs, const CodePage& cp)
+      : given_(std::move(given)), logs_(std::move(logs)), cp_(cp) {}
 
   std::unique_ptr<serve::View> view(const serve::Params& params) const override {
     DataRequest r;
-    r.log = log_;
+    r.log = given_.front();
     auto once = [](std::string& slot, const std::string& name, const std::string& value) {
       if (!slot.empty()) throw serve::BadParameter(name + " is given twice; give it once");
       if (value.empty()) throw serve::BadParameter(name + " is empty");
@@ -162,7 +166,8 @@ class ToolFace : public serve::Face {
     return false;
   }
 
-  std::string log_;
+  std::vector<std::string> given_;
+  std::vector<U16String> logs_;
   const CodePage& cp_;
 };
 
@@ -238,14 +243,21 @@ serve::SqlAnswer ToolFace::sql(const std::string& statement, std::int64_t maxRow
   sqlite3_limit(db, SQLITE_LIMIT_SQL_LENGTH, 64 << 10);
   sql::SqlState state;
   sql::SqlOptions options;
-  options.defaultLog = log_;
+  options.defaultLog = given_.front();
+  if (given_.size() > 1 || logs_.size() > 1) options.defaultLogs = given_;
   const CodePage& cp = cp_;
   options.codepage = [&cp]() -> const CodePage& { return cp; };
-  // Another log only when it is this very file, by identity, whatever its name.
-  const std::optional<FileIdentity> served = fileIdentity(fromUtf8(log_));
+  // A statement reads the served logs and nothing else: a name is admitted
+  // when it is, by identity whatever its name, a served log or a folder
+  // given at the start (whose logs are then each admitted or not).
+  std::vector<FileIdentity> served;
+  for (const U16String& log : logs_)
+    if (const auto id = fileIdentity(log)) served.push_back(*id);
+  for (const std::string& g : given_)
+    if (const auto id = fileIdentity(fromUtf8(g))) served.push_back(*id);
   options.mayRead = [&](const std::string& file) {
     const std::optional<FileIdentity> other = fileIdentity(fromUtf8(file));
-    return served && other && other->sameFileAs(*served);
+    return other && std::any_of(served.begin(), served.end(), [&](const FileIdentity& s) { return other->sameFileAs(s); });
   };
   if (sql::registerLogTable(db, options, &state) != SQLITE_OK) return sqlError(500, sqlite3_errmsg(db));
   // The tables are connected before the authorizer: declaring them is a
@@ -404,11 +416,20 @@ void StopRequests::release() {
 }  // namespace
 
 int runServe(const ServeRequest& request, Io& io) {
-  if (const int code = checkServedLog(request.log, io.err)) return code;
-  ToolFace face(request.log, io.codePage());
+  std::vector<U16String> logs;
+  if (manyLogs(request.logs)) {
+    if (const int code = resolveLogs(request.logs, io.err, logs)) return code;
+  } else {
+    if (const int code = checkServedLog(request.logs.front(), io.err)) return code;
+    logs.push_back(fromUtf8(request.logs.front()));
+  }
   serve::ServeOptions options;
-  options.log = fromUtf8(request.log);
-  options.logName = request.log;
+  options.logs = logs;
+  options.live = liveLog(request.logs, logs, io.codePage());
+  std::string named;
+  for (const std::string& g : request.logs) named += (named.empty() ? "" : " ") + g;
+  options.logName = named;
+  ToolFace face(request.logs, std::move(logs), io.codePage());
   options.bind = request.bind;
   options.port = request.port;
   StopRequests stops;
@@ -418,7 +439,7 @@ int runServe(const ServeRequest& request, Io& io) {
     io.err << "velmora: " << error << "\n";
     return kFailed;
   }
-  io.out << "velmora: serving " << request.log << " at " << server.url() << std::endl;
+  io.out << "velmora: serving " << options.logName << " at " << server.url() << std::endl;
   stops.watch(server);
   server.run();
   stops.release();

@@ -3,13 +3,14 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "cli/commands.h"
 
 namespace velmora::cli {
 
 struct ServeRequest {
-  std::string log;
+  std::vector<std::string> logs;  // one log, or files and folders read as one timeline
   std::string bind = "127.0.0.1";
   int port = 0;
 };

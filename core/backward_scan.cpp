@@ -12,17 +12,7 @@ class BackwardScan::Collector : public RecordSink {
  public:
   explicit Collector(BackwardScan& scan) : scan_(scan) {}
   bool record(const Record& record) override {
-    Kept k;
-    k.pos = record.position;
-    k.error = record.error;
-    k.key = static_cast<std::uint32_t>(scan_.arena_.size());
-    scan_.arena_.append(record.key);
-    for (int f = 1; f <= kLastField; ++f) {
-      k.offsets[static_cast<std::size_t>(f)] = static_cast<std::uint32_t>(scan_.arena_.size());
-      scan_.arena_.append(record.fields[static_cast<std::size_t>(f)]);
-    }
-    k.offsets[kLastField + 1] = static_cast<std::uint32_t>(scan_.arena_.size());
-    scan_.kept_.push_back(k);
+    scan_.kept_.keep(record);
     return true;
   }
 
@@ -77,7 +67,6 @@ BackwardResult BackwardScan::scan(std::int64_t before, RecordSink& sink) {
         width *= 2;
         continue;
       }
-      arena_.clear();
       kept_.clear();
       Collector collector(*this);
       const ScanResult r = reader_.scan(start, collector, hi);
@@ -87,16 +76,10 @@ BackwardResult BackwardScan::scan(std::int64_t before, RecordSink& sink) {
         return out;
       }
       Record record;
-      for (auto k = kept_.rbegin(); k != kept_.rend(); ++k) {
-        for (int f = 1; f <= kLastField; ++f) {
-          const auto i = static_cast<std::size_t>(f);
-          record.fields[i] = std::string_view(arena_.data() + k->offsets[i], k->offsets[i + 1] - k->offsets[i]);
-        }
-        record.key = std::string_view(arena_.data() + k->key, k->offsets[1] - k->key);
-        record.position = k->pos;
-        record.error = k->error;
+      for (std::size_t k = kept_.size(); k-- > 0;) {
+        kept_.fill(k, record);
         if (!sink.record(record)) {
-          out.next = k->pos;
+          out.next = record.position;
           return out;
         }
       }

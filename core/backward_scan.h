@@ -6,7 +6,6 @@
 // its last, so memory stays bounded by a window whatever the log's length.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "core/failure.h"
+#include "core/kept_records.h"
 #include "core/reader.h"
 
 namespace velmora {
@@ -48,16 +48,7 @@ class BackwardScan {
 
   Reader& reader_;
   std::string window_;  // bytes read to find line starts
-  // The records of one window: their fields' bytes, and per record its
-  // position and where each field lies in arena_.
-  std::string arena_;
-  struct Kept {
-    std::int64_t pos;
-    bool error;
-    std::uint32_t key;  // the key is [key, offsets[1])
-    std::array<std::uint32_t, kLastField + 2> offsets;  // field k is [offsets[k], offsets[k + 1])
-  };
-  std::vector<Kept> kept_;
+  KeptRecords kept_;  // the records of one window
 };
 
 }  // namespace velmora

@@ -6,6 +6,7 @@
 #include "core/backward_scan.h"
 #include "core/file_identity.h"
 #include "core/fileio.h"
+#include "core/kept_records.h"
 #include "core/lines.h"
 #include "core/record_format.h"
 #include "core/log_probe.h"
@@ -216,13 +217,6 @@ KeyRange keyRange(U16View path, const CodePage& cp, std::optional<Failure>& fail
 // One log of a merge: its reader and the records copied out of its last
 // windows, with where each one's successor begins.
 struct LogSetReader::Stream : RecordSink {
-  struct Kept {
-    std::int64_t pos, after;
-    bool error;
-    std::uint32_t key;
-    std::array<std::uint32_t, kLastField + 2> offsets;  // field k is [offsets[k], offsets[k + 1])
-  };
-
   Stream(int index, U16String path, ReadQuery query, const CodePage& cp, std::size_t budget)
       : log(index), reader(std::move(path), std::move(query), cp), budget(budget) {
     // Refilled by resuming its scan: a compressed log kept open goes on
@@ -231,27 +225,15 @@ struct LogSetReader::Stream : RecordSink {
   }
 
   bool record(const Record& record) override {
-    Kept k;
-    k.pos = record.position;
-    k.after = record.position;
-    k.error = record.error;
-    k.key = static_cast<std::uint32_t>(arena.size());
-    arena.append(record.key);
-    for (int f = 1; f <= kLastField; ++f) {
-      k.offsets[static_cast<std::size_t>(f)] = static_cast<std::uint32_t>(arena.size());
-      arena.append(record.fields[static_cast<std::size_t>(f)]);
-    }
-    k.offsets[kLastField + 1] = static_cast<std::uint32_t>(arena.size());
-    if (!kept.empty()) kept.back().after = k.pos;
-    kept.push_back(k);
-    stopped = arena.size() >= budget;
+    if (!kept.empty()) kept.back().after = record.position;
+    kept.keep(record);
+    stopped = kept.bytes() >= budget;
     return !stopped;
   }
 
   // The next records into the buffer; false with failure set when the log
   // could not be read.
   bool refill() {
-    arena.clear();
     kept.clear();
     head = 0;
     stopped = false;
@@ -268,27 +250,13 @@ struct LogSetReader::Stream : RecordSink {
     return true;
   }
 
-  std::string_view key() const {
-    const Kept& k = kept[head];
-    return std::string_view(arena.data() + k.key, k.offsets[1] - k.key);
-  }
-  void fill(Record& r) const {
-    const Kept& k = kept[head];
-    for (int f = 1; f <= kLastField; ++f) {
-      const auto i = static_cast<std::size_t>(f);
-      r.fields[i] = std::string_view(arena.data() + k.offsets[i], k.offsets[i + 1] - k.offsets[i]);
-    }
-    r.key = key();
-    r.position = k.pos;
-    r.error = k.error;
-    r.log = log;
-  }
+  std::string_view key() const { return kept.key(head); }
+  void fill(Record& r) const { kept.fill(head, r, log); }
 
   int log;
   Reader reader;
   std::size_t budget;
-  std::string arena;
-  std::vector<Kept> kept;
+  KeptRecords kept;
   std::size_t head = 0;
   std::int64_t next = 0;  // 0: from the period's start
   bool stopped = false, exhausted = false;
@@ -534,6 +502,144 @@ SetScanResult LogSetReader::scan(RecordSink& sink, SetPosition from) {
   if (out.failure) return out;
   settle(out.next);
   if (done()) sink.finish();
+  return out;
+}
+
+// ---- backwards ----------------------------------------------------------------------
+
+namespace {
+
+// The largest key below key ("" when there is none): the last byte above 0
+// goes down by one and the bytes after it go to 0xFF.
+std::string keyBefore(std::string key) {
+  for (std::size_t i = key.size(); i-- > 0;) {
+    if (key[i] != '\0') {
+      key[i] = static_cast<char>(static_cast<unsigned char>(key[i]) - 1);
+      for (std::size_t j = i + 1; j < key.size(); ++j) key[j] = '\xFF';
+      return key;
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+// One log read backwards for a merge: the records of its last windows,
+// newest first, refilled by going on from the last one handed out.
+struct LogSetReader::BackStream : RecordSink {
+  BackStream(int index, U16String path, ReadQuery query, const CodePage& cp, std::size_t budget, std::int64_t before)
+      : log(index), reader(std::move(path), std::move(query), cp), back(reader), budget(budget), before(before) {}
+
+  bool record(const Record& record) override {
+    kept.keep(record);
+    stopped = kept.bytes() >= budget;
+    return !stopped;
+  }
+
+  bool refill() {
+    kept.clear();
+    head = 0;
+    stopped = false;
+    const BackwardResult b = back.scan(before, *this);
+    if (b.failure) {
+      failure = b.failure;
+      return false;
+    }
+    exhausted = !stopped || b.next < 1;
+    before = b.next;
+    return true;
+  }
+
+  std::string_view key() const { return kept.key(head); }
+
+  int log;
+  Reader reader;
+  BackwardScan back;
+  std::size_t budget;
+  std::int64_t before;
+  KeptRecords kept;
+  std::size_t head = 0;
+  bool stopped = false, exhausted = false;
+  std::optional<Failure> failure;
+};
+
+SetScanResult LogSetReader::scanBack(RecordSink& sink, SetPosition before) {
+  SetScanResult out;
+  rangeFailure_.reset();
+  if (before.valid() && before.log >= static_cast<int>(logs_.size())) before = {};
+  // The record at before bounds the other logs: a log given before its log
+  // keeps the records up to its key, one given after it those below.
+  std::string bound;
+  if (before.valid()) {
+    Reader reader{logs_[static_cast<std::size_t>(before.log)], wholeLog(), cp_};
+    FirstKey at;
+    const ScanResult r = reader.scan(before.byte, at);
+    if (r.failure) {
+      out.failure = r.failure;
+      return out;
+    }
+    bound = std::move(at.key);
+  }
+  const std::vector<std::vector<int>> groups = plan(std::vector<std::string>(logs_.size(), query_.begin));
+  if (rangeFailure_) {
+    out.failure = rangeFailure_;
+    return out;
+  }
+  // Newest first: by key, then the log given later.
+  auto earlier = [](const BackStream* a, const BackStream* b) {
+    const std::string_view ka = a->key(), kb = b->key();
+    return ka != kb ? ka < kb : a->log < b->log;
+  };
+  for (auto group = groups.rbegin(); group != groups.rend(); ++group) {
+    std::vector<std::unique_ptr<BackStream>> streams;
+    std::vector<BackStream*> heap;
+    const std::size_t share = std::clamp(kMergeBudget / group->size(), kMinBuffer, kMaxBuffer);
+    for (int log : *group) {
+      ReadQuery q = query_;
+      std::int64_t from = Reader::kNoStop;
+      if (before.valid() && log == before.log) {
+        from = before.byte;
+      } else if (before.valid() && !bound.empty()) {
+        const std::string end = log < before.log ? bound : keyBefore(bound);
+        if (end.empty()) continue;
+        if (end < q.end) q.end = end;
+        if (q.end < q.begin || range(log).first > q.end) continue;
+      }
+      streams.push_back(std::make_unique<BackStream>(log, logs_[static_cast<std::size_t>(log)], std::move(q), cp_, share, from));
+      if (progress_) streams.back()->reader.setProgress(progress_);
+    }
+    for (const auto& st : streams) {
+      if (!st->refill()) {
+        out.failure = st->failure;
+        return out;
+      }
+      if (!st->kept.empty()) heap.push_back(st.get());
+    }
+    std::make_heap(heap.begin(), heap.end(), earlier);
+    Record record;
+    while (!heap.empty()) {
+      std::pop_heap(heap.begin(), heap.end(), earlier);
+      BackStream& st = *heap.back();
+      heap.pop_back();
+      st.kept.fill(st.head, record, st.log);
+      out.next = SetPosition{st.log, record.position};
+      if (!sink.record(record)) return out;
+      if (++st.head < st.kept.size()) {
+        heap.push_back(&st);
+        std::push_heap(heap.begin(), heap.end(), earlier);
+      } else if (!st.exhausted) {
+        if (!st.refill()) {
+          out.failure = st.failure;
+          return out;
+        }
+        if (!st.kept.empty()) {
+          heap.push_back(&st);
+          std::push_heap(heap.begin(), heap.end(), earlier);
+        }
+      }
+    }
+  }
+  out.next = {};
   return out;
 }
 

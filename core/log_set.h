@@ -96,6 +96,17 @@ class LogSetReader {
   SetScanResult more(RecordSink& sink);
   bool done() const { return group_ >= groups_.size(); }
 
+  // The records before a position, newest first: by key from the highest,
+  // then by the log's place in the set from the last, then by position from
+  // the last, which is the forward order reversed where each log is in time
+  // order. before: a record's position, as scan or scanBack handed it out;
+  // nothing (or an invalid position): from the set's end. next: the last
+  // record handed out, where a later call goes on; invalid when nothing of
+  // the period is left before it. Logs that do not overlap are read one
+  // after another from the newest; overlapping ones are merged through
+  // buffers as scan merges them.
+  SetScanResult scanBack(RecordSink& sink, SetPosition before = {});
+
   // The logs a period can touch, in the order they are read, grouped: each
   // group's logs overlap one another and are merged; groups follow one
   // another. For the tests and the tool's notes.
@@ -107,6 +118,7 @@ class LogSetReader {
 
  private:
   struct Stream;
+  struct BackStream;
   const KeyRange& range(int log);
   bool readOne(RecordSink& sink, SetScanResult& out);
   bool merge(RecordSink& sink, SetScanResult& out);

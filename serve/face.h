@@ -38,7 +38,8 @@ enum class RowFormat { Json, Csv };
 class RowWriter {
  public:
   virtual ~RowWriter() = default;
-  virtual void row(const RecordFields& fields, std::int64_t pos, std::string& out) = 0;
+  // pos: the record's position as the API writes it (JSON).
+  virtual void row(const RecordFields& fields, std::string_view pos, std::string& out) = 0;
 };
 
 class View {
@@ -57,7 +58,7 @@ struct SqlAnswer {
 class Face {
  public:
   virtual ~Face() = default;
-  // One read-only statement over the served log only, given up after
+  // One read-only statement over the served logs only, given up after
   // seconds or once keepGoing says no; at most maxRows rows.
   virtual SqlAnswer sql(const std::string& statement, std::int64_t maxRows, int seconds,
                         const std::function<bool()>& keepGoing) const = 0;

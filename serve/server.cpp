@@ -13,6 +13,7 @@
 #include <unordered_set>
 
 #include <map>
+#include <optional>
 
 #ifdef _WIN32
 #include <bcrypt.h>
@@ -23,6 +24,7 @@
 
 #include "core/backward_scan.h"
 #include "core/file_identity.h"
+#include "core/log_set.h"
 #include "core/log_shape.h"
 #include "serve/json.h"
 #include "serve/page.h"
@@ -130,7 +132,7 @@ void sendError(httplib::Response& res, int status, std::string_view message) {
 // A request's parameters: the server's own taken out and checked, the rest
 // left for the query.
 struct Paging {
-  std::int64_t pos = -1;  // -1: not given
+  std::string pos;  // as given; empty: not given
   bool back = true;
   std::int64_t limit = 200;
   Params query;
@@ -155,7 +157,8 @@ Paging paging(const httplib::Request& req, std::initializer_list<std::string_vie
     }
     if (!seen.insert(name).second) throw BadParameter(name + " is given twice; give it once");
     if (name == "pos") {
-      p.pos = number(name, value, INT64_MAX);
+      if (value.empty()) throw BadParameter("pos is empty");
+      p.pos = value;
     } else if (name == "dir") {
       if (value != "back" && value != "forward") throw BadParameter("dir " + value + " is neither back nor forward");
       p.back = value == "back";
@@ -167,28 +170,101 @@ Paging paging(const httplib::Request& req, std::initializer_list<std::string_vie
   return p;
 }
 
-// Rows of a page, written as they come, up to the limit.
-class PageSink : public RecordSink {
- public:
-  PageSink(RowWriter& writer, std::int64_t limit) : writer_(writer), limit_(limit) {}
-  bool record(const Record& r) override {
-    if (count_ > 0) body.push_back(',');
-    last = r.position;
-    writer_.row(r.fields, last, body);
-    return ++count_ < limit_;
-  }
-  std::string body;
-  std::int64_t count_ = 0, last = -1;
-
- private:
-  RowWriter& writer_;
-  std::int64_t limit_;
-};
-
 // The histogram's bins at most (a damaged log's dates are endless), and the
 // stretch of log from which it is read in two halves at once.
 constexpr std::size_t kMaxBins = 200000;
 constexpr std::int64_t kSplitFrom = std::int64_t{64} << 20;
+
+// A position as the API writes it: the one log's byte as a number, a set's
+// as the text "LOG:BYTE", LOG the log's index in the set.
+void appendPosition(std::string& out, SetPosition p, bool named) {
+  if (!named) {
+    out += std::to_string(p.byte);
+    return;
+  }
+  out += '"';
+  out += std::to_string(p.log);
+  out += ':';
+  out += std::to_string(p.byte);
+  out += '"';
+}
+
+// Rows of a page, written as they come, up to the limit.
+class PageSink : public RecordSink {
+ public:
+  PageSink(RowWriter& writer, std::int64_t limit, bool named) : writer_(writer), limit_(limit), named_(named) {}
+  bool record(const Record& r) override {
+    if (count_ > 0) body.push_back(',');
+    pos_.clear();
+    appendPosition(pos_, SetPosition{r.log, r.position}, named_);
+    writer_.row(r.fields, pos_, body);
+    return ++count_ < limit_;
+  }
+  std::string body;
+  std::int64_t count_ = 0;
+
+ private:
+  RowWriter& writer_;
+  std::int64_t limit_;
+  bool named_;
+  std::string pos_;
+};
+
+// The served logs as the endpoints read them: one log through its reader,
+// or a set through the set's reader, read as one timeline. Positions are a
+// log's index in the set and a byte in it; the one log's index is 0.
+class Source {
+ public:
+  Source(const std::vector<U16String>& logs, const ReadQuery& query, const CodePage& cp, ProgressFn progress) {
+    if (logs.size() == 1) {
+      one_.emplace(logs.front(), query, cp);
+      one_->setProgress(std::move(progress));
+    } else {
+      set_.emplace(logs, query, cp);
+      set_->setProgress(std::move(progress));
+    }
+  }
+
+  // From the record at from (the period's start when none) on; next: where
+  // a later call goes on, invalid when the scan got to the end.
+  SetScanResult forward(RecordSink& sink, SetPosition from = {}) {
+    if (set_) return set_->scan(sink, from);
+    const ScanResult r = one_->scan(from.valid() ? from.byte : 0, sink);
+    SetScanResult out;
+    out.failure = r.failure;
+    if (r.next >= 1) out.next = SetPosition{0, r.next};
+    return out;
+  }
+  // Before the record at before (the end when none), newest first; next:
+  // the last record handed out, invalid when none is left before it.
+  SetScanResult back(RecordSink& sink, SetPosition before = {}) {
+    if (set_) return set_->scanBack(sink, before);
+    BackwardScan scan(*one_);
+    const BackwardResult r = scan.scan(before.valid() ? before.byte : Reader::kNoStop, sink);
+    SetScanResult out;
+    out.failure = r.failure;
+    if (r.next >= 1) out.next = SetPosition{0, r.next};
+    return out;
+  }
+  // Every record, in two halves at once where the one log allows: the
+  // second half's records go to later, which then follows sink's (true when
+  // it has any to merge).
+  bool whole(RecordSink& sink, RecordSink& later) {
+    if (set_) {
+      if (const auto failure = set_->scan(sink).failure) throw *failure;
+      return false;
+    }
+    // Two halves at once where there is a second core, as the tool's stats.
+    const std::int64_t splitFrom = std::thread::hardware_concurrency() >= 2 ? kSplitFrom : -1;
+    const Reader::Halves h = one_->scanInHalves(0, sink, later, splitFrom);
+    if (h.failure) throw *h.failure;
+    return h.secondKept;
+  }
+
+ private:
+  std::optional<Reader> one_;
+  std::optional<LogSetReader> set_;
+};
 
 // Days since some fixed day, of a key's YYYYMMDD; close enough to compare spans.
 long dayNumber(const std::string& key) {
@@ -240,6 +316,26 @@ struct Server::Impl {
   int queries = 0;  // running, under slotMutex
   std::mutex slotMutex;
   std::condition_variable slotFree;
+
+  // A set's positions name their log; the one log's are plain bytes.
+  bool named() const { return options.logs.size() > 1; }
+  // The log follow follows: the live one of a set.
+  const U16String& liveLog() const { return options.logs[static_cast<std::size_t>(options.live)]; }
+
+  // A position the API was given, spelled as it writes them.
+  SetPosition position(const std::string& name, const std::string& text) const {
+    if (!named()) return SetPosition{0, number(name, text, INT64_MAX)};
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos)
+      throw BadParameter(name + " " + text + " is not LOG:BYTE: the log's index among the served logs, a colon and a byte");
+    const auto log = static_cast<int>(number(name + "'s log", text.substr(0, colon), static_cast<std::int64_t>(options.logs.size()) - 1));
+    return SetPosition{log, number(name + "'s byte", text.substr(colon + 1), INT64_MAX)};
+  }
+  std::string positionText(SetPosition p) const {
+    std::string text;
+    appendPosition(text, p, named());
+    return text;
+  }
 
   std::string hostPort() const {
     const bool v6 = options.bind.find(':') != std::string::npos;
@@ -324,28 +420,23 @@ struct Server::Impl {
   void records(const httplib::Request& req, httplib::Response& res) {
     query(res, [&] {
       const Paging p = paging(req, {});
+      const SetPosition at = p.pos.empty() ? SetPosition{} : position("pos", p.pos);
+      // Before a log's first byte there is nothing.
+      if (p.back && !p.pos.empty() && at.byte == 0) {
+        face.view(p.query);  // its parameters are still checked
+        res.set_content("{\"records\":[],\"next\":null}\n", "application/json");
+        return;
+      }
       const std::unique_ptr<View> view = face.view(p.query);
       const std::unique_ptr<RowWriter> writer = view->writer(RowFormat::Json);
-      Reader reader(options.log, view->query(), face.codePage());
-      reader.setProgress(deadline());
-      std::string next = "null";
-      std::string body;
-      if (p.back) {
-        BackwardScan back(reader);
-        PageSink sink(*writer, p.limit);
-        const BackwardResult r = back.scan(p.pos >= 0 ? p.pos : Reader::kNoStop, sink);
-        if (r.failure) throw *r.failure;
-        if (r.next > 0) next = std::to_string(r.next);
-        body = std::move(sink.body);
-      } else {
-        PageSink sink(*writer, p.limit);
-        const ScanResult r = reader.scan(p.pos >= 1 ? p.pos : 0, sink);
-        if (r.failure) throw *r.failure;
-        // A full page may have more after it; a short one got to the end.
-        if (sink.count_ == p.limit && r.next > 0) next = std::to_string(r.next);
-        body = std::move(sink.body);
-      }
-      res.set_content("{\"records\":[" + body + "],\"next\":" + next + "}\n", "application/json");
+      Source source(options.logs, view->query(), face.codePage(), deadline());
+      PageSink sink(*writer, p.limit, named());
+      const SetScanResult r = p.back ? source.back(sink, at) : source.forward(sink, at);
+      if (r.failure) throw *r.failure;
+      // Forward, a full page may have more after it; a short one got to the end.
+      const bool more = r.next.valid() && (p.back || sink.count_ == p.limit);
+      res.set_content("{\"records\":[" + sink.body + "],\"next\":" + (more ? positionText(r.next) : "null") + "}\n",
+                      "application/json");
     });
   }
 
@@ -369,10 +460,8 @@ struct Server::Impl {
       q.begin.assign(record::kKeySize, '\0');
       q.end.assign(record::kKeySize, '\xff');
       q.columns.reset().set(kUserField);
-      Reader reader(options.log, q, face.codePage());
-      reader.setProgress(deadline());
-      const ScanResult r = reader.scan(0, names);
-      if (r.failure) throw *r.failure;
+      Source source(options.logs, q, face.codePage(), deadline());
+      if (const auto failure = source.forward(names).failure) throw *failure;
       std::string body = "{\"users\":[";
       for (std::size_t i = 0; i < names.order.size(); ++i) {
         if (i > 0) body.push_back(',');
@@ -393,8 +482,7 @@ struct Server::Impl {
       const std::unique_ptr<View> view = face.view(p.query);
       ReadQuery q = view->query();
       q.columns.reset().set(kNumberField);
-      Reader reader(options.log, q, face.codePage());
-      reader.setProgress(deadline());
+      Source source(options.logs, q, face.codePage(), deadline());
       // The span: the period's first and last records.
       struct Key : RecordSink {
         std::string key;
@@ -404,11 +492,8 @@ struct Server::Impl {
           return false;
         }
       } first, last;
-      const ScanResult r = reader.scan(0, first);
-      if (r.failure) throw *r.failure;
-      BackwardScan back(reader);
-      const BackwardResult b = back.scan(Reader::kNoStop, last);
-      if (b.failure) throw *b.failure;
+      if (const auto failure = source.forward(first).failure) throw *failure;
+      if (const auto failure = source.back(last).failure) throw *failure;
       std::size_t width = 8;  // of the key's date and time: 8 a day, 10 an hour, 12 a minute
       std::string bucket = "day";
       if (!first.key.empty() && !last.key.empty() && first.key.size() >= 14 && last.key.size() >= 14) {
@@ -467,11 +552,7 @@ struct Server::Impl {
         }
       } bins, later;
       bins.width = later.width = width;
-      // Two halves at once where there is a second core, as the tool's stats.
-      const std::int64_t splitFrom = std::thread::hardware_concurrency() >= 2 ? kSplitFrom : -1;
-      const Reader::Halves h = reader.scanInHalves(0, bins, later, splitFrom);
-      if (h.failure) throw *h.failure;
-      if (h.secondKept) bins.merge(later);
+      if (source.whole(bins, later)) bins.merge(later);
       std::string body = "{\"bucket\":\"" + bucket + "\",\"bins\":[";
       bool firstBin = true;
       for (const auto& [k, v] : bins.bins) {
@@ -497,13 +578,14 @@ struct Server::Impl {
       std::shared_ptr<View> view = face.view(p.query);
       const bool csv = format == "csv";
       res.set_header("Content-Disposition", csv ? "attachment; filename=\"events.csv\"" : "attachment; filename=\"events.jsonl\"");
-      const std::string log = toUtf8(options.log);
       res.set_chunked_content_provider(csv ? "text/csv; charset=utf-8" : "application/x-ndjson", [this, view, csv](std::size_t, httplib::DataSink& sink) {
         std::unique_ptr<RowWriter> writer = view->writer(csv ? RowFormat::Csv : RowFormat::Json);
-        Reader reader(options.log, view->query(), face.codePage());
-        std::string text;
+        Source source(options.logs, view->query(), face.codePage(), nullptr);
+        std::string text, pos;
         LambdaSink out([&](const Record& r) {
-          writer->row(r.fields, r.position, text);
+          pos.clear();
+          appendPosition(pos, SetPosition{r.log, r.position}, named());
+          writer->row(r.fields, pos, text);
           if (text.back() != '\n') text.push_back('\n');
           if (text.size() < 65536) return true;
           const bool ok = sink.write(text.data(), text.size());
@@ -512,7 +594,7 @@ struct Server::Impl {
         });
         // A scan that failed breaks the stream off unfinished, so that the
         // client sees a failed download rather than a whole one.
-        if (reader.scan(0, out).failure) return false;
+        if (source.forward(out).failure) return false;
         if (!text.empty()) sink.write(text.data(), text.size());
         sink.done();
         return true;
@@ -526,9 +608,15 @@ struct Server::Impl {
     query(res, [&] {
       const Paging p = paging(req, {});
       if (req.params.count("dir") || req.params.count("limit")) throw BadParameter("follow takes no dir or limit");
-      std::int64_t after = p.pos >= 0 ? p.pos : -1;  // records after this position
+      std::int64_t after = -1;  // records of the live log after this position
       const std::string last = req.get_header_value("Last-Event-ID");
-      if (!last.empty()) after = number("Last-Event-ID", last, INT64_MAX);
+      if (!last.empty() || !p.pos.empty()) {
+        const SetPosition at = last.empty() ? position("pos", p.pos) : position("Last-Event-ID", last);
+        if (at.log != options.live)
+          throw BadParameter("follow goes on from a position of the followed log, " + positionText({options.live, 0}) +
+                             " to " + positionText({options.live, INT64_MAX}));
+        after = at.byte;
+      }
       std::shared_ptr<View> view = face.view(p.query);
       // From the record that holds the position, or the log's last one: a
       // position inside a line never starts a scan.
@@ -550,7 +638,7 @@ struct Server::Impl {
     all.begin.assign(record::kKeySize, '\0');
     all.end.assign(record::kKeySize, '\xff');
     all.columns.reset();
-    Reader reader(options.log, all, face.codePage());
+    Reader reader(liveLog(), all, face.codePage());
     BackwardScan back(reader);
     LambdaSink one([](const Record&) { return false; });
     const BackwardResult b = back.scan(before, one);
@@ -562,18 +650,18 @@ struct Server::Impl {
   // records after the position after.
   void followLoop(const View& view, std::int64_t start, std::int64_t after, httplib::DataSink& sink) {
     std::unique_ptr<RowWriter> writer = view.writer(RowFormat::Json);
-    Reader reader(options.log, view.query(), face.codePage());
-    std::optional<FileIdentity> seen = fileIdentity(options.log);
+    Reader reader(liveLog(), view.query(), face.codePage());
+    std::optional<FileIdentity> seen = fileIdentity(liveLog());
     std::int64_t position = start;
     // A compressed log does not grow, and its positions lie past the file's
     // length: it is read once, not looked at again.
-    const bool compressed = checkLogShape(options.log).compression != nullptr;
+    const bool compressed = checkLogShape(liveLog()).compression != nullptr;
     bool read = false;
     // The stream is open: said at once, so that a client knows before any record.
-    std::string text = ": following\n\n", row;
+    std::string text = ": following\n\n", row, pos;
     auto quiet = Clock::now();
     while (!stopping) {
-      const std::optional<FileIdentity> now = fileIdentity(options.log);
+      const std::optional<FileIdentity> now = fileIdentity(liveLog());
       if (now && seen && !compressed && (!now->sameFileAs(*seen) || now->size < position - 1)) {
         // Rotated or cut: read the new log from its start, as data --follow does.
         text += "event: restart\ndata: {}\n\n";
@@ -585,11 +673,13 @@ struct Server::Impl {
         bool full = false;  // a batch to send before reading on
         LambdaSink events([&](const Record& r) {
           const RecordFields& f = r.fields;
-          const std::int64_t pos = r.position;
-          if (pos <= after) return true;
+          if (r.position <= after) return true;
           row.clear();
+          pos = positionText({options.live, r.position});
           writer->row(f, pos, row);
-          text += "id: " + std::to_string(pos) + "\ndata: " + row + "\n\n";
+          // An event's id is the position without a JSON string's quotes.
+          if (pos.front() == '"') pos = pos.substr(1, pos.size() - 2);
+          text += "id: " + pos + "\ndata: " + row + "\n\n";
           full = text.size() >= (1 << 20);
           return !full;
         });

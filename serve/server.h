@@ -1,5 +1,5 @@
 // velmora serve: the log in a browser. One HTTP server on one address,
-// serving one log named at its start, to whoever holds its token: the page
+// serving the log (or the set of logs) named at its start, to whoever holds its token: the page
 // (embedded in the binary) and the JSON API beneath it.
 #pragma once
 
@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "serve/face.h"
 #include "text/text.h"
@@ -15,7 +16,8 @@
 namespace velmora::serve {
 
 struct ServeOptions {
-  U16String log;
+  std::vector<U16String> logs;  // one log, or a set read as one timeline
+  int live = 0;  // the log that follow follows: the set's live log
   std::string logName;  // as given, for the address line
   std::string bind = "127.0.0.1";
   int port = 0;  // 0: a free one

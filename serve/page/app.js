@@ -131,7 +131,9 @@ async function newer(mine) {
   try {
     const b = await api('/api/records?' + query({ dir: 'forward', limit: PAGE + 1, pos: newerPos }));
     if (mine !== generation) return;
-    const got = b.records.filter((r) => r.pos > rows[0].pos).reverse();
+    // The page starts at the newest row shown: the rows after it are new.
+    const at = b.records.findIndex((r) => r.pos === rows[0].pos);
+    const got = b.records.slice(at + 1).reverse();
     rows.unshift(...got);
     $('scroller').scrollTop += got.length * ROW;
     current += got.length;
@@ -291,6 +293,14 @@ function dragHistogram() {
 }
 
 // ---- follow -----------------------------------------------------------------
+// Whether position a lies after b in the followed log: a byte, or a set's
+// "LOG:BYTE" (follow gives only the live log's, each after the last).
+function after(a, b) {
+  if (typeof a === 'number' && typeof b === 'number') return a > b;
+  const [la, ba] = String(a).split(':'), [lb, bb] = String(b).split(':');
+  return la !== lb || Number(ba) > Number(bb);
+}
+
 function follow(on) {
   if (source) { source.close(); source = null; delete document.body.dataset.following; }
   if (!on) return;
@@ -299,7 +309,7 @@ function follow(on) {
   source.onmessage = (e) => {
     const r = JSON.parse(e.data);
     if (newerPos !== null) return;  // not at the newest rows: they are asked for on the way up
-    if (rows.length && r.pos <= rows[0].pos) return;
+    if (rows.length && !after(r.pos, rows[0].pos)) return;
     rows.unshift(r);
     if (current >= 0) ++current;
     if ($('scroller').scrollTop > 0) $('scroller').scrollTop += ROW;

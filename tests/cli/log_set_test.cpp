@@ -12,11 +12,14 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cli/stats.h"
 #include "cli/summary.h"
 #include "cli_support.h"
+#include "core/log_set.h"
+#include "text/codepage.h"
 #include "decode/decoders.h"
 #include "sample/sample.h"
 
@@ -170,6 +173,39 @@ TEST(LogSet, PartsGiveWhatTheWholeLogGives) {
       ASSERT_EQ(halves.errorRecords().size(), one.errorRecords().size());
       for (std::size_t i = 0; i < one.errorRecords().size(); ++i)
         EXPECT_EQ(halves.errorRecords()[i].fields, one.errorRecords()[i].fields) << i;
+    }
+    // Paged back from the end, in pages of any size, the set gives its
+    // forward records reversed: each page goes on before the last one's end.
+    {
+      std::vector<U16String> logs16;
+      for (const std::string& g : given) logs16.push_back(fromUtf8(g));
+      const LogList list = listLogs(logs16);
+      ReadQuery q;
+      q.begin = openBeginKey();
+      q.end = openEndKey();
+      const auto cp = CodePage::make(1251);
+      LogSetReader set(list.logs, q, *cp);
+      struct Trail : RecordSink {
+        std::vector<std::tuple<int, std::int64_t, std::string>> seen;
+        std::size_t limit = SIZE_MAX;
+        bool record(const Record& r) override {
+          seen.emplace_back(r.log, r.position, std::string(r.fields[kUserField]));
+          return seen.size() < limit;
+        }
+      } forward, backward;
+      ASSERT_FALSE(set.scan(forward).failure);
+      SetPosition before;
+      for (int pages = 0; pages < 100000; ++pages) {
+        const std::size_t had = backward.seen.size();
+        backward.limit = had + 1 + rng() % 700;
+        const SetScanResult r = set.scanBack(backward, before);
+        ASSERT_FALSE(r.failure);
+        if (!r.next.valid()) break;
+        ASSERT_GT(backward.seen.size(), had);
+        before = r.next;
+      }
+      std::reverse(backward.seen.begin(), backward.seen.end());
+      EXPECT_TRUE(backward.seen == forward.seen) << backward.seen.size() << " vs " << forward.seen.size();
     }
     // A read that ends at a period's end, resumed where it says, gives the
     // rest: its position names a log of the set and a byte in it.

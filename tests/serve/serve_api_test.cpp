@@ -3,6 +3,8 @@
 // parameters refused with what was wrong, follow resumed exactly once.
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <regex>
 #include <thread>
 
@@ -12,21 +14,47 @@
 namespace velmora::testing {
 namespace {
 
-// The records of a response, each without its "pos", and their positions.
-void splitRecords(const std::string& body, std::vector<std::string>& rows, std::vector<long long>& positions) {
-  static const std::regex record(R"(\{[^{}]*,"pos":(\d+)\})");
+// The records of a response, each without its "pos", and their positions
+// as written: a number, or a set's "LOG:BYTE".
+void splitRecords(const std::string& body, std::vector<std::string>& rows, std::vector<std::string>& positions) {
+  static const std::regex record(R"re(\{[^{}]*,"pos":("?[0-9:]+"?)\})re");
   for (auto it = std::sregex_iterator(body.begin(), body.end(), record); it != std::sregex_iterator(); ++it) {
     std::string row = it->str();
     row.erase(row.rfind(",\"pos\":"));
     rows.push_back(row + "}");
-    positions.push_back(std::stoll((*it)[1]));
+    std::string pos = (*it)[1];
+    if (pos.front() == '"') pos = pos.substr(1, pos.size() - 2);
+    positions.push_back(pos);
   }
 }
 
-long long nextOf(const std::string& body) {
+// The response's next position as a parameter takes it; empty when null.
+std::string nextOf(const std::string& body) {
   const std::size_t at = body.rfind("\"next\":");
-  if (at == std::string::npos || body.compare(at + 7, 4, "null") == 0) return -1;
-  return std::stoll(body.substr(at + 7));
+  if (at == std::string::npos || body.compare(at + 7, 4, "null") == 0) return {};
+  std::string next = body.substr(at + 7, body.find('}', at) - at - 7);
+  if (next.front() == '"') next = next.substr(1, next.size() - 2);
+  return next;
+}
+
+// Every record of a query, paged back (then put in forward order) or forward.
+void pageThrough(httplib::Client& c, const httplib::Headers& auth, const std::string& params, bool back,
+                 std::vector<std::string>& rows, std::vector<std::string>& positions) {
+  std::string pos;
+  for (int pages = 0; pages < 200; ++pages) {
+    std::string path = "/api/records?limit=97&dir=" + std::string(back ? "back" : "forward") +
+                       (params.empty() ? "" : "&" + params) + (pos.empty() ? "" : "&pos=" + pos);
+    auto r = c.Get(path, auth);
+    ASSERT_TRUE(r);
+    ASSERT_EQ(r->status, 200) << path << r->body;
+    splitRecords(r->body, rows, positions);
+    pos = nextOf(r->body);
+    if (pos.empty()) break;
+  }
+  if (back) {
+    std::reverse(rows.begin(), rows.end());
+    std::reverse(positions.begin(), positions.end());
+  }
 }
 
 TEST(ServeApi, RecordsSecurityAndFollow) {
@@ -93,25 +121,12 @@ TEST(ServeApi, RecordsSecurityAndFollow) {
     }
     ASSERT_GT(want.size(), 10u) << q.params;
     for (const bool back : {true, false}) {
-      std::vector<std::string> rows;
-      std::vector<long long> positions;
-      long long pos = -1;
-      for (int pages = 0; pages < 200; ++pages) {
-        std::string path = "/api/records?limit=97&dir=" + std::string(back ? "back" : "forward") +
-                           (q.params.empty() ? "" : "&" + q.params) + (pos >= 0 ? "&pos=" + std::to_string(pos) : "");
-        auto r = c.Get(path, served.auth());
-        ASSERT_TRUE(r);
-        ASSERT_EQ(r->status, 200) << path << r->body;
-        splitRecords(r->body, rows, positions);
-        pos = nextOf(r->body);
-        if (pos < 0) break;
-      }
-      if (back) {
-        std::reverse(rows.begin(), rows.end());
-        std::reverse(positions.begin(), positions.end());
-      }
+      std::vector<std::string> rows, positions;
+      pageThrough(c, served.auth(), q.params, back, rows, positions);
       EXPECT_EQ(rows, want) << q.params << (back ? " back" : " forward");
-      EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+      std::vector<long long> bytes;
+      for (const std::string& p : positions) bytes.push_back(std::stoll(p));
+      EXPECT_TRUE(std::is_sorted(bytes.begin(), bytes.end()));
     }
   }
 
@@ -134,8 +149,7 @@ TEST(ServeApi, RecordsSecurityAndFollow) {
 
   // Follow: from a record's position, the records after it, once; then what
   // a writer appends.
-  std::vector<std::string> all;
-  std::vector<long long> allPos;
+  std::vector<std::string> all, allPos;
   {
     auto r = c.Get("/api/records?dir=forward&limit=5000", served.auth());
     ASSERT_TRUE(r);
@@ -143,12 +157,12 @@ TEST(ServeApi, RecordsSecurityAndFollow) {
   }
   ASSERT_GT(all.size(), 20u);
   const std::size_t from = all.size() - 11;
-  std::vector<long long> ids;
+  std::vector<std::string> ids;
   std::atomic<bool> appended{false};
   std::string seen;
   httplib::Client f = served.client();
   httplib::Headers resume = served.auth();
-  resume.emplace("Last-Event-ID", std::to_string(allPos[from]));
+  resume.emplace("Last-Event-ID", allPos[from]);
   const std::string added = cp1251(u"20050107;00:00:01;Новый;E;Docs;DocWrite;1;;;") + "\r\n";
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   f.Get("/api/follow", resume, [&](const char* data, std::size_t n) {
@@ -156,7 +170,7 @@ TEST(ServeApi, RecordsSecurityAndFollow) {
     // Once the ten records after the resumed one are in, append one more.
     static const std::regex id(R"(id: (\d+))");
     ids.clear();
-    for (auto it = std::sregex_iterator(seen.begin(), seen.end(), id); it != std::sregex_iterator(); ++it) ids.push_back(std::stoll((*it)[1]));
+    for (auto it = std::sregex_iterator(seen.begin(), seen.end(), id); it != std::sregex_iterator(); ++it) ids.push_back((*it)[1]);
     if (ids.size() == 10 && !appended) {
       appendFile(log, added);
       appended = true;
@@ -164,11 +178,95 @@ TEST(ServeApi, RecordsSecurityAndFollow) {
     return ids.size() < 11 && std::chrono::steady_clock::now() < deadline;
   });
   ASSERT_EQ(ids.size(), 11u) << seen;
-  EXPECT_EQ(std::vector<long long>(ids.begin(), ids.end() - 1), std::vector<long long>(allPos.begin() + static_cast<long>(from) + 1, allPos.end()));
+  EXPECT_EQ(std::vector<std::string>(ids.begin(), ids.end() - 1), std::vector<std::string>(allPos.begin() + static_cast<long>(from) + 1, allPos.end()));
   EXPECT_NE(seen.find("\"Пользователь\":\"Новый\""), std::string::npos);
 
   EXPECT_EQ(served.stop(), 0);
   EXPECT_NE(served.process().err().find("stopped"), std::string::npos);
+}
+
+// A set served answers as the one log holding its records: archives in a
+// folder (one compressed) and the live log. Its positions name their log,
+// the console reads the set and nothing beside it, and follow follows the
+// live log.
+TEST(ServeApi, ASetAnswersAsTheWholeLogDoes) {
+  TempDir dir;
+  SampleOptions sample;
+  sample.days = 6;
+  sample.perDay = 300;
+  sample.seed = 3;
+  const std::string whole = dir.path("whole.log"), old = dir.path("old"), live = dir.path("live.log");
+  writeFile(whole, sampleLog(sample));
+  std::filesystem::create_directory(old);
+  // Cut at days: b.log (later named a.log) holds the first two, so that the
+  // folder's order by name is not the order in time.
+  std::string parts[3];
+  const std::string text = readFile(whole);
+  for (std::string_view line : linesOf(text)) {
+    if (line.size() < 8) continue;
+    const int day = line[7] - '0';
+    parts[day <= 2 ? 0 : day <= 4 ? 1 : 2].append(line).append("\r\n");
+  }
+  writeFile(old + "/b.log", parts[0]);
+  writeFile(old + "/a.log", parts[1]);
+  writeFile(live, parts[2]);
+  ASSERT_EQ(std::system(("gzip -n '" + old + "/b.log'").c_str()), 0);
+
+  Served one(whole), set(old, {live});
+  ASSERT_TRUE(one.up() && set.up()) << set.line << set.process().err();
+  EXPECT_TRUE(set.line.starts_with("velmora: serving " + old + " " + live + " at ")) << set.line;
+  httplib::Client a = one.client(), b = set.client();
+  for (const std::string params : {"", "user=%D0%9A%D0%BB%D0%B0%D0%B4%D0%BE%D0%B2%D1%89%D0%B8%D0%BA",
+                                   "from=2005-01-02&to=2005-01-05&translate=all"}) {
+    for (const bool back : {true, false}) {
+      std::vector<std::string> wantRows, wantPos, rows, positions;
+      pageThrough(a, one.auth(), params, back, wantRows, wantPos);
+      pageThrough(b, set.auth(), params, back, rows, positions);
+      EXPECT_EQ(rows, wantRows) << params << (back ? " back" : " forward");
+      ASSERT_FALSE(positions.empty());
+      EXPECT_NE(positions.front().find(':'), std::string::npos) << positions.front();
+    }
+  }
+  for (const char* path : {"/api/histogram", "/api/users", "/api/sessions"}) {
+    auto x = a.Get(path, one.auth()), y = b.Get(path, set.auth());
+    ASSERT_TRUE(x && y);
+    EXPECT_EQ(y->status, 200) << path << y->body;
+    EXPECT_EQ(x->body, y->body) << path;
+  }
+  auto sql = [&](const std::string& statement) { return b.Post("/api/sql", set.auth(), statement, "text/plain"); };
+  const std::string counts = "SELECT count(*), sum(is_error), count(DISTINCT user) FROM log";
+  auto x = a.Post("/api/sql", one.auth(), counts, "text/plain"), y = sql(counts);
+  ASSERT_TRUE(x && y);
+  EXPECT_EQ(x->body, y->body);
+  // One of the set by its own name is read; a log beside the set is not.
+  EXPECT_EQ(sql("SELECT count(*) FROM log('" + old + "/a.log')")->status, 200);
+  auto refused = sql("SELECT count(*) FROM log('" + whole + "')");
+  EXPECT_GE(refused->status, 400);
+  EXPECT_NE(refused->body.find("may not be read"), std::string::npos) << refused->body;
+  for (const char* path : {"/api/records?pos=3:1", "/api/records?pos=12", "/api/follow?pos=0:1"})
+    EXPECT_EQ(b.Get(path, set.auth())->status, 400) << path;
+
+  // Follow goes on in the live log (the third of the set) from its last record.
+  std::vector<std::string> rows, positions;
+  pageThrough(b, set.auth(), "", true, rows, positions);
+  ASSERT_TRUE(positions.back().starts_with("2:")) << positions.back();
+  httplib::Headers resume = set.auth();
+  resume.emplace("Last-Event-ID", positions.back());
+  std::string seen;
+  bool appended = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  httplib::Client f = set.client();
+  f.Get("/api/follow", resume, [&](const char* data, std::size_t n) {
+    seen.append(data, n);
+    if (!appended && seen.find(": following") != std::string::npos) {
+      appendFile(live, cp1251(u"20050107;00:00:01;Новый;E;Docs;DocWrite;1;;;") + "\r\n");
+      appended = true;
+    }
+    return seen.find("\nid: ") == std::string::npos && std::chrono::steady_clock::now() < deadline;
+  });
+  EXPECT_NE(seen.find("id: 2:" + std::to_string(parts[2].size() + 1)), std::string::npos) << seen;
+  EXPECT_NE(seen.find("\"pos\":\"2:"), std::string::npos) << seen;
+  EXPECT_EQ(set.stop(), 0);
 }
 
 }  // namespace

@@ -80,11 +80,13 @@ else
   fi
 fi
 
-# velmora serve LOG in the background, its output in NAME.out; sets url_NAME.
+# velmora serve LOG... (serve_logs) in the background, its output in
+# NAME.out; sets url_NAME.
+serve_logs=(events.log)
 start_server() {  # NAME COMMAND...
   local name=$1
   shift
-  "$@" serve events.log >"$name.out" 2>"$name.err" &
+  "$@" serve "${serve_logs[@]}" >"$name.out" 2>"$name.err" &
   eval "pid_$name=$!"
   # The sign is the one line it prints; a server that died gives none.
   local deadline=$((SECONDS + 120))
@@ -106,23 +108,28 @@ ask() {  # BASE_URL PATH [BODY]: the answer's body, the status on its last line
     curl -s -w '\n%{http_code}' -H "Authorization: Bearer $token" "$base$2"
   fi
 }
+# The two servers asked the same GET questions give the same answers.
+same_answers() {  # PATH...
+  local q
+  for q in "$@"; do
+    ask "$url_native" "$q" >native.out
+    ask "$url_wine" "$q" >wine.out
+    if cmp -s native.out wine.out && [ "$(wc -l <native.out)" -gt 1 ]; then
+      passed=$((passed + 1))
+      echo "same: GET $q (status $(tail -n 1 native.out), $(wc -c <native.out) bytes)"
+    else
+      failed=$((failed + 1))
+      echo "FAIL: GET $q: $(wc -c <native.out) bytes natively, $(wc -c <wine.out) under Wine" >&2
+      cmp native.out wine.out >&2
+      head -c 300 wine.out >&2
+    fi
+  done
+}
 if [ "$serve" = serve ]; then
   if start_server native "$native" && start_server wine "$wine_run" "$prefix" "$arch" run "$exe"; then
-    for q in '/api/records?limit=40' '/api/records?from=2005-01-05&to=2005-01-06&user=%D0%91%D1%83%D1%85%D0%B3%D0%B0%D0%BB%D1%82%D0%B5%D1%80&translate=all&limit=25' \
-             '/api/histogram?not-event=DocOpen' '/api/users' '/api/sessions' '/api/export?format=csv&event=DocWrite' \
-             '/api/records?dir=forward&limit=30&translate=event' '/api/nothing'; do
-      ask "$url_native" "$q" >native.out
-      ask "$url_wine" "$q" >wine.out
-      if cmp -s native.out wine.out && [ "$(wc -l <native.out)" -gt 1 ]; then
-        passed=$((passed + 1))
-        echo "same: GET $q (status $(tail -n 1 native.out), $(wc -c <native.out) bytes)"
-      else
-        failed=$((failed + 1))
-        echo "FAIL: GET $q: $(wc -c <native.out) bytes natively, $(wc -c <wine.out) under Wine" >&2
-        cmp native.out wine.out >&2
-        head -c 300 wine.out >&2
-      fi
-    done
+    same_answers '/api/records?limit=40' '/api/records?from=2005-01-05&to=2005-01-06&user=%D0%91%D1%83%D1%85%D0%B3%D0%B0%D0%BB%D1%82%D0%B5%D1%80&translate=all&limit=25' \
+      '/api/histogram?not-event=DocOpen' '/api/users' '/api/sessions' '/api/export?format=csv&event=DocWrite' \
+      '/api/records?dir=forward&limit=30&translate=event' '/api/nothing'
     if [ "$sql" = sql ]; then
       q="SELECT user, count(*) FROM log WHERE event = 'DocWrite' GROUP BY 1 ORDER BY 2 DESC, 1"
       ask "$url_native" /api/sql "$q" >native.out
@@ -196,6 +203,30 @@ for f in "gzip gz" "zstd zst" "bzip2 bz2" "xz xz"; do
   same data "events.log.$ext" --format csv --from 2005-01-05 --to 2005-01-09 --user Бухгалтер
   same data "cut.log.$ext" --format csv
 done
+
+# Several logs as one timeline: a folder of archives (one compressed) and
+# the live log, in commands and in the viewer.
+mkdir old
+awk 'BEGIN { RS = "\r\n"; ORS = "\r\n" }
+     { day = substr($0, 7, 2) + 0; print > (day <= 7 ? "old/b.log" : day <= 14 ? "old/a.log" : "live.log") }' events.log
+gzip -1 old/b.log
+same data old live.log --format csv --from 2005-01-05 --to 2005-01-16 --user Бухгалтер
+same stats old live.log --format csv --by day
+same users old live.log --format csv
+if [ "$sql" = sql ]; then
+  same sql old live.log --format csv "SELECT user, count(*), sum(is_error) FROM log GROUP BY 1 ORDER BY 1"
+fi
+if [ "$serve" = serve ]; then
+  serve_logs=(old live.log)
+  if start_server native "$native" && start_server wine "$wine_run" "$prefix" "$arch" run "$exe"; then
+    same_answers '/api/records?limit=40' '/api/records?dir=forward&limit=30&pos=1:1' '/api/records?limit=20&pos=2:1' \
+      '/api/histogram' '/api/users'
+  else
+    failed=$((failed + 1))
+  fi
+  kill "${pid_native:-}" "${pid_wine:-}" 2>/dev/null
+  wait 2>/dev/null
+fi
 
 echo "$passed passed, $failed failed"
 [ $failed -eq 0 ]
