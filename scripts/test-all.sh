@@ -12,7 +12,7 @@ bash scripts/install-deps.sh
 . scripts/file-limit.sh
 velmora_raise_file_limit
 
-step() { printf '\n==== %s\n' "$*"; }
+step() { printf '\n==== %s (at %d s)\n' "$*" "$SECONDS"; }
 
 # Runs ctest, keeping its summary for the closing line.
 summary=$(mktemp)
@@ -50,6 +50,8 @@ if [ -f scripts/test-hardening.sh ]; then
 fi
 
 # Skipped tests are counted apart, not as passed.
+echo
+echo "time: $SECONDS s in all"
 read -r total failed skipped < <(
   awk '/^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+$/ { total += $NF; failed += $4 }
        /^[ \t]+[0-9]+ - .* \(Skipped\)$/ { skipped++ }
