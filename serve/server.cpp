@@ -713,6 +713,18 @@ struct Server::Impl {
     });
   }
 
+  // The served logs, in the order of their place in positions, and the
+  // one that follow follows.
+  void logs(httplib::Response& res) {
+    std::string body = "{\"logs\":[";
+    for (std::size_t i = 0; i < options.logs.size(); ++i) {
+      if (i > 0) body.push_back(',');
+      appendJsonString(body, toUtf8(options.logs[i]));
+    }
+    body += "],\"live\":" + std::to_string(options.live) + "}\n";
+    res.set_content(body, "application/json");
+  }
+
   // The log's sessions (OpenSession and CloseSession paired), for the
   // sessions view: who is connected, and how many at once.
   void sessions(const httplib::Request& req, httplib::Response& res) {
@@ -758,6 +770,7 @@ struct Server::Impl {
     http.Post("/api/sql", [this](const httplib::Request& req, httplib::Response& res) { sql(req, res); });
     http.Get("/api/sessions", [this](const httplib::Request& req, httplib::Response& res) { sessions(req, res); });
     http.Get("/api/users", [this](const httplib::Request& req, httplib::Response& res) { users(req, res); });
+    http.Get("/api/logs", [this](const httplib::Request&, httplib::Response& res) { logs(res); });
     http.set_error_handler([](const httplib::Request&, httplib::Response& res) {
       if (res.body.empty()) sendError(res, res.status, res.status == 404 ? "no such page" : "the request was refused");
     });

@@ -320,12 +320,20 @@ function follow(on) {
 }
 
 // ---- detail -----------------------------------------------------------------
+let logs = [];
 async function detail(r) {
   const box = $('detail'), t = $('detail-fields');
   t.textContent = '';
   for (const [k, v] of Object.entries(r)) {
     const tr = el('tr');
     tr.append(el('td', k), el('td', String(v)));
+    t.append(tr);
+  }
+  // Over several logs a position names its log: which file, at which byte.
+  const [log, byte] = String(r.pos).split(':');
+  if (byte !== undefined && logs[Number(log)] !== undefined) {
+    const tr = el('tr');
+    tr.append(el('td', 'log'), el('td', logs[Number(log)] + ', byte ' + byte));
     t.append(tr);
   }
   box.hidden = false;
@@ -482,5 +490,7 @@ function init() {
   readHash();
   chips();
   reload();
+  // The served logs, to name a record's log in its detail.
+  api('/api/logs').then((b) => { logs = b.logs; }).catch(() => {});
 }
 document.addEventListener('DOMContentLoaded', init);

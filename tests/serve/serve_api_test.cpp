@@ -233,6 +233,8 @@ TEST(ServeApi, ASetAnswersAsTheWholeLogDoes) {
     EXPECT_EQ(y->status, 200) << path << y->body;
     EXPECT_EQ(x->body, y->body) << path;
   }
+  EXPECT_EQ(b.Get("/api/logs", set.auth())->body,
+            "{\"logs\":[\"" + old + "/a.log\",\"" + old + "/b.log.gz\",\"" + live + "\"],\"live\":2}\n");
   auto sql = [&](const std::string& statement) { return b.Post("/api/sql", set.auth(), statement, "text/plain"); };
   const std::string counts = "SELECT count(*), sum(is_error), count(DISTINCT user) FROM log";
   auto x = a.Post("/api/sql", one.auth(), counts, "text/plain"), y = sql(counts);
