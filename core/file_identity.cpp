@@ -23,6 +23,8 @@ std::optional<FileIdentity> identityOf(HANDLE h) {
   id.device = info.dwVolumeSerialNumber;
   id.number = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   id.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+  id.modified = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                                          info.ftLastWriteTime.dwLowDateTime);
   id.regular = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && GetFileType(h) == FILE_TYPE_DISK;
   return id;
 }
@@ -34,6 +36,7 @@ FileIdentity identityOf(const struct stat& st) {
   id.device = static_cast<std::uint64_t>(st.st_dev);
   id.number = static_cast<std::uint64_t>(st.st_ino);
   id.size = static_cast<std::int64_t>(st.st_size);
+  id.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   id.regular = S_ISREG(st.st_mode);
   return id;
 }

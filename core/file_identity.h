@@ -14,6 +14,7 @@ namespace velmora {
 struct FileIdentity {
   std::uint64_t device = 0, number = 0;
   std::int64_t size = 0;
+  std::int64_t modified = 0;  // the last write, in the system's own ticks: compared, never shown
   bool regular = false;  // a regular file: not a folder, pipe or device
   bool sameFileAs(const FileIdentity& o) const { return device == o.device && number == o.number; }
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <mutex>
 
 #include "core/backward_scan.h"
 #include "core/file_identity.h"
@@ -142,7 +143,7 @@ void keysIn(std::string_view bytes, bool atStart, std::string* first, std::strin
 namespace {
 
 // The first and last keys of a log read forward, in one read.
-KeyRange streamedKeyRange(U16View path, const CodePage& cp, std::optional<Failure>& failure) {
+KeyRange decodedKeyRange(U16View path, const CodePage& cp, std::optional<Failure>& failure) {
   struct Keys : RecordSink {
     std::string first, last;
     bool record(const Record& r) override {
@@ -160,6 +161,34 @@ KeyRange streamedKeyRange(U16View path, const CodePage& cp, std::optional<Failur
   }
   range.first = std::move(keys.first);
   range.last = std::move(keys.last);
+  return range;
+}
+
+// The keys of a compressed log cost a decode of it whole, and an archive
+// does not change: they are kept for the process (a viewer asks for them
+// at every request), by the file's identity with its length and last write,
+// so that an archive replaced is read again.
+KeyRange streamedKeyRange(U16View path, const CodePage& cp, std::optional<Failure>& failure) {
+  struct Known {
+    FileIdentity id;
+    KeyRange range;
+  };
+  static std::mutex mutex;
+  static std::vector<Known> known;
+  const std::optional<FileIdentity> id = fileIdentity(path);
+  auto same = [&](const Known& k) {
+    return k.id.sameFileAs(*id) && k.id.size == id->size && k.id.modified == id->modified;
+  };
+  if (id) {
+    std::lock_guard lock(mutex);
+    if (const auto it = std::find_if(known.begin(), known.end(), same); it != known.end()) return it->range;
+  }
+  KeyRange range = decodedKeyRange(path, cp, failure);
+  if (id && !failure) {
+    std::lock_guard lock(mutex);
+    if (known.size() >= 4096) known.clear();  // bounded: more archives than that are read again
+    if (std::find_if(known.begin(), known.end(), same) == known.end()) known.push_back(Known{*id, range});
+  }
   return range;
 }
 
