@@ -176,7 +176,8 @@ TEST(LogSet, PartsGiveWhatTheWholeLogGives) {
     }
     // Paged back from the end, in pages of any size, the set gives its
     // forward records reversed: each page goes on before the last one's end.
-    {
+    // (Not over hundreds of logs: each page opens every log of its group.)
+    if (n <= 10) {
       std::vector<U16String> logs16;
       for (const std::string& g : given) logs16.push_back(fromUtf8(g));
       const LogList list = listLogs(logs16);
