@@ -203,7 +203,17 @@ Summary summarise(const Tally& tally, const PeriodKeys& period, std::optional<Bu
 
   if (from && to) {
     std::map<long long, Activity> units;
-    for (const auto& [h, activity] : hours) units[unitOf(s.by, h)].add(*activity);
+    // Hours come mostly in time order: most fall in the unit of the one before.
+    long long lastUnit = 0;
+    Activity* into = nullptr;
+    for (const auto& [h, activity] : hours) {
+      const long long u = unitOf(s.by, h);
+      if (into == nullptr || u != lastUnit) {
+        into = &units[u];
+        lastUnit = u;
+      }
+      into->add(*activity);
+    }
     long long first = unitOf(s.by, *from), last = unitOf(s.by, *to);
     if (!units.empty()) {
       first = std::min(first, units.begin()->first);

@@ -8,9 +8,9 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "core/record_sink.h"
@@ -147,16 +147,26 @@ class Tally : public RecordSink {
     std::uint16_t hour;
     bool operator==(const HourKey&) const = default;
   };
-  struct HourKeyHash {
-    std::size_t operator()(const HourKey& k) const { return static_cast<std::size_t>(k.date * 31 + k.hour); }
+  struct HourEntry {
+    HourKey key;
+    Activity activity;
   };
-  std::size_t hourIndex(const HourKey& key);
+  // The hour's entry, made when it is new. A new hour comes every few dozen
+  // records in a sparse log: no allocation per hour and no copying as the
+  // hours grow, so the entries lie in chunks that never move (a pointer to
+  // one stays valid) and the index holds only their numbers.
+  HourEntry& hourOf(const HourKey& key);
+  HourEntry& entry(std::size_t i) const { return chunks_[i / kChunk][i % kChunk]; }
+  void growIndex();
+  static constexpr std::size_t kChunk = 1024;
 
   std::size_t keepErrors_;
   Count total_;
-  std::unordered_map<HourKey, std::size_t, HourKeyHash> hourIndex_;
-  std::vector<std::pair<HourKey, Activity>> hours_;
-  std::size_t current_ = 0;  // index of the hour of the last record
+  std::vector<std::unique_ptr<HourEntry[]>> chunks_;
+  std::size_t hourCount_ = 0;
+  std::vector<std::uint32_t> index_;  // entry number + 1 by hash of the key, open addressing; 0 free
+  unsigned indexShift_ = 64;          // 64 less the index's size in bits
+  Activity* current_ = nullptr;       // the hour of the last record
   HourKey currentKey_{};
   ByteCounter users_, events_;
   std::vector<ErrorRecord> errorRecords_;

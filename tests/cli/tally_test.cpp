@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <map>
 #include <random>
 #include <string>
@@ -119,6 +121,40 @@ TEST(Tally, GrowsWithKeysNotRecords) {
   EXPECT_EQ(tally.users().size(), 1u);
   EXPECT_EQ(tally.events().size(), 1u);
   EXPECT_TRUE(tally.errorRecords().empty()) << "none kept unless asked";
+}
+
+// Thousands of hours, in time order and shuffled, in one tally and in two
+// appended: each hour's count is the count of its records, whatever the
+// order in which the hours arrive and however many the index holds.
+TEST(Tally, CountsEachOfManyHoursInAnyOrder) {
+  std::mt19937 random(5);
+  std::vector<LogLine> records;
+  std::map<std::string, std::uint64_t> expected;
+  for (int day = 1; day <= 150; ++day)
+    for (int hour = 0; hour < 24; hour += 1 + static_cast<int>(random() % 3)) {
+      char date[9];
+      std::snprintf(date, sizeof date, "2005%02d%02d", 1 + day / 28, 1 + day % 28);
+      const std::string hh = (hour < 10 ? "0" : "") + std::to_string(hour);
+      const int times = 1 + static_cast<int>(random() % 3);
+      for (int t = 0; t < times; ++t) records.emplace_back(date, hh + ":00:00", "u", "E", "DocWrite", "1");
+      expected[std::string(date) + " " + hh] += static_cast<std::uint64_t>(times);
+    }
+  for (const bool shuffled : {false, true}) {
+    SCOPED_TRACE(shuffled);
+    if (shuffled) std::shuffle(records.begin(), records.end(), random);
+    Tally whole, first, rest;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      whole.record(records[i].get());
+      (i < records.size() / 3 ? first : rest).record(records[i].get());
+    }
+    first.append(rest);
+    for (const Tally* t : {&whole, &first}) {
+      std::map<std::string, std::uint64_t> got;
+      for (const auto& h : t->hours()) got[std::string(h.date) + " " + std::string(h.hour)] += h.activity->count.records;
+      EXPECT_EQ(got, expected);
+      EXPECT_EQ(t->hours().size(), expected.size()) << "one entry per distinct hour";
+    }
+  }
 }
 
 // A log counted in two parts: the tally of the first with the tally of the
