@@ -180,12 +180,8 @@ bool Tally::record(const Record& record) {
 std::vector<Tally::Hour> Tally::hours() const {
   std::vector<Hour> out;
   out.reserve(hourCount_);
-  for (std::size_t i = 0; i < hourCount_; ++i) {
-    const HourEntry& e = entry(i);
-    // The key's bytes live in this tally, so views into it stay valid.
-    out.push_back({std::string_view(reinterpret_cast<const char*>(&e.key.date), 8),
-                   std::string_view(reinterpret_cast<const char*>(&e.key.hour), 2), &e.activity});
-  }
+  // The key's bytes live in this tally, so views into it stay valid.
+  forEachHour([&](const Hour& h) { out.push_back(h); });
   return out;
 }
 

@@ -133,6 +133,16 @@ class Tally : public RecordSink {
     const Activity* activity;
   };
   std::vector<Hour> hours() const;
+  // The same hours handed to f one by one, with no list of them made: a
+  // sparse log holds an hour for every few dozen records.
+  template <class F>
+  void forEachHour(F&& f) const {
+    for (std::size_t i = 0; i < hourCount_; ++i) {
+      const HourEntry& e = entry(i);
+      f(Hour{std::string_view(reinterpret_cast<const char*>(&e.key.date), 8),
+             std::string_view(reinterpret_cast<const char*>(&e.key.hour), 2), &e.activity});
+    }
+  }
   const ByteCounter& users() const { return users_; }
   const ByteCounter& events() const { return events_; }
   const std::vector<ErrorRecord>& errorRecords() const { return errorRecords_; }
