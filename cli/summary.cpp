@@ -181,10 +181,10 @@ Summary summarise(const Tally& tally, const PeriodKeys& period, std::optional<Bu
   auto hourNumber = [](const Hour& h) { return h.day * 24 + h.hour; };
   std::optional<Hour> low, high;
   tally.forEachHour([&](const Tally::Hour& h) {
-    all.add(*h.activity);
+    all.add(h.activity);
     const Hour at = hourOf(h.date, h.hour);
     if (!at.ok) {
-      s.undated.add(*h.activity);
+      s.undated.add(h.activity);
       return;
     }
     if (!low || hourNumber(at) < hourNumber(*low)) low = at;
@@ -215,7 +215,7 @@ Summary summarise(const Tally& tally, const PeriodKeys& period, std::optional<Bu
         into = &units[u];
         lastUnit = u;
       }
-      into->add(*h.activity);
+      into->add(h.activity);
     });
     long long first = unitOf(s.by, *from), last = unitOf(s.by, *to);
     if (!units.empty()) {

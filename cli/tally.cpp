@@ -77,8 +77,22 @@ void Tally::append(const Tally& later) {
   total_.records += later.total_.records;
   total_.errors += later.total_.errors;
   for (std::size_t i = 0; i < later.hourCount_; ++i) {
-    const HourEntry& e = later.entry(i);
-    hourOf(e.key).activity.add(e.activity);
+    const HourEntry& from = later.entry(i);
+    const Activity a = later.activityOf(from);
+    HourEntry& e = hourOf(from.key());
+    // No count exceeds its hour's records: the sum of those decides.
+    if (std::uint64_t{e.counts.records} + a.count.records > hourLimit_) {
+      widen(e);
+      wide_[e.wide - 1].add(a);
+      continue;
+    }
+    HourCounts& c = e.counts;
+    c.records += static_cast<std::uint32_t>(a.count.records);
+    c.errors += static_cast<std::uint32_t>(a.count.errors);
+    for (std::size_t m = 0; m < kModeSlots; ++m) {
+      c.byMode[m] += static_cast<std::uint32_t>(a.byMode[m]);
+      c.errorsByMode[m] += static_cast<std::uint32_t>(a.errorsByMode[m]);
+    }
   }
   // The next record here continues the later part's last hour, found afresh.
   current_ = nullptr;
@@ -106,13 +120,34 @@ Tally::HourEntry& Tally::hourOf(const HourKey& key) {
     if (n == 0) {
       if (hourCount_ % kChunk == 0) chunks_.push_back(std::make_unique<HourEntry[]>(kChunk));
       HourEntry& e = entry(hourCount_);
-      e.key = key;
+      e.date = key.date;
+      e.hour = key.hour;
       index_[i] = static_cast<std::uint32_t>(++hourCount_);
       return e;
     }
     HourEntry& e = entry(n - 1);
-    if (e.key == key) return e;
+    if (e.date == key.date && e.hour == key.hour) return e;
   }
+}
+
+void Tally::widen(HourEntry& e) {
+  if (e.wide == 0) {
+    wide_.emplace_back();
+    e.wide = static_cast<std::uint32_t>(wide_.size());
+  }
+  wide_[e.wide - 1] = activityOf(e);
+  e.counts = HourCounts{};
+}
+
+Activity Tally::activityOf(const HourEntry& e) const {
+  Activity a = e.wide != 0 ? wide_[e.wide - 1] : Activity{};
+  a.count.records += e.counts.records;
+  a.count.errors += e.counts.errors;
+  for (std::size_t m = 0; m < kModeSlots; ++m) {
+    a.byMode[m] += e.counts.byMode[m];
+    a.errorsByMode[m] += e.counts.errorsByMode[m];
+  }
+  return a;
 }
 
 void Tally::growIndex() {
@@ -123,7 +158,7 @@ void Tally::growIndex() {
   index_.assign(size, 0);
   const std::size_t mask = size - 1;
   for (std::size_t n = 0; n < hourCount_; ++n) {
-    const HourKey& k = entry(n).key;
+    const HourKey k = entry(n).key();
     std::size_t i = hourSlot(k.date, k.hour, indexShift_);
     while (index_[i] != 0) i = (i + 1) & mask;
     index_[i] = static_cast<std::uint32_t>(n + 1);
@@ -141,7 +176,7 @@ bool Tally::record(const Record& record) {
   if (total_.records == 0) firstKey_.assign(f[1].data(), 17);
   if (current_ == nullptr || !(key == currentKey_)) {
     // Records stand in time order: the hour changes once in dozens or hundreds.
-    current_ = &hourOf(key).activity;
+    current_ = &hourOf(key);
     currentKey_ = key;
   }
   std::memcpy(lastKey_.data(), f[1].data(), 17);
@@ -154,9 +189,11 @@ bool Tally::record(const Record& record) {
   }
   Count& user = users_.at(f[3]);
   Count& event = events_.at(f[6]);
-  Activity& hour = *current_;
+  // Every count of an hour is at most its records: only those can reach the limit.
+  if (current_->counts.records == hourLimit_) widen(*current_);
+  HourCounts& hour = current_->counts;
   ++total_.records;
-  ++hour.count.records;
+  ++hour.records;
   ++hour.byMode[mode];
   ++user.records;
   ++event.records;
@@ -165,7 +202,7 @@ bool Tally::record(const Record& record) {
   // and the record path waited on it.
   if (error) {
     ++total_.errors;
-    ++hour.count.errors;
+    ++hour.errors;
     ++hour.errorsByMode[mode];
     ++user.errors;
     ++event.errors;
