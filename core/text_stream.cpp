@@ -29,7 +29,9 @@ class TextStream::Ahead {
   static constexpr std::size_t kBlock = std::size_t{1} << 20;
 
   explicit Ahead(TextDecoder& decoder) : decoder_(decoder) {
-    for (std::size_t i = 0; i < kBlocks; ++i) free_.emplace_back(kBlock);  // not zeroed: the decoder fills them
+    // Zeroed here, on the reads' thread: the decoding thread, the one that
+    // sets the pace, then meets no fresh page.
+    for (std::size_t i = 0; i < kBlocks; ++i) free_.emplace_back(kBlock);
     thread_ = std::thread([this] { run(); });  // throws std::system_error when no thread is to be had
   }
   ~Ahead() {
@@ -73,7 +75,7 @@ class TextStream::Ahead {
  private:
   void run() {
     for (;;) {
-      Bytes block;
+      std::vector<char> block;
       {
         std::unique_lock<std::mutex> lock(m_);
         cv_.wait(lock, [&] { return stop_ || !free_.empty(); });
@@ -121,9 +123,9 @@ class TextStream::Ahead {
   TextDecoder& decoder_;
   std::mutex m_;
   std::condition_variable cv_;
-  std::vector<Bytes> free_;
-  std::deque<Bytes> full_;
-  Bytes current_;  // the block being taken from
+  std::vector<std::vector<char>> free_;
+  std::deque<std::vector<char>> full_;
+  std::vector<char> current_;  // the block being taken from
   std::size_t takenFrom_ = 0;
   bool stop_ = false, finished_ = false;
   std::exception_ptr error_;

@@ -106,7 +106,7 @@ class TextStream {
   void fail(const ArchiveError& e);
   std::size_t decode(char* out, std::size_t n);
   class Ahead;
-  // Memory that the decoder fills: left unset until then, so that a stream
+  // The held text's memory: left unset until decoded into, so that a stream
   // opened to look at a log's head touches only the pages it decodes.
   template <class T>
   struct Unset : std::allocator<T> {
