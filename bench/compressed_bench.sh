@@ -3,12 +3,16 @@
 # ratios, not absolute times. `velmora stats` and `velmora data` with a
 # users filter (to /dev/null) on a gzip log against `gzip -dc LOG | wc -l`,
 # and on a zstd log against `zstd -dc LOG | wc -l`; the plain log's stats
-# beside them. Usage: bench/compressed_bench.sh [VELMORA] [LOG]
+# beside them, and the CPU time that stats and the yardsticks take (on a
+# shared machine the wall times swing with others' load). Usage:
+# bench/compressed_bench.sh [VELMORA] [LOG] [OLD_VELMORA]
 # (default: build/velmora and a sample log of 256 MiB made in build/; its
-# .gz and .zst copies are made beside it once).
+# .gz and .zst copies are made beside it once; an older build given third
+# is timed in the same run for its stats).
 set -euo pipefail
 V=${1:-build/velmora}
 LOG=${2:-build/compressed-bench.log}
+OLD=${3:-}
 [ -f "$LOG" ] || "$V" sample "$LOG" --size 256M >/dev/null 2>&1
 [ -f "$LOG.gz" ] || gzip -kf "$LOG"
 [ -f "$LOG.zst" ] || zstd -qf "$LOG" -o "$LOG.zst"
@@ -32,3 +36,16 @@ echo "stats gzip:        ${sg}s, peak ${mg} MiB: ratio $(ratio "$sg" "$gz") (tar
 echo "data --user gzip:  ${dg}s, peak ${ng} MiB: ratio $(ratio "$dg" "$gz") (target <= 1.2, peak <= 64)"
 echo "stats zstd:        ${sz}s, peak ${mz} MiB: ratio $(ratio "$sz" "$zs") (target <= 1.2, peak <= 64)"
 echo "data --user zstd:  ${dz}s, peak ${nz} MiB: ratio $(ratio "$dz" "$zs") (target <= 1.2, peak <= 64)"
+read -r cz < <(cpu sh -c 'zstd -dc "$0" | wc -l' "$LOG.zst")
+read -r cg < <(cpu sh -c 'gzip -dc "$0" | wc -l' "$LOG.gz")
+read -r csz < <(cpu "$V" stats "$LOG.zst" --format csv)
+read -r csg < <(cpu "$V" stats "$LOG.gz" --format csv)
+read -r csp < <(cpu "$V" stats "$LOG" --format csv)
+echo "CPU seconds: zstd -dc | wc -l ${cz}, stats zstd ${csz} (ratio $(ratio "$csz" "$cz")); gzip -dc | wc -l ${cg}, stats gzip ${csg} (ratio $(ratio "$csg" "$cg")); plain stats ${csp}"
+if [ -n "$OLD" ]; then
+  read -r oz mo < <(best "$OLD" stats "$LOG.zst" --format csv)
+  read -r op mq < <(best "$OLD" stats "$LOG" --format csv)
+  read -r coz < <(cpu "$OLD" stats "$LOG.zst" --format csv)
+  read -r cop < <(cpu "$OLD" stats "$LOG" --format csv)
+  echo "older build: stats zstd ${oz}s, peak ${mo} MiB, CPU ${coz}s; plain stats ${op}s, peak ${mq} MiB, CPU ${cop}s"
+fi

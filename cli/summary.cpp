@@ -174,23 +174,24 @@ Summary summarise(const Tally& tally, const PeriodKeys& period, std::optional<Bu
   s.first = tally.firstKey().empty() ? std::string() : readableKey(tally.firstKey(), cp);
   s.last = tally.total().records ? readableKey(tally.lastKey(), cp) : std::string();
 
-  // The hours with records, placed on the calendar; the modes summed.
-  std::vector<std::pair<Hour, const Activity*>> hours;
+  // The hours with records, placed on the calendar; the modes summed. The
+  // hours are walked again below rather than listed: placing one costs less
+  // than the memory of a list.
   Activity all;
-  for (const Tally::Hour& h : tally.hours()) {
-    all.add(*h.activity);
-    const Hour at = hourOf(h.date, h.hour);
-    if (at.ok) hours.emplace_back(at, h.activity);
-    else s.undated.add(*h.activity);
-  }
-  // The span: a bound the period gives (when it is a calendar day), or else
-  // the first or last hour with records.
   auto hourNumber = [](const Hour& h) { return h.day * 24 + h.hour; };
   std::optional<Hour> low, high;
-  for (const auto& [h, activity] : hours) {
-    if (!low || hourNumber(h) < hourNumber(*low)) low = h;
-    if (!high || hourNumber(h) > hourNumber(*high)) high = h;
-  }
+  tally.forEachHour([&](const Tally::Hour& h) {
+    all.add(h.activity);
+    const Hour at = hourOf(h.date, h.hour);
+    if (!at.ok) {
+      s.undated.add(h.activity);
+      return;
+    }
+    if (!low || hourNumber(at) < hourNumber(*low)) low = at;
+    if (!high || hourNumber(at) > hourNumber(*high)) high = at;
+  });
+  // The span: a bound the period gives (when it is a calendar day), or else
+  // the first or last hour with records.
   auto bound = [](const std::string& key, bool open) -> std::optional<Hour> {
     if (open) return std::nullopt;
     const Hour h = hourOf(std::string_view(key).substr(0, 8), std::string_view(key).substr(9, 2));
@@ -203,7 +204,19 @@ Summary summarise(const Tally& tally, const PeriodKeys& period, std::optional<Bu
 
   if (from && to) {
     std::map<long long, Activity> units;
-    for (const auto& [h, activity] : hours) units[unitOf(s.by, h)].add(*activity);
+    // Hours come mostly in time order: most fall in the unit of the one before.
+    long long lastUnit = 0;
+    Activity* into = nullptr;
+    tally.forEachHour([&](const Tally::Hour& h) {
+      const Hour at = hourOf(h.date, h.hour);
+      if (!at.ok) return;
+      const long long u = unitOf(s.by, at);
+      if (into == nullptr || u != lastUnit) {
+        into = &units[u];
+        lastUnit = u;
+      }
+      into->add(h.activity);
+    });
     long long first = unitOf(s.by, *from), last = unitOf(s.by, *to);
     if (!units.empty()) {
       first = std::min(first, units.begin()->first);

@@ -1,5 +1,6 @@
 #include "cli/tally.h"
 
+#include <bit>
 #include <cstring>
 #include <stdexcept>
 
@@ -75,10 +76,26 @@ void Tally::append(const Tally& later) {
   lastKey_ = later.lastKey_;
   total_.records += later.total_.records;
   total_.errors += later.total_.errors;
-  for (const auto& [key, activity] : later.hours_) {
-    const std::size_t i = hourIndex(key);
-    hours_[i].second.add(activity);
+  for (std::size_t i = 0; i < later.hourCount_; ++i) {
+    const HourEntry& from = later.entry(i);
+    const Activity a = later.activityOf(from);
+    HourEntry& e = hourOf(from.key());
+    // No count exceeds its hour's records: the sum of those decides.
+    if (std::uint64_t{e.counts.records} + a.count.records > hourLimit_) {
+      widen(e);
+      wide_[e.wide - 1].add(a);
+      continue;
+    }
+    HourCounts& c = e.counts;
+    c.records += static_cast<std::uint32_t>(a.count.records);
+    c.errors += static_cast<std::uint32_t>(a.count.errors);
+    for (std::size_t m = 0; m < kModeSlots; ++m) {
+      c.byMode[m] += static_cast<std::uint32_t>(a.byMode[m]);
+      c.errorsByMode[m] += static_cast<std::uint32_t>(a.errorsByMode[m]);
+    }
   }
+  // The next record here continues the later part's last hour, found afresh.
+  current_ = nullptr;
   users_.add(later.users_);
   events_.add(later.events_);
   for (const ErrorRecord& e : later.errorRecords_) {
@@ -87,10 +104,65 @@ void Tally::append(const Tally& later) {
   }
 }
 
-std::size_t Tally::hourIndex(const HourKey& key) {
-  const auto [it, added] = hourIndex_.try_emplace(key, hours_.size());
-  if (added) hours_.emplace_back(key, Activity{});
-  return it->second;
+namespace {
+
+std::size_t hourSlot(std::uint64_t date, std::uint16_t hour, unsigned shift) {
+  return static_cast<std::size_t>(((date ^ std::rotl(std::uint64_t{hour}, 40)) * 0x9E3779B97F4A7C15ull) >> shift);
+}
+
+}  // namespace
+
+Tally::HourEntry& Tally::hourOf(const HourKey& key) {
+  if ((hourCount_ + 1) * 2 > index_.size()) growIndex();
+  const std::size_t mask = index_.size() - 1;
+  for (std::size_t i = hourSlot(key.date, key.hour, indexShift_);; i = (i + 1) & mask) {
+    const std::uint32_t n = index_[i];
+    if (n == 0) {
+      if (hourCount_ % kChunk == 0) chunks_.push_back(std::make_unique<HourEntry[]>(kChunk));
+      HourEntry& e = entry(hourCount_);
+      e.date = key.date;
+      e.hour = key.hour;
+      index_[i] = static_cast<std::uint32_t>(++hourCount_);
+      return e;
+    }
+    HourEntry& e = entry(n - 1);
+    if (e.date == key.date && e.hour == key.hour) return e;
+  }
+}
+
+void Tally::widen(HourEntry& e) {
+  if (e.wide == 0) {
+    wide_.emplace_back();
+    e.wide = static_cast<std::uint32_t>(wide_.size());
+  }
+  wide_[e.wide - 1] = activityOf(e);
+  e.counts = HourCounts{};
+}
+
+Activity Tally::activityOf(const HourEntry& e) const {
+  Activity a = e.wide != 0 ? wide_[e.wide - 1] : Activity{};
+  a.count.records += e.counts.records;
+  a.count.errors += e.counts.errors;
+  for (std::size_t m = 0; m < kModeSlots; ++m) {
+    a.byMode[m] += e.counts.byMode[m];
+    a.errorsByMode[m] += e.counts.errorsByMode[m];
+  }
+  return a;
+}
+
+void Tally::growIndex() {
+  // Entry numbers are 32-bit; so many distinct hours would not fit in memory anyway.
+  if (hourCount_ >= 0x7FFFFFFF) throw std::length_error("too many distinct hours");
+  const std::size_t size = index_.empty() ? 256 : index_.size() * 2;
+  indexShift_ = 64 - static_cast<unsigned>(std::countr_zero(size));
+  index_.assign(size, 0);
+  const std::size_t mask = size - 1;
+  for (std::size_t n = 0; n < hourCount_; ++n) {
+    const HourKey k = entry(n).key();
+    std::size_t i = hourSlot(k.date, k.hour, indexShift_);
+    while (index_[i] != 0) i = (i + 1) & mask;
+    index_[i] = static_cast<std::uint32_t>(n + 1);
+  }
 }
 
 bool Tally::record(const Record& record) {
@@ -101,13 +173,10 @@ bool Tally::record(const Record& record) {
   HourKey key;
   std::memcpy(&key.date, f[1].data(), 8);
   std::memcpy(&key.hour, f[2].data(), 2);
-  if (total_.records == 0) {
-    firstKey_.assign(f[1].data(), 17);
-    current_ = hourIndex(key);
-    currentKey_ = key;
-  } else if (!(key == currentKey_)) {
-    // Records stand in time order: the hour changes once in hundreds.
-    current_ = hourIndex(key);
+  if (total_.records == 0) firstKey_.assign(f[1].data(), 17);
+  if (current_ == nullptr || !(key == currentKey_)) {
+    // Records stand in time order: the hour changes once in dozens or hundreds.
+    current_ = &hourOf(key);
     currentKey_ = key;
   }
   std::memcpy(lastKey_.data(), f[1].data(), 17);
@@ -120,9 +189,11 @@ bool Tally::record(const Record& record) {
   }
   Count& user = users_.at(f[3]);
   Count& event = events_.at(f[6]);
-  Activity& hour = hours_[current_].second;
+  // Every count of an hour is at most its records: only those can reach the limit.
+  if (current_->counts.records == hourLimit_) widen(*current_);
+  HourCounts& hour = current_->counts;
   ++total_.records;
-  ++hour.count.records;
+  ++hour.records;
   ++hour.byMode[mode];
   ++user.records;
   ++event.records;
@@ -131,7 +202,7 @@ bool Tally::record(const Record& record) {
   // and the record path waited on it.
   if (error) {
     ++total_.errors;
-    ++hour.count.errors;
+    ++hour.errors;
     ++hour.errorsByMode[mode];
     ++user.errors;
     ++event.errors;
@@ -145,12 +216,9 @@ bool Tally::record(const Record& record) {
 
 std::vector<Tally::Hour> Tally::hours() const {
   std::vector<Hour> out;
-  out.reserve(hours_.size());
-  for (const auto& [key, activity] : hours_) {
-    // The key's bytes live in this tally, so views into it stay valid.
-    out.push_back({std::string_view(reinterpret_cast<const char*>(&key.date), 8),
-                   std::string_view(reinterpret_cast<const char*>(&key.hour), 2), &activity});
-  }
+  out.reserve(hourCount_);
+  // The key's bytes live in this tally, so views into it stay valid.
+  forEachHour([&](const Hour& h) { out.push_back(h); });
   return out;
 }
 

@@ -8,9 +8,9 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "core/record_sink.h"
@@ -118,8 +118,14 @@ struct ErrorRecord {
 
 class Tally : public RecordSink {
  public:
-  // keepErrors: how many error records to keep whole, in log order.
-  explicit Tally(std::size_t keepErrors = 0) : keepErrors_(keepErrors) {}
+  // An hour's counts are kept in 32 bits, up to this many records; an hour
+  // that reaches it goes on counting in 64 (no log has such an hour, but a
+  // count must not wrap).
+  static constexpr std::uint32_t kHourLimit = 0xFFFFFFFF;
+  // keepErrors: how many error records to keep whole, in log order;
+  // hourLimit: below kHourLimit only to test the 64-bit counting.
+  explicit Tally(std::size_t keepErrors = 0, std::uint32_t hourLimit = kHourLimit)
+      : keepErrors_(keepErrors), hourLimit_(hourLimit) {}
   bool record(const Record& record) override;
   // Adds a tally of the records that follow this one's in the log (a log
   // counted in two parts at once), as if they had been recorded here.
@@ -130,9 +136,20 @@ class Tally : public RecordSink {
   // Hours as raw keys: 8 date bytes and 2 hour bytes, as the log wrote them.
   struct Hour {
     std::string_view date, hour;
-    const Activity* activity;
+    Activity activity;
   };
   std::vector<Hour> hours() const;
+  // The same hours handed to f one by one, with no list of them made: a
+  // sparse log holds an hour for every few dozen records.
+  template <class F>
+  void forEachHour(F&& f) const {
+    for (std::size_t i = 0; i < hourCount_; ++i) {
+      const HourEntry& e = entry(i);
+      const Hour h{std::string_view(reinterpret_cast<const char*>(&e.date), 8),
+                   std::string_view(reinterpret_cast<const char*>(&e.hour), 2), activityOf(e)};
+      f(h);
+    }
+  }
   const ByteCounter& users() const { return users_; }
   const ByteCounter& events() const { return events_; }
   const std::vector<ErrorRecord>& errorRecords() const { return errorRecords_; }
@@ -147,16 +164,39 @@ class Tally : public RecordSink {
     std::uint16_t hour;
     bool operator==(const HourKey&) const = default;
   };
-  struct HourKeyHash {
-    std::size_t operator()(const HourKey& k) const { return static_cast<std::size_t>(k.date * 31 + k.hour); }
+  // An hour's counts in 32 bits: with its key, an hour fills one cache line.
+  struct HourCounts {
+    std::uint32_t records = 0, errors = 0;
+    std::array<std::uint32_t, kModeSlots> byMode{}, errorsByMode{};
   };
-  std::size_t hourIndex(const HourKey& key);
+  struct HourEntry {
+    std::uint64_t date = 0;
+    std::uint16_t hour = 0;
+    std::uint32_t wide = 0;  // 1 + the index of its 64-bit counts in wide_; 0: none
+    HourCounts counts;
+    HourKey key() const { return {date, hour}; }
+  };
+  // Moves the entry's counts into its 64-bit counts.
+  void widen(HourEntry& e);
+  Activity activityOf(const HourEntry& e) const;
+  // The hour's entry, made when it is new. A new hour comes every few dozen
+  // records in a sparse log: no allocation per hour and no copying as the
+  // hours grow, so the entries lie in chunks that never move (a pointer to
+  // one stays valid) and the index holds only their numbers.
+  HourEntry& hourOf(const HourKey& key);
+  HourEntry& entry(std::size_t i) const { return chunks_[i / kChunk][i % kChunk]; }
+  void growIndex();
+  static constexpr std::size_t kChunk = 1024;
 
   std::size_t keepErrors_;
+  std::uint32_t hourLimit_;
   Count total_;
-  std::unordered_map<HourKey, std::size_t, HourKeyHash> hourIndex_;
-  std::vector<std::pair<HourKey, Activity>> hours_;
-  std::size_t current_ = 0;  // index of the hour of the last record
+  std::vector<std::unique_ptr<HourEntry[]>> chunks_;
+  std::size_t hourCount_ = 0;
+  std::vector<std::uint32_t> index_;  // entry number + 1 by hash of the key, open addressing; 0 free
+  unsigned indexShift_ = 64;          // 64 less the index's size in bits
+  std::vector<Activity> wide_;       // the 64-bit counts of hours that reached hourLimit_
+  HourEntry* current_ = nullptr;     // the hour of the last record
   HourKey currentKey_{};
   ByteCounter users_, events_;
   std::vector<ErrorRecord> errorRecords_;

@@ -29,6 +29,8 @@ class TextStream::Ahead {
   static constexpr std::size_t kBlock = std::size_t{1} << 20;
 
   explicit Ahead(TextDecoder& decoder) : decoder_(decoder) {
+    // Zeroed here, on the reads' thread: the decoding thread, the one that
+    // sets the pace, then meets no fresh page.
     for (std::size_t i = 0; i < kBlocks; ++i) free_.emplace_back(kBlock);
     thread_ = std::thread([this] { run(); });  // throws std::system_error when no thread is to be had
   }
@@ -157,6 +159,7 @@ std::size_t TextStream::decode(char* out, std::size_t n) {
 void TextStream::restart() {
   ahead_.reset();  // its thread ends before the decoder it uses goes
   aheadTried_ = false;
+  firstHold_ = true;
   decoder_.reset();
   input_ = open_();
   decoder_ = set_.make(format_, *input_);
@@ -221,13 +224,16 @@ std::size_t TextStream::hold(std::int64_t position, std::size_t n) {
       cap = buf_.size() - kPadding;
     }
     try {
-      const std::size_t got = decode(buf_.data() + length_, cap - length_);
+      std::size_t room = cap - length_;
+      if (firstHold_) room = std::min(room, std::max(kMinRoom, static_cast<std::size_t>(want - (at_ + static_cast<std::int64_t>(length_)))));
+      const std::size_t got = firstHold_ ? decoder_->decode(buf_.data() + length_, room) : decode(buf_.data() + length_, room);
       length_ += got;
       ended_ = got == 0;
     } catch (const ArchiveError& e) {
       fail(e);
     }
   }
+  firstHold_ = false;
   // At the text's end a read may reach past the buffer: keep it inside.
   const std::size_t cap = buf_.size() - kPadding;
   if (position >= at_ && position < at_ + static_cast<std::int64_t>(length_) &&

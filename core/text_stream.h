@@ -15,10 +15,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/failure.h"
@@ -104,6 +106,27 @@ class TextStream {
   void fail(const ArchiveError& e);
   std::size_t decode(char* out, std::size_t n);
   class Ahead;
+  // The held text's memory: left unset until decoded into, so that a stream
+  // opened to look at a log's head touches only the pages it decodes.
+  template <class T>
+  struct Unset : std::allocator<T> {
+    template <class U>
+    struct rebind {
+      using other = Unset<U>;
+    };
+    Unset() = default;
+    template <class U>
+    Unset(const Unset<U>&) noexcept {}
+    template <class U>
+    void construct(U* p) noexcept {
+      ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+      ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+  };
+  using Bytes = std::vector<char, Unset<char>>;
 
   const DecoderSet& set_;
   const char* format_;
@@ -115,7 +138,11 @@ class TextStream {
   // so that decoding and the reader's line cutting run at once.
   std::unique_ptr<Ahead> ahead_;
   bool aheadTried_ = false;
-  std::vector<char> buf_;
+  // The first hold since the decoder started decodes on the reads' own
+  // thread, no further than asked: a look at a log's head (its shape, its
+  // first key) starts no thread and decodes no more than it reads.
+  bool firstHold_ = true;
+  Bytes buf_;
   std::vector<char> spaces_;  // a view past the text's end
   std::int64_t at_ = 1;      // the text position of buf_[0]
   std::size_t length_ = 0;   // decoded bytes held in buf_

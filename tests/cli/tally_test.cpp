@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <map>
 #include <random>
 #include <string>
@@ -89,18 +91,18 @@ TEST(Tally, HoursModesAndErrorsOfEachRecord) {
 
   const auto hours = tally.hours();
   ASSERT_EQ(hours.size(), 3u);
-  std::map<std::string, const Activity*> byHour;
+  std::map<std::string, Activity> byHour;
   for (const auto& h : hours) byHour[std::string(h.date) + " " + std::string(h.hour)] = h.activity;
-  const Activity& nine = *byHour.at("20050103 09");
+  const Activity& nine = byHour.at("20050103 09");
   EXPECT_EQ(nine.count.records, 2u);
   EXPECT_EQ(nine.count.errors, 1u);
   EXPECT_EQ(nine.byMode[kModeE], 1u);
   EXPECT_EQ(nine.byMode[kModeC], 1u);
   EXPECT_EQ(nine.errorsByMode[kModeC], 1u);
-  const Activity& ten = *byHour.at("20050103 10");
+  const Activity& ten = byHour.at("20050103 10");
   EXPECT_EQ(ten.byMode[kModeOther], 2u) << "X and EC are no run mode of the catalogue";
   EXPECT_EQ(ten.errorsByMode[kModeOther], 1u);
-  EXPECT_EQ(byHour.at("20050104 10")->byMode[kModeD], 1u) << "the same hour of another day is another hour";
+  EXPECT_EQ(byHour.at("20050104 10").byMode[kModeD], 1u) << "the same hour of another day is another hour";
 
   std::map<std::string, Count> users;
   for (const auto& [k, c] : tally.users().entries()) users[std::string(k)] = c;
@@ -119,6 +121,59 @@ TEST(Tally, GrowsWithKeysNotRecords) {
   EXPECT_EQ(tally.users().size(), 1u);
   EXPECT_EQ(tally.events().size(), 1u);
   EXPECT_TRUE(tally.errorRecords().empty()) << "none kept unless asked";
+}
+
+// Thousands of hours, in time order and shuffled, in one tally and in two
+// appended: each hour's counts are those of its records, whatever the order
+// in which the hours arrive, however many the index holds, and wherever an
+// hour's counting moves from 32 to 64 bits (a low limit stands in for 2^32).
+TEST(Tally, CountsEachOfManyHoursInAnyOrder) {
+  std::mt19937 random(5);
+  std::vector<LogLine> records;
+  std::map<std::string, std::uint64_t> expected;
+  const char* const modes[] = {"E", "C", "X"};
+  for (int day = 1; day <= 150; ++day)
+    for (int hour = 0; hour < 24; hour += 1 + static_cast<int>(random() % 3)) {
+      char date[9];
+      std::snprintf(date, sizeof date, "2005%02d%02d", 1 + day / 28, 1 + day % 28);
+      const std::string hh = (hour < 10 ? "0" : "") + std::to_string(hour);
+      const int times = 1 + static_cast<int>(random() % 9);
+      for (int t = 0; t < times; ++t)
+        records.emplace_back(date, hh + ":00:00", "u", modes[random() % 3], "DocWrite", random() % 4 ? "1" : "5");
+      expected[std::string(date) + " " + hh] += static_cast<std::uint64_t>(times);
+    }
+  auto hoursOf = [](const Tally& t) {
+    std::map<std::string, std::string> out;
+    for (const auto& h : t.hours()) {
+      std::string& line = out[std::string(h.date) + " " + std::string(h.hour)];
+      EXPECT_TRUE(line.empty()) << "one entry per distinct hour";
+      line = std::to_string(h.activity.count.records) + "/" + std::to_string(h.activity.count.errors);
+      for (int m = 0; m < kModeSlots; ++m)
+        line += " " + std::to_string(h.activity.byMode[m]) + "/" + std::to_string(h.activity.errorsByMode[m]);
+    }
+    return out;
+  };
+  for (const bool shuffled : {false, true}) {
+    SCOPED_TRACE(shuffled);
+    if (shuffled) std::shuffle(records.begin(), records.end(), random);
+    Tally reference;
+    for (const LogLine& r : records) reference.record(r.get());
+    const auto want = hoursOf(reference);
+    std::map<std::string, std::uint64_t> got;
+    for (const auto& [hour, line] : want) got[hour] = std::stoull(line);
+    EXPECT_EQ(got, expected);
+    for (const std::uint32_t limit : {Tally::kHourLimit, 1u, 2u, 5u}) {
+      SCOPED_TRACE(limit);
+      Tally whole(0, limit), first(0, limit), rest(0, limit);
+      for (std::size_t i = 0; i < records.size(); ++i) {
+        whole.record(records[i].get());
+        (i < records.size() / 3 ? first : rest).record(records[i].get());
+      }
+      first.append(rest);
+      EXPECT_EQ(hoursOf(whole), want);
+      EXPECT_EQ(hoursOf(first), want);
+    }
+  }
 }
 
 // A log counted in two parts: the tally of the first with the tally of the
@@ -144,8 +199,8 @@ TEST(Tally, AppendingTheRestsTallyGivesTheWholesTally) {
     for (const auto& h : t.hours()) {
       std::string line = std::string(h.date) + " " + std::string(h.hour);
       for (int m = 0; m < kModeSlots; ++m)
-        line += " " + std::to_string(h.activity->byMode[m]) + "/" + std::to_string(h.activity->errorsByMode[m]);
-      out.push_back(line + " " + std::to_string(h.activity->count.records) + "/" + std::to_string(h.activity->count.errors));
+        line += " " + std::to_string(h.activity.byMode[m]) + "/" + std::to_string(h.activity.errorsByMode[m]);
+      out.push_back(line + " " + std::to_string(h.activity.count.records) + "/" + std::to_string(h.activity.count.errors));
     }
     return out;
   };
