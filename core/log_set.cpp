@@ -164,37 +164,8 @@ KeyRange decodedKeyRange(U16View path, const CodePage& cp, std::optional<Failure
   return range;
 }
 
-// The keys of a compressed log cost a decode of it whole, and an archive
-// does not change: they are kept for the process (a viewer asks for them
-// at every request), by the file's identity with its length and last write,
-// so that an archive replaced is read again.
-KeyRange streamedKeyRange(U16View path, const CodePage& cp, std::optional<Failure>& failure) {
-  struct Known {
-    FileIdentity id;
-    KeyRange range;
-  };
-  static std::mutex mutex;
-  static std::vector<Known> known;
-  const std::optional<FileIdentity> id = fileIdentity(path);
-  auto same = [&](const Known& k) {
-    return k.id.sameFileAs(*id) && k.id.size == id->size && k.id.modified == id->modified;
-  };
-  if (id) {
-    std::lock_guard lock(mutex);
-    if (const auto it = std::find_if(known.begin(), known.end(), same); it != known.end()) return it->range;
-  }
-  KeyRange range = decodedKeyRange(path, cp, failure);
-  if (id && !failure) {
-    std::lock_guard lock(mutex);
-    if (known.size() >= 4096) known.clear();  // bounded: more archives than that are read again
-    if (std::find_if(known.begin(), known.end(), same) == known.end()) known.push_back(Known{*id, range});
-  }
-  return range;
-}
-
-}  // namespace
-
-KeyRange keyRange(U16View path, const CodePage& cp, std::optional<Failure>& failure) {
+// The keys as found in the log, every time.
+KeyRange foundKeyRange(U16View path, const CodePage& cp, std::optional<Failure>& failure) {
   KeyRange range;
   // Most logs show both keys in a look at their two ends; only a log whose
   // ends hold no complete record is scanned for them.
@@ -204,7 +175,7 @@ KeyRange keyRange(U16View path, const CodePage& cp, std::optional<Failure>& fail
     // A compressed text is read forward only, and its end is known only
     // once decoded: one read of it gives both keys, where a look at its end
     // and a backward scan would each decode it whole.
-    if (file.streamed()) return streamedKeyRange(path, cp, failure);
+    if (file.streamed()) return decodedKeyRange(path, cp, failure);
     const std::int64_t size = file.size();
     if (size <= 0) return range;
     std::string bytes(static_cast<std::size_t>(std::min<std::int64_t>(size, kProbe)), '\0');
@@ -238,6 +209,39 @@ KeyRange keyRange(U16View path, const CodePage& cp, std::optional<Failure>& fail
     return range;
   }
   range.last = last.key.empty() ? range.first : std::move(last.key);
+  return range;
+}
+
+}  // namespace
+
+// A compressed log's keys cost a decode of it whole, and a set's logs are
+// looked at before every read (a viewer reads at every request): the keys
+// are kept for the process, by the file's identity with its length and last
+// write, so that a log that grows or is replaced is looked at again.
+KeyRange keyRange(U16View path, const CodePage& cp, std::optional<Failure>& failure) {
+  struct Known {
+    FileIdentity id;
+    KeyRange range;
+  };
+  static std::mutex mutex;
+  static std::vector<Known> known;
+  const std::optional<FileIdentity> id = fileIdentity(path);
+  auto same = [&](const Known& k) {
+    return k.id.sameFileAs(*id) && k.id.size == id->size && k.id.modified == id->modified;
+  };
+  if (id) {
+    std::lock_guard lock(mutex);
+    if (const auto it = std::find_if(known.begin(), known.end(), same); it != known.end()) return it->range;
+  }
+  KeyRange range = foundKeyRange(path, cp, failure);
+  if (id && !failure) {
+    std::lock_guard lock(mutex);
+    if (known.size() >= 4096) known.clear();  // bounded: more logs than that are looked at again
+    // A log that changed leaves its old entry behind: replaced, not added.
+    const auto old = std::find_if(known.begin(), known.end(), [&](const Known& k) { return k.id.sameFileAs(*id); });
+    if (old != known.end()) *old = Known{*id, range};
+    else known.push_back(Known{*id, range});
+  }
   return range;
 }
 
