@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "core/failure.h"
-#include "script/num_err.h"
 #include "core/result_columns.h"
 #include "memhost/column_list.h"
 #include "memhost/memory_host.h"

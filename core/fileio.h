@@ -25,9 +25,11 @@ class TextStream;
 void closeHandle(void* handle) noexcept;
 void* invalidHandle() noexcept;  // INVALID_HANDLE_VALUE
 using UniqueHandle = UniqueResource<void*, closeHandle, invalidHandle>;
+using UniqueFile = UniqueHandle;
 #else
 void closeFd(int fd) noexcept;
 using UniqueFd = UniqueResource<int, closeFd, -1>;
+using UniqueFile = UniqueFd;
 #endif
 
 // A file opened for reading, shared with other readers and writers.
@@ -100,11 +102,7 @@ class ReadFile {
   friend class ArchiveOfFile;
 
   U16String path_;
-#ifdef _WIN32
-  UniqueHandle handle_;
-#else
-  UniqueFd handle_;
-#endif
+  UniqueFile handle_;
   std::int64_t size_ = 0;
   std::vector<char> ahead_;     // the block read ahead, and room for a view's padding
   std::size_t blockSize_ = 0;
@@ -134,11 +132,7 @@ class WriteFile {
 
  private:
   U16String path_;
-#ifdef _WIN32
-  UniqueHandle handle_;
-#else
-  UniqueFd handle_;
-#endif
+  UniqueFile handle_;
   std::int64_t written_ = 0;
 };
 

@@ -1,6 +1,8 @@
 // The compiled filters: each field's values as log bytes, matched with the
 // code page's letter case folding.
 #include <algorithm>
+#include <optional>
+#include <string>
 
 #include "core/filter_names.h"
 #include "core/reader_impl.h"
@@ -10,13 +12,6 @@
 namespace velmora {
 
 namespace {
-
-
-U16String upperText(U16View text, const CodePage& cp) {
-  U16String out(text);
-  for (char16_t& u : out) u = cp.upperUnit(u);
-  return out;
-}
 
 // Byte-wise comparison of item (already upper-case) with upper(v).
 int compareFolded(std::string_view item, std::string_view v, const CodePage& cp) {
@@ -48,23 +43,14 @@ void ExactList::build(const std::vector<U16String>& upperValues, const CodePage&
     segment.clear();
   };
   for (const U16String& value : upperValues) {
-    std::string bytes;
-    bool writable = true;
-    for (char16_t u : value) {
-      const auto byte = cp.toByte(u);
-      if (!byte) {
-        writable = false;
-        break;
-      }
-      bytes.push_back(static_cast<char>(*byte));
-    }
-    if (!writable) {
+    std::optional<std::string> bytes = cp.encode(value);
+    if (!bytes) {
       close();
       continue;
     }
     if (segment.empty()) segment.push_back('|');
-    segment.append(bytes).push_back('|');
-    items_.push_back(std::move(bytes));
+    segment.append(*bytes).push_back('|');
+    items_.push_back(std::move(*bytes));
   }
   close();
   std::sort(items_.begin(), items_.end());
@@ -99,19 +85,10 @@ bool ExactList::matches(std::string_view v, const CodePage& cp) const {
 void ItemList::build(const std::vector<U16String>& upperItems, const CodePage& cp) {
   clear();
   for (const U16String& item : upperItems) {
-    std::string bytes;
-    bool writable = true;
-    for (char16_t u : item) {
-      const auto byte = cp.toByte(u);
-      if (!byte) {
-        writable = false;  // no log field can hold this item
-        break;
-      }
-      bytes.push_back(static_cast<char>(*byte));
-    }
-    if (!writable || bytes.empty()) continue;
-    firstBytes_[static_cast<unsigned char>(bytes[0])] = true;
-    items_.push_back(std::move(bytes));
+    std::optional<std::string> bytes = cp.encode(item);
+    if (!bytes || bytes->empty()) continue;  // no log field can hold this item
+    firstBytes_[static_cast<unsigned char>((*bytes)[0])] = true;
+    items_.push_back(std::move(*bytes));
   }
 }
 
@@ -146,7 +123,7 @@ void Reader::Impl::compile() {
     anyActive = true;
     std::vector<U16String> upper;
     upper.reserve(plan.values.size());
-    for (const U16String& v : plan.values) upper.push_back(upperText(v, cp));
+    for (const U16String& v : plan.values) upper.push_back(cp.upper(v));
     if (plan.exact) {
       c.exactList.build(upper, cp);
     } else {

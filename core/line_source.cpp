@@ -32,6 +32,15 @@ std::size_t LineSource::read(std::int64_t position, std::size_t n, bool copied) 
   return got;
 }
 
+char* LineSource::probe(std::int64_t position, std::size_t n) {
+  read(position, n, true);
+  return buffer_.data();
+}
+
+std::int64_t LineSource::lineEnd(std::int64_t position) {
+  return followLine<false>(file_, position, size_, scratch(), [](std::int64_t, std::string_view) {});
+}
+
 std::vector<char>& LineSource::scratch() {
   if (scratch_.empty()) scratch_.resize(kLongLinePiece);
   return scratch_;

@@ -129,6 +129,17 @@ class LineSource {
   std::int64_t walk(std::int64_t from, Consumer& consumer, std::int64_t stopAt = kNoStop);
   bool reachedStop() const { return reachedStop_; }
 
+  // A probe of the start search: n bytes from any position (a line start
+  // or not), copied, followed by kWindowPadding bytes; bytes past those the
+  // log has are spaces. The caller may write into them. It counts as a
+  // window and reports progress as one. Valid until the next read.
+  char* probe(std::int64_t position, std::size_t n);
+  // The CR of the line that holds position, followed within the length
+  // found at open; -1 when it has none there (an unterminated last line).
+  std::int64_t lineEnd(std::int64_t position);
+  // The size of the windows of the walks from now on.
+  void setWindow(std::size_t bytes) { options_.window = bytes; }
+
   std::int64_t size() const { return size_; }  // the log's length at open
   // During line(): the position of a byte of the window.
   std::int64_t positionOf(const char* p) const { return windowAt_ + (p - window_); }

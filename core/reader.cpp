@@ -28,22 +28,35 @@ bool Reader::Impl::periodSet() const {
 
 std::int64_t Reader::Impl::openPeriodScan(std::int64_t from) {
   scanStart = -1;
-  fileSize = -1;
-  if (!periodSet() || !fileExists(path)) return -1;
-  if (!(keepStreamOpen && file && file->streamed())) file = std::make_unique<ReadFile>(path);
+  if (!file) fileSize = -1;
+  if (!periodSet() || !fileExists(path)) {
+    closeFile();
+    return -1;
+  }
+  if (!file) {
+    file = std::make_unique<ReadFile>(path);
+    lines::SourceOptions options;
+    options.progress = &progress;
+    source = std::make_unique<lines::LineSource>(*file, options);
+  }
+  source->setWindow(scanWindow);
   fileSize = file->size();
   scanStart = from >= 1 ? from : findStartPos();
   return scanStart;
 }
 
 void Reader::Impl::endCall() {
-  if (!(keepStreamOpen && file && file->streamed())) file.reset();
-  buffer.clear();
-  buffer.shrink_to_fit();
-  window = nullptr;
-  windowSize = 0;
+  if (!(session || (keepStreamOpen && file && file->streamed()))) closeFile();
   // The record points into the window; nothing of it may outlive it.
   record = Record{};
+}
+
+void Reader::Impl::closeFile() {
+  if (source) windowReads += source->windows();
+  source.reset();
+  file.reset();
+  prefilter.reset();
+  prefilterPlanned = false;
 }
 
 namespace {
@@ -81,6 +94,8 @@ bool compressedLog(const U16String& path) {
 }
 
 // A read failure, or memory run out, as the value a call gives back.
+// A log that failed is closed even in a session: the next call opens it
+// afresh.
 template <class Impl, class Call>
 ScanResult trapped(Impl& impl, Call&& call) {
   const AtScopeEnd done([&] { impl.endCall(); });
@@ -89,10 +104,12 @@ ScanResult trapped(Impl& impl, Call&& call) {
   } catch (const Failure&) {
     ScanResult r;
     r.failure = currentFailure();
+    impl.closeFile();
     return r;
   } catch (const std::bad_alloc&) {
     ScanResult r;
     r.failure = currentFailure();
+    impl.closeFile();
     return r;
   }
 }
@@ -215,7 +232,14 @@ Reader::Halves Reader::scanInHalves(std::int64_t from, RecordSink& first, Record
 
 void Reader::keepStreamOpen(bool keep) {
   impl_->keepStreamOpen = keep;
-  if (!keep) impl_->file.reset();
+  if (!keep && !impl_->session) impl_->closeFile();
+}
+
+void Reader::beginSession() { impl_->session = true; }
+
+void Reader::endSession() {
+  impl_->session = false;
+  if (!(impl_->keepStreamOpen && impl_->file && impl_->file->streamed())) impl_->closeFile();
 }
 
 std::int64_t Reader::scanStart() const { return impl_->scanStart; }
@@ -224,7 +248,9 @@ std::int64_t Reader::firstOversize() const { return impl_->firstOversize; }
 std::int64_t Reader::logSize() const { return impl_->fileSize; }
 void Reader::setLogIndex(int log) { impl_->logIndex = log; }
 
-std::uint64_t Reader::windowReads() const { return impl_->windowReads; }
+std::uint64_t Reader::windowReads() const {
+  return impl_->windowReads + (impl_->source ? impl_->source->windows() : 0);
+}
 void Reader::setProgress(ProgressFn fn) { impl_->progress = std::move(fn); }
 void Reader::setScanWindow(std::size_t bytes) { impl_->scanWindow = bytes > 0 ? bytes : kScanWindow; }
 

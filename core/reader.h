@@ -8,7 +8,13 @@
 //
 // States: a Reader is idle between calls (no file open); each call opens
 // the log, takes its length once, and closes it before returning, so a log
-// that grows between calls is seen anew by the next.
+// that grows between calls is seen anew by the next. In a session
+// (beginSession) the calls share one open log instead, as one scan would.
+//
+// Windows: every call reads through one line walker (core/line_source.h).
+// The start search probes in kSearchWindow windows; the record loop, and the
+// search's walk on from a probe, in the scan window: kScanWindow unless
+// setScanWindow says otherwise.
 #pragma once
 
 #include <array>
@@ -111,14 +117,22 @@ class Reader {
   std::int64_t firstOversize() const;
   std::int64_t logSize() const;  // as found at the last call's open; -1 when it opened none
   void setProgress(ProgressFn fn);
-  // The size of the record loop's windows (0: kScanWindow, as a new reader
-  // has); the start search probes in kSearchWindow windows whatever it is.
+  // The size of the scan window (0: kScanWindow, as a new reader has); the
+  // start search probes in kSearchWindow windows whatever it is.
   void setScanWindow(std::size_t bytes);
 
   // A compressed log (read forward only) stays open between calls, so that
   // a scan resumed where the last one stopped goes on decoding from there;
   // a plain log is opened by each call whatever this says.
   void keepStreamOpen(bool keep);
+
+  // A session: the calls from the next one on share the log it opens (and
+  // the length found then), its windows, and the prefilter its first scan
+  // plans, until endSession(), a failure to read, or the reader's end. A
+  // scan read in consecutive stretches (each scan from where the last one
+  // ended) then opens and plans once, and ends where one scan would.
+  void beginSession();
+  void endSession();
 
   // Cuts one record (a line without CR LF, log bytes) into fields and
   // applies the filters; true when it passes, and lastRecord() then holds

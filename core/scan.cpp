@@ -149,15 +149,14 @@ ScanResult Reader::Impl::scanPeriod(std::int64_t start, RecordSink& sink, std::i
   }
   const lines::Period period(query.begin.data(), query.end.data());
   record.log = logIndex;
-  const std::unique_ptr<Prefilter> prefilter = planPrefilterAt(start);
-  lines::SourceOptions options;
-  options.window = scanWindow;
-  options.progress = &progress;
-  lines::LineSource source(*file, options);
-  const AtScopeEnd counted([&] { windowReads += source.windows(); });
-  PeriodLines<Impl> consumer(*this, source, period, prefilter.get(), sink);
-  result.next = source.walk(start, consumer, stopAt);
-  result.reachedStop = source.reachedStop();
+  // Planned once while the log stays open: a session's stretches share it.
+  if (!prefilterPlanned) {
+    prefilter = planPrefilterAt(start);
+    prefilterPlanned = true;
+  }
+  PeriodLines<Impl> consumer(*this, *source, period, prefilter.get(), sink);
+  result.next = source->walk(start, consumer, stopAt);
+  result.reachedStop = source->reachedStop();
   sink.finish();
   return result;
 }

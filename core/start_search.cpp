@@ -1,5 +1,7 @@
 // Finding the first record of the period: a binary search over 32 KiB
-// windows that compares date prefixes only, then a forward scan line by line.
+// probe windows that compares date prefixes only, then a forward scan line
+// by line. Probes and scan read through the call's line walker, the one the
+// record loop reads through.
 #include <algorithm>
 #include <cstring>
 
@@ -76,33 +78,42 @@ class StartLines {
   std::int64_t found_ = -1;
 };
 
-}  // namespace
+// The search over one open log, its probes read through the walker that
+// the scans read through.
+class StartSearch {
+ public:
+  StartSearch(lines::LineSource& source, const ReadQuery& query, bool streamed)
+      : source_(source),
+        fileSize_(source.size()),
+        streamed_(streamed),
+        query_(query),
+        period_(query.begin.data(), query.end.data()) {}
 
-std::size_t Reader::Impl::readWindow(std::int64_t position, std::size_t size) {
-  // Room for a CR LF appended to the last probe window, and for a key read
-  // at the start of a short last line.
-  const std::size_t room = size + lines::kWindowPadding;
-  if (buffer.size() < room) buffer.resize(room);
-  const std::size_t got = file->readAt(position, buffer.data(), size);
-  // Past the end of the file the window holds spaces, never a line end.
-  std::memset(buffer.data() + got, ' ', room - got);
-  windowSize = size;
-  window = buffer.data();
-  ++windowReads;
-  if (progress) {
-    std::int64_t done = 0, total = 0;
-    file->progressAt(position - 1 + static_cast<std::int64_t>(got), done, total);
-    progress(done, total);
+  std::int64_t find();
+
+ private:
+  // Reads the probe window of size bytes at position.
+  void probe(std::int64_t position, std::size_t size) {
+    buf_ = source_.probe(position, size);
+    n_ = size;
   }
-  return got;
-}
+  bool windowDates(std::string_view& firstDate, std::string_view& lastDate) const;
+  std::int64_t scanForStart(std::int64_t windowPos);
 
-bool Reader::Impl::windowDates(std::string_view& FirstDate, std::string_view& LastDate) const {
+  lines::LineSource& source_;
+  const std::int64_t fileSize_;
+  const bool streamed_;  // a compressed text, read forward only
+  const ReadQuery& query_;
+  const lines::Period period_;
+  char* buf_ = nullptr;  // the probe window: n_ bytes, then the walker's padding
+  std::size_t n_ = 0;
+};
+
+bool StartSearch::windowDates(std::string_view& FirstDate, std::string_view& LastDate) const {
   FirstDate = {};
   LastDate = {};
-  const char* buf = buffer.data();
-  const std::size_t n = windowSize;
-  const char* end = buf + n;
+  const char* buf = buf_;
+  const char* end = buf + n_;
   // The first line of a probe window is taken as partial; the dates are
   // those of the first and last records after it (a line that is no record
   // has no date to steer by).
@@ -126,63 +137,49 @@ bool Reader::Impl::windowDates(std::string_view& FirstDate, std::string_view& La
   return !LastDate.empty();
 }
 
-std::int64_t Reader::Impl::scanForStart(std::int64_t WindowPos) {
-  const lines::Period period(query.begin.data(), query.end.data());
+std::int64_t StartSearch::scanForStart(std::int64_t WindowPos) {
   std::int64_t result = -1;
   bool go = true;
 
-  const char* buf = buffer.data();
-  std::size_t n = windowSize;
+  const char* buf = buf_;
+  const std::size_t n = n_;
   std::size_t a = 0;
   const char* d = findLineEnd(buf, buf + n);
-  std::vector<char> scratch;  // pieces of a line longer than a window
-  // The CR of the line at position at, followed within the length found at
-  // open; -1 when it has none there (the unterminated last line).
-  auto lineEnd = [&](std::int64_t at) {
-    if (scratch.empty()) scratch.resize(lines::kLongLinePiece);
-    return lines::followLine<false>(*file, at, fileSize, scratch, [](std::int64_t, std::string_view) {});
-  };
   std::int64_t P = WindowPos;
   // A window read from inside the file starts, as a rule, inside a line;
   // one read from position 1 starts with the log's first record.
   if (WindowPos > 1 && d == nullptr) {
     // The window lies wholly inside one long line: the scan starts after it.
-    const std::int64_t cr = lineEnd(WindowPos);
+    const std::int64_t cr = source_.lineEnd(WindowPos);
     if (cr < 0) return -1;
     P = cr + 2;
-    if (fileSize - kEndMargin < P) return -1;
+    if (fileSize_ - kEndMargin < P) return -1;
   } else {
     if (WindowPos > 1) {
       a = static_cast<std::size_t>(d - buf) + 2;
       d = findLineEnd(buf + a, buf + n);
     }
-    scanLines(period, buf, n, a, d, WindowPos, result, go);
-    if (WindowPos + static_cast<std::int64_t>(a) + 1 >= fileSize || !go || result >= 0) return result;
+    scanLines(period_, buf, n, a, d, WindowPos, result, go);
+    if (WindowPos + static_cast<std::int64_t>(a) + 1 >= fileSize_ || !go || result >= 0) return result;
     P = WindowPos + static_cast<std::int64_t>(a);
   }
 
-  // On from there in windows of their own, copied as the probes are.
-  lines::SourceOptions options;
-  options.window = Reader::kScanWindow;
-  options.inPlace = false;
-  options.progress = &progress;
-  lines::LineSource source(*file, options);
-  const AtScopeEnd counted([&] { windowReads += source.windows(); });
-  StartLines consumer(source, period);
-  source.walk(P, consumer);
+  // On from there in the record loop's windows.
+  StartLines consumer(source_, period_);
+  source_.walk(P, consumer);
   return consumer.found();
 }
 
-std::int64_t Reader::Impl::findStartPos() {
+std::int64_t StartSearch::find() {
   // A compressed text has no random access: the search walks forward.
-  if (fileSize < kWholeFileLimit || file->streamed()) {
-    readWindow(1, static_cast<std::size_t>(std::min<std::int64_t>(fileSize, Reader::kSearchWindow)));
+  if (fileSize_ < kWholeFileLimit || streamed_) {
+    probe(1, static_cast<std::size_t>(std::min<std::int64_t>(fileSize_, Reader::kSearchWindow)));
     return scanForStart(1);
   }
-  const std::string_view begin9(query.begin.data(), lines::kDate9Size);
-  const std::string_view end9(query.end.data(), lines::kDate9Size);
+  const std::string_view begin9(query_.begin.data(), lines::kDate9Size);
+  const std::string_view end9(query_.end.data(), lines::kDate9Size);
   constexpr auto W = static_cast<std::int64_t>(Reader::kSearchWindow);
-  std::int64_t hi = fileSize - W;
+  std::int64_t hi = fileSize_ - W;
   std::int64_t lo = 1;
   std::string_view firstDate, lastDate;
   auto startsHere = [&] { return firstDate < begin9 && begin9 <= lastDate; };
@@ -193,13 +190,13 @@ std::int64_t Reader::Impl::findStartPos() {
   // lay wholly before the period).
   auto scanFrom = [&](std::int64_t position) {
     position = std::max<std::int64_t>(1, position);
-    readWindow(position, Reader::kSearchWindow);
+    probe(position, Reader::kSearchWindow);
     return scanForStart(position);
   };
 
   // The first window: the period may begin at or before the first record.
-  readWindow(1, Reader::kSearchWindow);
-  const std::string_view head = firstRecordDate(buffer.data(), buffer.data() + windowSize);
+  probe(1, Reader::kSearchWindow);
+  const std::string_view head = firstRecordDate(buf_, buf_ + n_);
   if (head.empty()) return scanFrom(1);  // no record in the first window to steer by
   if (end9 < head) return -1;
   if (begin9 <= head) return scanForStart(1);
@@ -207,10 +204,11 @@ std::int64_t Reader::Impl::findStartPos() {
   if (startsHere()) return scanForStart(1);
 
   // The last window: the period may begin after the last record.
-  readWindow(hi, Reader::kSearchWindow);
-  if (std::memcmp(buffer.data() + windowSize - 2, "\r\n", 2) != 0) {
-    std::memcpy(buffer.data() + windowSize, "\r\n", 2);
-    windowSize += 2;
+  probe(hi, Reader::kSearchWindow);
+  if (std::memcmp(buf_ + n_ - 2, "\r\n", 2) != 0) {
+    // Within the walker's padding.
+    std::memcpy(buf_ + n_, "\r\n", 2);
+    n_ += 2;
   }
   if (windowDates(firstDate, lastDate)) {
     if (begin9 > lastDate) return -1;
@@ -224,7 +222,7 @@ std::int64_t Reader::Impl::findStartPos() {
       return scanFrom((hi + lo - W) / 2);
     }
     const std::int64_t mid = (hi + lo) / 2;
-    readWindow(mid, Reader::kSearchWindow);
+    probe(mid, Reader::kSearchWindow);
     if (!windowDates(firstDate, lastDate)) return scanFrom(lo == 1 ? 1 : lo - W);
     if (startsHere()) return scanForStart(mid);
     if (begin9 > lastDate) {
@@ -233,6 +231,13 @@ std::int64_t Reader::Impl::findStartPos() {
       hi = mid;
     }
   }
+}
+
+}  // namespace
+
+std::int64_t Reader::Impl::findStartPos() {
+  StartSearch search(*source, query, file->streamed());
+  return search.find();
 }
 
 }  // namespace velmora

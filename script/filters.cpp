@@ -6,21 +6,12 @@
 #include "script/filter_state.h"
 
 namespace velmora {
-namespace {
-
-U16String upperText(U16View text, const CodePage& cp) {
-  U16String out(text);
-  for (char16_t& u : out) u = cp.upperUnit(u);
-  return out;
-}
-
-}  // namespace
 
 bool Journal::SetFilter(U16View FilterStr, U16View FilterName) {
   const int f = filterField(FilterName);
   if (f == 0) return false;
   const CodePage& cp = codePage();
-  FilterText_[f] = upperText(trimSpaces(FilterStr), cp);
+  FilterText_[f] = cp.upper(trimSpaces(FilterStr));
   bool set = true;
   if (f >= kFirstSearchedField) {
     // The items are cut from the untrimmed text; a refused text turns the
@@ -28,7 +19,7 @@ bool Journal::SetFilter(U16View FilterStr, U16View FilterName) {
     std::vector<U16String>& list = filters_->lists[f - kFirstSearchedField];
     list.clear();
     if (auto items = searchedItems(FilterStr)) {
-      for (const U16String& item : *items) list.push_back(upperText(item, cp));
+      for (const U16String& item : *items) list.push_back(cp.upper(item));
     } else {
       FilterText_[f].clear();
       set = false;

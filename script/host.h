@@ -12,9 +12,24 @@
 
 namespace velmora {
 
+// What NumErr holds for a host failure whose number does not fit its 16 bits.
+inline constexpr std::int16_t kAutomationError = 440;
+
+// Folds a 32-bit error number (an HRESULT, say) into NumErr's 16 bits:
+// a number in -32768..32767 stays; a script error carried in an HRESULT
+// (0x800Axxxx) gives its code xxxx when that fits; anything else gives
+// kAutomationError.
+constexpr std::int16_t foldErrorNumber(std::int32_t number) {
+  if (number >= -32768 && number <= 32767) return static_cast<std::int16_t>(number);
+  // A script error wrapped in an HRESULT: facility "control", severity set.
+  const auto bits = static_cast<std::uint32_t>(number);
+  if ((bits & 0xFFFF0000u) == 0x800A0000u && (bits & 0xFFFFu) <= 0x7FFFu) return static_cast<std::int16_t>(bits & 0xFFFFu);
+  return kAutomationError;
+}
+
 // A failing call on a host object. number is what the host reported (an
 // HRESULT or a script error number); it is folded to 16 bits by
-// foldErrorNumber() when stored in NumErr.
+// foldErrorNumber() when stored in NumErr, or shown by the tool.
 class HostError : public std::runtime_error {
  public:
   HostError(std::int32_t number, U16String description)

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "core/failure.h"
+#include "script/host.h"
 #include "text/text.h"
 
 namespace velmora {
@@ -20,7 +21,7 @@ enum class ErrorNumber : std::int16_t {
   DeviceIo = 57,          // read error
   PathFileAccess = 75,    // write error, or any other open failure
   PathNotFound = 76,      // a folder of an output path does not exist
-  AutomationError = 440,  // a host failure whose number does not fit 16 bits
+  AutomationError = kAutomationError,  // a host failure whose number does not fit 16 bits
 };
 
 // A failure as the script sees it: NumErr (stable: scripts compare them,
@@ -32,10 +33,5 @@ U16String textErr(const Failure& failure);
 // 2 GiB or more can hold positions past that range: then this throws
 // Failure(Overflow) naming the file, rather than giving a wrapped number.
 std::int32_t scriptResult(std::int64_t value, U16View path);
-
-// Folds a 32-bit error number (an HRESULT, say) into NumErr's 16 bits:
-// a number in -32768..32767 stays; a script error carried in an HRESULT
-// (0x800Axxxx) gives its code xxxx when that fits; anything else gives 440.
-std::int16_t foldErrorNumber(std::int32_t number);
 
 }  // namespace velmora

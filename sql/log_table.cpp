@@ -125,9 +125,10 @@ struct GroupTerm {
   bool desc;
 };
 
-struct Cursor : RecordSink {
-  sqlite3_vtab* vtab = nullptr;
-  TableContext* ctx = nullptr;
+struct Cursor : CursorBase {
+  explicit Cursor(sqlite3_vtab* table)
+      : CursorBase(table), translator(std::make_unique<CodeTranslator>(codePageOf(ctx->options), fieldSet({4, 5, 6}))) {}
+
   std::unique_ptr<Reader> reader;
   std::unique_ptr<LogSetReader> set;  // instead of reader, for several logs
   TableLogs logs;
@@ -158,7 +159,6 @@ struct Cursor : RecordSink {
   std::unique_ptr<CodeTranslator> translator;  // the text columns of mode, category and event
 
   static constexpr std::size_t kBatch = 4096, kArena = 1 << 20;
-  static constexpr std::int64_t kStretch = 32 << 20;  // read between looks at the stop flag
 
   bool passes(const RecordFields& f) {
     for (const Check& c : checks) {
@@ -226,9 +226,8 @@ struct Cursor : RecordSink {
         finished = set->done();
         continue;
       }
-      const std::int64_t until = std::min(stopAt, next > INT64_MAX - kStretch ? INT64_MAX : next + kStretch);
       stopped = false;
-      const ScanResult stretch = scanStretch(*reader, next, *this, until);
+      const ScanResult stretch = scanStretch(*reader, next, *this, stopAt);
       if (stretch.failure) return fail(describe(*stretch.failure));
       next = stretch.next;
       // Done at the log's end (or the seek's); a stretch that got to its
@@ -278,7 +277,6 @@ struct Cursor : RecordSink {
     });
   }
 
-  int fail(const std::string& message) { return failTable(vtab, ctx, message); }
 };
 
 int xConnect(sqlite3* db, void* aux, int, const char* const*, sqlite3_vtab** out, char**) {
@@ -400,38 +398,7 @@ int xBestIndex(sqlite3_vtab* v, sqlite3_index_info* info) {
   return SQLITE_OK;
 }
 
-// What SQLite holds: its cursor base first, so that the one converts to the other.
-struct Handle {
-  sqlite3_vtab_cursor base;
-  Cursor* cursor;
-};
-
-void closeHandle(sqlite3_vtab_cursor* c) {
-  auto* h = reinterpret_cast<Handle*>(c);
-  delete h->cursor;
-  delete h;
-}
-// Owns a cursor until SQLite is handed it (xOpen), and again from xClose.
-using HandleOwner = UniqueResource<sqlite3_vtab_cursor*, closeHandle>;
-
-int xOpen(sqlite3_vtab* v, sqlite3_vtab_cursor** out) {
-  auto* h = new Handle{};
-  HandleOwner owner(&h->base);
-  h->cursor = new Cursor;
-  h->cursor->vtab = v;
-  h->cursor->ctx = reinterpret_cast<TableVtab*>(v)->ctx;
-  h->cursor->translator =
-      std::make_unique<CodeTranslator>(codePageOf(h->cursor->ctx->options), fieldSet({4, 5, 6}));
-  *out = owner.release();
-  return SQLITE_OK;
-}
-
-Cursor* cursorOf(sqlite3_vtab_cursor* c) { return reinterpret_cast<Handle*>(c)->cursor; }
-
-int xClose(sqlite3_vtab_cursor* c) {
-  HandleOwner owner(c);
-  return SQLITE_OK;
-}
+Cursor* cursorOf(sqlite3_vtab_cursor* c) { return sql::cursorOf<Cursor>(c); }
 
 std::string valueText(sqlite3_value* v) {
   const unsigned char* t = sqlite3_value_text(v);
@@ -612,6 +579,9 @@ int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int argc,
     return c.fill();
   }
   c.reader = std::make_unique<Reader>(fromUtf8(c.file), std::move(q), cp);
+  // The stretches of the scan go on with the log, windows and prefilter
+  // the first one opened.
+  c.reader->beginSession();
   if (c.only != 0) {
     c.next = c.only == 1 ? 1 : c.only - 2;  // from the line end before it: a line starts there
     // A line that starts before the stop is examined whole, however long:
@@ -696,7 +666,7 @@ int xRowid(sqlite3_vtab_cursor* base, sqlite3_int64* out) {
 }
 
 const sqlite3_module kModule =
-    eponymousModule({xConnect, xBestIndex, xOpen, xClose, xFilter, xNext, xEof, xColumn, xRowid});
+    eponymousModule({xConnect, xBestIndex, openCursor<Cursor>, closeCursor<Cursor>, xFilter, xNext, xEof, xColumn, xRowid});
 
 }  // namespace
 
@@ -749,7 +719,7 @@ ReadQuery wholeLog() {
 ScanResult scanStretch(Reader& reader, std::int64_t from, RecordSink& sink, std::int64_t stopAt) {
   ScanResult r;
   try {
-    return reader.scan(from, sink, stopAt);
+    return reader.scan(from, sink, std::min(stopAt, from > INT64_MAX - kStretch ? INT64_MAX : from + kStretch));
   } catch (const std::exception&) {
     r.failure = currentFailure();
   }

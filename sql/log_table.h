@@ -40,10 +40,12 @@ const CodePage& codePageOf(const SqlOptions& options);
 
 // Shared by the tables: the whole log as a period, no filter.
 ReadQuery wholeLog();
-// One stretch of a scan, [from, stopAt), with whatever the sink throws
-// (memory run out) given back as a failure, so that it never crosses
-// SQLite; and a failure as the message a table reports.
-ScanResult scanStretch(Reader& reader, std::int64_t from, RecordSink& sink, std::int64_t stopAt);
+// One stretch of a scan: from from up to stopAt, kStretch bytes at the
+// most (the tables look at the stop flag between stretches), with whatever
+// the sink throws (memory run out) given back as a failure, so that it
+// never crosses SQLite.
+inline constexpr std::int64_t kStretch = std::int64_t{32} << 20;
+ScanResult scanStretch(Reader& reader, std::int64_t from, RecordSink& sink, std::int64_t stopAt = Reader::kNoStop);
 
 // The logs a table reads: names given to it (in argument order) or else the
 // tool's. One named file is the one log of old (set stays empty); several

@@ -28,9 +28,9 @@ constexpr const char* kSchema =
     "CREATE TABLE x(user TEXT, mode TEXT, start TEXT, end TEXT, seconds INTEGER, file TEXT, log1 HIDDEN, "
     "log2 HIDDEN, log3 HIDDEN, log4 HIDDEN, log5 HIDDEN, log6 HIDDEN, log7 HIDDEN, log8 HIDDEN)";
 
-struct Cursor : RecordSink {
-  sqlite3_vtab* vtab = nullptr;
-  TableContext* ctx = nullptr;
+struct Cursor : CursorBase {
+  explicit Cursor(sqlite3_vtab* table) : CursorBase(table) {}
+
   SessionPairing pairing;
   std::vector<Session> sessions;
   std::size_t index = 0;
@@ -45,7 +45,6 @@ struct Cursor : RecordSink {
     if (pairing.sessions().size() > before) logOf.push_back(record.log);
     return true;
   }
-  int fail(const std::string& message) { return failTable(vtab, ctx, message); }
 };
 
 int xConnect(sqlite3* db, void* aux, int, const char* const*, sqlite3_vtab** out, char**) {
@@ -71,36 +70,7 @@ int xBestIndex(sqlite3_vtab*, sqlite3_index_info* info) {
   return SQLITE_OK;
 }
 
-// What SQLite holds: its cursor base first, so that the one converts to the other.
-struct Handle {
-  sqlite3_vtab_cursor base;
-  Cursor* cursor;
-};
-
-void closeHandle(sqlite3_vtab_cursor* b) {
-  auto* h = reinterpret_cast<Handle*>(b);
-  delete h->cursor;
-  delete h;
-}
-// Owns a cursor until SQLite is handed it (xOpen), and again from xClose.
-using HandleOwner = UniqueResource<sqlite3_vtab_cursor*, closeHandle>;
-
-int xOpen(sqlite3_vtab* v, sqlite3_vtab_cursor** out) {
-  auto* h = new Handle{};
-  HandleOwner owner(&h->base);
-  h->cursor = new Cursor;
-  h->cursor->vtab = v;
-  h->cursor->ctx = reinterpret_cast<TableVtab*>(v)->ctx;
-  *out = owner.release();
-  return SQLITE_OK;
-}
-
-Cursor* cursorOf(sqlite3_vtab_cursor* b) { return reinterpret_cast<Handle*>(b)->cursor; }
-
-int xClose(sqlite3_vtab_cursor* b) {
-  HandleOwner owner(b);
-  return SQLITE_OK;
-}
+Cursor* cursorOf(sqlite3_vtab_cursor* b) { return sql::cursorOf<Cursor>(b); }
 
 int xFilter(sqlite3_vtab_cursor* b, int, const char* idxStr, int argc, sqlite3_value** argv) {
   Cursor& c = *cursorOf(b);
@@ -146,6 +116,7 @@ int xFilter(sqlite3_vtab_cursor* b, int, const char* idxStr, int argc, sqlite3_v
     return SQLITE_OK;
   }
   Reader reader(fromUtf8(c.file), std::move(q), codePageOf(c.ctx->options));
+  reader.beginSession();  // the stretches below read as one scan
   const ScanResult start = reader.findStart();
   if (start.failure) return c.fail(describe(*start.failure));
   std::int64_t next = start.next;
@@ -153,10 +124,9 @@ int xFilter(sqlite3_vtab_cursor* b, int, const char* idxStr, int argc, sqlite3_v
     if (!fileExists(fromUtf8(c.file))) return c.fail("the log \"" + c.file + "\" does not exist or is not a file");
     return SQLITE_OK;
   }
-  constexpr std::int64_t kStretch = 32 << 20;  // read between looks at the stop flag
   for (;;) {
     if (c.ctx->options.stop != nullptr && *c.ctx->options.stop) return SQLITE_INTERRUPT;
-    const ScanResult stretch = scanStretch(reader, next, c, next > INT64_MAX - kStretch ? INT64_MAX : next + kStretch);
+    const ScanResult stretch = scanStretch(reader, next, c);
     if (stretch.failure) return c.fail(describe(*stretch.failure));
     next = stretch.next;
     if (next < 1 || !stretch.reachedStop) break;  // the sink never ends a stretch
@@ -228,7 +198,7 @@ int xRowid(sqlite3_vtab_cursor* b, sqlite3_int64* out) {
 }
 
 const sqlite3_module kModule =
-    eponymousModule({xConnect, xBestIndex, xOpen, xClose, xFilter, xNext, xEof, xColumn, xRowid});
+    eponymousModule({xConnect, xBestIndex, openCursor<Cursor>, closeCursor<Cursor>, xFilter, xNext, xEof, xColumn, xRowid});
 
 }  // namespace
 

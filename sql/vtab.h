@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "core/unique_resource.h"
 #include "sql/log_table.h"
 #include "sql/sqlite_api.h"
 
@@ -48,6 +49,55 @@ inline int failTable(sqlite3_vtab* vtab, TableContext* ctx, const std::string& m
   vtab->zErrMsg = sqlite3_mprintf("%s", message.c_str());
   if (ctx->state) ctx->state->logFailed = true;
   return SQLITE_ERROR;
+}
+
+// What a table's cursor shares: its table and the context it reads under.
+// A cursor is a sink of the reader's records.
+struct CursorBase : RecordSink {
+  explicit CursorBase(sqlite3_vtab* table) : vtab(table), ctx(reinterpret_cast<TableVtab*>(table)->ctx) {}
+  int fail(const std::string& message) { return failTable(vtab, ctx, message); }
+
+  sqlite3_vtab* vtab;
+  TableContext* ctx;
+};
+
+// What SQLite holds of a cursor: its base first, so that the one converts
+// to the other.
+template <class Cursor>
+struct CursorHandle {
+  sqlite3_vtab_cursor base;
+  Cursor* cursor;
+};
+
+template <class Cursor>
+void closeCursorHandle(sqlite3_vtab_cursor* c) {
+  auto* h = reinterpret_cast<CursorHandle<Cursor>*>(c);
+  delete h->cursor;
+  delete h;
+}
+// Owns a cursor until SQLite is handed it (xOpen), and again from xClose.
+template <class Cursor>
+using CursorOwner = UniqueResource<sqlite3_vtab_cursor*, closeCursorHandle<Cursor>>;
+
+template <class Cursor>
+Cursor* cursorOf(sqlite3_vtab_cursor* c) {
+  return reinterpret_cast<CursorHandle<Cursor>*>(c)->cursor;
+}
+
+// xOpen and xClose of a table whose cursor is made from its table.
+template <class Cursor>
+int openCursor(sqlite3_vtab* v, sqlite3_vtab_cursor** out) {
+  auto* h = new CursorHandle<Cursor>{};
+  CursorOwner<Cursor> owner(&h->base);
+  h->cursor = new Cursor(v);
+  *out = owner.release();
+  return SQLITE_OK;
+}
+
+template <class Cursor>
+int closeCursor(sqlite3_vtab_cursor* c) {
+  const CursorOwner<Cursor> owner(c);
+  return SQLITE_OK;
 }
 
 // An eponymous table's module: no xCreate, so the table exists on every

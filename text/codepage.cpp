@@ -251,6 +251,23 @@ char16_t CodePage::upperUnit(char16_t unit) const {
 #endif
 }
 
+std::optional<std::string> CodePage::encode(U16View text) const {
+  std::string bytes;
+  bytes.reserve(text.size());
+  for (char16_t u : text) {
+    const auto byte = toByte(u);
+    if (!byte) return std::nullopt;
+    bytes.push_back(static_cast<char>(*byte));
+  }
+  return bytes;
+}
+
+U16String CodePage::upper(U16View text) const {
+  U16String out(text);
+  for (char16_t& u : out) u = upperUnit(u);
+  return out;
+}
+
 void CodePage::decode(std::string_view bytes, U16String& out) const {
   out.resize(bytes.size());
   for (std::size_t i = 0; i < bytes.size(); ++i) out[i] = toUnit_[static_cast<unsigned char>(bytes[i])];

@@ -31,11 +31,15 @@ class CodePage {
   // The byte of a code unit, or nothing when the code page has no form of it
   // (never a '?' stand-in).
   std::optional<unsigned char> toByte(char16_t unit) const;
+  // The bytes of a text, or nothing when a unit of it has no byte form.
+  std::optional<std::string> encode(U16View text) const;
   unsigned char upperByte(unsigned char byte) const { return upper_[byte]; }
   // Upper-casing through the code page, so that a filter text and a log field
   // are folded by the same rule; units without a byte form are upper-cased by
   // the generic rule (they can never match a log byte anyway).
   char16_t upperUnit(char16_t unit) const;
+  // A text upper-cased unit by unit, as upperUnit does.
+  U16String upper(U16View text) const;
 
   // Replaces out with the code units of bytes; reuses out's capacity.
   void decode(std::string_view bytes, U16String& out) const;

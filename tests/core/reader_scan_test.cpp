@@ -1,6 +1,7 @@
 // The typed reader's scans against one whole scan: a scan with a stop ends
 // before the first line that starts at or after it, wherever the stop lies,
-// and the two-halves scan gives what one scan gives.
+// the two-halves scan gives what one scan gives, and so do the stretches of
+// a session.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -40,10 +41,11 @@ ReadQuery period(const std::string& begin, const std::string& end) {
 std::string key(int second) { return "20050317;" + test::clock(second) + ";"; }
 
 // Records of one day, one a second, of uneven lengths; a few longer than
-// a scan window.
-std::string unevenLog(int records, std::vector<std::int64_t>& starts, std::size_t longEvery) {
+// a scan window; a stray line that is no record after every strayEvery-th.
+std::string unevenLog(int records, std::vector<std::int64_t>& starts, std::size_t longEvery, int strayEvery = 0) {
   std::string log;
   for (int k = 0; k < records; ++k) {
+    if (strayEvery != 0 && k % strayEvery == strayEvery - 1) log += "x\r\n";
     test::Rec r = test::at("20050317", test::clock(k), k % 7 == 3 ? "Щукин" : "Иванов");
     r.id = test::numbered("O", k);
     r.comment.assign(static_cast<std::size_t>(k * 37 % 150), 'c');
@@ -127,6 +129,62 @@ TEST(ReaderScan, TwoHalvesGiveWhatOneScanGives) {
   }
   EXPECT_GT(kept, 0);
   EXPECT_GT(dropped, 0);
+}
+
+// A session read in stretches, each from where the last ended (as the SQL
+// tables read), gives the records, positions and end of one scan: the
+// log, windows and prefilter the first call opened carry over whole.
+TEST(ReaderScan, StretchesOfASessionGiveOneScan) {
+  ASSERT_TRUE(CodePage::select(1251));
+  TempDir tmp;
+  std::vector<std::int64_t> starts;
+  const int records = 1500;
+  tmp.write("events.log", unevenLog(records, starts, 300, 41));
+  const std::vector<FieldFilter> filters{
+      {},
+      {.on = true, .exact = true, .invert = false, .values = {u"щукин"}},
+      {.on = true, .exact = false, .invert = false, .values = {u"LLL", u"ccccc"}},
+  };
+  for (std::size_t f = 0; f < filters.size(); ++f) {
+    for (const int end : {700, records + 5}) {
+      for (const std::int64_t stretch : {std::int64_t{900}, std::int64_t{20000}, std::int64_t{300000}}) {
+        ReadQuery q = period(key(40), key(end));
+        q.filters[f == 2 ? kCommentField : kUserField] = filters[f];
+        Reader one(tmp.u16("events.log"), q, CodePage::current());
+        Collect all;
+        const ScanResult whole = one.scan(0, all);
+        ASSERT_FALSE(whole.failure);
+
+        Reader reader(tmp.u16("events.log"), q, CodePage::current());
+        reader.beginSession();
+        Collect parts;
+        ScanResult part = reader.findStart();
+        int stretches = 0;
+        while (part.next >= 1) {
+          part = reader.scan(part.next, parts, part.next + stretch);
+          ASSERT_FALSE(part.failure);
+          ++stretches;
+          if (!part.reachedStop) break;
+        }
+        const std::string where = "filter " + std::to_string(f) + ", end " + std::to_string(end) + ", stretch " +
+                                  std::to_string(stretch);
+        EXPECT_EQ(parts.seen, all.seen) << where;
+        EXPECT_EQ(part.next, whole.next) << where;
+        EXPECT_GT(stretches, stretch < 1000 ? 100 : 0) << where;
+      }
+    }
+  }
+
+  // The log stays open between the calls of a session, and only then.
+  Reader reader(tmp.u16("events.log"), period(key(0), key(records)), CodePage::current());
+  Collect some;
+  ASSERT_FALSE(reader.scan(1, some, 5000).failure);
+  EXPECT_FALSE(test::heldOpen(tmp.path("events.log")));
+  reader.beginSession();
+  ASSERT_FALSE(reader.scan(1, some, 5000).failure);
+  EXPECT_TRUE(test::heldOpen(tmp.path("events.log")));
+  reader.endSession();
+  EXPECT_FALSE(test::heldOpen(tmp.path("events.log")));
 }
 
 }  // namespace
