@@ -76,61 +76,20 @@ int collect(const std::vector<std::string>& names, const PeriodOptions& period, 
   std::vector<U16String> logs;
   if (const int code = resolveLogs(names, io.err, logs)) return code;
   // Logs read one after another may be counted in two halves at once, as
-  // one long log is: the groups of the plan split where half the bytes lie
-  // before, each half a set of its own; the later half's tally appended.
-  std::vector<U16String> second;
-  if (splitFrom >= 0) {
-    LogSetReader planner(logs, query, io.codePage());
-    const std::vector<std::vector<int>> groups = planner.plan(std::vector<std::string>(logs.size(), query.begin));
-    std::vector<std::int64_t> bytes;
-    std::int64_t total = 0;
-    for (const std::vector<int>& g : groups) {
-      std::int64_t b = 0;
-      for (int log : g) b += fileState(toUtf8(logs[static_cast<std::size_t>(log)])).size;
-      bytes.push_back(b);
-      total += b;
-    }
-    if (groups.size() >= 2 && total >= splitFrom) {
-      std::size_t cut = 0;
-      for (std::int64_t before = 0; cut + 1 < groups.size() && before + bytes[cut] <= total / 2; ++cut)
-        before += bytes[cut];
-      cut = std::max<std::size_t>(cut, 1);
-      std::vector<U16String> first;
-      // Each half keeps the logs' order as given, which breaks ties of keys.
-      std::vector<bool> inSecond(logs.size(), false);
-      for (std::size_t g = cut; g < groups.size(); ++g)
-        for (int log : groups[g]) inSecond[static_cast<std::size_t>(log)] = true;
-      for (std::size_t i = 0; i < logs.size(); ++i) (inSecond[i] ? second : first).push_back(logs[i]);
-      logs = std::move(first);
-    }
-  }
+  // one long log is; the later half's tally appended.
   LogSetReader set(std::move(logs), query, io.codePage());
-  SetScanResult scan, laterScan;
   Tally later(tally.keepErrors());
-  std::int64_t laterOversize = 0, laterFirst = -1;
+  LogSetReader::Halves scan;
   {
     ProgressScope progress(set, io);
-    std::thread helper;
-    if (!second.empty())
-      helper = std::thread([&] {
-        try {
-          LogSetReader rest(std::move(second), query, io.codePage());
-          laterScan = rest.scan(later);
-          laterOversize = rest.oversizeRecords();
-          laterFirst = rest.firstOversize();
-        } catch (...) {
-          laterScan.failure = currentFailure();
-        }
-      });
-    scan = set.scan(tally);
-    if (helper.joinable()) helper.join();
+    scan = set.scanInHalves(tally, later, splitFrom);
   }
-  if (!scan.failure && !laterScan.failure) tally.append(later);
-  noteOversize(set.oversizeRecords() + laterOversize, set.oversizeRecords() ? set.firstOversize() : laterFirst, io);
-  if (scan.failure || laterScan.failure) {
+  if (scan.secondKept) tally.append(later);
+  noteOversize(set.oversizeRecords(), set.firstOversize(), io);
+  if (scan.failure) {
     // As for one log: what was counted before the failure (the first half's
     // records, when only the second failed) is shown where the caller can.
-    const Failure& f = scan.failure ? *scan.failure : *laterScan.failure;
+    const Failure& f = *scan.failure;
     if (failedAfter == nullptr || tally.total().records == 0) return reportFailure(f, io);
     failedAfter->emplace(f);
     return kSuccess;

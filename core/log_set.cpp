@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <mutex>
+#include <thread>
 
 #include "core/backward_scan.h"
 #include "core/file_identity.h"
@@ -535,6 +536,62 @@ SetScanResult LogSetReader::scan(RecordSink& sink, SetPosition from) {
   if (out.failure) return out;
   settle(out.next);
   if (done()) sink.finish();
+  return out;
+}
+
+LogSetReader::Halves LogSetReader::scanInHalves(RecordSink& first, RecordSink& second, std::int64_t splitFrom) {
+  Halves out;
+  std::vector<U16String> later;
+  std::vector<U16String> earlier = logs_;
+  if (splitFrom >= 0) {
+    rangeFailure_.reset();
+    const std::vector<std::vector<int>> groups = plan(std::vector<std::string>(logs_.size(), query_.begin));
+    std::vector<std::int64_t> bytes;
+    std::int64_t total = 0;
+    for (const std::vector<int>& g : groups) {
+      std::int64_t b = 0;
+      for (int log : g)
+        if (const auto id = fileIdentity(logs_[static_cast<std::size_t>(log)])) b += id->size;
+      bytes.push_back(b);
+      total += b;
+    }
+    if (!rangeFailure_ && groups.size() >= 2 && total >= splitFrom) {
+      std::size_t cut = 0;
+      for (std::int64_t before = 0; cut + 1 < groups.size() && before + bytes[cut] <= total / 2; ++cut)
+        before += bytes[cut];
+      cut = std::max<std::size_t>(cut, 1);
+      // Each half keeps the logs' order as given, which breaks ties of keys.
+      std::vector<bool> inLater(logs_.size(), false);
+      for (std::size_t g = cut; g < groups.size(); ++g)
+        for (int log : groups[g]) inLater[static_cast<std::size_t>(log)] = true;
+      earlier.clear();
+      for (std::size_t i = 0; i < logs_.size(); ++i) (inLater[i] ? later : earlier).push_back(logs_[i]);
+    }
+  }
+  if (later.empty()) {
+    out.failure = scan(first).failure;
+    return out;
+  }
+  LogSetReader head(std::move(earlier), query_, cp_), rest(std::move(later), query_, cp_);
+  head.setProgress(progress_);
+  SetScanResult headScan, restScan;
+  std::thread helper([&] {
+    try {
+      restScan = rest.scan(second);
+    } catch (...) {
+      restScan.failure = currentFailure();
+    }
+  });
+  try {
+    headScan = head.scan(first);
+  } catch (...) {
+    headScan.failure = currentFailure();
+  }
+  helper.join();
+  oversize_ = head.oversize_ + rest.oversize_;
+  firstOversize_ = head.oversize_ ? head.firstOversize_ : rest.firstOversize_;
+  out.failure = headScan.failure ? headScan.failure : restScan.failure;
+  out.secondKept = !out.failure;
   return out;
 }
 

@@ -96,7 +96,20 @@ class LogSetReader {
   SetScanResult more(RecordSink& sink);
   bool done() const { return group_ >= groups_.size(); }
 
-  // The records before a position, newest first: by key from the highest,
+  // The set's records in two halves at once, as Reader::scanInHalves reads
+  // one long log: where the plan holds two groups or more and splitFrom
+  // bytes or more (splitFrom < 0: never), the groups split where half the
+  // bytes lie before. The first half's records go to first; the second's go
+  // to second from a reader of its own on another thread (record.log is
+  // then the log's index among that half's). secondKept: second holds
+  // records, which follow first's. The progress is the first half's.
+  struct Halves {
+    std::optional<Failure> failure;
+    bool secondKept = false;
+  };
+  Halves scanInHalves(RecordSink& first, RecordSink& second, std::int64_t splitFrom);
+
+  // The records before a position, newest first  // The records before a position, newest first: by key from the highest,
   // then by the log's place in the set from the last, then by position from
   // the last, which is the forward order reversed where each log is in time
   // order. before: a record's position, as scan or scanBack handed it out;

@@ -246,16 +246,16 @@ class Source {
     if (r.next >= 1) out.next = SetPosition{0, r.next};
     return out;
   }
-  // Every record, in two halves at once where the one log allows: the
-  // second half's records go to later, which then follows sink's (true when
-  // it has any to merge).
+  // Every record, in two halves at once where there is a second core, as
+  // the tool's stats reads: the second half's records go to later, which
+  // then follows sink's (true when it has any to merge).
   bool whole(RecordSink& sink, RecordSink& later) {
-    if (set_) {
-      if (const auto failure = set_->scan(sink).failure) throw *failure;
-      return false;
-    }
-    // Two halves at once where there is a second core, as the tool's stats.
     const std::int64_t splitFrom = std::thread::hardware_concurrency() >= 2 ? kSplitFrom : -1;
+    if (set_) {
+      const LogSetReader::Halves h = set_->scanInHalves(sink, later, splitFrom);
+      if (h.failure) throw *h.failure;
+      return h.secondKept;
+    }
     const Reader::Halves h = one_->scanInHalves(0, sink, later, splitFrom);
     if (h.failure) throw *h.failure;
     return h.secondKept;
