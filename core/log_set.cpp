@@ -617,8 +617,8 @@ std::string keyBefore(std::string key) {
 // One log read backwards for a merge: the records of its last windows,
 // newest first, refilled by going on from the last one handed out.
 struct LogSetReader::BackStream : RecordSink {
-  BackStream(int index, U16String path, ReadQuery query, const CodePage& cp, std::size_t budget, std::int64_t before)
-      : log(index), reader(std::move(path), std::move(query), cp), back(reader), budget(budget), before(before) {}
+  BackStream(int index, U16String path, ReadQuery query, const CodePage& cp, std::size_t share, std::int64_t before)
+      : log(index), reader(std::move(path), std::move(query), cp), back(reader), share(share), before(before) {}
 
   bool record(const Record& record) override {
     kept.keep(record);
@@ -626,10 +626,13 @@ struct LogSetReader::BackStream : RecordSink {
     return !stopped;
   }
 
+  // A page back wants a few records of each log: the buffer starts small
+  // and doubles at each refill, up to the log's share.
   bool refill() {
     kept.clear();
     head = 0;
     stopped = false;
+    budget = std::min(share, budget == 0 ? kMinBuffer : budget * 2);
     const BackwardResult b = back.scan(before, *this);
     if (b.failure) {
       failure = b.failure;
@@ -645,7 +648,7 @@ struct LogSetReader::BackStream : RecordSink {
   int log;
   Reader reader;
   BackwardScan back;
-  std::size_t budget;
+  std::size_t share, budget = 0;
   std::int64_t before;
   KeptRecords kept;
   std::size_t head = 0;
@@ -697,6 +700,29 @@ SetScanResult LogSetReader::scanBack(RecordSink& sink, SetPosition before) {
       }
       streams.push_back(std::make_unique<BackStream>(log, logs_[static_cast<std::size_t>(log)], std::move(q), cp_, share, from));
       if (progress_) streams.back()->reader.setProgress(progress_);
+    }
+    // A log read alone hands its records straight on, as one log is paged back.
+    if (streams.size() == 1) {
+      BackStream& st = *streams.front();
+      struct Named : RecordSink {
+        RecordSink& to;
+        int log;
+        SetPosition& next;
+        Named(RecordSink& t, int l, SetPosition& n) : to(t), log(l), next(n) {}
+        bool record(const Record& r) override {
+          Record named = r;
+          named.log = log;
+          next = SetPosition{log, r.position};
+          return to.record(named);
+        }
+      } named(sink, st.log, out.next);
+      const BackwardResult b = st.back.scan(st.before, named);
+      if (b.failure) {
+        out.failure = b.failure;
+        return out;
+      }
+      if (b.next >= 1) return out;  // the sink ended it
+      continue;
     }
     for (const auto& st : streams) {
       if (!st->refill()) {
