@@ -248,11 +248,42 @@ KeyRange keyRange(U16View path, const CodePage& cp, std::optional<Failure>& fail
 
 // ---- the reader of a set ----------------------------------------------------------------
 
+namespace {
+
+// One log's records buffered for a merge, up to a budget of bytes; head is
+// the next to hand out.
+struct Buffered : RecordSink {
+  Buffered(int index, U16String path, ReadQuery query, const CodePage& cp, std::size_t budget)
+      : log(index), reader(std::move(path), std::move(query), cp), budget(budget) {}
+
+  bool record(const Record& record) override {
+    kept.keep(record);
+    stopped = kept.bytes() >= budget;
+    return !stopped;
+  }
+  void restart() {
+    kept.clear();
+    head = 0;
+    stopped = false;
+  }
+  std::string_view key() const { return kept.key(head); }
+
+  int log;
+  Reader reader;
+  std::size_t budget;
+  KeptRecords kept;
+  std::size_t head = 0;
+  bool stopped = false, exhausted = false;
+  std::optional<Failure> failure;
+};
+
+}  // namespace
+
 // One log of a merge: its reader and the records copied out of its last
 // windows, with where each one's successor begins.
-struct LogSetReader::Stream : RecordSink {
+struct LogSetReader::Stream : Buffered {
   Stream(int index, U16String path, ReadQuery query, const CodePage& cp, std::size_t budget)
-      : log(index), reader(std::move(path), std::move(query), cp), budget(budget) {
+      : Buffered(index, std::move(path), std::move(query), cp, budget) {
     // Refilled by resuming its scan: a compressed log kept open goes on
     // decoding where it stopped, where a new open would decode from its start.
     reader.keepStreamOpen(true);
@@ -260,17 +291,13 @@ struct LogSetReader::Stream : RecordSink {
 
   bool record(const Record& record) override {
     if (!kept.empty()) kept.back().after = record.position;
-    kept.keep(record);
-    stopped = kept.bytes() >= budget;
-    return !stopped;
+    return Buffered::record(record);
   }
 
   // The next records into the buffer; false with failure set when the log
   // could not be read.
   bool refill() {
-    kept.clear();
-    head = 0;
-    stopped = false;
+    restart();
     const ScanResult scan = reader.scan(next >= 1 ? next : 0, *this);
     if (scan.failure) {
       failure = scan.failure;
@@ -284,17 +311,9 @@ struct LogSetReader::Stream : RecordSink {
     return true;
   }
 
-  std::string_view key() const { return kept.key(head); }
   void fill(Record& r) const { kept.fill(head, r, log); }
 
-  int log;
-  Reader reader;
-  std::size_t budget;
-  KeptRecords kept;
-  std::size_t head = 0;
   std::int64_t next = 0;  // 0: from the period's start
-  bool stopped = false, exhausted = false;
-  std::optional<Failure> failure;
 };
 
 LogSetReader::LogSetReader(std::vector<U16String> logs, ReadQuery query, const CodePage& cp)
@@ -616,22 +635,14 @@ std::string keyBefore(std::string key) {
 
 // One log read backwards for a merge: the records of its last windows,
 // newest first, refilled by going on from the last one handed out.
-struct LogSetReader::BackStream : RecordSink {
+struct LogSetReader::BackStream : Buffered {
   BackStream(int index, U16String path, ReadQuery query, const CodePage& cp, std::size_t share, std::int64_t before)
-      : log(index), reader(std::move(path), std::move(query), cp), back(reader), share(share), before(before) {}
-
-  bool record(const Record& record) override {
-    kept.keep(record);
-    stopped = kept.bytes() >= budget;
-    return !stopped;
-  }
+      : Buffered(index, std::move(path), std::move(query), cp, 0), back(reader), share(share), before(before) {}
 
   // A page back wants a few records of each log: the buffer starts small
   // and doubles at each refill, up to the log's share.
   bool refill() {
-    kept.clear();
-    head = 0;
-    stopped = false;
+    restart();
     budget = std::min(share, budget == 0 ? kMinBuffer : budget * 2);
     const BackwardResult b = back.scan(before, *this);
     if (b.failure) {
@@ -643,17 +654,9 @@ struct LogSetReader::BackStream : RecordSink {
     return true;
   }
 
-  std::string_view key() const { return kept.key(head); }
-
-  int log;
-  Reader reader;
   BackwardScan back;
-  std::size_t share, budget = 0;
+  std::size_t share;
   std::int64_t before;
-  KeptRecords kept;
-  std::size_t head = 0;
-  bool stopped = false, exhausted = false;
-  std::optional<Failure> failure;
 };
 
 SetScanResult LogSetReader::scanBack(RecordSink& sink, SetPosition before) {
