@@ -342,21 +342,31 @@ std::vector<std::vector<int>> LogSetReader::plan(const std::vector<std::string>&
     order.push_back(i);
   }
   std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return range(a).first < range(b).first; });
-  // A log starts a new group only when its first key lies above every last
-  // key before it: an equal key would have to come after the earlier log's
-  // records when the later log was given first.
+  // A log starts a new group when its first key lies above every last key
+  // before it. An equal key starts one too when each log that ends on that
+  // key was given before it: read one after another, their records of that
+  // key come out in the order of the logs, as a merge would give them (a
+  // log cut off in the middle of a second is read on, not merged whole).
   std::vector<std::vector<int>> groups;
   std::string reach;
+  int reachLog = -1;  // the last given of the logs whose last key is reach
   bool endless = false;
   for (int i : order) {
     const KeyRange& r = range(i);
-    if (groups.empty() || (!endless && r.first > reach)) {
+    if (groups.empty() || (!endless && (r.first > reach || (r.first == reach && reachLog < i)))) {
       groups.emplace_back();
       reach.clear();
+      reachLog = -1;
     }
     groups.back().push_back(i);
-    if (!r.lastKnown) endless = true;
-    else if (r.last > reach) reach = r.last;
+    if (!r.lastKnown) {
+      endless = true;
+    } else if (r.last > reach) {
+      reach = r.last;
+      reachLog = i;
+    } else if (r.last == reach) {
+      reachLog = std::max(reachLog, i);
+    }
   }
   return groups;
 }

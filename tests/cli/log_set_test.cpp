@@ -48,6 +48,7 @@ struct Case {
   bool extras;       // an empty log, a second name of a part, a file that is not a log
   std::size_t logs;  // how many parts; 0: from 2 to 7 at random
   bool compressed;   // parts compressed in turn with gzip, zstd, bzip2 and xz (every fifth left plain)
+  bool inSeconds = false;  // cut inside runs of one key, the parts given in time order (read one after another)
 };
 
 TEST(LogSet, PartsGiveWhatTheWholeLogGives) {
@@ -92,6 +93,7 @@ TEST(LogSet, PartsGiveWhatTheWholeLogGives) {
       // goes on decoding where the last stopped.
       {"cut in time, compressed, as files", false, false, false, 6, true},
       {"dealt out by key, compressed, as a folder", true, true, false, 6, true},
+      {"cut inside seconds, as files in time order", false, false, false, 4, false, true},
   };
   std::mt19937 rng(26);
   int caseNumber = 0;
@@ -103,6 +105,20 @@ TEST(LogSet, PartsGiveWhatTheWholeLogGives) {
     std::vector<std::string> texts(n);
     if (c.interleaved) {
       for (const std::string& run : runs) texts[rng() % n] += run;
+    } else if (c.inSeconds) {
+      // Each cut falls between two records of one key.
+      std::vector<std::size_t> inside;
+      std::string all;
+      for (const std::string& run : runs) {
+        for (std::size_t at = run.find("\r\n"); at + 2 < run.size(); at = run.find("\r\n", at + 2))
+          inside.push_back(all.size() + at + 2);
+        all += run;
+      }
+      ASSERT_GE(inside.size(), n - 1);
+      std::vector<std::size_t> cuts = {0, all.size()};
+      for (std::size_t k = 1; k < n; ++k) cuts.push_back(inside[k * inside.size() / n]);
+      std::sort(cuts.begin(), cuts.end());
+      for (std::size_t k = 0; k < n; ++k) texts[k] = all.substr(cuts[k], cuts[k + 1] - cuts[k]);
     } else {
       std::vector<std::size_t> cuts = {0, runs.size()};
       for (std::size_t k = 1; k < n; ++k) cuts.push_back(1 + rng() % (runs.size() - 1));
@@ -124,7 +140,7 @@ TEST(LogSet, PartsGiveWhatTheWholeLogGives) {
         std::filesystem::rename(archive, names.back());
       }
     }
-    std::shuffle(names.begin(), names.end(), rng);
+    if (!c.inSeconds) std::shuffle(names.begin(), names.end(), rng);
     std::vector<std::string> given = c.asFolder ? std::vector<std::string>{folder} : names;
     if (c.extras) {
       writeFile(folder + "/empty.log", "");
@@ -186,6 +202,10 @@ TEST(LogSet, PartsGiveWhatTheWholeLogGives) {
       q.end = openEndKey();
       const auto cp = CodePage::make(1251);
       LogSetReader set(list.logs, q, *cp);
+      // Logs that meet inside a second are read one after another, not merged.
+      if (c.inSeconds) {
+        EXPECT_EQ(set.plan(std::vector<std::string>(list.logs.size(), q.begin)).size(), n);
+      }
       struct Trail : RecordSink {
         std::vector<std::tuple<int, std::int64_t, std::string>> seen;
         std::size_t limit = SIZE_MAX;
