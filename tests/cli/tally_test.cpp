@@ -134,7 +134,7 @@ TEST(Tally, CountsEachOfManyHoursInAnyOrder) {
   const char* const modes[] = {"E", "C", "X"};
   for (int day = 1; day <= 150; ++day)
     for (int hour = 0; hour < 24; hour += 1 + static_cast<int>(random() % 3)) {
-      char date[9];
+      char date[24];  // room for any two ints, as the compiler asks of the format
       std::snprintf(date, sizeof date, "2005%02d%02d", 1 + day / 28, 1 + day % 28);
       const std::string hh = (hour < 10 ? "0" : "") + std::to_string(hour);
       const int times = 1 + static_cast<int>(random() % 9);
