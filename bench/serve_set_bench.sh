@@ -17,7 +17,11 @@ serve() {  # NAME LOG...: starts velmora serve; sets url_NAME
   shift
   "$V" serve "$@" >"$TMP/$name.out" 2>&1 &
   pids+=($!)
-  until grep -q ' at http://' "$TMP/$name.out"; do sleep 0.1; done
+  local deadline=$((SECONDS + 60))
+  until grep -q ' at http://' "$TMP/$name.out"; do
+    [ $SECONDS -lt $deadline ] || { echo "velmora serve did not start: $(cat "$TMP/$name.out")" >&2; exit 1; }
+    sleep 0.1
+  done
   eval "url_$name=\$(sed -n 's/.* at \(http:[^ ]*\)$/\1/p' $TMP/$name.out)"
 }
 ask() {  # URL PATH: the best of three times in ms
