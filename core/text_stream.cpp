@@ -27,11 +27,13 @@ class TextStream::Ahead {
  public:
   static constexpr std::size_t kBlocks = 4;
   static constexpr std::size_t kBlock = std::size_t{1} << 20;
+  static constexpr std::size_t kFirstBlock = std::size_t{16} << 10;
 
   explicit Ahead(TextDecoder& decoder) : decoder_(decoder) {
     // Zeroed here, on the reads' thread: the decoding thread, the one that
-    // sets the pace, then meets no fresh page.
-    for (std::size_t i = 0; i < kBlocks; ++i) free_.emplace_back(kBlock);
+    // sets the pace, then meets no fresh page. Small at first, since most
+    // archives looked into are small; a block given back grows (in take).
+    for (std::size_t i = 0; i < kBlocks; ++i) free_.emplace_back(kFirstBlock << i);
     thread_ = std::thread([this] { run(); });  // throws std::system_error when no thread is to be had
   }
   ~Ahead() {
@@ -48,6 +50,8 @@ class TextStream::Ahead {
     std::size_t done = 0;
     while (done < n) {
       if (takenFrom_ == current_.size()) {
+        if (current_.capacity() != 0 && current_.capacity() < kBlock)
+          current_ = std::vector<char>(std::min(kBlock, current_.capacity() * 8));
         std::unique_lock<std::mutex> lock(m_);
         if (!current_.empty() || current_.capacity() != 0) free_.push_back(std::move(current_));
         current_ = {};
@@ -83,13 +87,13 @@ class TextStream::Ahead {
         block = std::move(free_.back());
         free_.pop_back();
       }
-      block.resize(kBlock);
+      block.resize(block.capacity());
       std::size_t got = 0;
       std::exception_ptr error;
       bool end = false;
       try {
-        while (got < kBlock) {
-          const std::size_t k = decoder_.decode(block.data() + got, kBlock - got);
+        while (got < block.size()) {
+          const std::size_t k = decoder_.decode(block.data() + got, block.size() - got);
           if (k == 0) {
             end = true;
             break;

@@ -11,11 +11,12 @@
 // the reads.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
-#include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -107,26 +108,25 @@ class TextStream {
   std::size_t decode(char* out, std::size_t n);
   class Ahead;
   // The held text's memory: left unset until decoded into, so that a stream
-  // opened to look at a log's head touches only the pages it decodes.
-  template <class T>
-  struct Unset : std::allocator<T> {
-    template <class U>
-    struct rebind {
-      using other = Unset<U>;
-    };
-    Unset() = default;
-    template <class U>
-    Unset(const Unset<U>&) noexcept {}
-    template <class U>
-    void construct(U* p) noexcept {
-      ::new (static_cast<void*>(p)) U;
+  // opened to look at a log's head touches only the pages it decodes (and
+  // no build, however unoptimised, walks its bytes to construct them).
+  class Bytes {
+   public:
+    explicit Bytes(std::size_t n) : p_(std::make_unique_for_overwrite<char[]>(n)), n_(n) {}
+    char* data() { return p_.get(); }
+    std::size_t size() const { return n_; }
+    // Keeps the bytes both sizes share; the rest is unset.
+    void resize(std::size_t n) {
+      auto p = std::make_unique_for_overwrite<char[]>(n);
+      std::memcpy(p.get(), p_.get(), std::min(n, n_));
+      p_ = std::move(p);
+      n_ = n;
     }
-    template <class U, class... Args>
-    void construct(U* p, Args&&... args) {
-      ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-    }
+
+   private:
+    std::unique_ptr<char[]> p_;
+    std::size_t n_;
   };
-  using Bytes = std::vector<char, Unset<char>>;
 
   const DecoderSet& set_;
   const char* format_;
