@@ -4,7 +4,8 @@
 # users filter (to /dev/null) on a gzip log against `gzip -dc LOG | wc -l`,
 # and on a zstd log against `zstd -dc LOG | wc -l`; the plain log's stats
 # beside them, and the CPU time that stats and the yardsticks take (on a
-# shared machine the wall times swing with others' load). Usage:
+# shared machine the wall times swing with others' load); then the viewer's
+# pages on the gzip log. Usage:
 # bench/compressed_bench.sh [VELMORA] [LOG] [OLD_VELMORA]
 # (default: build/velmora and a sample log of 256 MiB made in build/; its
 # .gz and .zst copies are made beside it once; an older build given third
@@ -42,6 +43,22 @@ read -r csz < <(cpu "$V" stats "$LOG.zst" --format csv)
 read -r csg < <(cpu "$V" stats "$LOG.gz" --format csv)
 read -r csp < <(cpu "$V" stats "$LOG" --format csv)
 echo "CPU seconds: zstd -dc | wc -l ${cz}, stats zstd ${csz} (ratio $(ratio "$csz" "$cz")); gzip -dc | wc -l ${cg}, stats gzip ${csg} (ratio $(ratio "$csg" "$cg")); plain stats ${csp}"
+# The viewer on the gzip log: the first screen decodes all of it (the
+# yardstick's work); the pages back from there, and a page half way back
+# and the one before it, should cost a small part of that, not as much.
+. "$(dirname "$0")/serving.sh"
+serve gz "$LOG.gz"
+first=$(once "$url_gz" "/api/records?limit=200")
+back=0
+for _ in 1 2 3 4 5 6 7 8 9 10; do
+  next=$(sed -n 's/.*"next":\([0-9]*\).*/\1/p' "$TMP/body")
+  t=$(once "$url_gz" "/api/records?limit=200&pos=$next")
+  back=$(awk "BEGIN{print $back + $t / 10}")
+done
+half=$(once "$url_gz" "/api/records?limit=200&pos=$(($(stat -c %s "$LOG") / 2))")
+next=$(sed -n 's/.*"next":\([0-9]*\).*/\1/p' "$TMP/body")
+before=$(once "$url_gz" "/api/records?limit=200&pos=$next")
+echo "viewer, gzip: first screen ${first} ms ($(ratio "$first" "$(awk "BEGIN{print $gz * 1000}")") of gzip -dc | wc -l), a page back ${back} ms (mean of 10), a page half way ${half} ms, the page before it ${before} ms"
 if [ -n "$OLD" ]; then
   read -r oz mo < <(best "$OLD" stats "$LOG.zst" --format csv)
   read -r op mq < <(best "$OLD" stats "$LOG" --format csv)

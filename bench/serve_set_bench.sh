@@ -9,30 +9,7 @@ V=${1:-build/velmora}
 LOG=${2:-build/log-set-bench.log}
 [ -f "$LOG" ] || "$V" sample "$LOG" --size 256M
 . "$(dirname "$0")/timing.sh"
-TMP=$(mktemp -d)
-pids=()
-trap 'kill "${pids[@]}" 2>/dev/null; rm -rf "$TMP" "$TIMES"' EXIT
-serve() {  # NAME LOG...: starts velmora serve; sets url_NAME
-  local name=$1
-  shift
-  "$V" serve "$@" >"$TMP/$name.out" 2>&1 &
-  pids+=($!)
-  local deadline=$((SECONDS + 60))
-  until grep -q ' at http://' "$TMP/$name.out"; do
-    [ $SECONDS -lt $deadline ] || { echo "velmora serve did not start: $(cat "$TMP/$name.out")" >&2; exit 1; }
-    sleep 0.1
-  done
-  eval "url_$name=\$(sed -n 's/.* at \(http:[^ ]*\)$/\1/p' $TMP/$name.out)"
-}
-ask() {  # URL PATH: the best of three times in ms
-  local base=${1%%/\?token=*} token=${1##*token=} b=999999
-  for _ in 1 2 3; do
-    local t
-    t=$(curl -s -o /dev/null -w '%{time_total}' -H "Authorization: Bearer $token" "$base$2")
-    b=$(awk "BEGIN{print ($t * 1000 < $b) ? $t * 1000 : $b}")
-  done
-  echo "$b"
-}
+. "$(dirname "$0")/serving.sh"
 # A record half way into the log, for a page deep in it: its date and time.
 mid=$("$V" data "$LOG" --resume $(( $(stat -c %s "$LOG") / 2 )) --columns date,time --format csv 2>/dev/null | sed -n 2p)
 from="${mid:0:4}-${mid:4:2}-${mid:6:2}T${mid:9:8}"

@@ -61,6 +61,16 @@ std::optional<FileIdentity> fileIdentity(U16View path) {
 #endif
 }
 
+std::optional<FileIdentity> fileIdentity(const UniqueFile& file) {
+#ifdef _WIN32
+  return identityOf(file.get());
+#else
+  struct stat st {};
+  if (::fstat(file.get(), &st) != 0) return std::nullopt;
+  return identityOf(st);
+#endif
+}
+
 std::optional<FileIdentity> stdoutIdentity() {
 #ifdef _WIN32
   const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <string>
 
 #include "core/failure.h"
@@ -207,7 +209,8 @@ ReadFile::ReadFile(U16View path) : path_(path) {
   openStream();
 }
 
-std::size_t ReadFile::readFile(std::int64_t position, char* out, std::size_t n) {
+static std::size_t readHandle(const UniqueFile& handle, const U16String& path, std::int64_t position, char* out, std::size_t n,
+                       std::uint64_t& calls) {
   std::size_t done = 0;
   while (done < n) {
     const std::int64_t offset = position - 1 + static_cast<std::int64_t>(done);
@@ -216,11 +219,11 @@ std::size_t ReadFile::readFile(std::int64_t position, char* out, std::size_t n) 
     at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
     const DWORD want = static_cast<DWORD>(std::min<std::size_t>(n - done, 1u << 30));
     DWORD got = 0;
-    ++readCalls_;
-    if (!::ReadFile(handle_.get(), out + done, want, &got, &at)) {
+    ++calls;
+    if (!::ReadFile(handle.get(), out + done, want, &got, &at)) {
       const DWORD code = GetLastError();
       if (code == ERROR_HANDLE_EOF) break;
-      raise(Op::Read, path_, reasonOf(Op::Read, code), code);
+      raise(Op::Read, path, reasonOf(Op::Read, code), code);
     }
     if (got == 0) break;
     done += got;
@@ -248,15 +251,16 @@ ReadFile::ReadFile(U16View path) : path_(path) {
   openStream();
 }
 
-std::size_t ReadFile::readFile(std::int64_t position, char* out, std::size_t n) {
+static std::size_t readHandle(const UniqueFile& handle, const U16String& path, std::int64_t position, char* out, std::size_t n,
+                       std::uint64_t& calls) {
   std::size_t done = 0;
   while (done < n) {
-    ++readCalls_;
-    const ssize_t got = ::pread(handle_.get(), out + done, n - done,
+    ++calls;
+    const ssize_t got = ::pread(handle.get(), out + done, n - done,
                                 static_cast<off_t>(position - 1 + static_cast<std::int64_t>(done)));
     if (got < 0) {
       if (errno == EINTR) continue;
-      raiseErrno(Op::Read, path_, errno);
+      raiseErrno(Op::Read, path, errno);
     }
     if (got == 0) break;
     done += static_cast<std::size_t>(got);
@@ -273,22 +277,99 @@ std::int64_t ReadFile::currentSize() const {
 
 #endif
 
+std::size_t ReadFile::readFile(std::int64_t position, char* out, std::size_t n) {
+  return readHandle(handle_, path_, position, out, n, readCalls_);
+}
+
+namespace {
+
+// An archive's file, owned by its decoded stream, which may outlive the
+// ReadFile that opened it (KeptStreams).
+struct ArchiveFile {
+  UniqueFile handle;
+  U16String path;
+};
+
 // The archive's own bytes, read straight from the file from its first.
 class ArchiveOfFile final : public ArchiveInput {
  public:
-  explicit ArchiveOfFile(ReadFile& file) : file_(file) {}
+  explicit ArchiveOfFile(std::shared_ptr<ArchiveFile> file) : file_(std::move(file)) {}
   std::size_t read(char* out, std::size_t n) override {
-    const std::size_t got = file_.readFile(offset_.load() + 1, out, n);
+    std::uint64_t calls = 0;
+    const std::size_t got = readHandle(file_->handle, file_->path, offset_.load() + 1, out, n, calls);
     offset_ += static_cast<std::int64_t>(got);
     return got;
   }
   std::int64_t offset() const override { return offset_.load(); }
 
  private:
-  ReadFile& file_;
+  std::shared_ptr<ArchiveFile> file_;
   // Read by the decoder's thread, looked at by the progress line's.
   std::atomic<std::int64_t> offset_{0};
 };
+
+// Archives' decoded streams, kept a while after their files close. The
+// viewer's pages and a backward scan's windows each open the log afresh,
+// and each would otherwise decode the archive again from its first byte.
+// A stream goes back only to a file of the same name and the same identity
+// (number, length, last write): an archive rewritten since is decoded anew.
+// Never destroyed: its streams' threads may still be decoding at exit.
+class KeptStreams {
+ public:
+  static KeptStreams& instance() {
+    static KeptStreams* const kept = new KeptStreams;
+    return *kept;
+  }
+  std::unique_ptr<TextStream> take(const U16String& path, const FileIdentity& id) {
+    const std::lock_guard<std::mutex> lock(m_);
+    for (auto it = kept_.begin(); it != kept_.end(); ++it) {
+      if (it->path == path && it->id.sameFileAs(id) && it->id.size == id.size && it->id.modified == id.modified) {
+        std::unique_ptr<TextStream> stream = std::move(it->stream);
+        kept_.erase(it);
+        return stream;
+      }
+    }
+    return nullptr;
+  }
+  // The oldest go when more than max are kept. They are destroyed outside
+  // the lock, since their decoding threads are joined.
+  void give(U16String path, const FileIdentity& id, std::unique_ptr<TextStream> stream) {
+    std::deque<Kept> old;
+    const std::lock_guard<std::mutex> lock(m_);
+    if (max_ == 0) {
+      old.push_back(Kept{std::move(path), id, std::move(stream)});
+      return;
+    }
+    kept_.push_back(Kept{std::move(path), id, std::move(stream)});
+    trim(old);
+  }
+  void setMax(std::size_t max) {
+    std::deque<Kept> old;
+    const std::lock_guard<std::mutex> lock(m_);
+    max_ = max;
+    trim(old);
+  }
+
+ private:
+  struct Kept {
+    U16String path;
+    FileIdentity id;
+    std::unique_ptr<TextStream> stream;
+  };
+  void trim(std::deque<Kept>& old) {
+    while (kept_.size() > max_) {
+      old.push_back(std::move(kept_.front()));
+      kept_.pop_front();
+    }
+  }
+  std::mutex m_;
+  std::deque<Kept> kept_;
+  std::size_t max_ = 0;
+};
+
+}  // namespace
+
+void keepArchiveStreams(std::size_t count) { KeptStreams::instance().setMax(count); }
 
 void ReadFile::openStream() {
   const DecoderSet* set = decoderSet();
@@ -297,12 +378,26 @@ void ReadFile::openStream() {
   const std::size_t got = readFile(1, head, sizeof head);
   const char* format = compressionOf(std::string_view(head, got));
   if (format == nullptr || !set->supports(format)) return;
-  stream_ = std::make_unique<TextStream>(*set, format, [this] { return std::make_unique<ArchiveOfFile>(*this); }, path_);
+  identity_ = fileIdentity(handle_);
+  if (identity_) stream_ = KeptStreams::instance().take(path_, *identity_);
+  if (stream_) {
+    handle_.reset();  // the kept stream reads through its own
+  } else {
+    auto file = std::make_shared<ArchiveFile>(ArchiveFile{std::move(handle_), path_});
+    stream_ = std::make_unique<TextStream>(*set, format, [file] { return std::make_unique<ArchiveOfFile>(file); }, path_);
+  }
   archiveSize_ = size_;
   size_ = kUnknownLength;
 }
 
-ReadFile::~ReadFile() = default;
+ReadFile::~ReadFile() {
+  if (!stream_ || !identity_ || stream_->broken()) return;
+  try {
+    KeptStreams::instance().give(path_, *identity_, std::move(stream_));
+  } catch (...) {
+    // Not kept (memory ran out): the stream simply closes.
+  }
+}
 
 const char* ReadFile::compression() const { return stream_ ? stream_->format() : nullptr; }
 
@@ -322,6 +417,7 @@ void ReadFile::progressAt(std::int64_t at, std::int64_t& done, std::int64_t& tot
 
 std::int64_t ReadFile::textLength() {
   if (!stream_) return size_;
+  if (const std::int64_t known = stream_->textLength(); known >= 0) return known;
   std::vector<char> piece(std::size_t{1} << 20);
   std::int64_t at = 1;
   while (const std::size_t got = stream_->readAt(at, piece.data(), piece.size())) at += static_cast<std::int64_t>(got);

@@ -8,9 +8,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
 
+#include "core/file_identity.h"
 #include "core/file_paths.h"
 #include "core/unique_resource.h"
 #include "text/text.h"
@@ -32,6 +34,9 @@ using UniqueFd = UniqueResource<int, closeFd, -1>;
 using UniqueFile = UniqueFd;
 #endif
 
+// Of the file open there; nothing when the system cannot say.
+std::optional<FileIdentity> fileIdentity(const UniqueFile& file);
+
 // A file opened for reading, shared with other readers and writers.
 //
 // Reads that follow on from the one before are served from a block read
@@ -45,6 +50,8 @@ using UniqueFile = UniqueFd;
 // A compressed file, when decoders are registered (core/text_stream.h), is
 // read as its decoded text: positions are the text's, reads go forward,
 // and its length is kUnknownLength until a read comes up short at its end.
+// Its decoded stream may be kept after it closes, for the next open of the
+// same archive (keepArchiveStreams).
 class ReadFile {
  public:
   explicit ReadFile(U16View path);  // throws Failure
@@ -99,7 +106,6 @@ class ReadFile {
   void fill(std::int64_t position, std::size_t n);
   void restore();  // puts back the block's bytes that a view covered with spaces
   void openStream();  // a compressed file with a registered decoder: read as its text
-  friend class ArchiveOfFile;
 
   U16String path_;
   UniqueFile handle_;
@@ -115,7 +121,15 @@ class ReadFile {
   std::uint64_t readCalls_ = 0;
   std::int64_t archiveSize_ = 0;
   std::unique_ptr<TextStream> stream_;
+  std::optional<FileIdentity> identity_;  // a compressed file's, for keeping its stream when it closes
 };
+
+// How many decoded streams of closed archives are kept for their next open
+// (0, the default: none; a smaller count closes the oldest kept). A server
+// whose every page opens its log afresh keeps a few, so that a page further
+// back decodes no more than it must; a read from start to end has no use
+// for them, and would only hold their memory.
+void keepArchiveStreams(std::size_t count);
 
 // A file opened for writing from its first byte; truncated at close() to what
 // was written, so no stale bytes of an older, longer file stay behind.

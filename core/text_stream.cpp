@@ -201,8 +201,9 @@ void TextStream::makeRoom(std::int64_t position, std::size_t n) {
   // Keep what lies up to kKeepBehind before the read (or before the end of
   // what is held, when the read lies past it); drop the rest.
   const std::int64_t end = at_ + static_cast<std::int64_t>(length_);
+  const std::size_t behind = back_ ? (buf_.size() - kPadding) / 4 * 3 : kKeepBehind;
   const std::int64_t keep =
-      std::clamp<std::int64_t>(std::min(position, end) - static_cast<std::int64_t>(kKeepBehind), at_, end);
+      std::clamp<std::int64_t>(std::min(position, end) - static_cast<std::int64_t>(behind), at_, end);
   const auto drop = static_cast<std::size_t>(keep - at_);
   if (drop > 0) {
     std::memmove(buf_.data(), buf_.data() + drop, length_ - drop);
@@ -219,7 +220,14 @@ void TextStream::makeRoom(std::int64_t position, std::size_t n) {
 }
 
 std::size_t TextStream::hold(std::int64_t position, std::size_t n) {
-  if (position < at_) restart();  // behind what is held: decode again from the start
+  if (position < at_) {
+    // Behind what is held: decode again from the start.
+    if (!back_) {
+      back_ = true;
+      buf_.resize(kBackBuffer + kPadding);
+    }
+    restart();
+  }
   const auto want = position + static_cast<std::int64_t>(n);
   while (!ended_ && at_ + static_cast<std::int64_t>(length_) < want) {
     std::size_t cap = buf_.size() - kPadding;
@@ -233,6 +241,8 @@ std::size_t TextStream::hold(std::int64_t position, std::size_t n) {
       const std::size_t got = firstHold_ ? decoder_->decode(buf_.data() + length_, room) : decode(buf_.data() + length_, room);
       length_ += got;
       ended_ = got == 0;
+      if (ended_) textLength_ = decoded();
+      keepHead();
     } catch (const ArchiveError& e) {
       fail(e);
     }
@@ -251,8 +261,30 @@ std::size_t TextStream::hold(std::int64_t position, std::size_t n) {
   return static_cast<std::size_t>(position - at_);
 }
 
+void TextStream::keepHead() {
+  const auto kept = static_cast<std::int64_t>(head_.size());
+  if (kept == static_cast<std::int64_t>(kHead) || at_ > kept + 1) return;
+  const std::int64_t end = std::min(decoded(), static_cast<std::int64_t>(kHead));
+  if (end <= kept) return;
+  const char* from = buf_.data() + (kept + 1 - at_);
+  if (head_.empty()) head_.reserve(kHead);
+  head_.insert(head_.end(), from, from + (end - kept));
+}
+
+bool TextStream::fromHead(std::int64_t position, std::size_t n, std::size_t& got) const {
+  const auto kept = static_cast<std::int64_t>(head_.size());
+  const bool whole = textLength_ == kept;  // the head is all the text
+  if (position >= at_ || (position + static_cast<std::int64_t>(n) - 1 > kept && !whole)) return false;
+  got = static_cast<std::size_t>(std::clamp<std::int64_t>(kept - position + 1, 0, static_cast<std::int64_t>(n)));
+  return true;
+}
+
 std::size_t TextStream::readAt(std::int64_t position, char* out, std::size_t n) {
   restore();
+  if (std::size_t got = 0; fromHead(position, n, got)) {
+    if (got > 0) std::memcpy(out, head_.data() + (position - 1), got);
+    return got;
+  }
   const std::size_t off = hold(position, n);
   const std::int64_t held = at_ + static_cast<std::int64_t>(length_) - position;
   const std::size_t got = held <= 0 ? 0 : std::min(n, static_cast<std::size_t>(held));
@@ -263,6 +295,11 @@ std::size_t TextStream::readAt(std::int64_t position, char* out, std::size_t n) 
 
 const char* TextStream::view(std::int64_t position, std::size_t n, std::size_t& got) {
   restore();
+  if (fromHead(position, n, got)) {
+    spaces_.assign(n + kPadding, ' ');
+    if (got > 0) std::memcpy(spaces_.data(), head_.data() + (position - 1), got);
+    return spaces_.data();
+  }
   const std::size_t off = hold(position, n);
   const std::int64_t held = at_ + static_cast<std::int64_t>(length_) - position;
   got = held <= 0 ? 0 : std::min(n, static_cast<std::size_t>(held));

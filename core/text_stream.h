@@ -76,6 +76,15 @@ class TextStream {
   // The sizes are the stream's working memory: its buffer and what it keeps behind a read.
   static constexpr std::size_t kBuffer = std::size_t{4} << 20;
   static constexpr std::size_t kKeepBehind = std::size_t{256} << 10;
+  // Once a read went behind the held text, the reads are going back (pages
+  // and windows further back each time): the buffer grows to kBackBuffer
+  // and keeps three quarters of it behind the reads, so that the next
+  // windows back are still held rather than decoded again from the start.
+  static constexpr std::size_t kBackBuffer = std::size_t{16} << 20;
+  // The text's first bytes, kept apart: each new scan looks at the log's
+  // head (its first record, the period's start), and without them a scan
+  // of the text's end would decode it all again after each look.
+  static constexpr std::size_t kHead = std::size_t{256} << 10;
   static constexpr std::size_t kPadding = 64;
 
   // open gives the archive's bytes from its first, afresh at each restart.
@@ -90,6 +99,9 @@ class TextStream {
   const char* view(std::int64_t position, std::size_t n, std::size_t& got);
   // The text's end has been reached: throws the failure that cut it short.
   void checkEnd() const;
+  bool broken() const { return broken_.has_value(); }
+  // The whole text's length once its end has been decoded whole; else -1.
+  std::int64_t textLength() const { return textLength_; }
   // The bytes decoded so far, and whether that is the whole text.
   std::int64_t decoded() const { return at_ + static_cast<std::int64_t>(length_) - 1; }
   bool ended() const { return ended_; }
@@ -101,6 +113,10 @@ class TextStream {
   // Holds the text from position for n bytes (fewer at its end) in buf_;
   // gives the offset of position in buf_.
   std::size_t hold(std::int64_t position, std::size_t n);
+  // The read lies behind the held text and within the head kept apart;
+  // got: the bytes of it there.
+  bool fromHead(std::int64_t position, std::size_t n, std::size_t& got) const;
+  void keepHead();
   void restart();
   void restore();
   void makeRoom(std::int64_t position, std::size_t n);
@@ -147,6 +163,9 @@ class TextStream {
   std::int64_t at_ = 1;      // the text position of buf_[0]
   std::size_t length_ = 0;   // decoded bytes held in buf_
   bool ended_ = false;
+  bool back_ = false;  // a read went behind the held text
+  std::vector<char> head_;  // the text's first bytes, up to kHead
+  std::int64_t textLength_ = -1;
   std::optional<Failure> broken_;  // the archive stopped before its text's end
   char saved_[kPadding] = {};
   std::size_t savedAt_ = 0, savedLength_ = 0;

@@ -24,6 +24,7 @@
 
 #include "core/backward_scan.h"
 #include "core/file_identity.h"
+#include "core/fileio.h"
 #include "core/log_set.h"
 #include "core/log_shape.h"
 #include "serve/json.h"
@@ -174,6 +175,9 @@ Paging paging(const httplib::Request& req, std::initializer_list<std::string_vie
 // stretch of log from which it is read in two halves at once.
 constexpr std::size_t kMaxBins = 200000;
 constexpr std::int64_t kSplitFrom = std::int64_t{64} << 20;
+// Archives whose decoded streams outlive a request: each holds up to some
+// 20 MiB (its text held, the blocks decoded ahead, the decoder's state).
+constexpr std::size_t kKeptArchives = 4;
 
 // A position as the API writes it: the one log's byte as a number, a set's
 // as the text "LOG:BYTE", LOG the log's index in the set.
@@ -781,9 +785,15 @@ struct Server::Impl {
 };
 
 Server::Server(ServeOptions options, const Face& face) : impl_(std::make_unique<Impl>(std::move(options), face)) {
+  // Every page opens its logs afresh: a few archives' decoded streams stay
+  // open between requests, so that a page further back decodes little.
+  keepArchiveStreams(kKeptArchives);
   impl_->routes();
 }
-Server::~Server() { stop(); }
+Server::~Server() {
+  stop();
+  keepArchiveStreams(0);
+}
 
 bool Server::bind(std::string& error) {
   if (impl_->options.port == 0) {

@@ -10,6 +10,8 @@
 
 #include "core/failure.h"
 #include "core/fileio.h"
+#include "core/reader.h"
+#include "core/unique_resource.h"
 #include "core/text_stream.h"
 #include "log_builder.h"
 
@@ -43,7 +45,11 @@ class StandIn final : public TextDecoder {
 };
 
 bool supportsGzip(std::string_view format) { return format == "gzip"; }
-std::unique_ptr<TextDecoder> makeStandIn(std::string_view, ArchiveInput& in) { return std::make_unique<StandIn>(in); }
+int decodersMade = 0;  // each a decode from the archive's first byte
+std::unique_ptr<TextDecoder> makeStandIn(std::string_view, ArchiveInput& in) {
+  ++decodersMade;
+  return std::make_unique<StandIn>(in);
+}
 const DecoderSet kStandIn{supportsGzip, makeStandIn};
 
 struct Registered {
@@ -60,7 +66,7 @@ std::string textOf(std::size_t n) {
 TEST(TextStream, ReadsAndViewsAnywhereGiveTheText) {
   const Registered decoders;
   TempDir tmp;
-  const std::string text = textOf(std::size_t{9} << 20);  // twice the text held at once, and more
+  const std::string text = textOf(TextStream::kBackBuffer + (std::size_t{4} << 20));  // more than is held at once, going back too
   tmp.write("events.log.gz", "\x1f\x8b" + text);
   ReadFile file(tmp.u16("events.log.gz"));
   ASSERT_TRUE(file.streamed());
@@ -94,6 +100,50 @@ TEST(TextStream, ReadsAndViewsAnywhereGiveTheText) {
   }
   EXPECT_GT(file.restarts(), 0u);
   file.checkEnd();  // a whole archive: nothing to throw
+}
+
+// Each page of the viewer opens the archive afresh, looks at its head,
+// then reads a window further back: the stream kept from the last open
+// serves them with a few decodes in all, not one a page. An archive
+// rewritten since is decoded anew.
+TEST(TextStream, AnArchiveOpenedAgainGoesOnFromItsLastRead) {
+  const Registered decoders;
+  TempDir tmp;
+  const std::string text = textOf(TextStream::kBackBuffer * 3 / 2);
+  tmp.write("events.log.gz", "\x1f\x8b" + text);
+  const auto size = static_cast<std::int64_t>(text.size());
+  keepArchiveStreams(4);
+  const AtScopeEnd none([] { keepArchiveStreams(0); });
+  decodersMade = 0;
+  std::string out;
+  auto read = [&](ReadFile& file, std::int64_t at, std::size_t n) {
+    out.assign(n, '\0');
+    out.resize(file.readAt(at, out.data(), n));
+    return out == text.substr(static_cast<std::size_t>(at - 1), n);
+  };
+  {
+    ReadFile file(tmp.u16("events.log.gz"));
+    ASSERT_EQ(file.textLength(), size);
+  }
+  constexpr std::int64_t kWindow = 256 << 10;
+  for (std::int64_t hi = size + 1; hi > kWindow; hi -= kWindow) {
+    SCOPED_TRACE("window before " + std::to_string(hi));
+    ReadFile file(tmp.u16("events.log.gz"));
+    ASSERT_EQ(file.textLength(), size);
+    ASSERT_TRUE(read(file, 1, Reader::kScanWindow));
+    std::size_t got = 0;
+    const char* p = file.view(hi % 1000 + 1, 4000, got);
+    ASSERT_EQ(std::string_view(p, got), std::string_view(text).substr(hi % 1000, 4000));
+    ASSERT_TRUE(read(file, hi - kWindow, kWindow));
+  }
+  // One decode to the end, then one each time the reads went back past
+  // what a stream going back holds.
+  EXPECT_LE(decodersMade, 1 + static_cast<int>(text.size() / (TextStream::kBackBuffer / 2)) + 1);
+
+  const std::string longer = text + textOf(1000);
+  tmp.write("events.log.gz", "\x1f\x8b" + longer);
+  ReadFile file(tmp.u16("events.log.gz"));
+  EXPECT_EQ(file.textLength(), static_cast<std::int64_t>(longer.size()));
 }
 
 TEST(TextStream, ABrokenArchiveFailsWhereItsTextStops) {
