@@ -255,9 +255,14 @@ serve::SqlAnswer ToolFace::sql(const std::string& statement, std::int64_t maxRow
     if (const auto id = fileIdentity(log)) served.push_back(*id);
   for (const std::string& g : given_)
     if (const auto id = fileIdentity(fromUtf8(g))) served.push_back(*id);
+  // A statement that names a log beside them is forbidden (403), not broken.
+  bool refused = false;
   options.mayRead = [&](const std::string& file) {
     const std::optional<FileIdentity> other = fileIdentity(fromUtf8(file));
-    return other && std::any_of(served.begin(), served.end(), [&](const FileIdentity& s) { return other->sameFileAs(s); });
+    const bool may =
+        other && std::any_of(served.begin(), served.end(), [&](const FileIdentity& s) { return other->sameFileAs(s); });
+    refused = refused || !may;
+    return may;
   };
   if (sql::registerLogTable(db, options, &state) != SQLITE_OK) return sqlError(500, sqlite3_errmsg(db));
   // The tables are connected before the authorizer: declaring them is a
@@ -273,7 +278,7 @@ serve::SqlAnswer ToolFace::sql(const std::string& statement, std::int64_t maxRow
   sqlite3_stmt* stmt = nullptr;
   const char* tail = nullptr;
   if (sqlite3_prepare_v2(db, statement.c_str(), static_cast<int>(statement.size()), &stmt, &tail) != SQLITE_OK)
-    return sqlError(400, sqlite3_errmsg(db));
+    return sqlError(refused ? 403 : 400, sqlite3_errmsg(db));
   struct Finalize {
     sqlite3_stmt* s;
     ~Finalize() { sqlite3_finalize(s); }
@@ -315,7 +320,8 @@ serve::SqlAnswer ToolFace::sql(const std::string& statement, std::int64_t maxRow
   }
   if (rc == SQLITE_INTERRUPT)
     return sqlError(503, "the query took longer than " + std::to_string(seconds) + " s and was stopped");
-  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return sqlError(state.logFailed ? 500 : 400, sqlite3_errmsg(db));
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+    return sqlError(refused ? 403 : state.logFailed ? 500 : 400, sqlite3_errmsg(db));
   body += "],\"truncated\":";
   body += truncated ? "true" : "false";
   body += "}\n";

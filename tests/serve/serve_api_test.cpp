@@ -245,7 +245,7 @@ TEST(ServeApi, ASetAnswersAsTheWholeLogDoes) {
   // One of the set by its own name is read; a log beside the set is not.
   EXPECT_EQ(sql("SELECT count(*) FROM log('" + old + "/a.log')")->status, 200);
   auto refused = sql("SELECT count(*) FROM log('" + whole + "')");
-  EXPECT_GE(refused->status, 400);
+  EXPECT_EQ(refused->status, 403);
   EXPECT_NE(refused->body.find("may not be read"), std::string::npos) << refused->body;
   for (const char* path : {"/api/records?pos=3:1", "/api/records?pos=12", "/api/follow?pos=0:1"})
     EXPECT_EQ(b.Get(path, set.auth())->status, 400) << path;
