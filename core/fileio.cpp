@@ -209,8 +209,8 @@ ReadFile::ReadFile(U16View path) : path_(path) {
   openStream();
 }
 
-static std::size_t readHandle(const UniqueFile& handle, const U16String& path, std::int64_t position, char* out, std::size_t n,
-                       std::uint64_t& calls) {
+static std::size_t readHandle(const UniqueFile& handle, const U16String& path, std::int64_t position, char* out,
+                              std::size_t n, std::uint64_t& calls) {
   std::size_t done = 0;
   while (done < n) {
     const std::int64_t offset = position - 1 + static_cast<std::int64_t>(done);
@@ -251,8 +251,8 @@ ReadFile::ReadFile(U16View path) : path_(path) {
   openStream();
 }
 
-static std::size_t readHandle(const UniqueFile& handle, const U16String& path, std::int64_t position, char* out, std::size_t n,
-                       std::uint64_t& calls) {
+static std::size_t readHandle(const UniqueFile& handle, const U16String& path, std::int64_t position, char* out,
+                              std::size_t n, std::uint64_t& calls) {
   std::size_t done = 0;
   while (done < n) {
     ++calls;
